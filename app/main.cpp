@@ -1,0 +1,22 @@
+// The entry function: creates the windows and runs the message loop.
+#include "forms/Unit1.h"
+#include "platform/application.h"
+
+int main()
+{
+    try {
+        Application->Initialize();
+        Application->CreateForm(&Form1);
+        Application->Run();
+    } catch (const Exception &error) {
+        Application->ShowException(&error);
+    } catch (...) {
+        try {
+            throw Exception(QString());
+        } catch (const Exception &error) {
+            Application->ShowException(&error);
+        }
+    }
+    Application->Shutdown();
+    return 0;
+}

@@ -1,0 +1,27 @@
+// TForm1: the main window and its event methods.
+#pragma once
+
+#include "platform/forms.h"
+#include "ui_Unit1.h"
+
+class TForm1 : public TFormWith<TForm1, Ui::TForm1> {
+public:
+    explicit TForm1(TComponent *Owner);
+
+    void Open1Click(TObject *Sender);
+    void Save1Click(TObject *Sender);
+    void ExitwithoutSaving1Click(TObject *Sender);
+    void Help1Click(TObject *Sender);
+    void Image1MouseMove(TObject *Sender, TShiftState Shift, int X, int Y);
+    void Complement1Click(TObject *Sender);
+    void EdgeDetection1Click(TObject *Sender);
+    void ComboBox1Change(TObject *Sender);
+    void FlipRotate1Click(TObject *Sender);
+    void Thresholding1Click(TObject *Sender);
+    void Button1Click(TObject *Sender);
+
+    // The methods the form description may name.
+    static const TPublishedMethods<TForm1> Published;
+};
+
+extern TForm1 *Form1;

@@ -1,0 +1,13 @@
+// Complement: the negative of a picture's row bytes, in place.
+#pragma once
+
+#include "platform/bitmap.h"
+
+// For every row, each of its first Width bytes v becomes 255 - v. On an
+// 8-bit grey picture (palette index i is grey i) that is the negative; on
+// other 8-bit pictures it changes palette indices; on 24- and 32-bit
+// pictures only the first Width bytes of each row change. Rows that hold
+// fewer than Width bytes (pf1bit, pf4bit) change only the bytes they hold,
+// so a 1-bit picture has every bit inverted. Padding is never touched.
+// Pictures of width or height 0 are left as they are.
+void Complement(TBitmap &bitmap);

@@ -1,0 +1,27 @@
+// The open and save picture dialogs.
+#include "picture_dialogs.h"
+
+#include "picture_files.h"
+
+#include <QFileDialog>
+
+TPictureDialog::TPictureDialog(QWidget *parent, Purpose purpose) : QWidget(parent), purpose_(purpose)
+{
+    setVisible(false);
+}
+
+bool TPictureDialog::Execute()
+{
+    const bool open = purpose_ == Purpose::Open;
+    // Qt's own dialog, the same on every desktop, so that it can be driven
+    // like any other window.
+    QFileDialog dialog(window(), open ? tr("Open") : tr("Save As"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+    dialog.setFileMode(open ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog.setNameFilters(open ? OpenPictureFilters() : SavePictureFilters());
+    if (!fileName_.isEmpty()) dialog.selectFile(fileName_);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+    fileName_ = dialog.selectedFiles().constFirst();
+    return true;
+}

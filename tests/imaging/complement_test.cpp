@@ -1,0 +1,67 @@
+// Complement: the negative of each row's first Width bytes.
+#include "imaging/complement.h"
+#include "support/pictures.h"
+
+#include <gtest/gtest.h>
+
+TEST(Complement, TwiceGivesTheOriginalInEveryFormat)
+{
+    for (TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit})
+        for (int width : {1, 3, 7, 33}) {
+            auto bitmap = MakeBitmap(width, 5, format);
+            FillRandomBytes(*bitmap, static_cast<std::uint32_t>(width * 10 + format));
+            TBitmap original;
+            original.Assign(bitmap.get());
+            Complement(*bitmap);
+            if (format != pf1bit || width > 0) EXPECT_FALSE(SameBitmap(*bitmap, original));
+            Complement(*bitmap);
+            EXPECT_TRUE(SameBitmap(*bitmap, original)) << "format " << format << " width " << width;
+        }
+}
+
+TEST(Complement, MapsEachByteToItsNegative)
+{
+    auto bitmap = MakeBitmap(3, 1, pf8bit);
+    std::uint8_t *row = bitmap->GetScanline(0);
+    row[0] = 0;
+    row[1] = 128;
+    row[2] = 255;
+    Complement(*bitmap);
+    EXPECT_EQ(row[0], 255);
+    EXPECT_EQ(row[1], 127);
+    EXPECT_EQ(row[2], 0);
+}
+
+TEST(Complement, ChangesOnlyTheFirstWidthBytesOfAThreeByteRow)
+{
+    auto bitmap = MakeBitmap(4, 2, pf24bit);
+    Complement(*bitmap);
+    for (int y = 0; y < 2; ++y) {
+        const std::uint8_t *row = bitmap->GetScanline(y);
+        for (int x = 0; x < bitmap->BytesPerRow(); ++x) EXPECT_EQ(row[x], x < 4 ? 255 : 0) << "byte " << x;
+    }
+    // The first pixel turns white, the second only in its blue byte.
+    EXPECT_EQ(bitmap->GetPixel(0, 0), clWhite);
+    EXPECT_EQ(bitmap->GetPixel(1, 0), clBlue);
+}
+
+TEST(Complement, InvertsEveryBitOfAOneBitPictureAndNoPadding)
+{
+    auto bitmap = MakeBitmap(10, 1, pf1bit);
+    Complement(*bitmap);
+    const std::uint8_t *row = bitmap->GetScanline(0);
+    EXPECT_EQ(row[0], 0xFF);
+    EXPECT_EQ(row[1] & 0xC0, 0xC0);
+    EXPECT_EQ(row[2], 0);
+    EXPECT_EQ(row[3], 0);
+}
+
+TEST(Complement, LeavesEmptyPicturesAlone)
+{
+    for (auto size : {std::pair{0, 5}, std::pair{5, 0}, std::pair{0, 0}}) {
+        auto bitmap = MakeBitmap(size.first, size.second, pf8bit);
+        EXPECT_NO_THROW(Complement(*bitmap));
+        EXPECT_EQ(bitmap->GetWidth(), size.first);
+        EXPECT_EQ(bitmap->GetHeight(), size.second);
+    }
+}

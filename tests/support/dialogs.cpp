@@ -1,0 +1,81 @@
+// Answering the program's real dialogs from a test, while they are up.
+#include "dialogs.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+void OnNextModalWindow(std::function<void(QWidget *)> answer)
+{
+    // Polls from the modal window's own event loop; gives up after 10 s so
+    // that a dialog that never comes fails the test instead of hanging it.
+    auto *timer = new QTimer(qApp);
+    auto waited = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, waited, answer = std::move(answer)] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (modal && modal->isVisible()) {
+            timer->stop();
+            timer->deleteLater();
+            answer(modal);
+            return;
+        }
+        if ((*waited += 10) > 10000) {
+            timer->stop();
+            timer->deleteLater();
+            ADD_FAILURE() << "no modal window opened";
+        }
+    });
+    timer->start(10);
+}
+
+void AnswerNextFileDialog(const QString &path)
+{
+    OnNextModalWindow([path](QWidget *modal) {
+        auto *dialog = qobject_cast<QFileDialog *>(modal);
+        if (!dialog) {
+            ADD_FAILURE() << "expected a file dialog, got " << modal->metaObject()->className();
+            modal->close();
+            return;
+        }
+        if (path.isEmpty()) {
+            dialog->reject();
+            return;
+        }
+        auto *nameBox = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        if (!nameBox) {
+            ADD_FAILURE() << "the file dialog has no file-name box";
+            dialog->reject();
+            return;
+        }
+        nameBox->setFocus();
+        nameBox->selectAll();
+        QTest::keyClicks(nameBox, path);
+        QTest::keyClick(nameBox, Qt::Key_Return);
+        if (dialog->isVisible()) {
+            ADD_FAILURE() << "the file dialog did not take " << path.toStdString();
+            dialog->reject();
+        }
+    });
+}
+
+void AnswerNextMessageBox(QString *text)
+{
+    OnNextModalWindow([text](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        if (!box) {
+            ADD_FAILURE() << "expected a message box, got " << modal->metaObject()->className();
+            modal->close();
+            return;
+        }
+        if (text) *text = box->text();
+        QTest::keyClick(box, Qt::Key_Return);
+    });
+}
