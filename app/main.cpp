@@ -1,5 +1,6 @@
 // The entry function: creates the windows and runs the message loop.
 #include "forms/Unit1.h"
+#include "forms/Unit2.h"
 #include "platform/application.h"
 
 int main()
@@ -7,6 +8,7 @@ int main()
     try {
         Application->Initialize();
         Application->CreateForm(&Form1);
+        Application->CreateForm(&HelpDlg);
         Application->Run();
     } catch (const Exception &error) {
         Application->ShowException(&error);

@@ -1,7 +1,9 @@
 // TForm1: the main window and its event methods.
 #include "Unit1.h"
 
+#include "Unit2.h"
 #include "imaging/complement.h"
+#include "zoom_presets.h"
 
 TForm1 *Form1 = nullptr;
 
@@ -36,9 +38,17 @@ void TForm1::Save1Click(TObject *)
 
 void TForm1::ExitwithoutSaving1Click(TObject *) { Close(); }
 
-void TForm1::Help1Click(TObject *) {}
+void TForm1::Help1Click(TObject *) { HelpDlg->ShowModal(); }
 
-void TForm1::Image1MouseMove(TObject *, TShiftState, int, int) {}
+// The pointer position is used as a picture position as it is, unscaled by
+// the zoom.
+void TForm1::Image1MouseMove(TObject *, TShiftState, int X, int Y)
+{
+    StatusBar1->GetPanels()->GetItem(0)->SetText("X=" + IntToStr(X));
+    StatusBar1->GetPanels()->GetItem(1)->SetText("Y=" + IntToStr(Y));
+    const TColor colour = Image1->GetCanvas()->GetPixel(X, Y);
+    Label1->SetCaption(Format("%i", GetRValue(colour)));
+}
 
 void TForm1::Complement1Click(TObject *)
 {
@@ -48,7 +58,19 @@ void TForm1::Complement1Click(TObject *)
 
 void TForm1::EdgeDetection1Click(TObject *) {}
 
-void TForm1::ComboBox1Change(TObject *) {}
+void TForm1::ComboBox1Change(TObject *)
+{
+    float divisor = 1.0f;
+    if (const std::optional<float> preset = ZoomDivisorFor(ComboBox1->GetText()))
+        divisor = *preset;
+    else
+        ComboBox1->SetText("100%");
+    const TBitmap *bitmap = Image1->GetPicture()->GetBitmap();
+    Image1->SetAutoSize(false);
+    Image1->SetStretch(true);
+    Image1->SetWidth(static_cast<int>(bitmap->GetWidth() / divisor));
+    Image1->SetHeight(static_cast<int>(bitmap->GetHeight() / divisor));
+}
 
 void TForm1::FlipRotate1Click(TObject *) {}
 

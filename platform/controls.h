@@ -51,7 +51,7 @@ public:
 class TButton : public TControlOf<QPushButton> {
     Q_OBJECT
     // What a click gives the form it stands on when that form is modal.
-    Q_PROPERTY(int modalResult READ GetModalResult WRITE SetModalResult)
+    Q_PROPERTY(int modalResult READ GetModalResult WRITE setModalResult)
 
 public:
     explicit TButton(QWidget *parent = nullptr);
@@ -59,6 +59,7 @@ public:
     void SetCaption(const AnsiString &caption) { setText(caption); }
     int GetModalResult() const { return modalResult_; }
     void SetModalResult(int result) { modalResult_ = result; }
+    void setModalResult(int result) { SetModalResult(result); }
 
 private:
     int modalResult_ = 0;

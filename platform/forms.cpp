@@ -41,6 +41,11 @@ void TForm::ApplyDescription()
     }
     for (QAction *action : findChildren<QAction *>())
         if (action->text() == QLatin1String("-")) action->setSeparator(true);
+    if (property("BorderStyle").toString() == QLatin1String("Dialog")) {
+        // Fixed size, a title and a close button: no minimise or maximise.
+        setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
+                       | Qt::MSWindowsFixedSizeDialogHint);
+    }
     const QVariant clientWidth = property("ClientWidth");
     const QVariant clientHeight = property("ClientHeight");
     if (clientWidth.isValid() && clientHeight.isValid()) {
@@ -48,6 +53,7 @@ void TForm::ApplyDescription()
         // form was laid out for.
         const int menuHeight = menuWidget() ? menuWidget()->sizeHint().height() : 0;
         resize(clientWidth.toInt(), clientHeight.toInt() + menuHeight);
+        if (property("BorderStyle").toString() == QLatin1String("Dialog")) setFixedSize(size());
     }
 }
 

@@ -44,7 +44,8 @@ protected:
     void WireEvents(const FindHandler &bind);
     // Applies what the description says beyond Qt's own properties: the
     // client size (ClientWidth, ClientHeight), the font's pixel height
-    // (FontPixelHeight), and menu items captioned "-" as separators.
+    // (FontPixelHeight), a fixed dialog border (BorderStyle "Dialog"), and
+    // menu items captioned "-" as separators.
     void ApplyDescription();
 
     void keyPressEvent(QKeyEvent *event) override;

@@ -1,0 +1,66 @@
+// A fresh main window and help dialog for each test, shown off screen.
+#pragma once
+
+#include "forms/Unit1.h"
+#include "forms/Unit2.h"
+#include "support/dialogs.h"
+#include "support/pictures.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+class MainWindowTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        form_ = std::make_unique<TForm1>(nullptr);
+        help_ = std::make_unique<THelpDlg>(nullptr);
+        Form1 = form_.get();
+        HelpDlg = help_.get();
+        form_->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form_.get()));
+    }
+
+    void TearDown() override
+    {
+        HelpDlg = nullptr;
+        Form1 = nullptr;
+        help_.reset();
+        form_.reset();
+    }
+
+    TForm1 &Form() { return *form_; }
+    TBitmap &Shown() { return *form_->Image1->GetPicture()->GetBitmap(); }
+
+    // Puts a picture in the image control as Open does: at its own size.
+    void ShowPicture(const TBitmap &picture)
+    {
+        form_->Image1->SetAutoSize(true);
+        Shown().Assign(&picture);
+    }
+
+    // Opens a file through File -> Open with Ctrl+O and the real dialog.
+    void OpenWithShortcut(const QString &path)
+    {
+        AnswerNextFileDialog(path);
+        QTest::keyClick(form_.get(), Qt::Key_O, Qt::ControlModifier);
+    }
+
+    // Saves through File -> Save with Ctrl+S and the real dialog.
+    void SaveWithShortcut(const QString &path)
+    {
+        AnswerNextFileDialog(path);
+        QTest::keyClick(form_.get(), Qt::Key_S, Qt::ControlModifier);
+    }
+
+    QString PathIn(const QString &name) const { return folder_.filePath(name); }
+
+private:
+    std::unique_ptr<TForm1> form_;
+    std::unique_ptr<THelpDlg> help_;
+    QTemporaryDir folder_;
+};
