@@ -5,6 +5,7 @@
 #include "forms/Unit2.h"
 #include "support/dialogs.h"
 #include "support/pictures.h"
+#include "support/printers.h"
 
 #include <QTemporaryDir>
 #include <QTest>
