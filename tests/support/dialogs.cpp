@@ -13,15 +13,17 @@
 
 #include <memory>
 
-void OnNextModalWindow(std::function<void(QWidget *)> answer)
+void OnNextModalWindow(std::function<void(QWidget *)> answer) { OnNextModalWindowOf("QWidget", std::move(answer)); }
+
+void OnNextModalWindowOf(const char *className, std::function<void(QWidget *)> answer)
 {
     // Polls from the modal window's own event loop; gives up after 10 s so
     // that a dialog that never comes fails the test instead of hanging it.
     auto *timer = new QTimer(qApp);
     auto waited = std::make_shared<int>(0);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, waited, answer = std::move(answer)] {
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, waited, className, answer = std::move(answer)] {
         QWidget *modal = QApplication::activeModalWidget();
-        if (modal && modal->isVisible()) {
+        if (modal && modal->isVisible() && modal->inherits(className)) {
             timer->stop();
             timer->deleteLater();
             answer(modal);
@@ -38,7 +40,7 @@ void OnNextModalWindow(std::function<void(QWidget *)> answer)
 
 void AnswerNextFileDialog(const QString &path)
 {
-    OnNextModalWindow([path](QWidget *modal) {
+    OnNextModalWindowOf("QFileDialog", [path](QWidget *modal) {
         auto *dialog = qobject_cast<QFileDialog *>(modal);
         if (!dialog) {
             ADD_FAILURE() << "expected a file dialog, got " << modal->metaObject()->className();
@@ -58,7 +60,9 @@ void AnswerNextFileDialog(const QString &path)
         nameBox->setFocus();
         nameBox->selectAll();
         QTest::keyClicks(nameBox, path);
+        // The first Enter may only take the completion the box offers.
         QTest::keyClick(nameBox, Qt::Key_Return);
+        if (dialog->isVisible()) QTest::keyClick(nameBox, Qt::Key_Return);
         if (dialog->isVisible()) {
             ADD_FAILURE() << "the file dialog did not take " << path.toStdString();
             dialog->reject();
@@ -68,7 +72,7 @@ void AnswerNextFileDialog(const QString &path)
 
 void AnswerNextMessageBox(QString *text)
 {
-    OnNextModalWindow([text](QWidget *modal) {
+    OnNextModalWindowOf("QMessageBox", [text](QWidget *modal) {
         auto *box = qobject_cast<QMessageBox *>(modal);
         if (!box) {
             ADD_FAILURE() << "expected a message box, got " << modal->metaObject()->className();

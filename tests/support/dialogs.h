@@ -15,5 +15,7 @@ void AnswerNextFileDialog(const QString &path);
 // closed with its default button.
 void AnswerNextMessageBox(QString *text);
 
-// Runs `answer` on the next modal window that opens, from inside its loop.
+// Runs `answer` on the next modal window that opens, from inside its loop;
+// the second form waits for a window of the named class only.
 void OnNextModalWindow(std::function<void(QWidget *)> answer);
+void OnNextModalWindowOf(const char *className, std::function<void(QWidget *)> answer);

@@ -1,0 +1,155 @@
+// File -> Open and Save through the real dialogs, and what failures show.
+#include "main_window_fixture.h"
+
+#include "platform/picture_files.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+
+#include <stdexcept>
+
+namespace {
+
+// An 8-bit grey picture whose byte at (x, y) is (x * 7 + y * 13) % 256.
+std::unique_ptr<TBitmap> GreyRamp(int width, int height)
+{
+    auto picture = MakeBitmap(width, height, pf8bit);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) picture->GetScanline(y)[x] = static_cast<std::uint8_t>((x * 7 + y * 13) % 256);
+    return picture;
+}
+
+QByteArray Contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+using FileCommandsTest = MainWindowTest;
+
+TEST_F(FileCommandsTest, OpenShowsThePictureAtItsOwnSizeWhateverTheZoom)
+{
+    WritePictureFile(PathIn("first.bmp"), *GreyRamp(30, 20));
+    WritePictureFile(PathIn("second.png"), *GreyRamp(50, 10));
+    OpenWithShortcut(PathIn("first.bmp"));
+    EXPECT_EQ(Form().Image1->size(), QSize(30, 20));
+    EXPECT_TRUE(SameBitmap(Shown(), *GreyRamp(30, 20)));
+
+    Form().ComboBox1->setCurrentIndex(Form().ComboBox1->findText("200%"));
+    EXPECT_EQ(Form().Image1->size(), QSize(60, 40));
+    AnswerNextFileDialog(PathIn("second.png"));
+    Form().Open1->trigger();
+    EXPECT_EQ(Form().Image1->size(), QSize(50, 10));
+    EXPECT_EQ(Form().ComboBox1->GetText(), "200%");
+    EXPECT_TRUE(SameBitmap(Shown(), *GreyRamp(50, 10)));
+}
+
+TEST_F(FileCommandsTest, CancellingEitherDialogChangesNothing)
+{
+    ShowPicture(*GreyRamp(9, 8));
+    Form().Edit2->SetText("kept");
+    OpenWithShortcut(QString());
+    SaveWithShortcut(QString());
+    EXPECT_TRUE(SameBitmap(Shown(), *GreyRamp(9, 8)));
+    EXPECT_EQ(Form().Image1->size(), QSize(9, 8));
+    EXPECT_EQ(Form().Edit2->GetText(), "kept");
+    EXPECT_EQ(Form().ComboBox1->GetText(), "100%");
+    EXPECT_TRUE(QDir(PathIn("")).entryList(QDir::Files).isEmpty());
+}
+
+TEST_F(FileCommandsTest, ComplementedPictureSavesAndOpensAgain)
+{
+    WritePictureFile(PathIn("grey.bmp"), *GreyRamp(33, 17));
+    OpenWithShortcut(PathIn("grey.bmp"));
+    Form().Complement1->trigger();
+    SaveWithShortcut(PathIn("negative.bmp"));
+
+    TBitmap saved;
+    ReadPictureFile(PathIn("negative.bmp"), saved);
+    ASSERT_EQ(saved.GetPixelFormat(), pf8bit);
+    const auto original = GreyRamp(33, 17);
+    for (int y = 0; y < 17; ++y)
+        for (int x = 0; x < 33; ++x)
+            ASSERT_EQ(saved.GetScanline(y)[x], 255 - original->GetScanline(y)[x]) << x << ", " << y;
+
+    OpenWithShortcut(PathIn("negative.bmp"));
+    EXPECT_TRUE(SameBitmap(Shown(), saved));
+}
+
+TEST_F(FileCommandsTest, ADamagedFileShowsWhyAndKeepsTheOldPicture)
+{
+    ShowPicture(*GreyRamp(12, 12));
+    Form().ComboBox1->setCurrentIndex(Form().ComboBox1->findText("200%"));
+    QFile damaged(PathIn("damaged.png"));
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write("\x89PNG\r\n\x1a\n but nothing after the signature");
+    damaged.close();
+
+    QString message;
+    AnswerNextMessageBox(&message);
+    OpenWithShortcut(PathIn("damaged.png"));
+    EXPECT_TRUE(message.contains(QDir::toNativeSeparators(PathIn("damaged.png")))) << message.toStdString();
+    EXPECT_TRUE(SameBitmap(Shown(), *GreyRamp(12, 12)));
+    // The open had already asked for the picture's own size.
+    EXPECT_EQ(Form().Image1->size(), QSize(12, 12));
+    // The program goes on.
+    Form().Complement1->trigger();
+    EXPECT_EQ(Shown().GetScanline(0)[0], 255);
+}
+
+TEST_F(FileCommandsTest, AFailedSaveShowsWhyAndLeavesTheFolderAsItWas)
+{
+    ShowPicture(*GreyRamp(5, 5));
+    QFile existing(PathIn("existing.bmp"));
+    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+    existing.write("precious bytes");
+    existing.close();
+
+    // A folder that exists but where no file can be made, even by root.
+    QString message;
+    AnswerNextMessageBox(&message);
+    SaveWithShortcut(QStringLiteral("/proc/picture.bmp"));
+    EXPECT_TRUE(message.startsWith("Cannot save \"/proc/picture.bmp\": ")) << message.toStdString();
+    EXPECT_FALSE(QFile::exists(QStringLiteral("/proc/picture.bmp")));
+
+    EXPECT_EQ(Contents(PathIn("existing.bmp")), QByteArray("precious bytes"));
+    EXPECT_EQ(QDir(PathIn("")).entryList(QDir::Files), QStringList({"existing.bmp"}));
+    EXPECT_TRUE(SameBitmap(Shown(), *GreyRamp(5, 5)));
+}
+
+TEST_F(FileCommandsTest, SavingWithoutAPictureShowsAnErrorAndWritesNothing)
+{
+    QString message;
+    AnswerNextMessageBox(&message);
+    SaveWithShortcut(PathIn("nothing.bmp"));
+    EXPECT_FALSE(message.isEmpty());
+    EXPECT_FALSE(QFile::exists(PathIn("nothing.bmp")));
+}
+
+TEST_F(FileCommandsTest, EveryKindOfErrorInAnEventMethodIsShownAndTheProgramGoesOn)
+{
+    ShowPicture(*GreyRamp(4, 4));
+    auto *failing = new QAction(QStringLiteral("Fail"), &Form());
+    Form().ImageProcessing1->addAction(failing);
+    int kind = 0;
+    ConnectNotify(failing, [&kind](TObject *) {
+        switch (kind) {
+        case 0: throw Exception(QStringLiteral("platform error"));
+        case 1: throw std::runtime_error("standard error");
+        case 2: throw std::bad_alloc();
+        default: throw 42;
+        }
+    });
+    const char *expected[] = {"platform error", "standard error", "memory", "unknown"};
+    for (kind = 0; kind < 4; ++kind) {
+        QString message;
+        AnswerNextMessageBox(&message);
+        failing->trigger();
+        EXPECT_TRUE(message.contains(expected[kind])) << message.toStdString();
+        Form().Complement1->trigger();
+        EXPECT_EQ(Shown().GetScanline(0)[0], kind % 2 == 0 ? 255 : 0);
+    }
+}
