@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QtMath>
 
 TImage::TImage(QWidget *parent) : TControlOf<QWidget>(parent)
 {
@@ -46,7 +47,10 @@ void TImage::paintEvent(QPaintEvent *event)
 void TImage::mouseMoveEvent(QMouseEvent *event)
 {
     if (onMouseMove_) {
-        const QPoint at = event->position().toPoint();
+        // A logical pixel covers several device pixels on high-DPI screens:
+        // every one of them is that pixel, so round down, never to nearest.
+        const QPointF position = event->position();
+        const QPoint at(qFloor(position.x()), qFloor(position.y()));
         TShiftState shift = 0;
         const auto keys = event->modifiers();
         const auto buttons = event->buttons();
