@@ -1,0 +1,25 @@
+// Mirror: the picture reversed left to right, in place.
+#pragma once
+
+#include "platform/bitmap.h"
+
+// Pixel (x, y) moves to (Width - 1 - x, y); rows keep their order. Whole
+// pixels move unchanged in every pixel format: palette indices (pf1bit,
+// pf4bit, pf8bit), 2-, 3- and 4-byte pixels, alpha included, so mirroring
+// twice gives back every pixel byte. The bits of a last partial byte that
+// hold no pixel and the padding stay as they were. The middle column of an
+// odd width stays in place; a picture of width 1, or of width or height 0,
+// is unchanged. Calls Changed() at the end so that views redraw.
+void MirrorLeftRight(TBitmap &bitmap);
+
+namespace mirror {
+// The ways a row of whole-byte pixels can be reversed; tests compare each
+// with the plain one.
+enum class RowKernel { Plain, Ssse3, Avx2 };
+
+// True when this processor and build can run the kernel.
+bool Available(RowKernel kernel);
+
+// MirrorLeftRight with a chosen row kernel.
+void MirrorLeftRightWith(TBitmap &bitmap, RowKernel kernel);
+} // namespace mirror
