@@ -3,6 +3,7 @@
 
 #include "Unit2.h"
 #include "imaging/complement.h"
+#include "imaging/edge_detection.h"
 #include "zoom_presets.h"
 
 TForm1 *Form1 = nullptr;
@@ -56,7 +57,11 @@ void TForm1::Complement1Click(TObject *)
     Repaint();
 }
 
-void TForm1::EdgeDetection1Click(TObject *) {}
+void TForm1::EdgeDetection1Click(TObject *)
+{
+    EdgeDetection(*Image1->GetPicture()->GetBitmap());
+    Repaint();
+}
 
 void TForm1::ComboBox1Change(TObject *)
 {

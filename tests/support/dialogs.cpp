@@ -1,7 +1,10 @@
 // Answering the program's real dialogs from a test, while they are up.
 #include "dialogs.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QCompleter>
+#include <QDebug>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -57,13 +60,14 @@ void AnswerNextFileDialog(const QString &path)
             dialog->reject();
             return;
         }
+        // Pasted whole, as typing "/" key by key makes the dialog change folder.
         nameBox->setFocus();
-        nameBox->selectAll();
-        QTest::keyClicks(nameBox, path);
-        // The first Enter may only take the completion the box offers.
+        nameBox->setText(path);
+        // Enter must reach the dialog, not the list of completions.
+        if (QCompleter *completer = nameBox->completer()) completer->popup()->hide();
         QTest::keyClick(nameBox, Qt::Key_Return);
-        if (dialog->isVisible()) QTest::keyClick(nameBox, Qt::Key_Return);
         if (dialog->isVisible()) {
+            qWarning() << "file dialog still open; box text" << nameBox->text() << "directory" << dialog->directory().path();
             ADD_FAILURE() << "the file dialog did not take " << path.toStdString();
             dialog->reject();
         }
