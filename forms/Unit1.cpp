@@ -4,6 +4,7 @@
 #include "Unit2.h"
 #include "imaging/complement.h"
 #include "imaging/edge_detection.h"
+#include "imaging/mirror.h"
 #include "zoom_presets.h"
 
 TForm1 *Form1 = nullptr;
@@ -77,7 +78,8 @@ void TForm1::ComboBox1Change(TObject *)
     Image1->SetHeight(static_cast<int>(bitmap->GetHeight() / divisor));
 }
 
-void TForm1::FlipRotate1Click(TObject *) {}
+// The mirrored bitmap announces its change, so the control redraws itself.
+void TForm1::FlipRotate1Click(TObject *) { MirrorLeftRight(*Image1->GetPicture()->GetBitmap()); }
 
 void TForm1::Thresholding1Click(TObject *) {}
 

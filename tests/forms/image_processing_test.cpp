@@ -68,3 +68,19 @@ TEST_F(ImageProcessingTest, ComplementInvertsTheGreyLevelsOfAGreyPicture)
         for (int x = 0; x < before.GetWidth(); ++x)
             ASSERT_EQ(Shown().GetScanline(y)[x], 255 - before.GetScanline(y)[x]);
 }
+
+TEST_F(ImageProcessingTest, FlipRotateMirrorsEveryPixelAndTwiceRestoresIt)
+{
+    for (const char *name : {"pal1.bmp", "pal4rle.bmp", "rgb16-565.bmp", "rgb24.bmp", "rgb32bf.bmp"}) {
+        if (!OpenSuitePicture(name)) GTEST_SKIP() << "shared test pictures not found beside the repository";
+        TBitmap before;
+        before.Assign(&Shown());
+        Form().FlipRotate1->trigger();
+        const int width = before.GetWidth();
+        for (int y = 0; y < before.GetHeight(); ++y)
+            for (int x = 0; x < width; ++x)
+                ASSERT_EQ(Shown().GetPixel(x, y), before.GetPixel(width - 1 - x, y)) << name << " at " << x << ", " << y;
+        Form().FlipRotate1->trigger();
+        EXPECT_TRUE(SameBitmap(Shown(), before)) << name;
+    }
+}
