@@ -152,6 +152,86 @@ bool JpegIsIncomplete(std::span<const std::uint8_t> bytes)
     }
 }
 
+bool SkipSubBlocks(std::span<const std::uint8_t> bytes, std::size_t &i)
+{
+    while (i < bytes.size()) {
+        const std::size_t length = bytes[i++];
+        if (length == 0) return true;
+        if (length > bytes.size() - i) return false;
+        i += length;
+    }
+    return false;
+}
+
+QList<QRgb> GifColourTable(std::span<const std::uint8_t> bytes, std::size_t &i, std::uint8_t packed, bool &complete)
+{
+    if (!(packed & 0x80)) return {};
+    const std::size_t entries = std::size_t(2) << (packed & 7);
+    if (3 * entries > bytes.size() - i) {
+        complete = false;
+        return {};
+    }
+    QList<QRgb> colours(static_cast<qsizetype>(entries));
+    for (std::size_t e = 0; e < entries; ++e, i += 3) colours[static_cast<qsizetype>(e)] = qRgb(bytes[i], bytes[i + 1], bytes[i + 2]);
+    return colours;
+}
+
+struct GifFirstImage {
+    bool complete = false;
+    QList<QRgb> colours;
+};
+
+// The colour table of a GIF's first image, and whether that image's data is
+// all there: Qt's reader gives GIFs in 32-bit form and fills a cut-off
+// image silently.
+GifFirstImage ReadGifStructure(std::span<const std::uint8_t> bytes)
+{
+    GifFirstImage gif;
+    if (bytes.size() < 13) return gif;
+    std::size_t i = 13;
+    bool complete = true;
+    const QList<QRgb> global = GifColourTable(bytes, i, bytes[10], complete);
+    while (complete && i < bytes.size()) {
+        const std::uint8_t block = bytes[i++];
+        if (block == 0x21) {
+            // An extension: its label, then sub-blocks.
+            ++i;
+            complete = SkipSubBlocks(bytes, i);
+        } else if (block == 0x2C) {
+            if (bytes.size() - i < 10) return gif;
+            const std::uint8_t packed = bytes[i + 8];
+            i += 9;
+            const QList<QRgb> local = GifColourTable(bytes, i, packed, complete);
+            if (!complete || i >= bytes.size()) return gif;
+            // The LZW code size, then the image data.
+            ++i;
+            gif.complete = SkipSubBlocks(bytes, i);
+            gif.colours = local.isEmpty() ? global : local;
+            return gif;
+        } else {
+            return gif;
+        }
+    }
+    return gif;
+}
+
+// A 32-bit image indexed again by a file's own colour table, when every
+// pixel is one of its colours; else the image as it was.
+QImage IndexedByTable(const QImage &image, const QList<QRgb> &colours)
+{
+    if (colours.isEmpty() || (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32)) return image;
+    const QImage indexed = image.convertToFormat(QImage::Format_Indexed8, colours, Qt::ThresholdDither | Qt::AvoidDither);
+    if (indexed.isNull()) return image;
+    const int width = image.width();
+    for (int y = 0; y < image.height(); ++y) {
+        const QRgb *source = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+        const uchar *line = indexed.constScanLine(y);
+        for (int x = 0; x < width; ++x)
+            if (line[x] >= colours.size() || (colours[line[x]] | 0xFF000000) != source[x]) return image;
+    }
+    return indexed;
+}
+
 // Calls row(y, line) for every row of the image in `format`, where `line`
 // holds width pixels of that format and `row` returns false to stop. An
 // image in another format is converted a band at a time, never whole.
@@ -427,6 +507,8 @@ void DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into)
     }
     if (size.isValid()) CheckPictureFits(size.width(), size.height(), SmallestFormatFor(qtFormat));
     if (format == "jpeg" && JpegIsIncomplete(bytes)) throw Exception(Damaged());
+    GifFirstImage gif;
+    if (format == "gif" && !(gif = ReadGifStructure(bytes)).complete) throw Exception(Damaged());
 
     QImage image;
     {
@@ -434,6 +516,7 @@ void DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into)
         if (!reader.read(&image) || image.isNull())
             throw Exception(reader.error() == QImageReader::UnsupportedFormatError ? NotAPicture() : Damaged());
     }
+    if (format == "gif") image = IndexedByTable(image, gif.colours);
     BitmapFromQImage(image, into);
 }
 

@@ -14,10 +14,12 @@
 // and whatever else the installed plugins read) into the smallest form that
 // holds the pixels exactly, as BitmapFromQImage describes. A picture whose
 // header gives a size beyond TBitmap::MaxPixelBytes is refused before any
-// pixel is allocated. Throws Exception with a plain reason (no file name)
-// when the bytes are not a picture it reads, are damaged or incomplete
-// (a JPEG without its end marker counts as incomplete), or are too large;
-// `into` is then unchanged.
+// pixel is allocated. A GIF, which Qt gives in 32-bit form, comes back as
+// pf8bit with the file's own colour table when its colours are all opaque.
+// Throws Exception with a plain reason (no file name) when the bytes are not
+// a picture it reads, are damaged or incomplete (a JPEG without its end
+// marker, a GIF whose first image is cut off), or are too large; `into` is
+// then unchanged.
 void DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into);
 
 // Encodes with Qt's writer for `format` ("png", "jpg", "pbm", "pgm",
