@@ -5,8 +5,10 @@
 #include "qt_codec.h"
 
 #include <QFile>
+#include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QStorageInfo>
 
 #include <new>
 
@@ -50,16 +52,55 @@ QByteArray EncodePicture(const TBitmap &bitmap, TPictureFileFormat format)
 
 namespace {
 
+// A reason ("No space left on device") as the end of our sentence.
+QString AsReason(const QString &text)
+{
+    if (text.isEmpty()) return QStringLiteral("the system gave no reason");
+    if (text.size() > 1 && text[0].isUpper() && text[1].isLower()) return text[0].toLower() + text.mid(1);
+    return text;
+}
+
 [[noreturn]] void Fail(const char *action, const AnsiString &fileName, const QString &reason)
 {
-    throw Exception(QStringLiteral("Cannot %1 %2: %3").arg(QLatin1String(action), QuotedPath(fileName), reason));
+    throw Exception(QStringLiteral("Cannot %1 %2: %3").arg(QLatin1String(action), QuotedPath(fileName), AsReason(reason)));
+}
+
+QString NoMemory(const char *task) { return QStringLiteral("there is not enough memory to %1").arg(QLatin1String(task)); }
+
+// QSaveFile often loses the system's reason ("Unknown error") or words it
+// with the path: the usual causes are told from the file system itself.
+QString SaveFailure(const QFileInfo &target, const QString &qtReason, qint64 bytes)
+{
+    const QStorageInfo storage(target.absolutePath());
+    if (storage.isValid() && storage.isReadOnly()) return QStringLiteral("read-only file system");
+    if (target.exists() && !target.isWritable()) return QStringLiteral("the file is read-only");
+    if (storage.isValid() && storage.bytesAvailable() >= 0 && storage.bytesAvailable() < bytes)
+        return QStringLiteral("no space left on device (the file takes %1 KiB, %2 KiB are free)")
+            .arg((bytes + 1023) / 1024)
+            .arg(storage.bytesAvailable() / 1024);
+    return qtReason;
+}
+
+// Devices and pipes cannot be replaced by renaming a finished file over
+// them (that would swap a device node for a regular file): they are
+// written in place.
+void WriteInPlace(const AnsiString &fileName, const QByteArray &encoded)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) Fail("save", fileName, file.errorString());
+    if (file.write(encoded) != encoded.size()) Fail("save", fileName, file.errorString());
+    file.close();
+    if (file.error() != QFileDevice::NoError) Fail("save", fileName, file.errorString());
 }
 
 } // namespace
 
 void ReadPictureFile(const AnsiString &fileName, TBitmap &into)
 {
-    if (QFileInfo(fileName).isDir()) Fail("open", fileName, QStringLiteral("it is a folder, not a file"));
+    if (fileName.isEmpty()) Fail("open", fileName, QStringLiteral("no file name was given"));
+    const QFileInfo info(fileName);
+    if (info.isDir()) Fail("open", fileName, QStringLiteral("it is a folder, not a file"));
+    if (!info.exists()) Fail("open", fileName, QStringLiteral("the file does not exist"));
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) Fail("open", fileName, file.errorString());
     const qint64 size = file.size();
@@ -68,40 +109,64 @@ void ReadPictureFile(const AnsiString &fileName, TBitmap &into)
     QByteArray read;
     const uchar *bytes = file.map(0, size);
     if (!bytes) {
-        read = file.readAll();
+        try {
+            read = file.readAll();
+        } catch (const std::bad_alloc &) {
+            Fail("open", fileName, NoMemory("read the file"));
+        }
         if (file.error() != QFileDevice::NoError || read.size() != size) Fail("open", fileName, file.errorString());
         bytes = reinterpret_cast<const uchar *>(read.constData());
     }
+    // Decoded into a bitmap of its own, so that a failure leaves `into` as it was.
+    TBitmap loaded;
     try {
-        DecodePicture({bytes, static_cast<std::size_t>(size)}, into);
+        DecodePicture({bytes, static_cast<std::size_t>(size)}, loaded);
     } catch (const std::bad_alloc &) {
-        Fail("open", fileName, QStringLiteral("there is not enough memory for the picture"));
+        Fail("open", fileName, NoMemory("read the picture"));
     } catch (const Exception &error) {
         Fail("open", fileName, error.Message());
     }
+    into.TakeOver(loaded);
 }
 
 void WritePictureFile(const AnsiString &fileName, const TBitmap &bitmap)
 {
+    if (fileName.isEmpty()) Fail("save", fileName, QStringLiteral("no file name was given"));
     if (bitmap.Empty()) Fail("save", fileName, QStringLiteral("there is no picture to save"));
-    if (QFileInfo(fileName).isDir()) Fail("save", fileName, QStringLiteral("it is a folder, not a file"));
+    const QFileInfo info(fileName);
+    if (info.isDir()) Fail("save", fileName, QStringLiteral("it is a folder, not a file"));
+    if (!info.absoluteDir().exists())
+        Fail("save", fileName, QStringLiteral("the folder %1 does not exist").arg(QuotedPath(info.absolutePath())));
     QByteArray encoded;
     try {
         encoded = EncodePicture(bitmap, PictureFileFormatFor(fileName));
     } catch (const std::bad_alloc &) {
-        Fail("save", fileName, QStringLiteral("there is not enough memory to encode the picture"));
+        Fail("save", fileName, NoMemory("encode the picture"));
     } catch (const Exception &error) {
         Fail("save", fileName, error.Message());
     }
-    // The target is replaced only once every byte is on disk.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly)) Fail("save", fileName, file.errorString());
-    if (file.write(encoded) != encoded.size()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        Fail("save", fileName, reason);
+    if (info.exists() && !info.isFile()) {
+        WriteInPlace(fileName, encoded);
+        return;
     }
-    if (!file.commit()) Fail("save", fileName, file.errorString());
+    // The target is replaced only once every byte is on disk; on failure
+    // QSaveFile removes its unfinished file.
+    QString reason;
+    {
+        QSaveFile file(fileName);
+        if (!file.open(QIODevice::WriteOnly)) {
+            reason = file.errorString();
+        } else if (file.write(encoded) != encoded.size()) {
+            reason = file.errorString();
+            file.cancelWriting();
+        } else if (!file.commit()) {
+            reason = file.errorString();
+        } else {
+            return;
+        }
+    }
+    // Told once the unfinished file is gone and its space free again.
+    Fail("save", fileName, SaveFailure(info, reason, encoded.size()));
 }
 
 QStringList OpenPictureFilters()
