@@ -315,9 +315,10 @@ public:
         switch (l_.kind) {
         case TRowKind::Copy: {
             const std::size_t used = (static_cast<std::size_t>(width) * l_.bits + 7) / 8;
-            std::memcpy(dst, src, used);
             // Bits of a last partial byte that belong to no pixel stay 0.
-            if (l_.bits == 1 && width % 8) dst[used - 1] &= static_cast<std::uint8_t>(0xFF00 >> (width % 8));
+            const int spareBits = static_cast<int>(used * 8 - static_cast<std::size_t>(width) * l_.bits);
+            std::memcpy(dst, src, used - 1);
+            dst[used - 1] = src[used - 1] & static_cast<std::uint8_t>(0xFF << spareBits);
             break;
         }
         case TRowKind::CopyOpaque:
@@ -436,6 +437,7 @@ void DecodeBmp(std::span<const std::uint8_t> bytes, TBitmap &into)
 {
     const TLayout layout = ReadLayout(bytes);
     into.Allocate(layout.width, layout.height, layout.format);
+    PreferHugePages(into.Row(0), into.ImageBytes());
     if (HasPalette(layout.format)) into.SetPalette(ReadPalette(bytes.data() + layout.paletteAt, layout));
     const std::span<const std::uint8_t> pixels = bytes.subspan(layout.pixelsAt);
     if (layout.compression == Rle8 || layout.compression == Rle4)

@@ -49,7 +49,7 @@ QByteArray ReadAll(const QString &path)
 
 } // namespace
 
-TEST(BmpSuite, EveryGoodFileOpensInItsFormatWithTheReferenceColours)
+TEST(BmpSuite, EveryGoodFileOpensInItsFormatWithTheReferenceColoursAndSavesUnchanged)
 {
     SKIP_WITHOUT_CORPORA(corpora);
     const QString suite = corpora + QStringLiteral("/bmpsuite-good/");
@@ -78,6 +78,10 @@ TEST(BmpSuite, EveryGoodFileOpensInItsFormatWithTheReferenceColours)
                                   << ", the reference " << (expected & 0xFFFFFF);
             }
         EXPECT_EQ(wrong, 0);
+
+        TBitmap reopened;
+        ASSERT_NO_THROW(DecodeBmp(Bytes(EncodeBmp(bitmap)), reopened));
+        EXPECT_TRUE(SameBitmap(bitmap, reopened));
     }
     // A file added to the suite without an entry here would go untested.
     for (const QString &name : QDir(suite + QStringLiteral("g")).entryList({QStringLiteral("*.bmp")}))
