@@ -29,14 +29,15 @@ TPalette GreyPalette()
     return palette;
 }
 
-// The smallest of our formats Qt's image format can end up in, for the size
-// check before reading; alpha may still turn out unused.
+// The format whose size the check before reading uses: the smallest of ours
+// Qt's image format can end up in (alpha may turn out unused), or 32 bits
+// when the reader does not say, as GIF and WebP readers give 32-bit images.
 TPixelFormat SmallestFormatFor(QImage::Format format)
 {
     switch (format) {
     case QImage::Format_Mono:
     case QImage::Format_MonoLSB: return pf1bit;
-    case QImage::Format_Invalid:
+    case QImage::Format_Invalid: return pf32bit;
     case QImage::Format_Indexed8:
     case QImage::Format_Grayscale8:
     case QImage::Format_Grayscale16:
@@ -57,6 +58,13 @@ int QtAllocationLimit(QSize size, QImage::Format format)
         limit = std::max(limit, std::ceil(rowBytes * size.height() / MiB) + 1.0);
     }
     return static_cast<int>(std::min(limit, static_cast<double>(INT_MAX)));
+}
+
+// Whether an image of this size and format cannot be allocated now: the
+// likely cause when a Qt reader or writer fails on a large picture.
+bool MemoryRunsShort(QSize size, QImage::Format format)
+{
+    return QImage(size, format == QImage::Format_Invalid ? QImage::Format_ARGB32 : format).isNull();
 }
 
 // Qt's allocation limit is global: raised for one picture only.
@@ -513,8 +521,12 @@ void DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into)
     QImage image;
     {
         const AllocationLimit limit(QtAllocationLimit(size, qtFormat));
-        if (!reader.read(&image) || image.isNull())
-            throw Exception(reader.error() == QImageReader::UnsupportedFormatError ? NotAPicture() : Damaged());
+        if (!reader.read(&image) || image.isNull()) {
+            if (reader.error() == QImageReader::UnsupportedFormatError) throw Exception(NotAPicture());
+            // Qt's readers report a failed allocation like damaged data.
+            if (size.isValid() && MemoryRunsShort(size, qtFormat)) throw Exception(QStringLiteral("there is not enough memory to read the picture"));
+            throw Exception(Damaged());
+        }
     }
     if (format == "gif") image = IndexedByTable(image, gif.colours);
     BitmapFromQImage(image, into);
@@ -611,6 +623,7 @@ QByteArray EncodeWithQt(const TBitmap &bitmap, const char *format)
         const QString upper = QString::fromLatin1(name.toUpper());
         if (writer.error() == QImageWriter::UnsupportedFormatError)
             throw Exception(QStringLiteral("this program cannot write %1 pictures: the Qt image plugin for them is not installed").arg(upper));
+        if (MemoryRunsShort(image.size(), QImage::Format_ARGB32)) throw Exception(QStringLiteral("there is not enough memory to encode the picture"));
         throw Exception(QStringLiteral("the picture could not be encoded as %1").arg(upper));
     }
     return encoded;

@@ -14,7 +14,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -108,6 +110,30 @@ void ExpectFailedSave(const QString &path, const TBitmap &bitmap, const QString 
     if (QDir(folder).exists()) {
         EXPECT_EQ(Listing(folder), before);
     }
+}
+
+// Lets this process's address space grow by only `headroom` more bytes:
+// for death tests, whose child process it ends with.
+bool LimitAddressSpace(std::size_t headroom)
+{
+    std::FILE *statm = std::fopen("/proc/self/statm", "r");
+    unsigned long pages = 0;
+    const bool read = statm && std::fscanf(statm, "%lu", &pages) == 1;
+    if (statm) std::fclose(statm);
+    if (!read) return false;
+    const rlim_t limit = pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + headroom;
+    const rlimit bounds{limit, limit};
+    return setrlimit(RLIMIT_AS, &bounds) == 0;
+}
+
+// Ends a death test's child: the exception message on stderr, and the exit
+// code 0 when it came with the expected text.
+[[noreturn]] void ExitWith(const std::string &message, const std::string &expectedEnd, bool unchanged)
+{
+    std::fprintf(stderr, "%s\n", message.c_str());
+    std::fflush(stderr);
+    const bool ends = message.size() >= expectedEnd.size() && message.compare(message.size() - expectedEnd.size(), expectedEnd.size(), expectedEnd) == 0;
+    std::_Exit(ends && unchanged ? 0 : 1);
 }
 
 } // namespace
@@ -295,4 +321,32 @@ TEST(PictureFiles, ALargePictureSavesAndReopens)
     TBitmap back;
     ReadPictureFile(path, back);
     EXPECT_TRUE(SameBitmap(large, back));
+}
+
+TEST(PictureFilesDeathTest, RunningOutOfMemoryIsReportedAndLosesNothing)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("big.png"));
+    // 4000 x 4000: 64 MiB in the form Qt reads it, a small file of one colour.
+    const auto big = MakeBitmap(4000, 4000, pf24bit);
+    WritePictureFile(path, *big);
+    const auto shown = Pattern(20, 10);
+
+    EXPECT_EXIT(
+        {
+            TPicture picture;
+            picture.GetBitmap()->Assign(shown.get());
+            if (!LimitAddressSpace(std::size_t(16) << 20)) std::_Exit(2);
+            const std::string message = MessageOf([&] { picture.LoadFromFile(path); });
+            ExitWith(message, ": there is not enough memory to read the picture", SameBitmap(*shown, *picture.GetBitmap()));
+        },
+        testing::ExitedWithCode(0), "not enough memory to read");
+    EXPECT_EXIT(
+        {
+            if (!LimitAddressSpace(std::size_t(16) << 20)) std::_Exit(2);
+            const std::string message = MessageOf([&] { WritePictureFile(dir.filePath(QStringLiteral("copy.ppm")), *big); });
+            ExitWith(message, ": there is not enough memory to encode the picture", !QFileInfo::exists(dir.filePath(QStringLiteral("copy.ppm"))));
+        },
+        testing::ExitedWithCode(0), "not enough memory to encode");
 }
