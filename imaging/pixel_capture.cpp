@@ -1,0 +1,20 @@
+// Pixel capture: the picture converted to 8 bits a pixel and its colours copied into a fixed table.
+#include "pixel_capture.h"
+
+#include <algorithm>
+
+int PixelTable[512][512];
+
+void CapturePixels(TBitmap &bitmap)
+{
+    bitmap.SetPixelFormat(pf8bit);
+    const int width = std::min(bitmap.GetWidth(), 512);
+    const int height = std::min(bitmap.GetHeight(), 512);
+    const TPalette &palette = bitmap.GetPalette();
+    // Column by column, so the table is written in its own order; each
+    // colour is the palette entry of the pixel's index, as GetPixel reads it.
+    for (int x = 0; x < width; ++x) {
+        int *column = PixelTable[x];
+        for (int y = 0; y < height; ++y) column[y] = palette[bitmap.Row(y)[x]];
+    }
+}
