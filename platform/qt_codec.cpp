@@ -253,7 +253,7 @@ void ForEachRowAs(const QImage &image, QImage::Format format, Row row)
         return;
     }
     const qsizetype stride = image.bytesPerLine();
-    const int bandRows = static_cast<int>(std::clamp<qsizetype>((qsizetype(4) << 20) / std::max<qsizetype>(stride, 1), 1, height));
+    const int bandRows = static_cast<int>(std::clamp<qsizetype>((qsizetype(16) << 20) / std::max<qsizetype>(stride, 1), 1, height));
     const QList<QRgb> colours = image.colorTable();
     for (int top = 0; top < height; top += bandRows) {
         const int rows = std::min(bandRows, height - top);
