@@ -20,10 +20,16 @@ void DecodePicture(std::span<const std::uint8_t> bytes, TBitmap &into);
 // Encodes a bitmap whole into memory. Throws Exception with the reason.
 QByteArray EncodePicture(const TBitmap &bitmap, TPictureFileFormat format);
 
-// Reads the named file into `into`; throws Exception naming the file.
+// Reads the named file (mapped, not copied) into `into`. On any failure it
+// throws Exception `Cannot open "<native path>": <reason>` and `into` is
+// unchanged.
 void ReadPictureFile(const AnsiString &fileName, TBitmap &into);
-// Writes the bitmap to the named file, replacing it only when complete;
-// throws Exception naming the file.
+// Encodes the bitmap whole in memory, in the format the name's extension
+// names, then writes it beside the target and puts it in the target's place
+// only when every byte is written; an existing device or pipe is written in
+// place instead. On any failure it throws Exception
+// `Cannot save "<native path>": <reason>`, an existing file keeps every byte
+// and no other file is left behind.
 void WritePictureFile(const AnsiString &fileName, const TBitmap &bitmap);
 
 // Name filters for the open and save dialogs: "All pictures" first.

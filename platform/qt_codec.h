@@ -12,7 +12,8 @@
 
 // Decodes with Qt's readers (PNG, JPEG, GIF, PBM/PGM/PPM, TIFF, WebP, ICO
 // and whatever else the installed plugins read) into the smallest form that
-// holds the pixels exactly, as BitmapFromQImage describes. A picture whose
+// holds the pixels exactly, as BitmapFromQImage describes, turned upright
+// as a photograph's orientation tag says. A picture whose
 // header gives a size beyond TBitmap::MaxPixelBytes is refused before any
 // pixel is allocated. A GIF, which Qt gives in 32-bit form, comes back as
 // pf8bit with the file's own colour table when its colours are all opaque.

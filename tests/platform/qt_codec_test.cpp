@@ -270,6 +270,19 @@ TEST(QtCodec, JpegKeepsGreyAsGreyAndColourWithinATolerance)
     }
 }
 
+TEST(QtCodec, JpegIsWrittenAtQuality95)
+{
+    const auto colour = RandomPicture(pf24bit, 13, 40, 30);
+    const QImage image = QImageFromBitmap(*colour);
+    QByteArray expected;
+    QBuffer buffer(&expected);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpg");
+    writer.setQuality(95);
+    ASSERT_TRUE(writer.write(image));
+    EXPECT_EQ(EncodeWithQt(*colour, "jpg"), expected);
+}
+
 TEST(QtCodec, PortableFormatsWriteColourGreyAndBlackAndWhite)
 {
     const auto colour = RandomPicture(pf24bit, 5);
