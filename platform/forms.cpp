@@ -59,7 +59,13 @@ void TForm::ApplyDescription()
 
 void TForm::Close() { close(); }
 
-void TForm::Repaint() { repaint(); }
+void TForm::Repaint()
+{
+    // Qt redraws only the window's own area: controls that paint opaquely,
+    // such as the image control, keep what they drew unless marked as well.
+    for (QWidget *control : findChildren<QWidget *>()) control->update();
+    repaint();
+}
 
 void TForm::SetModalResult(int result)
 {
