@@ -350,3 +350,24 @@ TEST(PictureFilesDeathTest, RunningOutOfMemoryIsReportedAndLosesNothing)
         },
         testing::ExitedWithCode(0), "not enough memory to encode");
 }
+
+TEST(PictureFiles, PublicPhotosOpenAndKeepEveryPixelThroughTheLosslessFormats)
+{
+    SKIP_WITHOUT_CORPORA(corpora);
+    QTemporaryDir dir;
+    for (const char *name : {"astronaut.png", "coffee.png"}) {
+        SCOPED_TRACE(name);
+        TBitmap photo;
+        ReadPictureFile(corpora + QStringLiteral("/photos/") + QLatin1String(name), photo);
+        EXPECT_EQ(photo.GetPixelFormat(), pf24bit);
+        EXPECT_GE(photo.GetWidth(), 400);
+        for (const char *copy : {"copy.png", "copy.tif", "copy.webp", "copy.ppm"}) {
+            SCOPED_TRACE(copy);
+            const QString path = dir.filePath(QLatin1String(copy));
+            WritePictureFile(path, photo);
+            TBitmap back;
+            ReadPictureFile(path, back);
+            EXPECT_TRUE(SameBitmap(photo, back));
+        }
+    }
+}
