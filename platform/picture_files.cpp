@@ -74,6 +74,9 @@ QString SaveFailure(const QFileInfo &target, const QString &qtReason, qint64 byt
     const QStorageInfo storage(target.absolutePath());
     if (storage.isValid() && storage.isReadOnly()) return QStringLiteral("read-only file system");
     if (target.exists() && !target.isWritable()) return QStringLiteral("the file is read-only");
+    // Replacing goes through a name 7 bytes longer than the target's.
+    if (target.exists() && QFile::encodeName(target.fileName()).size() > 255 - 7)
+        return QStringLiteral("the file name is too long to replace the file safely; save under a shorter name");
     if (storage.isValid() && storage.bytesAvailable() >= 0 && storage.bytesAvailable() < bytes)
         return QStringLiteral("no space left on device (the file takes %1 KiB, %2 KiB are free)")
             .arg((bytes + 1023) / 1024)

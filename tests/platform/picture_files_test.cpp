@@ -262,6 +262,11 @@ TEST(PictureFiles, FailedSavesNameTheFileKeepTheOldOneAndLeaveNothingBehind)
     EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("missing"))));
     ExpectFailedSave(dir.filePath(QStringLiteral("folder.png")), *picture, QStringLiteral("it is a folder, not a file"));
     ExpectFailedSave(dir.filePath(QString(300, QLatin1Char('n')) + QStringLiteral(".png")), *picture, QStringLiteral("file name too long"));
+    // A name the system takes, but too long for the temporary name beside it.
+    const QString longName = dir.filePath(QString(250, QLatin1Char('l')) + QStringLiteral(".png"));
+    WritePictureFile(longName, *picture);
+    ExpectFailedSave(longName, *Pattern(5, 5), QStringLiteral("the file name is too long to replace the file safely; save under a shorter name"));
+    ASSERT_TRUE(QFile::remove(longName));
     TBitmap empty;
     ExpectFailedSave(old, empty, QStringLiteral("there is no picture to save"));
     const auto tooWide = MakeBitmap(20000, 1, pf24bit);
