@@ -385,6 +385,7 @@ void ColourQuantizer::Build()
     countedEntries_.assign(CellCount, -1);
     for (std::size_t i = 0; i < items.size(); ++i)
         if (assigned[i] >= 0) countedEntries_[items[i].cell] = static_cast<std::int16_t>(entryOfCentre[static_cast<std::size_t>(assigned[i])]);
+    if (palette_.empty()) palette_.push_back(clBlack);
     std::vector<Point> points;
     for (TColor colour : palette_) points.push_back(PointOf(static_cast<std::uint32_t>(colour)));
     search_ = std::make_unique<NearestSearch>(points);
