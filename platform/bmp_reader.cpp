@@ -4,9 +4,9 @@
 //  - The file-size and image-size fields are not trusted (writers often get
 //    them wrong); the bytes at hand bound every read.
 //  - The headers and the palette must be whole, else the file is refused. A
-//    file that ends inside its pixels opens with what it has: the missing
-//    bytes read as 0, so missing pixels are index 0, or black (opaque unless
-//    the file has an alpha mask).
+//    file that ends inside its pixels opens with what it has; the pixels it
+//    lacks are zero bytes: index 0, or black (in 32-bit pictures transparent
+//    black, so that nothing need be written for them).
 //  - Run-length data: pixels it skips (delta, early end of line or of the
 //    picture) are index 0; a run past the end of a row is cut there; data
 //    past the last row is ignored.
@@ -14,6 +14,8 @@
 //    exactly: round(v * 255 / max), so a full 10-bit channel reads as 255.
 //  - 32-bit pixels without an alpha mask are opaque: the 4th byte of such
 //    files is unused, and often 0.
+//  - Palette entries beyond those the file gives are black, and entries
+//    past 256 are ignored: no index can reach them.
 #include "bmp_codec.h"
 #include "bmp_format.h"
 
@@ -309,9 +311,9 @@ public:
     {
     }
 
-    void operator()(const std::uint8_t *src, std::uint8_t *dst) const
+    // Converts the first `width` pixels of a row.
+    void operator()(const std::uint8_t *src, std::uint8_t *dst, int width) const
     {
-        const int width = l_.width;
         switch (l_.kind) {
         case TRowKind::Copy: {
             const std::size_t used = (static_cast<std::size_t>(width) * l_.bits + 7) / 8;
@@ -361,23 +363,24 @@ private:
     TChannel red_, green_, blue_, alpha_;
 };
 
+// Rows the file lacks stay as allocated, all zero bytes, so a short file
+// that claims a huge picture costs no work beyond the bytes it holds.
 void DecodeRows(std::span<const std::uint8_t> pixels, const TLayout &l, TBitmap &into)
 {
     const std::size_t rowBytes = (static_cast<std::size_t>(l.width) * l.bits + 31) / 32 * 4;
+    const std::size_t wholeRows = pixels.size() / rowBytes;
     const TRowConverter convert(l);
-    // A zero-padded copy of a short last row, or zeros for missing rows.
-    std::vector<std::uint8_t> spare;
-    for (int fileRow = 0; fileRow < l.height; ++fileRow) {
-        const std::size_t start = static_cast<std::size_t>(fileRow) * rowBytes;
-        const std::uint8_t *src = pixels.data() + std::min(start, pixels.size());
-        if (pixels.size() - std::min(start, pixels.size()) < rowBytes) {
-            // Our rows start as zeros, which is what a copied missing row gives.
-            if (l.kind == TRowKind::Copy && start >= pixels.size()) break;
-            spare.assign(rowBytes, 0);
-            if (start < pixels.size()) std::memcpy(spare.data(), src, pixels.size() - start);
-            src = spare.data();
+    for (int fileRow = 0; fileRow < l.height && static_cast<std::size_t>(fileRow) <= wholeRows; ++fileRow) {
+        std::uint8_t *dst = into.Row(l.topDown ? fileRow : l.height - 1 - fileRow);
+        const std::uint8_t *src = pixels.data() + static_cast<std::size_t>(fileRow) * rowBytes;
+        if (static_cast<std::size_t>(fileRow) < wholeRows) {
+            convert(src, dst, l.width);
+            continue;
         }
-        convert(src, into.Row(l.topDown ? fileRow : l.height - 1 - fileRow));
+        // The last, short row: its whole pixels; a pixel cut in two is missing.
+        const std::size_t have = pixels.size() - wholeRows * rowBytes;
+        const std::size_t whole = have * 8 / static_cast<std::size_t>(l.bits);
+        if (whole > 0) convert(src, dst, static_cast<int>(std::min<std::size_t>(whole, static_cast<std::size_t>(l.width))));
     }
 }
 
