@@ -17,7 +17,7 @@ fi
 work="$(mktemp -d /tmp/pw-screenshot-XXXXXX)"
 program_pid=
 cleanup() {
-  [ -n "$program_pid" ] && kill "$program_pid" 2>/dev/null || true
+  if [ -n "$program_pid" ]; then kill "$program_pid" 2>/dev/null || true; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -37,7 +37,7 @@ if [ -z "$picture" ]; then
 fi
 picture="$(realpath "$picture")"
 
-mkdir -p -m 700 "$work/runtime"
+mkdir -m 700 "$work/runtime"
 env -u QT_QPA_PLATFORM -u QT_SCALE_FACTOR QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" \
   XDG_CONFIG_HOME="$work/config" NO_AT_BRIDGE=1 "$PW_PROGRAM" >"$work/program.log" 2>&1 &
 program_pid=$!
