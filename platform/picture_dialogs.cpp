@@ -4,6 +4,7 @@
 #include "picture_files.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 
 TPictureDialog::TPictureDialog(QWidget *parent, Purpose purpose) : QWidget(parent), purpose_(purpose)
 {
@@ -20,7 +21,9 @@ bool TPictureDialog::Execute()
     dialog.setAcceptMode(open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
     dialog.setFileMode(open ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     dialog.setNameFilters(open ? OpenPictureFilters() : SavePictureFilters());
-    if (!fileName_.isEmpty()) dialog.selectFile(fileName_);
+    // Start in the last chosen file's folder. The file itself is not selected:
+    // Qt would keep it selected beside a newly typed name and take it first.
+    if (!fileName_.isEmpty()) dialog.setDirectory(QFileInfo(fileName_).absolutePath());
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
     fileName_ = dialog.selectedFiles().constFirst();
     return true;

@@ -2,6 +2,7 @@
 #include "main_window_fixture.h"
 
 #include "platform/picture_files.h"
+#include "support/tmpfs.h"
 
 #include <QDir>
 #include <QFile>
@@ -102,22 +103,26 @@ TEST_F(FileCommandsTest, ADamagedFileShowsWhyAndKeepsTheOldPicture)
 
 TEST_F(FileCommandsTest, AFailedSaveShowsWhyAndLeavesTheFolderAsItWas)
 {
-    ShowPicture(*GreyRamp(5, 5));
-    QFile existing(PathIn("existing.bmp"));
+    QDir(PathIn("")).mkdir("small");
+    TmpfsMount small(PathIn("small"));
+    if (!small.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here (needs root and permission to mount)";
+    QFile existing(PathIn("small/existing.bmp"));
     ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
     existing.write("precious bytes");
     existing.close();
+    // Larger than the whole file system.
+    ShowPicture(*GreyRamp(300, 300));
 
-    // A folder that exists but where no file can be made, even by root.
     QString message;
     AnswerNextMessageBox(&message);
-    SaveWithShortcut(QStringLiteral("/proc/picture.bmp"));
-    EXPECT_TRUE(message.startsWith("Cannot save \"/proc/picture.bmp\": ")) << message.toStdString();
-    EXPECT_FALSE(QFile::exists(QStringLiteral("/proc/picture.bmp")));
+    SaveWithShortcut(PathIn("small/picture.bmp"));
+    EXPECT_TRUE(message.startsWith("Cannot save \"" + QDir::toNativeSeparators(PathIn("small/picture.bmp")) + "\": "))
+        << message.toStdString();
+    EXPECT_TRUE(message.contains("space", Qt::CaseInsensitive)) << message.toStdString();
 
-    EXPECT_EQ(Contents(PathIn("existing.bmp")), QByteArray("precious bytes"));
-    EXPECT_EQ(QDir(PathIn("")).entryList(QDir::Files), QStringList({"existing.bmp"}));
-    EXPECT_TRUE(SameBitmap(Shown(), *GreyRamp(5, 5)));
+    EXPECT_EQ(Contents(PathIn("small/existing.bmp")), QByteArray("precious bytes"));
+    EXPECT_EQ(QDir(PathIn("small")).entryList(QDir::Files | QDir::Hidden), QStringList({"existing.bmp"}));
+    EXPECT_TRUE(SameBitmap(Shown(), *GreyRamp(300, 300)));
 }
 
 TEST_F(FileCommandsTest, SavingWithoutAPictureShowsAnErrorAndWritesNothing)

@@ -28,6 +28,7 @@ protected:
 
     void TearDown() override
     {
+        EXPECT_EQ(ForgetPendingAnswers(), 0) << "a dialog the test answered never opened";
         HelpDlg = nullptr;
         Form1 = nullptr;
         help_.reset();
@@ -48,14 +49,22 @@ protected:
     void OpenWithShortcut(const QString &path)
     {
         AnswerNextFileDialog(path);
-        QTest::keyClick(form_.get(), Qt::Key_O, Qt::ControlModifier);
+        PressInActiveWindow(Qt::Key_O, Qt::ControlModifier);
     }
 
     // Saves through File -> Save with Ctrl+S and the real dialog.
     void SaveWithShortcut(const QString &path)
     {
         AnswerNextFileDialog(path);
-        QTest::keyClick(form_.get(), Qt::Key_S, Qt::ControlModifier);
+        PressInActiveWindow(Qt::Key_S, Qt::ControlModifier);
+    }
+
+    // Shortcuts act only in the active window, as the user's click makes it.
+    void PressInActiveWindow(Qt::Key key, Qt::KeyboardModifiers modifiers)
+    {
+        form_->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
+        QTest::keyClick(form_.get(), key, modifiers);
     }
 
     QString PathIn(const QString &name) const { return folder_.filePath(name); }

@@ -4,6 +4,7 @@
 #include "platform/picture.h"
 #include "platform/picture_files.h"
 #include "support/pictures.h"
+#include "support/tmpfs.h"
 
 #include <QDir>
 #include <QFile>
@@ -72,31 +73,6 @@ bool BmpWriterBuilt()
     }
 }
 
-// A small tmpfs for a test, mounted only when running as root where mounting works.
-class TmpfsMount {
-public:
-    explicit TmpfsMount(const QString &dir) : dir_(dir)
-    {
-        mounted_ = geteuid() == 0
-                   && QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                                                                  QStringLiteral("size=64k"), QStringLiteral("tmpfs"), dir}) == 0;
-    }
-    ~TmpfsMount()
-    {
-        if (mounted_) QProcess::execute(QStringLiteral("umount"), {dir_});
-    }
-    TmpfsMount(const TmpfsMount &) = delete;
-    TmpfsMount &operator=(const TmpfsMount &) = delete;
-    bool Mounted() const { return mounted_; }
-    bool MakeReadOnly() const
-    {
-        return QProcess::execute(QStringLiteral("mount"), {QStringLiteral("-o"), QStringLiteral("remount,ro"), dir_}) == 0;
-    }
-
-private:
-    QString dir_;
-    bool mounted_ = false;
-};
 
 // Each failing save: the message names the file and starts the reason, an existing
 // file keeps every byte and the folder gains nothing.

@@ -4,8 +4,8 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCompleter>
-#include <QDebug>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -18,6 +18,19 @@
 
 void OnNextModalWindow(std::function<void(QWidget *)> answer) { OnNextModalWindowOf("QWidget", std::move(answer)); }
 
+namespace {
+// Answers waiting for their window; each is the timer that polls for it.
+QList<QTimer *> pendingAnswers;
+} // namespace
+
+int ForgetPendingAnswers()
+{
+    const int pending = static_cast<int>(pendingAnswers.size());
+    qDeleteAll(pendingAnswers);
+    pendingAnswers.clear();
+    return pending;
+}
+
 void OnNextModalWindowOf(const char *className, std::function<void(QWidget *)> answer)
 {
     // Polls from the modal window's own event loop; gives up after 10 s so
@@ -28,16 +41,19 @@ void OnNextModalWindowOf(const char *className, std::function<void(QWidget *)> a
         QWidget *modal = QApplication::activeModalWidget();
         if (modal && modal->isVisible() && modal->inherits(className)) {
             timer->stop();
+            pendingAnswers.removeOne(timer);
             timer->deleteLater();
             answer(modal);
             return;
         }
         if ((*waited += 10) > 10000) {
             timer->stop();
+            pendingAnswers.removeOne(timer);
             timer->deleteLater();
             ADD_FAILURE() << "no modal window opened";
         }
     });
+    pendingAnswers << timer;
     timer->start(10);
 }
 
@@ -60,14 +76,21 @@ void AnswerNextFileDialog(const QString &path)
             dialog->reject();
             return;
         }
-        // Pasted whole, as typing "/" key by key makes the dialog change folder.
+        // As a user does: go to the folder, then type the file's name.
+        const QFileInfo target(path);
+        dialog->setDirectory(target.absolutePath());
         nameBox->setFocus();
-        nameBox->setText(path);
+        nameBox->selectAll();
+        QTest::keyClicks(nameBox, target.fileName());
+        // The folder loads in the background and may select the dialog's
+        // previous file when done: Enter only once the typed name is chosen.
+        const QString chosen = target.absoluteFilePath();
+        if (!QTest::qWaitFor([&] { return dialog->selectedFiles() == QStringList(chosen); }, 5000))
+            ADD_FAILURE() << "the file dialog kept " << dialog->selectedFiles().join(", ").toStdString();
         // Enter must reach the dialog, not the list of completions.
         if (QCompleter *completer = nameBox->completer()) completer->popup()->hide();
         QTest::keyClick(nameBox, Qt::Key_Return);
         if (dialog->isVisible()) {
-            qWarning() << "file dialog still open; box text" << nameBox->text() << "directory" << dialog->directory().path();
             ADD_FAILURE() << "the file dialog did not take " << path.toStdString();
             dialog->reject();
         }

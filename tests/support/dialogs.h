@@ -15,6 +15,9 @@ void AnswerNextFileDialog(const QString &path);
 // closed with its default button.
 void AnswerNextMessageBox(QString *text);
 
+// Drops answers whose window never came; gives how many there were.
+int ForgetPendingAnswers();
+
 // Runs `answer` on the next modal window that opens, from inside its loop;
 // the second form waits for a window of the named class only.
 void OnNextModalWindow(std::function<void(QWidget *)> answer);
