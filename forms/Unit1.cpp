@@ -5,6 +5,7 @@
 #include "imaging/complement.h"
 #include "imaging/edge_detection.h"
 #include "imaging/mirror.h"
+#include "imaging/pixel_capture.h"
 #include "zoom_presets.h"
 
 TForm1 *Form1 = nullptr;
@@ -81,6 +82,12 @@ void TForm1::ComboBox1Change(TObject *)
 // The mirrored bitmap announces its change, so the control redraws itself.
 void TForm1::FlipRotate1Click(TObject *) { MirrorLeftRight(*Image1->GetPicture()->GetBitmap()); }
 
-void TForm1::Thresholding1Click(TObject *) {}
+// The conversion announces its change, so the control shows the converted
+// picture without a repaint here.
+void TForm1::Thresholding1Click(TObject *) { CapturePixels(*Image1->GetPicture()->GetBitmap()); }
 
-void TForm1::Button1Click(TObject *) {}
+void TForm1::Button1Click(TObject *)
+{
+    Edit2->SetText(Format("%i", PixelTable[2][2]));
+    Edit3->SetText(Format("%i", PixelTable[200][200]));
+}

@@ -2,6 +2,7 @@
 // pictures nobody on the project made.
 #include "main_window_fixture.h"
 
+#include "imaging/pixel_capture.h"
 #include "platform/picture_files.h"
 
 #include <vector>
@@ -83,4 +84,52 @@ TEST_F(ImageProcessingTest, FlipRotateMirrorsEveryPixelAndTwiceRestoresIt)
         Form().FlipRotate1->trigger();
         EXPECT_TRUE(SameBitmap(Shown(), before)) << name;
     }
+}
+
+// The table is static and never cleared: CTest runs each test in a process
+// of its own, where this one starts before any capture.
+TEST(PixelCaptureThroughTheForm, ShowsZeroBeforeAnyCaptureThenTheCapturedColours)
+{
+    TForm1 form(nullptr);
+    Form1 = &form;
+    const bool fresh = PixelTable[2][2] == 0 && PixelTable[200][200] == 0;
+    QTest::mouseClick(form.Button1, Qt::LeftButton);
+    if (fresh) {
+        EXPECT_EQ(form.Edit2->GetText(), "0");
+        EXPECT_EQ(form.Edit3->GetText(), "0");
+    }
+
+    // 300 x 250, white at (2, 2) and (200, 200) among colours enough to
+    // need an adaptive palette.
+    auto picture = MakeBitmap(300, 250, pf24bit);
+    FillColours(*picture, [](int x, int y) { return RGB(x % 256, y % 256, (x * y) % 256); });
+    picture->SetPixel(2, 2, clWhite);
+    picture->SetPixel(200, 200, clWhite);
+    form.Image1->GetPicture()->GetBitmap()->Assign(picture.get());
+    form.Thresholding1->trigger();
+    EXPECT_EQ(form.Image1->GetPicture()->GetBitmap()->GetPixelFormat(), pf8bit);
+    QTest::mouseClick(form.Button1, Qt::LeftButton);
+    EXPECT_EQ(form.Edit2->GetText(), "16777215");
+    EXPECT_EQ(form.Edit3->GetText(), "16777215");
+
+    // A smaller capture leaves (200, 200) as it was.
+    auto small = MakeBitmap(50, 50, pf24bit);
+    FillColours(*small, [](int, int) { return RGB(1, 2, 3); });
+    form.Image1->GetPicture()->GetBitmap()->Assign(small.get());
+    form.Thresholding1->trigger();
+    QTest::mouseClick(form.Button1, Qt::LeftButton);
+    EXPECT_EQ(form.Edit2->GetText(), QString::number(RGB(1, 2, 3)));
+    EXPECT_EQ(form.Edit3->GetText(), "16777215");
+    Form1 = nullptr;
+}
+
+TEST_F(ImageProcessingTest, ThresholdingCapturesThePictureAfterItsConversion)
+{
+    if (!OpenSuitePicture("rgb24.bmp")) GTEST_SKIP() << "shared test pictures not found beside the repository";
+    Form().Thresholding1->trigger();
+    ASSERT_EQ(Shown().GetPixelFormat(), pf8bit);
+    QTest::mouseClick(Form().Button1, Qt::LeftButton);
+    EXPECT_EQ(Form().Edit2->GetText(), QString::number(Shown().GetPixel(2, 2)));
+    // The suite's picture is 127 x 64: cell (200, 200) is beyond it.
+    EXPECT_EQ(Form().Edit3->GetText(), QString::number(PixelTable[200][200]));
 }
