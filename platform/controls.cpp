@@ -41,13 +41,15 @@ TLabel::TLabel(QWidget *parent) : TControlOf<QLabel>(parent) {}
 void TLabel::SetCaption(const AnsiString &caption)
 {
     setText(caption);
-    resize(sizeHint().width(), height());
+    FitCaption();
 }
+
+void TLabel::FitCaption() { resize(sizeHint().width(), height()); }
 
 void TLabel::changeEvent(QEvent *event)
 {
     QLabel::changeEvent(event);
-    if (event->type() == QEvent::FontChange) resize(sizeHint().width(), height());
+    if (event->type() == QEvent::FontChange) FitCaption();
 }
 
 TComboBox::TComboBox(QWidget *parent) : TControlOf<QComboBox>(parent)

@@ -80,6 +80,8 @@ public:
     explicit TLabel(QWidget *parent = nullptr);
     AnsiString GetCaption() const { return text(); }
     void SetCaption(const AnsiString &caption);
+    // Widens or narrows the label to its caption.
+    void FitCaption();
 
 protected:
     void changeEvent(QEvent *event) override;

@@ -40,7 +40,11 @@ void TForm::ApplyDescription()
         setFont(described);
     }
     for (QAction *action : findChildren<QAction *>())
-        if (action->text() == QLatin1String("-")) action->setSeparator(true);
+        if (action->text() == QLatin1String("-")) {
+            action->setSeparator(true);
+            action->setText(QString());
+        }
+    for (TLabel *label : findChildren<TLabel *>()) label->FitCaption();
     if (property("BorderStyle").toString() == QLatin1String("Dialog")) {
         // Fixed size, a title and a close button: no minimise or maximise.
         setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint

@@ -13,6 +13,7 @@ struct Showing {
     bool modal = false;
     QString caption;
     QString message;
+    bool messageFits = false;
     QRect frame;
     QSize clientSize;
     bool fixedSize = false;
@@ -26,6 +27,7 @@ Showing Look(QWidget *dialog)
     seen.modal = QApplication::activeModalWidget() == dialog;
     seen.caption = dialog->windowTitle();
     seen.message = HelpDlg->Label1->GetCaption();
+    seen.messageFits = HelpDlg->Label1->width() >= HelpDlg->Label1->sizeHint().width();
     seen.frame = dialog->frameGeometry();
     seen.clientSize = dialog->size();
     seen.fixedSize = dialog->minimumSize() == dialog->maximumSize();
@@ -52,6 +54,7 @@ TEST_F(HelpDialogTest, ShowsCentredModalAndEnterClosesIt)
     EXPECT_TRUE(seen.modal);
     EXPECT_EQ(seen.caption, "Dialog");
     EXPECT_EQ(seen.message, "GOOD!!");
+    EXPECT_TRUE(seen.messageFits);
     EXPECT_EQ(seen.clientSize, QSize(384, 179));
     EXPECT_TRUE(seen.fixedSize);
     EXPECT_FALSE(seen.minimisable);
