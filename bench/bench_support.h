@@ -1,0 +1,64 @@
+// Pictures the benchmarks share, their Qt and OpenCV views, and comparisons between them.
+#pragma once
+
+#include "platform/bitmap.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QImage>
+#include <QString>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#ifdef PW_HAVE_OPENCV
+#include <opencv2/core.hpp>
+#endif
+
+namespace bench {
+
+// The square sizes every operation runs at; the targets apply to the two larger.
+inline constexpr int Sizes[] = {1024, 4096, 8192};
+
+enum class Content {
+    RandomBytes,   // every byte from a generator: no runs, no structure
+    FewColours,    // 200 colours in runs of varied length and scattered pixels
+    Photograph,    // many colours: a tiled photograph, or smooth shading with noise
+};
+
+// A picture of size x size, made once and kept until a different one is
+// asked for in the same slot (benchmarks of one picture run one after another).
+const TBitmap &Picture(Content content, TPixelFormat format, int size);
+// The picture of `size` each repaint benchmark views (10000 x 10000).
+const TBitmap &ViewedPicture(TPixelFormat format);
+
+// A fresh copy that an in-place operation may change.
+void CopyInto(const TBitmap &source, TBitmap &copy);
+
+// Qt's form of a bitmap: Indexed8 with its palette, RGB888 or RGB32.
+QImage ToQImage(const TBitmap &bitmap);
+// Every pixel of the bitmap has the colour of the QImage's pixel.
+bool SameAsQImage(const TBitmap &bitmap, const QImage &image);
+
+// Mean over every pixel and channel of |a - b|, the colours as GetPixel reads them.
+double MeanAbsoluteError(const TBitmap &a, const TBitmap &b);
+double MeanAbsoluteError(const TBitmap &a, const QImage &b);
+
+// Where the shared photographs are, when present.
+std::optional<QString> PhotosDir();
+
+// A folder in memory for the file benchmarks (/dev/shm, else /tmp).
+std::string ScratchFile(const std::string &name);
+
+// The bytes an operation reads (and writes back) per run.
+void CountBytes(benchmark::State &state, std::size_t bytes);
+
+#ifdef PW_HAVE_OPENCV
+// An OpenCV view of the bitmap's rows (no copy): CV_8UC1, CV_8UC3 or CV_8UC4.
+cv::Mat MatOf(TBitmap &bitmap);
+cv::Mat MatOf(const TBitmap &bitmap);
+bool SameBytes(const TBitmap &bitmap, const cv::Mat &mat);
+#endif
+
+} // namespace bench

@@ -1,0 +1,159 @@
+// BMP opening and saving, from memory and through files, beside Qt's BMP reader and writer.
+#include "bench_registry.h"
+#include "bench_support.h"
+
+#include "platform/bmp_codec.h"
+#include "platform/picture_files.h"
+
+#include <QBuffer>
+
+#include <cstdio>
+#include <set>
+
+namespace bench {
+namespace {
+
+bool FirstTime(const std::string &key)
+{
+    static std::set<std::string> seen;
+    return seen.insert(key).second;
+}
+
+const char *FormatName(TPixelFormat format)
+{
+    return format == pf8bit ? "pf8bit" : format == pf24bit ? "pf24bit" : "pf32bit";
+}
+
+std::span<const std::uint8_t> BytesOf(const QByteArray &bytes)
+{
+    return {reinterpret_cast<const std::uint8_t *>(bytes.constData()), static_cast<std::size_t>(bytes.size())};
+}
+
+// The encoded picture of one format and size, kept while its benchmarks run.
+const QByteArray &Encoded(TPixelFormat format, int size)
+{
+    static std::tuple<TPixelFormat, int, QByteArray> kept;
+    if (std::get<0>(kept) != format || std::get<1>(kept) != size || std::get<2>(kept).isEmpty())
+        kept = {format, size, EncodeBmp(Picture(Content::RandomBytes, format, size))};
+    return std::get<2>(kept);
+}
+
+// Decoding includes making the picture: each run starts from nothing.
+void RegisterDecode(TPixelFormat format, int size)
+{
+    const std::string op = std::string("DecodeBmp.") + FormatName(format);
+    Register(op, "ours", size, [=](benchmark::State &state) {
+        const QByteArray &file = Encoded(format, size);
+        for (auto _ : state) {
+            TBitmap bitmap;
+            DecodeBmp(BytesOf(file), bitmap);
+            benchmark::DoNotOptimize(bitmap.Row(0));
+        }
+        CountBytes(state, static_cast<std::size_t>(file.size()));
+    });
+    Register(op, "qt", size, [=](benchmark::State &state) {
+        const QByteArray &file = Encoded(format, size);
+        if (FirstTime(op + std::to_string(size))) {
+            const QImage image = QImage::fromData(file, "BMP");
+            if (!SameAsQImage(Picture(Content::RandomBytes, format, size), image))
+                return state.SkipWithError("Qt reads other pixels");
+        }
+        for (auto _ : state) {
+            QImage image = QImage::fromData(file, "BMP");
+            benchmark::DoNotOptimize(image.constBits());
+        }
+        CountBytes(state, static_cast<std::size_t>(file.size()));
+    });
+}
+
+void RegisterEncode(TPixelFormat format, int size)
+{
+    const std::string op = std::string("EncodeBmp.") + FormatName(format);
+    Register(op, "ours", size, [=](benchmark::State &state) {
+        const TBitmap &source = Picture(Content::RandomBytes, format, size);
+        for (auto _ : state) {
+            QByteArray file = EncodeBmp(source);
+            benchmark::DoNotOptimize(file.constData());
+        }
+        CountBytes(state, source.ImageBytes());
+    });
+    // Qt writes the picture in the form its own reader gives it.
+    Register(op, "qt", size, [=](benchmark::State &state) {
+        const TBitmap &source = Picture(Content::RandomBytes, format, size);
+        const QImage image = QImage::fromData(Encoded(format, size), "BMP");
+        auto save = [&image] {
+            QByteArray file;
+            QBuffer buffer(&file);
+            buffer.open(QIODevice::WriteOnly);
+            image.save(&buffer, "BMP");
+            return file;
+        };
+        if (FirstTime(op + std::to_string(size))) {
+            TBitmap theirs;
+            DecodeBmp(BytesOf(save()), theirs);
+            if (!SameAsQImage(theirs, ToQImage(source))) return state.SkipWithError("Qt writes other pixels");
+        }
+        for (auto _ : state) {
+            QByteArray file = save();
+            benchmark::DoNotOptimize(file.constData());
+        }
+        CountBytes(state, source.ImageBytes());
+    });
+}
+
+// Through a file in memory (/dev/shm): mapping, and the replace-when-done save.
+void RegisterFiles(TPixelFormat format, int size)
+{
+    const std::string read = std::string("ReadPictureFile.") + FormatName(format);
+    const std::string write = std::string("WritePictureFile.") + FormatName(format);
+    Register(read, "ours", size, [=](benchmark::State &state) {
+        const std::string path = ScratchFile("read.bmp");
+        WritePictureFile(QString::fromStdString(path), Picture(Content::RandomBytes, format, size));
+        for (auto _ : state) {
+            TBitmap bitmap;
+            ReadPictureFile(QString::fromStdString(path), bitmap);
+            benchmark::DoNotOptimize(bitmap.Row(0));
+        }
+        std::remove(path.c_str());
+        CountBytes(state, Picture(Content::RandomBytes, format, size).ImageBytes());
+    });
+    Register(read, "qt", size, [=](benchmark::State &state) {
+        const std::string path = ScratchFile("read.bmp");
+        WritePictureFile(QString::fromStdString(path), Picture(Content::RandomBytes, format, size));
+        for (auto _ : state) {
+            QImage image(QString::fromStdString(path), "BMP");
+            benchmark::DoNotOptimize(image.constBits());
+        }
+        std::remove(path.c_str());
+        CountBytes(state, Picture(Content::RandomBytes, format, size).ImageBytes());
+    });
+    Register(write, "ours", size, [=](benchmark::State &state) {
+        const TBitmap &source = Picture(Content::RandomBytes, format, size);
+        const std::string path = ScratchFile("write.bmp");
+        for (auto _ : state) WritePictureFile(QString::fromStdString(path), source);
+        std::remove(path.c_str());
+        CountBytes(state, source.ImageBytes());
+    });
+    Register(write, "qt", size, [=](benchmark::State &state) {
+        const TBitmap &source = Picture(Content::RandomBytes, format, size);
+        const QImage image = QImage::fromData(Encoded(format, size), "BMP");
+        const std::string path = ScratchFile("write.bmp");
+        for (auto _ : state) image.save(QString::fromStdString(path), "BMP");
+        std::remove(path.c_str());
+        CountBytes(state, source.ImageBytes());
+    });
+}
+
+} // namespace
+
+void RegisterBmp()
+{
+    for (int size : Sizes)
+        for (TPixelFormat format : {pf8bit, pf24bit, pf32bit}) {
+            RegisterDecode(format, size);
+            RegisterEncode(format, size);
+            RegisterFiles(format, size);
+        }
+}
+
+} // namespace bench

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in Release in their own build folder, runs every one
+# (medians of 5 repetitions) and the memory-peak program, and prints the table.
+# Extra arguments go to the benchmark program, e.g. --benchmark_filter=Mirror.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-dependencies.sh libbenchmark-dev libopencv-dev python3
+build=${PW_BENCH_BUILD:-build-bench}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPW_BUILD_BENCH=ON -DPW_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" -j 2 --target pw_bench pw_memory_peak
+results="$build/bench-results"
+mkdir -p "$results"
+# The peak program's own status is in its report; the table marks it.
+"$build/bench/pw_memory_peak" >"$results/memory.json" || true
+"$build/bench/pw_bench" --benchmark_format=json --benchmark_repetitions=5 \
+  --benchmark_report_aggregates_only=true --benchmark_min_time=0.2 "$@" >"$results/bench.json"
+python3 bench/table.py "$results/bench.json" "$results/memory.json"

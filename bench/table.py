@@ -1,0 +1,148 @@
+#!/usr/bin/env python3
+"""Turns the benchmark program's JSON (medians) and the memory-peak report into one table."""
+import json
+import os
+import sys
+from collections import defaultdict
+
+# operation -> (peer it is measured against, least speed ratio ours / peer)
+TARGETS = {
+    "Complement.pf8bit": ("rmw", 0.9),
+    "EdgeDetection.pf8bit": ("opencv", 4.0),
+    "Mirror.pf8bit": ("opencv", 5.0),
+    "Mirror.pf24bit": ("opencv", 1.5),
+    "ToPf8bit.FewColours.pf32bit": ("qt", 3.0),
+    "ToPf8bit.Photograph.pf32bit": ("qt", 1.0),
+    "GetPixel.pf8bit": ("qt", 10.0),
+    "SetPixel.pf8bit": ("qt", 10.0),
+    "GetPixel.pf24bit": ("qt", 10.0),
+    "SetPixel.pf24bit": ("qt", 10.0),
+    "DecodeBmp.pf8bit": ("qt", 2.0),
+    "EncodeBmp.pf8bit": ("qt", 2.0),
+    "DecodeBmp.pf24bit": ("qt", 2.0),
+    "EncodeBmp.pf24bit": ("qt", 2.0),
+}
+TARGET_SIZES = {4096, 8192}
+REPAINT_LIMIT_MS = 10.0
+# ImageMagick's published mean absolute error per channel for its 256-colour reduction.
+PUBLISHED_ERROR = {"astronaut": 2.5, "coffee": 2.2}
+UNIT_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
+
+
+def machine():
+    model = "unknown CPU"
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    model = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    return f"{os.cpu_count()} CPUs (nproc), {model}"
+
+
+def load(path):
+    """(operation, implementation, size) -> record of the median, or of the error."""
+    with open(path) as f:
+        data = json.load(f)
+    runs = {}
+    for b in data.get("benchmarks", []):
+        name = b.get("run_name", b["name"])
+        parts = name.split("/")
+        if len(parts) < 3:
+            continue
+        key = (parts[0], parts[1], int(parts[2]))
+        if b.get("error_occurred"):
+            runs[key] = {"error": b.get("error_message", "error")}
+        elif b.get("aggregate_name", "median") == "median":
+            b["ms"] = b["real_time"] * UNIT_MS[b.get("time_unit", "ns")]
+            runs[key] = b
+    return runs
+
+
+def fmt_ms(ms):
+    return f"{ms:.3f}" if ms < 10 else f"{ms:.1f}"
+
+
+def main():
+    runs = load(sys.argv[1])
+    lines = [f"Machine: {machine()}", "Medians of 5 repetitions, single-threaded; ratio = peer time / our time.", ""]
+    header = "| operation | size | ours ms | peer | peer ms | ratio | target | |"
+    lines += [header, "|---|---|---|---|---|---|---|---|"]
+    by_op = defaultdict(dict)
+    for (op, impl, size), rec in runs.items():
+        by_op[(op, size)][impl] = rec
+    failures = []
+    for (op, size) in sorted(by_op, key=lambda k: (k[0].split(".")[0], k[0], k[1])):
+        if op.startswith("PhotoError."):
+            continue
+        impls = by_op[(op, size)]
+        ours = impls.get("ours")
+        if ours is None:
+            continue
+        if "error" in ours:
+            lines.append(f"| {op} | {size} | error: {ours['error']} | | | | | |")
+            continue
+        target = TARGETS.get(op)
+        if op.startswith("RenderPictureView.") or op.startswith("DrawPictureView."):
+            ok = ours["ms"] < REPAINT_LIMIT_MS
+            lines.append(f"| {op} | {size} | {fmt_ms(ours['ms'])} | | | | < {REPAINT_LIMIT_MS:g} ms | {'pass' if ok else 'FAIL'} |")
+            if not ok:
+                failures.append(f"{op} {size}")
+            continue
+        peers = [p for p in impls if p != "ours"]
+        if not peers:
+            lines.append(f"| {op} | {size} | {fmt_ms(ours['ms'])} | | | | | |")
+        for peer in sorted(peers, key=lambda p: (target is None or p != target[0], p)):
+            rec = impls[peer]
+            if "error" in rec:
+                lines.append(f"| {op} | {size} | {fmt_ms(ours['ms'])} | {peer} | error: {rec['error']} | | | |")
+                if target and peer == target[0] and size in TARGET_SIZES:
+                    failures.append(f"{op} {size}")
+                continue
+            ratio = rec["ms"] / ours["ms"]
+            goal, mark = "", ""
+            if target and peer == target[0] and size in TARGET_SIZES:
+                goal = f">= {target[1]:g}"
+                mark = "pass" if ratio >= target[1] else "FAIL"
+                if mark == "FAIL":
+                    failures.append(f"{op} {size}")
+            lines.append(f"| {op} | {size} | {fmt_ms(ours['ms'])} | {peer} | {fmt_ms(rec['ms'])} | {ratio:.2f} | {goal} | {mark} |")
+
+    lines += ["", "Conversion of the public photographs to pf8bit: mean absolute error per channel", ""]
+    lines += ["| photograph | ours | Qt | ImageMagick (published) | |", "|---|---|---|---|---|"]
+    for name, published in PUBLISHED_ERROR.items():
+        ours = runs.get((f"PhotoError.{name}", "ours", 0))
+        qt = runs.get((f"PhotoError.{name}", "qt", 0))
+        if ours is None or "error" in ours:
+            reason = ours["error"] if ours else "not run"
+            lines.append(f"| {name} | skipped: {reason} | | {published} | |")
+            continue
+        ok = ours["mae"] <= published
+        if not ok:
+            failures.append(f"error on {name}")
+        qt_error = f"{qt['mae']:.2f}" if qt and "mae" in qt else "-"
+        lines.append(f"| {name} | {ours['mae']:.2f} | {qt_error} | {published} | {'pass' if ok else 'FAIL'} |")
+
+    if len(sys.argv) > 2:
+        lines += [""]
+        try:
+            with open(sys.argv[2]) as f:
+                memory = json.loads(f.read().strip().splitlines()[-1])
+            ok = memory["peak_mb"] <= memory["limit_mb"]
+            if not ok:
+                failures.append("memory peak")
+            lines.append(f"Memory: open a 10000 x 10000 8-bit BMP, Edge Detection, view at 25%, save: peak "
+                         f"{memory['peak_mb']:.0f} MB (at start {memory['start_mb']:.0f} MB) for a picture of "
+                         f"{memory['picture_mb']:.0f} MB; bar {memory['limit_mb']:.0f} MB: {'pass' if ok else 'FAIL'}")
+        except (OSError, ValueError, IndexError, KeyError) as error:
+            lines.append(f"Memory: no report ({error})")
+            failures.append("memory peak")
+
+    lines += ["", "Every target met." if not failures else "Targets missed: " + ", ".join(failures)]
+    print("\n".join(lines))
+
+
+if __name__ == "__main__":
+    main()
