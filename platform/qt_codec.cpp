@@ -46,6 +46,14 @@ TPixelFormat SmallestFormatFor(QImage::Format format)
     }
 }
 
+// The form the reader says it will give, or Format_Invalid when the value
+// is none: Qt's JPEG reader leaves it unset when the header is damaged.
+QImage::Format ReportedFormat(const QImageReader &reader)
+{
+    const int format = static_cast<int>(reader.imageFormat());
+    return format > QImage::Format_Invalid && format < QImage::NImageFormats ? static_cast<QImage::Format>(format) : QImage::Format_Invalid;
+}
+
 // Qt's own allocation limit, in MiB: at least ours, and more when Qt's form
 // of a picture we accept is wider than ours (32 bits for our 24, 64 bits
 // for 16-bit channels). Unknown formats count as 32 bits a pixel.
@@ -502,7 +510,7 @@ void DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into)
     if (format == "wbmp") throw Exception(NotAPicture());
 
     const QSize size = reader.size();
-    const QImage::Format qtFormat = reader.imageFormat();
+    const QImage::Format qtFormat = ReportedFormat(reader);
     const bool pnm = format == "pbm" || format == "pgm" || format == "ppm";
     if (!size.isValid() && pnm) {
         const QSize header = PnmHeaderSize(bytes);
