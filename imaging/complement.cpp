@@ -1,18 +1,66 @@
 // Complement: the negative of a picture's row bytes, in place.
 #include "complement.h"
+#include "complement_kernels.h"
 
 #include <algorithm>
 #include <cstddef>
 
-void Complement(TBitmap &bitmap)
+namespace complement {
+namespace {
+
+// One loop, compiled twice: the compiler vectorises it to full-width NOTs,
+// 16 bytes a step in the plain build and 32 in the AVX2 one.
+template <typename Invert>
+void EveryRow(TBitmap &bitmap, Invert invert)
 {
     const int height = bitmap.GetHeight();
     // A row holds Width bytes unless its pixels take less than a byte each.
     const std::size_t pixelBytes = (static_cast<std::size_t>(bitmap.GetWidth()) * BitsPerPixel(bitmap.GetPixelFormat()) + 7) / 8;
     const std::size_t bytes = std::min<std::size_t>(static_cast<std::size_t>(bitmap.GetWidth()), pixelBytes);
-    for (int y = 0; y < height; ++y) {
-        std::uint8_t *row = bitmap.GetScanline(y);
-        // Plain loop: compilers vectorise it to full-width NOTs.
-        for (std::size_t x = 0; x < bytes; ++x) row[x] = static_cast<std::uint8_t>(255 - row[x]);
+    if (bytes == 0) return;
+    for (int y = 0; y < height; ++y) invert(bitmap.Row(y), bytes);
+}
+
+void PlainBytes(std::uint8_t *row, std::size_t bytes)
+{
+    for (std::size_t x = 0; x < bytes; ++x) row[x] = static_cast<std::uint8_t>(255 - row[x]);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+#define PW_COMPLEMENT_X86 1
+__attribute__((target("avx2"))) void Avx2Bytes(std::uint8_t *row, std::size_t bytes)
+{
+    for (std::size_t x = 0; x < bytes; ++x) row[x] = static_cast<std::uint8_t>(255 - row[x]);
+}
+#endif
+
+Kernel FastestKernel() { return Available(Kernel::Avx2) ? Kernel::Avx2 : Kernel::Plain; }
+
+} // namespace
+
+bool Available(Kernel kernel)
+{
+    switch (kernel) {
+    case Kernel::Plain: return true;
+#ifdef PW_COMPLEMENT_X86
+    case Kernel::Avx2: return __builtin_cpu_supports("avx2");
+#endif
+    default: return false;
     }
+}
+
+void ComplementWith(TBitmap &bitmap, Kernel kernel)
+{
+#ifdef PW_COMPLEMENT_X86
+    if (kernel == Kernel::Avx2 && Available(kernel)) return EveryRow(bitmap, Avx2Bytes);
+#endif
+    EveryRow(bitmap, PlainBytes);
+}
+
+} // namespace complement
+
+void Complement(TBitmap &bitmap)
+{
+    static const complement::Kernel kernel = complement::FastestKernel();
+    complement::ComplementWith(bitmap, kernel);
 }

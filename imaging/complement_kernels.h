@@ -1,0 +1,14 @@
+// The ways Complement can run, for tests that compare each with the plain one.
+#pragma once
+
+#include "platform/bitmap.h"
+
+namespace complement {
+enum class Kernel { Plain, Avx2 };
+
+// True when this processor and build can run the kernel.
+bool Available(Kernel kernel);
+
+// Complement with a chosen kernel; an unavailable one falls back to Plain.
+void ComplementWith(TBitmap &bitmap, Kernel kernel);
+} // namespace complement

@@ -1,0 +1,41 @@
+// Complement's vectorised kernel against the plain one, on awkward sizes in every format.
+#include "imaging/complement_kernels.h"
+#include "support/pictures.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+using complement::Kernel;
+
+TEST(ComplementKernels, EveryKernelGivesThePlainResultAndLeavesPaddingAlone)
+{
+    std::uint32_t seed = 11;
+    for (Kernel kernel : {Kernel::Plain, Kernel::Avx2}) {
+        if (!complement::Available(kernel)) continue;
+        for (TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf16bit, pf24bit, pf32bit})
+            for (int width : {1, 2, 3, 15, 31, 32, 33, 63, 65, 127, 129, 1001})
+                for (int height : {1, 3}) {
+                    auto bitmap = MakeBitmap(width, height, format);
+                    FillRandomBytes(*bitmap, ++seed);
+                    // Padding holds marks that must survive.
+                    const int used = (width * BitsPerPixel(format) + 7) / 8;
+                    for (int y = 0; y < height; ++y)
+                        std::fill(bitmap->GetScanline(y) + used, bitmap->GetScanline(y) + bitmap->BytesPerRow(), 0xA5);
+                    TBitmap expected;
+                    expected.Assign(bitmap.get());
+                    const int inverted = std::min(width, used);
+                    for (int y = 0; y < height; ++y)
+                        for (int x = 0; x < inverted; ++x) expected.GetScanline(y)[x] = static_cast<std::uint8_t>(255 - expected.GetScanline(y)[x]);
+                    complement::ComplementWith(*bitmap, kernel);
+                    for (int y = 0; y < height; ++y)
+                        ASSERT_TRUE(std::equal(bitmap->GetScanline(y), bitmap->GetScanline(y) + bitmap->BytesPerRow(),
+                                               expected.GetScanline(y)))
+                            << "kernel " << int(kernel) << ", format " << format << ", " << width << " x " << height << ", row " << y;
+                }
+    }
+}
+
+} // namespace
