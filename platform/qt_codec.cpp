@@ -54,14 +54,15 @@ QImage::Format ReportedFormat(const QImageReader &reader)
     return format > QImage::Format_Invalid && format < QImage::NImageFormats ? static_cast<QImage::Format>(format) : QImage::Format_Invalid;
 }
 
-// Qt's own allocation limit, in MiB: at least ours, and more when Qt's form
-// of a picture we accept is wider than ours (32 bits for our 24, 64 bits
-// for 16-bit channels). Unknown formats count as 32 bits a pixel.
+// Qt's own allocation limit, in MiB: at least ours, and more when Qt's count
+// of a picture we accept is larger. Qt counts every pixel at 32 bits or
+// more, whatever its format: a grey or 1-bit picture of 600 megapixels
+// would otherwise be refused as damaged.
 int QtAllocationLimit(QSize size, QImage::Format format)
 {
     double limit = static_cast<double>(TBitmap::MaxPixelBytes) / MiB;
     if (size.isValid()) {
-        const int bits = format == QImage::Format_Invalid ? 32 : QImage::toPixelFormat(format).bitsPerPixel();
+        const int bits = format == QImage::Format_Invalid ? 32 : std::max(32, int(QImage::toPixelFormat(format).bitsPerPixel()));
         const double rowBytes = std::ceil(static_cast<double>(size.width()) * bits / 32.0) * 4.0;
         limit = std::max(limit, std::ceil(rowBytes * size.height() / MiB) + 1.0);
     }
@@ -196,6 +197,13 @@ struct GifFirstImage {
     bool complete = false;
     QList<QRgb> colours;
 };
+
+// A GIF's picture is its logical screen, whatever the size of its frames.
+QSize GifScreenSize(std::span<const std::uint8_t> bytes)
+{
+    if (bytes.size() < 10) return {};
+    return {bytes[6] | (bytes[7] << 8), bytes[8] | (bytes[9] << 8)};
+}
 
 // The colour table of a GIF's first image, and whether that image's data is
 // all there: Qt's reader gives GIFs in 32-bit form and fills a cut-off
@@ -509,7 +517,9 @@ void DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into)
     // WBMP has almost no signature: any file starting with two zero bytes reads as one.
     if (format == "wbmp") throw Exception(NotAPicture());
 
-    const QSize size = reader.size();
+    QSize size = reader.size();
+    // Qt's reader gives the first frame's size, which may be smaller than the picture.
+    if (format == "gif") size = size.expandedTo(GifScreenSize(bytes));
     const QImage::Format qtFormat = ReportedFormat(reader);
     const bool pnm = format == "pbm" || format == "pgm" || format == "ppm";
     if (!size.isValid() && pnm) {
