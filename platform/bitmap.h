@@ -30,8 +30,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <memory>
+#include <span>
 
 class TCanvas;
 
@@ -90,6 +92,9 @@ public:
     void SetOnChange(std::function<void()> onChange) { onChange_ = std::move(onChange); }
     void Changed();
 
+    // Bytes allocated after the last row, never part of a pixel: a 24-bit
+    // pixel can be read with one 4-byte load.
+    static constexpr std::size_t Slack = 4;
     // 2 GiB of pixels: beyond it a picture is refused before allocation.
     static constexpr std::size_t MaxPixelBytes = std::size_t(2) << 30;
     static std::size_t RowBytes(int width, TPixelFormat format);
@@ -103,8 +108,29 @@ private:
         std::uint8_t index;
     };
     static constexpr int CacheSize = 4096;
+    static constexpr std::uint32_t ExactSlots = 1024;
+    // Recent lookups by colour hash, and the palette's own colours in an
+    // open-addressed table (made on first need), so that a colour that is
+    // an entry never costs a search even when its recent slot is taken.
+    struct PaletteLookups {
+        std::array<CacheEntry, CacheSize> recent;
+        std::array<TColor, ExactSlots> exactColours;
+        std::array<std::uint8_t, ExactSlots> exactIndices;
+        bool exactMade = false;
+    };
+
+    enum class TFill { Zeroes, None };
+    void AllocatePixels(int width, int height, TPixelFormat format, TFill fill);
+    // Allocate without clearing the pixel bytes, for the decoders, which
+    // write every byte of every row, padding included.
+    void AllocateForOverwrite(int width, int height, TPixelFormat format);
+    friend void DecodeBmp(std::span<const std::uint8_t> bytes, TBitmap &into);
 
     std::uint8_t NearestPaletteIndex(TColor colour) const;
+    // GetPixel and SetPixel for pf1bit, pf4bit, pf15bit and pf16bit, out
+    // of line so that loops over the common formats stay small.
+    [[gnu::pure]] TColor OtherFormatPixel(const std::uint8_t *row, int x) const;
+    void SetOtherFormatPixel(std::uint8_t *row, int x, TColor colour);
     void ForgetPaletteLookups() const;
 
     int width_ = 0;
@@ -113,7 +139,7 @@ private:
     std::size_t stride_ = 0;
     std::unique_ptr<std::uint8_t[], FreeDeleter> pixels_;
     TPalette palette_{};
-    mutable std::unique_ptr<std::array<CacheEntry, CacheSize>> paletteLookups_;
+    mutable std::unique_ptr<PaletteLookups> paletteLookups_;
     std::unique_ptr<TCanvas> canvas_;
     std::function<void()> onChange_;
 };
@@ -136,32 +162,22 @@ constexpr int To6(int c) { return (c * 63 + 127) / 255; }
 
 inline TColor TBitmap::GetPixel(int x, int y) const
 {
-    if (static_cast<unsigned>(x) >= static_cast<unsigned>(width_)
-        || static_cast<unsigned>(y) >= static_cast<unsigned>(height_))
-        return clBlack;
-    const std::uint8_t *row = Row(y);
-    switch (format_) {
-    case pf1bit: return palette_[(row[x >> 3] >> (7 - (x & 7))) & 1];
-    case pf4bit: return palette_[(row[x >> 1] >> ((x & 1) ? 0 : 4)) & 15];
-    case pf8bit: return palette_[row[x]];
-    case pf15bit: {
-        const unsigned v = row[2 * x] | (row[2 * x + 1] << 8);
-        return RGB(channel::From5[(v >> 10) & 31], channel::From5[(v >> 5) & 31], channel::From5[v & 31]);
+    // Every member is read before any test, and the common formats are
+    // tested first, one at a time: a loop over pixels can then read them
+    // once and keep only its own format's code inside.
+    const TPixelFormat format = format_;
+    const unsigned width = static_cast<unsigned>(width_), height = static_cast<unsigned>(height_);
+    const std::uint8_t *row = pixels_.get() + stride_ * static_cast<std::size_t>(y);
+    if (static_cast<unsigned>(x) >= width || static_cast<unsigned>(y) >= height) return clBlack;
+    if (format == pf8bit) return palette_[row[x]];
+    if (format == pf24bit || format == pf32bit) {
+        // B, G, R (and one more byte: the slack after the last row makes
+        // it readable) loaded at once and put in TColor's order.
+        std::uint32_t v;
+        std::memcpy(&v, row + (format == pf24bit ? 3 : 4) * x, 4);
+        return static_cast<TColor>(__builtin_bswap32(v) >> 8);
     }
-    case pf16bit: {
-        const unsigned v = row[2 * x] | (row[2 * x + 1] << 8);
-        return RGB(channel::From5[(v >> 11) & 31], channel::From6[(v >> 5) & 63], channel::From5[v & 31]);
-    }
-    case pf24bit: {
-        const std::uint8_t *p = row + 3 * x;
-        return RGB(p[2], p[1], p[0]);
-    }
-    case pf32bit: {
-        const std::uint8_t *p = row + 4 * x;
-        return RGB(p[2], p[1], p[0]);
-    }
-    default: return clBlack;
-    }
+    return OtherFormatPixel(row, x);
 }
 
 // On palette formats the colour takes its palette entry (PaletteIndexOf);
@@ -172,55 +188,32 @@ inline void TBitmap::SetPixel(int x, int y, TColor colour)
         || static_cast<unsigned>(y) >= static_cast<unsigned>(height_))
         return;
     std::uint8_t *row = Row(y);
-    const int r = GetRValue(colour), g = GetGValue(colour), b = GetBValue(colour);
-    switch (format_) {
-    case pf1bit: {
-        const int shift = 7 - (x & 7);
-        row[x >> 3] = static_cast<std::uint8_t>((row[x >> 3] & ~(1 << shift)) | ((PaletteIndexOf(colour) & 1) << shift));
-        break;
+    // The common formats first, as in GetPixel; B, G, R is the colour's
+    // byte order reversed.
+    const std::uint32_t bgr = __builtin_bswap32(static_cast<std::uint32_t>(colour) << 8);
+    if (format_ == pf8bit) {
+        row[x] = PaletteIndexOf(colour);
+        return;
     }
-    case pf4bit: {
-        const int shift = (x & 1) ? 0 : 4;
-        row[x >> 1] = static_cast<std::uint8_t>((row[x >> 1] & ~(15 << shift)) | ((PaletteIndexOf(colour) & 15) << shift));
-        break;
-    }
-    case pf8bit: row[x] = PaletteIndexOf(colour); break;
-    case pf15bit: {
-        const unsigned v = (channel::To5(r) << 10) | (channel::To5(g) << 5) | channel::To5(b);
-        row[2 * x] = static_cast<std::uint8_t>(v);
-        row[2 * x + 1] = static_cast<std::uint8_t>(v >> 8);
-        break;
-    }
-    case pf16bit: {
-        const unsigned v = (channel::To5(r) << 11) | (channel::To6(g) << 5) | channel::To5(b);
-        row[2 * x] = static_cast<std::uint8_t>(v);
-        row[2 * x + 1] = static_cast<std::uint8_t>(v >> 8);
-        break;
-    }
-    case pf24bit: {
+    if (format_ == pf24bit) {
         std::uint8_t *p = row + 3 * x;
-        p[0] = static_cast<std::uint8_t>(b);
-        p[1] = static_cast<std::uint8_t>(g);
-        p[2] = static_cast<std::uint8_t>(r);
-        break;
+        std::memcpy(p, &bgr, 2);
+        p[2] = static_cast<std::uint8_t>(bgr >> 16);
+        return;
     }
-    case pf32bit: {
-        std::uint8_t *p = row + 4 * x;
-        p[0] = static_cast<std::uint8_t>(b);
-        p[1] = static_cast<std::uint8_t>(g);
-        p[2] = static_cast<std::uint8_t>(r);
-        p[3] = 255;
-        break;
+    if (format_ == pf32bit) {
+        const std::uint32_t v = bgr | 0xFF000000u;
+        std::memcpy(row + 4 * x, &v, 4);
+        return;
     }
-    default: break;
-    }
+    SetOtherFormatPixel(row, x, colour);
 }
 
 inline std::uint8_t TBitmap::PaletteIndexOf(TColor colour) const
 {
     colour &= 0xFFFFFF;
     if (!paletteLookups_) ForgetPaletteLookups();
-    CacheEntry &entry = (*paletteLookups_)[(static_cast<std::uint32_t>(colour) * 2654435761u) >> 20];
+    CacheEntry &entry = paletteLookups_->recent[(static_cast<std::uint32_t>(colour) * 2654435761u) >> 20];
     if (entry.colour != colour) entry = {colour, NearestPaletteIndex(colour)};
     return entry.index;
 }
