@@ -319,7 +319,7 @@ public:
             const std::size_t used = (static_cast<std::size_t>(width) * l_.bits + 7) / 8;
             // Bits of a last partial byte that belong to no pixel stay 0.
             const int spareBits = static_cast<int>(used * 8 - static_cast<std::size_t>(width) * l_.bits);
-            std::memcpy(dst, src, used - 1);
+            CopyRow(dst, src, used - 1);
             dst[used - 1] = src[used - 1] & static_cast<std::uint8_t>(0xFF << spareBits);
             break;
         }
@@ -363,18 +363,33 @@ private:
     TChannel red_, green_, blue_, alpha_;
 };
 
+// The bytes of a file's pixel rows, padding included.
+std::size_t FileRowBytes(const TLayout &l) { return (static_cast<std::size_t>(l.width) * l.bits + 31) / 32 * 4; }
+
+// True when the file holds every row uncompressed: decoding then writes
+// every byte of the bitmap, and it need not be cleared first.
+bool WritesEveryByte(std::span<const std::uint8_t> pixels, const TLayout &l)
+{
+    return (l.compression == Rgb || l.compression == BitFields || l.compression == AlphaBitFields)
+        && pixels.size() / FileRowBytes(l) >= static_cast<std::size_t>(l.height);
+}
+
 // Rows the file lacks stay as allocated, all zero bytes, so a short file
 // that claims a huge picture costs no work beyond the bytes it holds.
+// Whole rows have their padding written as zeros.
 void DecodeRows(std::span<const std::uint8_t> pixels, const TLayout &l, TBitmap &into)
 {
-    const std::size_t rowBytes = (static_cast<std::size_t>(l.width) * l.bits + 31) / 32 * 4;
+    const std::size_t rowBytes = FileRowBytes(l);
     const std::size_t wholeRows = pixels.size() / rowBytes;
+    const std::size_t written = (static_cast<std::size_t>(l.width) * BitsPerPixel(l.format) + 7) / 8;
+    const std::size_t padding = static_cast<std::size_t>(into.BytesPerRow()) - written;
     const TRowConverter convert(l);
     for (int fileRow = 0; fileRow < l.height && static_cast<std::size_t>(fileRow) <= wholeRows; ++fileRow) {
         std::uint8_t *dst = into.Row(l.topDown ? fileRow : l.height - 1 - fileRow);
         const std::uint8_t *src = pixels.data() + static_cast<std::size_t>(fileRow) * rowBytes;
         if (static_cast<std::size_t>(fileRow) < wholeRows) {
             convert(src, dst, l.width);
+            if (padding > 0) std::memset(dst + written, 0, padding);
             continue;
         }
         // The last, short row: its whole pixels; a pixel cut in two is missing.
@@ -439,10 +454,13 @@ bool LooksLikeBmp(std::span<const std::uint8_t> bytes) { return bytes.size() >= 
 void DecodeBmp(std::span<const std::uint8_t> bytes, TBitmap &into)
 {
     const TLayout layout = ReadLayout(bytes);
-    into.Allocate(layout.width, layout.height, layout.format);
+    const std::span<const std::uint8_t> pixels = bytes.subspan(layout.pixelsAt);
+    if (WritesEveryByte(pixels, layout))
+        into.AllocateForOverwrite(layout.width, layout.height, layout.format);
+    else
+        into.Allocate(layout.width, layout.height, layout.format);
     PreferHugePages(into.Row(0), into.ImageBytes());
     if (HasPalette(layout.format)) into.SetPalette(ReadPalette(bytes.data() + layout.paletteAt, layout));
-    const std::span<const std::uint8_t> pixels = bytes.subspan(layout.pixelsAt);
     if (layout.compression == Rle8 || layout.compression == Rle4)
         DecodeRunLengths(pixels, layout, into);
     else

@@ -103,7 +103,7 @@ QByteArray EncodeBmp(const TBitmap &bitmap)
     for (int y = 0; y < height; ++y) {
         std::uint8_t *dst = out + pixelsAt + static_cast<std::size_t>(height - 1 - y) * stride;
         const std::uint8_t *src = bitmap.Row(y);
-        std::memcpy(dst, src, used - 1);
+        CopyRow(dst, src, used - 1);
         dst[used - 1] = src[used - 1] & lastByteMask;
         std::memset(dst + used, 0, stride - used);
     }
