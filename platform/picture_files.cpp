@@ -52,11 +52,13 @@ QByteArray EncodePicture(const TBitmap &bitmap, TPictureFileFormat format)
 
 namespace {
 
-// A reason ("No space left on device") as the end of our sentence.
+// A reason ("No space left on device", "A picture of ...") as the end of
+// our sentence; a name in capitals ("BMP ...") stays as it is.
 QString AsReason(const QString &text)
 {
     if (text.isEmpty()) return QStringLiteral("the system gave no reason");
-    if (text.size() > 1 && text[0].isUpper() && text[1].isLower()) return text[0].toLower() + text.mid(1);
+    if (text.size() > 1 && text[0].isUpper() && (text[1].isLower() || text[1] == QLatin1Char(' ')))
+        return text[0].toLower() + text.mid(1);
     return text;
 }
 
