@@ -86,6 +86,20 @@ QString SaveFailure(const QFileInfo &target, const QString &qtReason, qint64 byt
     return qtReason;
 }
 
+// Writes every byte. A write the system cuts short is carried on from
+// where it stopped, so that a failure comes with the system's reason ("file
+// too large") rather than as a short count without one.
+bool WriteAll(QFileDevice &file, const QByteArray &bytes)
+{
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
+        if (written <= 0) return false;
+        done += written;
+    }
+    return true;
+}
+
 // Devices and pipes cannot be replaced by renaming a finished file over
 // them (that would swap a device node for a regular file): they are
 // written in place.
@@ -93,7 +107,7 @@ void WriteInPlace(const AnsiString &fileName, const QByteArray &encoded)
 {
     QFile file(fileName);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) Fail("save", fileName, file.errorString());
-    if (file.write(encoded) != encoded.size()) Fail("save", fileName, file.errorString());
+    if (!WriteAll(file, encoded)) Fail("save", fileName, file.errorString());
     file.close();
     if (file.error() != QFileDevice::NoError) Fail("save", fileName, file.errorString());
 }
@@ -140,8 +154,11 @@ void WritePictureFile(const AnsiString &fileName, const TBitmap &bitmap)
     if (bitmap.Empty()) Fail("save", fileName, QStringLiteral("there is no picture to save"));
     const QFileInfo info(fileName);
     if (info.isDir()) Fail("save", fileName, QStringLiteral("it is a folder, not a file"));
-    if (!info.absoluteDir().exists())
+    if (!info.absoluteDir().exists()) {
+        if (QFileInfo::exists(info.absolutePath()))
+            Fail("save", fileName, QStringLiteral("%1 is a file, not a folder").arg(QuotedPath(info.absolutePath())));
         Fail("save", fileName, QStringLiteral("the folder %1 does not exist").arg(QuotedPath(info.absolutePath())));
+    }
     QByteArray encoded;
     try {
         encoded = EncodePicture(bitmap, PictureFileFormatFor(fileName));
@@ -161,7 +178,7 @@ void WritePictureFile(const AnsiString &fileName, const TBitmap &bitmap)
         QSaveFile file(fileName);
         if (!file.open(QIODevice::WriteOnly)) {
             reason = file.errorString();
-        } else if (file.write(encoded) != encoded.size()) {
+        } else if (!WriteAll(file, encoded)) {
             reason = file.errorString();
             file.cancelWriting();
         } else if (!file.commit()) {
