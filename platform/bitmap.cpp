@@ -8,6 +8,30 @@
 #include <new>
 #include <utility>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Asks the system to back a large picture with huge pages: its first touch
+// then faults once per 2 MiB instead of once per 4 KiB, and freeing it
+// unmaps a few pages rather than thousands. Advice only.
+void PreferHugePages([[maybe_unused]] std::uint8_t *begin, [[maybe_unused]] std::size_t bytes)
+{
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    static const std::uintptr_t page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    constexpr std::size_t worthIt = std::size_t(4) << 20;
+    if (bytes < worthIt) return;
+    const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(begin) + page - 1) & ~(page - 1);
+    const std::uintptr_t last = (reinterpret_cast<std::uintptr_t>(begin) + bytes) & ~(page - 1);
+    if (last > first) madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
+#endif
+}
+
+} // namespace
+
 TBitmap::TBitmap() = default;
 TBitmap::~TBitmap() = default;
 
@@ -50,6 +74,7 @@ void TBitmap::AllocatePixels(int width, int height, TPixelFormat format, TFill f
         if (!pixels)
             throw Exception(QStringLiteral("Not enough memory for a picture of %1 x %2 pixels (%3 MiB)")
                                 .arg(width).arg(height).arg((bytes + (1 << 20) - 1) >> 20));
+        PreferHugePages(pixels.get(), bytes);
     }
     pixels_ = std::move(pixels);
     width_ = width;
@@ -70,6 +95,7 @@ void TBitmap::Assign(const TBitmap *source)
         if (!pixels)
             throw Exception(QStringLiteral("Not enough memory to copy a picture of %1 x %2 pixels")
                                 .arg(source->width_).arg(source->height_));
+        PreferHugePages(pixels.get(), bytes);
         std::memcpy(pixels.get(), source->pixels_.get(), bytes);
         std::memset(pixels.get() + bytes, 0, Slack);
     }

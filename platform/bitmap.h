@@ -121,8 +121,9 @@ private:
 
     enum class TFill { Zeroes, None };
     void AllocatePixels(int width, int height, TPixelFormat format, TFill fill);
-    // Allocate without clearing the pixel bytes, for the decoders, which
-    // write every byte of every row, padding included.
+    // Allocate without clearing the pixel bytes, for the BMP decoder and
+    // the format conversion, which write every byte of every row, padding
+    // included.
     void AllocateForOverwrite(int width, int height, TPixelFormat format);
     friend void DecodeBmp(std::span<const std::uint8_t> bytes, TBitmap &into);
 

@@ -26,6 +26,14 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define PW_CONVERSION_X86 1
+#endif
+
+#include "pixel_format_kernels.h"
+
+#include <bit>
 
 namespace {
 
@@ -223,6 +231,89 @@ bool IndexRow32(const std::uint8_t *row, int width, DistinctColours &distinct, s
     return true;
 }
 
+#ifdef PW_CONVERSION_X86
+// Byte lanes i..31 set, for i = 0..32: where a run that starts at lane i
+// covers the rest of a block.
+constexpr std::array<std::array<std::uint8_t, 32>, 33> LanesFrom = [] {
+    std::array<std::array<std::uint8_t, 32>, 33> t{};
+    for (std::size_t i = 0; i <= 32; ++i)
+        for (std::size_t j = i; j < 32; ++j) t[i][j] = 0xFF;
+    return t;
+}();
+
+// Pixels x..x+7 as 24-bit keys.
+__attribute__((target("avx2"), always_inline)) inline __m256i EightKeys(const std::uint8_t *row, int x)
+{
+    const __m256i pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(row + 4 * static_cast<std::size_t>(x)));
+    return _mm256_and_si256(pixels, _mm256_set1_epi32(0xFFFFFF));
+}
+
+// IndexRow32 a block of 32 pixels at a time: a mask marks the pixels whose
+// colour differs from their left neighbour's, and only those are looked
+// up; the block's 32 indices are put together in a register and stored once.
+__attribute__((target("avx2"))) bool IndexRow32Avx2(const std::uint8_t *row, int width, DistinctColours &distinct,
+                                                    std::uint8_t *out)
+{
+    if (width <= 0) return true;
+    auto key = [row](int x) {
+        std::uint32_t v;
+        std::memcpy(&v, row + 4 * static_cast<std::size_t>(x), 4);
+        return v & 0xFFFFFF;
+    };
+    std::uint32_t previous = key(0);
+    int found = distinct.IndexOf(previous);
+    if (found < 0) return false;
+    std::uint8_t index = static_cast<std::uint8_t>(found);
+    out[0] = index;
+    int x = 1;
+    for (; x + 32 <= width; x += 32) {
+        std::uint32_t changes = 0;
+        for (int k = 0; k < 4; ++k) {
+            const __m256i same = _mm256_cmpeq_epi32(EightKeys(row, x + 8 * k), EightKeys(row, x + 8 * k - 1));
+            const unsigned bits = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(same)));
+            changes |= (~bits & 0xFFu) << (8 * k);
+        }
+        __m256i indices = _mm256_set1_epi8(static_cast<char>(index));
+        for (; changes != 0; changes &= changes - 1) {
+            const int lane = std::countr_zero(changes);
+            found = distinct.IndexOf(key(x + lane));
+            if (found < 0) return false;
+            index = static_cast<std::uint8_t>(found);
+            const __m256i lanes = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(LanesFrom[static_cast<std::size_t>(lane)].data()));
+            indices = _mm256_blendv_epi8(indices, _mm256_set1_epi8(static_cast<char>(index)), lanes);
+        }
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + x), indices);
+    }
+    previous = key(x - 1);
+    for (; x < width; ++x) {
+        const std::uint32_t colour = key(x);
+        if (colour != previous) {
+            found = distinct.IndexOf(colour);
+            if (found < 0) return false;
+            index = static_cast<std::uint8_t>(found);
+            previous = colour;
+        }
+        out[x] = index;
+    }
+    return true;
+}
+#endif
+
+pixel_format::IndexKernel &ChosenKernel()
+{
+    static pixel_format::IndexKernel kernel =
+        pixel_format::Available(pixel_format::IndexKernel::Avx2) ? pixel_format::IndexKernel::Avx2 : pixel_format::IndexKernel::Plain;
+    return kernel;
+}
+
+bool IndexRow32With(const std::uint8_t *row, int width, DistinctColours &distinct, std::uint8_t *out)
+{
+#ifdef PW_CONVERSION_X86
+    if (ChosenKernel() == pixel_format::IndexKernel::Avx2) return IndexRow32Avx2(row, width, distinct, out);
+#endif
+    return IndexRow32(row, width, distinct, out);
+}
+
 // First attempt for palette targets: every pixel its own colour's index.
 // False, with the target partly written, when the picture has more colours
 // than the palette holds.
@@ -236,7 +327,7 @@ bool ConvertExactly(const TBitmap &source, TBitmap &target, Colours &colours, st
         const std::uint8_t *row = source.Row(y);
         bool fits;
         if (source.GetPixelFormat() == pf32bit) {
-            fits = IndexRow32(row, width, distinct, out);
+            fits = IndexRow32With(row, width, distinct, out);
         } else if (source.GetPixelFormat() == pf24bit) {
             fits = IndexRow(width, [row](int x) {
                 const std::uint8_t *p = row + 3 * x;
@@ -325,14 +416,28 @@ void ConvertBlackAndWhite(const TBitmap &source, TBitmap &target, Colours &colou
 
 } // namespace
 
+bool pixel_format::Available(IndexKernel kernel)
+{
+    switch (kernel) {
+    case IndexKernel::Plain: return true;
+#ifdef PW_CONVERSION_X86
+    case IndexKernel::Avx2: return __builtin_cpu_supports("avx2");
+#endif
+    default: return false;
+    }
+}
+
+void pixel_format::UseIndexKernel(IndexKernel kernel) { ChosenKernel() = Available(kernel) ? kernel : IndexKernel::Plain; }
+
 void TBitmap::SetPixelFormat(TPixelFormat format)
 {
     if (format == pfDevice) format = pf32bit;
     if (format == pfCustom) throw Exception(QStringLiteral("A bitmap cannot take a custom pixel format"));
     if (format == format_) return;
 
+    // Every row's pixel bytes are written below, and its padding at the end.
     TBitmap target;
-    target.Allocate(width_, height_, format);
+    target.AllocateForOverwrite(width_, height_, format);
     const std::size_t width = static_cast<std::size_t>(width_);
     Colours colours(width);
     if (!HasPalette(format)) {
@@ -349,5 +454,9 @@ void TBitmap::SetPixelFormat(TPixelFormat format)
                 ConvertAdaptive(*this, target, colours, indices);
         }
     }
+    const std::size_t used = (width * static_cast<std::size_t>(BitsPerPixel(format)) + 7) / 8;
+    const std::size_t padding = static_cast<std::size_t>(target.BytesPerRow()) - used;
+    if (padding > 0)
+        for (int y = 0; y < height_; ++y) std::memset(target.Row(y) + used, 0, padding);
     TakeOver(target);
 }

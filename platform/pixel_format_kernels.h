@@ -1,0 +1,13 @@
+// The ways SetPixelFormat can index 32-bit rows, for tests that compare each with the plain one.
+#pragma once
+
+namespace pixel_format {
+enum class IndexKernel { Plain, Avx2 };
+
+// True when this processor and build can run the kernel.
+bool Available(IndexKernel kernel);
+
+// The kernel later conversions use (the fastest available at start); an
+// unavailable one falls back to Plain.
+void UseIndexKernel(IndexKernel kernel);
+} // namespace pixel_format
