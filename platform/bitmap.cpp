@@ -32,7 +32,8 @@ void PreferHugePages([[maybe_unused]] std::uint8_t *begin, [[maybe_unused]] std:
 
 } // namespace
 
-TBitmap::TBitmap() = default;
+// The palette lookups exist from the start, so PaletteIndexOf need not check.
+TBitmap::TBitmap() { ForgetPaletteLookups(); }
 TBitmap::~TBitmap() = default;
 
 std::size_t TBitmap::RowBytes(int width, TPixelFormat format)

@@ -191,19 +191,19 @@ inline void TBitmap::SetPixel(int x, int y, TColor colour)
     std::uint8_t *row = Row(y);
     // The common formats first, as in GetPixel; B, G, R is the colour's
     // byte order reversed.
-    const std::uint32_t bgr = __builtin_bswap32(static_cast<std::uint32_t>(colour) << 8);
     if (format_ == pf8bit) {
         row[x] = PaletteIndexOf(colour);
         return;
     }
     if (format_ == pf24bit) {
         std::uint8_t *p = row + 3 * x;
+        const std::uint32_t bgr = __builtin_bswap32(static_cast<std::uint32_t>(colour) << 8);
         std::memcpy(p, &bgr, 2);
         p[2] = static_cast<std::uint8_t>(bgr >> 16);
         return;
     }
     if (format_ == pf32bit) {
-        const std::uint32_t v = bgr | 0xFF000000u;
+        const std::uint32_t v = __builtin_bswap32(static_cast<std::uint32_t>(colour) << 8) | 0xFF000000u;
         std::memcpy(row + 4 * x, &v, 4);
         return;
     }
@@ -213,7 +213,6 @@ inline void TBitmap::SetPixel(int x, int y, TColor colour)
 inline std::uint8_t TBitmap::PaletteIndexOf(TColor colour) const
 {
     colour &= 0xFFFFFF;
-    if (!paletteLookups_) ForgetPaletteLookups();
     CacheEntry &entry = paletteLookups_->recent[(static_cast<std::uint32_t>(colour) * 2654435761u) >> 20];
     if (entry.colour != colour) entry = {colour, NearestPaletteIndex(colour)};
     return entry.index;
