@@ -76,24 +76,25 @@ protected:
     }
 
 private:
+    // Bound while the form is still being made, when it is not yet a Form:
+    // it is taken as one only when an event comes.
     bool Bind(const QString &name, QObject *source)
     {
         const auto found = Form::Published.find(name);
         if (found == Form::Published.end()) return false;
-        Form *form = static_cast<Form *>(this);
-        std::visit([&](auto method) { Connect(form, method, source); }, found->second);
+        std::visit([&](auto method) { Connect(this, method, source); }, found->second);
         return true;
     }
 
-    static void Connect(Form *form, void (Form::*method)(TObject *), QObject *source)
+    static void Connect(TFormWith *self, void (Form::*method)(TObject *), QObject *source)
     {
-        ConnectNotify(source, [form, method](TObject *sender) { (form->*method)(sender); });
+        ConnectNotify(source, [self, method](TObject *sender) { (static_cast<Form *>(self)->*method)(sender); });
     }
 
-    static void Connect(Form *form, void (Form::*method)(TObject *, TShiftState, int, int), QObject *source)
+    static void Connect(TFormWith *self, void (Form::*method)(TObject *, TShiftState, int, int), QObject *source)
     {
-        ConnectMouseMove(source, [form, method](TObject *sender, TShiftState shift, int x, int y) {
-            (form->*method)(sender, shift, x, y);
+        ConnectMouseMove(source, [self, method](TObject *sender, TShiftState shift, int x, int y) {
+            (static_cast<Form *>(self)->*method)(sender, shift, x, y);
         });
     }
 };

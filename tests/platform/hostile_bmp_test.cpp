@@ -18,7 +18,7 @@ using TBytes = std::vector<std::uint8_t>;
 
 void Put(TBytes &to, std::uint64_t value, int bytes)
 {
-    for (int i = 0; i < bytes; ++i) to.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    for (int i = 0; i < bytes; ++i) to.push_back(i < 8 ? static_cast<std::uint8_t>(value >> (8 * i)) : 0);
 }
 
 // A BMP file field by field; every field may lie.

@@ -92,7 +92,7 @@ QByteArray Bmp(std::int32_t width, std::int32_t height, int bits, int compressio
 {
     QByteArray b("BM");
     const auto put = [&](std::uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i) b += char(v >> (8 * i));
+        for (int i = 0; i < bytes; ++i) b += char(i < 4 ? v >> (8 * i) : 0);
     };
     const std::uint32_t palette = bits <= 8 ? 4u << bits : 0;
     put(0, 4);
