@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <span>
 
-// Qt's image readers need an application object for their plugins, but no
-// window system: a core application is made once.
+// A core application, made once: Qt's image plugins load without one, but
+// with it they are found as in the program, and no window system is needed.
 void StartQtWithoutWindows();
 
 // Ends the run with a report when a promise is broken: the fuzzer keeps
