@@ -4,7 +4,7 @@
 #include "platform/bitmap.h"
 
 namespace complement {
-enum class Kernel { Plain, Avx2 };
+enum class Kernel { Plain, Avx2, Avx512 };
 
 // True when this processor and build can run the kernel.
 bool Available(Kernel kernel);

@@ -13,10 +13,10 @@ using complement::Kernel;
 TEST(ComplementKernels, EveryKernelGivesThePlainResultAndLeavesPaddingAlone)
 {
     std::uint32_t seed = 11;
-    for (Kernel kernel : {Kernel::Plain, Kernel::Avx2}) {
+    for (Kernel kernel : {Kernel::Plain, Kernel::Avx2, Kernel::Avx512}) {
         if (!complement::Available(kernel)) continue;
         for (TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf16bit, pf24bit, pf32bit})
-            for (int width : {1, 2, 3, 15, 31, 32, 33, 63, 65, 127, 129, 1001})
+            for (int width : {1, 2, 3, 4, 15, 31, 32, 33, 63, 64, 65, 127, 129, 1001, 1024})
                 for (int height : {1, 3}) {
                     auto bitmap = MakeBitmap(width, height, format);
                     FillRandomBytes(*bitmap, ++seed);
