@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <set>
 #include <memory>
 #include <tuple>
 #include <unistd.h>
@@ -258,6 +259,17 @@ std::string ScratchFile(const std::string &name)
 {
     const std::string folder = QDir(QStringLiteral("/dev/shm")).exists() ? "/dev/shm" : "/tmp";
     return folder + "/pw-bench-" + std::to_string(getpid()) + "-" + name;
+}
+
+const char *FormatName(TPixelFormat format)
+{
+    return format == pf8bit ? "pf8bit" : format == pf24bit ? "pf24bit" : "pf32bit";
+}
+
+bool FirstTime(const std::string &key)
+{
+    static std::set<std::string> seen;
+    return seen.insert(key).second;
 }
 
 void CountBytes(benchmark::State &state, std::size_t bytes)

@@ -51,6 +51,13 @@ std::optional<QString> PhotosDir();
 // A folder in memory for the file benchmarks (/dev/shm, else /tmp).
 std::string ScratchFile(const std::string &name);
 
+// "pf8bit", "pf24bit" or "pf32bit", for benchmark names.
+const char *FormatName(TPixelFormat format);
+
+// True the first time a key is seen: a peer's result is compared with ours
+// once per operation and size, not at every repetition.
+bool FirstTime(const std::string &key);
+
 // The bytes an operation reads (and writes back) per run.
 void CountBytes(benchmark::State &state, std::size_t bytes);
 

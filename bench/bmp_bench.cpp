@@ -8,21 +8,9 @@
 #include <QBuffer>
 
 #include <cstdio>
-#include <set>
 
 namespace bench {
 namespace {
-
-bool FirstTime(const std::string &key)
-{
-    static std::set<std::string> seen;
-    return seen.insert(key).second;
-}
-
-const char *FormatName(TPixelFormat format)
-{
-    return format == pf8bit ? "pf8bit" : format == pf24bit ? "pf24bit" : "pf32bit";
-}
 
 std::span<const std::uint8_t> BytesOf(const QByteArray &bytes)
 {

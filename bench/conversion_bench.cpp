@@ -4,16 +4,9 @@
 
 #include "imaging/pixel_capture.h"
 
-#include <set>
 
 namespace bench {
 namespace {
-
-bool FirstTime(const std::string &key)
-{
-    static std::set<std::string> seen;
-    return seen.insert(key).second;
-}
 
 const char *ContentName(Content content) { return content == Content::FewColours ? "FewColours" : "Photograph"; }
 

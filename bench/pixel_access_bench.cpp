@@ -4,21 +4,9 @@
 
 #include "platform/canvas.h"
 
-#include <set>
 
 namespace bench {
 namespace {
-
-bool FirstTime(const std::string &key)
-{
-    static std::set<std::string> seen;
-    return seen.insert(key).second;
-}
-
-const char *FormatName(TPixelFormat format)
-{
-    return format == pf8bit ? "pf8bit" : format == pf24bit ? "pf24bit" : "pf32bit";
-}
 
 // Sums of each channel: the same for both sides whatever order a pixel keeps them in.
 struct ChannelSums {

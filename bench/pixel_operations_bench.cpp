@@ -7,7 +7,6 @@
 #include "imaging/mirror.h"
 
 #include <cstring>
-#include <set>
 
 #ifdef PW_HAVE_OPENCV
 #include <opencv2/core.hpp>
@@ -16,18 +15,6 @@
 
 namespace bench {
 namespace {
-
-const char *FormatName(TPixelFormat format)
-{
-    return format == pf8bit ? "pf8bit" : format == pf24bit ? "pf24bit" : "pf32bit";
-}
-
-// A peer's result is compared with ours once per operation and size.
-bool FirstTime(const std::string &key)
-{
-    static std::set<std::string> seen;
-    return seen.insert(key).second;
-}
 
 // x ^= 0xFF over every byte, written so that the compiler vectorises it: the
 // fastest in-place pass over the bytes that plain code reaches.
