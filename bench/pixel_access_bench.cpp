@@ -14,7 +14,8 @@ struct ChannelSums {
     bool operator==(const ChannelSums &) const = default;
 };
 
-// Every pixel read, row after row, as the capture reads them.
+// Every pixel read, row after row, as the capture reads them. The loops
+// count to a local copy of the size, which no pixel store can change.
 void RegisterGet(TPixelFormat format, int size)
 {
     const std::string op = std::string("GetPixel.") + FormatName(format);
@@ -22,10 +23,11 @@ void RegisterGet(TPixelFormat format, int size)
         TBitmap work;
         CopyInto(Picture(Content::RandomBytes, format, size), work);
         TCanvas *canvas = work.GetCanvas();
+        const int side = size;
         for (auto _ : state) {
             std::uint32_t sum = 0;
-            for (int y = 0; y < size; ++y)
-                for (int x = 0; x < size; ++x) sum += static_cast<std::uint32_t>(canvas->GetPixel(x, y));
+            for (int y = 0; y < side; ++y)
+                for (int x = 0; x < side; ++x) sum += static_cast<std::uint32_t>(canvas->GetPixel(x, y));
             benchmark::DoNotOptimize(sum);
         }
         CountBytes(state, work.ImageBytes());
@@ -44,10 +46,11 @@ void RegisterGet(TPixelFormat format, int size)
                 }
             if (!(ours == theirs)) return state.SkipWithError("QImage::pixel reads other colours");
         }
+        const int side = size;
         for (auto _ : state) {
             std::uint32_t sum = 0;
-            for (int y = 0; y < size; ++y)
-                for (int x = 0; x < size; ++x) sum += image.pixel(x, y);
+            for (int y = 0; y < side; ++y)
+                for (int x = 0; x < side; ++x) sum += image.pixel(x, y);
             benchmark::DoNotOptimize(sum);
         }
         CountBytes(state, source.ImageBytes());
@@ -71,9 +74,10 @@ void RegisterSet(TPixelFormat format, int size)
         CopyInto(Picture(Content::RandomBytes, format, size), work);
         const TPalette table = colours(work);
         TCanvas *canvas = work.GetCanvas();
+        const int side = size;
         for (auto _ : state) {
-            for (int y = 0; y < size; ++y)
-                for (int x = 0; x < size; ++x) canvas->SetPixel(x, y, table[static_cast<std::size_t>((x + y) & 255)]);
+            for (int y = 0; y < side; ++y)
+                for (int x = 0; x < side; ++x) canvas->SetPixel(x, y, table[static_cast<std::size_t>((x + y) & 255)]);
             benchmark::ClobberMemory();
         }
         CountBytes(state, work.ImageBytes());
@@ -97,9 +101,10 @@ void RegisterSet(TPixelFormat format, int size)
                 }
             if (!SameAsQImage(ours, image)) return state.SkipWithError("QImage::setPixel writes other colours");
         }
+        const int side = size;
         for (auto _ : state) {
-            for (int y = 0; y < size; ++y)
-                for (int x = 0; x < size; ++x) image.setPixel(x, y, values[(x + y) & 255]);
+            for (int y = 0; y < side; ++y)
+                for (int x = 0; x < side; ++x) image.setPixel(x, y, values[(x + y) & 255]);
             benchmark::ClobberMemory();
         }
         CountBytes(state, source.ImageBytes());
