@@ -168,11 +168,13 @@ inline TColor TBitmap::GetPixel(int x, int y) const
     // once and keep only its own format's code inside.
     const TPixelFormat format = format_;
     const unsigned width = static_cast<unsigned>(width_), height = static_cast<unsigned>(height_);
-    const std::uint8_t *row = pixels_.get() + stride_ * static_cast<std::size_t>(y);
+    const std::uint8_t *pixels = pixels_.get();
+    const std::size_t offset = stride_ * static_cast<std::size_t>(y);
     // Both bounds in one test: a row outside the picture has no columns,
     // and the loop along a row keeps one comparison per pixel.
     const unsigned columns = static_cast<unsigned>(y) < height ? width : 0;
     if (static_cast<unsigned>(x) >= columns) return clBlack;
+    const std::uint8_t *row = pixels + offset;
     if (format == pf8bit) return palette_[row[x]];
     if (format == pf24bit || format == pf32bit) {
         // B, G, R (and one more byte: the slack after the last row makes

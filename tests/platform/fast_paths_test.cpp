@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <random>
 #include <vector>
 
@@ -71,6 +72,8 @@ TEST(PixelAccess, GetPixelReadsEveryPixelAsTheRowBytesSayUpToTheLastByteOfThePic
                 EXPECT_EQ(bitmap->GetPixel(width, 0), clBlack);
                 EXPECT_EQ(bitmap->GetPixel(0, height), clBlack);
                 EXPECT_EQ(bitmap->GetPixel(-1, 0), clBlack);
+                EXPECT_EQ(bitmap->GetPixel(0, -1), clBlack);
+                EXPECT_EQ(bitmap->GetPixel(std::numeric_limits<int>::min(), std::numeric_limits<int>::max()), clBlack);
             }
 }
 
