@@ -1,7 +1,7 @@
 // The entry function: creates the windows and runs the message loop.
 #include "forms/Unit1.h"
 #include "forms/Unit2.h"
-#include "platform/application.h"
+#include "platform/controls/application.h"
 
 int main()
 {

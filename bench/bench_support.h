@@ -1,7 +1,7 @@
 // Pictures the benchmarks share, their Qt and OpenCV views, and comparisons between them.
 #pragma once
 
-#include "platform/bitmap.h"
+#include "platform/pictures/bitmap.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,8 +2,8 @@
 #include "bench_registry.h"
 #include "bench_support.h"
 
-#include "platform/bmp_codec.h"
-#include "platform/picture_files.h"
+#include "platform/files/bmp_codec.h"
+#include "platform/files/picture_files.h"
 
 #include <QBuffer>
 

@@ -3,8 +3,8 @@
 // Prints the process's peak resident size (VmHWM) beside the bar of twice
 // the picture's bytes plus 150 MB, and exits 1 when it is over the bar.
 #include "imaging/edge_detection.h"
-#include "platform/picture_files.h"
-#include "platform/picture_view.h"
+#include "platform/files/picture_files.h"
+#include "platform/pictures/picture_view.h"
 
 #include <QDir>
 

@@ -2,7 +2,7 @@
 #include "bench_registry.h"
 #include "bench_support.h"
 
-#include "platform/canvas.h"
+#include "platform/pictures/canvas.h"
 
 
 namespace bench {

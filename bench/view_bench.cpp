@@ -2,7 +2,7 @@
 #include "bench_registry.h"
 #include "bench_support.h"
 
-#include "platform/picture_view.h"
+#include "platform/pictures/picture_view.h"
 
 #include <QPainter>
 

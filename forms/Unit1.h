@@ -1,7 +1,7 @@
 // TForm1: the main window and its event methods.
 #pragma once
 
-#include "platform/forms.h"
+#include "platform/controls/forms.h"
 #include "ui_Unit1.h"
 
 class TForm1 : public TFormWith<TForm1, Ui::TForm1> {

@@ -1,7 +1,7 @@
 // THelpDlg: the small help dialog, made once and shown modally on request.
 #pragma once
 
-#include "platform/forms.h"
+#include "platform/controls/forms.h"
 #include "ui_Unit2.h"
 
 class THelpDlg : public TFormWith<THelpDlg, Ui::THelpDlg> {

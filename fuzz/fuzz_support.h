@@ -1,7 +1,7 @@
 // What the fuzz targets share: the input as a span, Qt without a window, and checks that abort.
 #pragma once
 
-#include "platform/bitmap.h"
+#include "platform/pictures/bitmap.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -7,10 +7,10 @@
 #include "imaging/edge_detection.h"
 #include "imaging/mirror.h"
 #include "imaging/pixel_capture.h"
-#include "platform/bmp_codec.h"
-#include "platform/picture_files.h"
-#include "platform/picture_view.h"
-#include "platform/qt_codec.h"
+#include "platform/files/bmp_codec.h"
+#include "platform/files/picture_files.h"
+#include "platform/pictures/picture_view.h"
+#include "platform/files/qt_codec.h"
 
 #include <QBuffer>
 #include <QImageReader>

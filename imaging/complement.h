@@ -1,7 +1,7 @@
 // Complement: the negative of a picture's row bytes, in place.
 #pragma once
 
-#include "platform/bitmap.h"
+#include "platform/pictures/bitmap.h"
 
 // For every row, each of its first Width bytes v becomes 255 - v. On an
 // 8-bit grey picture (palette index i is grey i) that is the negative; on

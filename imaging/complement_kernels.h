@@ -1,7 +1,7 @@
 // The ways Complement can run, for tests that compare each with the plain one.
 #pragma once
 
-#include "platform/bitmap.h"
+#include "platform/pictures/bitmap.h"
 
 namespace complement {
 enum class Kernel { Plain, Avx2, Avx512 };

@@ -1,7 +1,7 @@
 // Edge detection: the clamped 3 x 3 Laplacian of a picture's row bytes, in place.
 #pragma once
 
-#include "platform/bitmap.h"
+#include "platform/pictures/bitmap.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Mirror: the picture reversed left to right, in place.
 #pragma once
 
-#include "platform/bitmap.h"
+#include "platform/pictures/bitmap.h"
 
 // Pixel (x, y) moves to (Width - 1 - x, y); rows keep their order. Whole
 // pixels move unchanged in every pixel format: palette indices (pf1bit,

@@ -1,7 +1,7 @@
 // Pixel capture: the picture converted to 8 bits a pixel and its colours copied into a fixed table.
 #pragma once
 
-#include "platform/bitmap.h"
+#include "platform/pictures/bitmap.h"
 
 // 512 x 512 captured colours (TColor), indexed [x][y]: cell (x, y) is at
 // int offset x * 512 + y, so one column's cells are contiguous. Of static

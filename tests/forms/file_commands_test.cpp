@@ -1,7 +1,7 @@
 // File -> Open and Save through the real dialogs, and what failures show.
 #include "main_window_fixture.h"
 
-#include "platform/picture_files.h"
+#include "platform/files/picture_files.h"
 #include "support/tmpfs.h"
 
 #include <QDir>

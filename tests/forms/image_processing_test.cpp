@@ -3,7 +3,7 @@
 #include "main_window_fixture.h"
 
 #include "imaging/pixel_capture.h"
-#include "platform/picture_files.h"
+#include "platform/files/picture_files.h"
 
 #include <vector>
 

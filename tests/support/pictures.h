@@ -1,7 +1,7 @@
 // Test pictures made in the tests, and comparisons of bitmaps.
 #pragma once
 
-#include "platform/bitmap.h"
+#include "platform/pictures/bitmap.h"
 
 #include <QString>
 

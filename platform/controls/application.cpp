@@ -1,0 +1,90 @@
+// TApplication: the application object, its forms and its message loop.
+#include "platform/controls/application.h"
+
+#include "platform/controls/forms.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <new>
+
+namespace {
+// Qt needs an argument vector; the program itself takes no options.
+int argumentCount = 1;
+char programName[] = "picture-workbench";
+char *arguments[] = {programName, nullptr};
+
+TApplication theApplication;
+} // namespace
+
+TApplication *const Application = &theApplication;
+
+TApplication::TApplication() = default;
+
+TApplication::~TApplication()
+{
+    // Qt cannot be torn down this late, after main has returned.
+    (void)qt_.release();
+}
+
+void TApplication::Initialize()
+{
+    if (qt_ || QApplication::instance()) return;
+    qt_ = std::make_unique<QApplication>(argumentCount, arguments);
+    QApplication::setApplicationName(QStringLiteral("Picture Workbench"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/picture-workbench.png")));
+}
+
+void TApplication::Adopt(TForm *form)
+{
+    forms_.push_back(form);
+    if (!mainForm_) mainForm_ = form;
+}
+
+void TApplication::Run()
+{
+    if (!mainForm_) return;
+    mainForm_->show();
+    QApplication::exec();
+}
+
+AnsiString TApplication::GetTitle() const { return QApplication::applicationName(); }
+
+void TApplication::ShowException(const Exception *error)
+{
+    QMessageBox box(QMessageBox::Critical, GetTitle(), error ? error->Message() : QString(),
+                    QMessageBox::Ok, QApplication::activeWindow());
+    box.exec();
+}
+
+void TApplication::HandleEvent(const std::function<void()> &method) noexcept
+{
+    try {
+        try {
+            method();
+        } catch (const Exception &) {
+            throw;
+        } catch (const std::bad_alloc &) {
+            throw Exception(QStringLiteral("Not enough memory to complete the command"));
+        } catch (const std::exception &error) {
+            throw Exception(QString::fromLocal8Bit(error.what()));
+        } catch (...) {
+            throw Exception(QStringLiteral("The command failed with an unknown error"));
+        }
+    } catch (const Exception &error) {
+        try {
+            ShowException(&error);
+        } catch (...) {
+            // Nothing more can be shown; the program goes on regardless.
+        }
+    }
+}
+
+void TApplication::Shutdown()
+{
+    // The main form goes last: the others may refer to it while closing.
+    for (auto it = forms_.rbegin(); it != forms_.rend(); ++it) delete *it;
+    forms_.clear();
+    mainForm_ = nullptr;
+    qt_.reset();
+}

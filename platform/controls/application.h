@@ -1,0 +1,63 @@
+// TApplication: the application object, its forms and its message loop.
+#pragma once
+
+#include "platform/pictures/system.h"
+
+#include <QObject>
+
+#include <exception>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QApplication;
+class QWidget;
+class TForm;
+
+using TObject = QObject;
+using TComponent = QObject;
+
+class TApplication {
+public:
+    TApplication();
+    ~TApplication();
+
+    // Sets up the windowing system; reads no command-line option.
+    void Initialize();
+
+    // Creates a form of class Form into *reference; the first one created
+    // becomes the main form. The application owns every form it creates.
+    template <class Form>
+    void CreateForm(Form **reference)
+    {
+        auto *form = new Form(nullptr);
+        *reference = form;
+        Adopt(form);
+    }
+
+    // Shows the main form and handles events until it closes.
+    void Run();
+
+    TForm *GetMainForm() const { return mainForm_; }
+    AnsiString GetTitle() const;
+
+    // Shows an error's message to the user in a message box.
+    void ShowException(const Exception *error);
+
+    // Runs one event method. Every error it raises is shown here and the
+    // program goes on: no exception ever reaches Qt's own frames.
+    void HandleEvent(const std::function<void()> &method) noexcept;
+
+    // Releases every form and then the windowing system; called once the
+    // message loop has returned, before the program ends.
+    void Shutdown();
+
+private:
+    void Adopt(TForm *form);
+
+    std::unique_ptr<QApplication> qt_;
+    std::vector<TForm *> forms_;
+    TForm *mainForm_ = nullptr;
+};
+
+extern TApplication *const Application;

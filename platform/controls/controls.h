@@ -1,0 +1,167 @@
+// The controls a form description may hold: thin classes over Qt's widgets
+// that give them the accessors the forms use, plus the event plumbing.
+#pragma once
+
+#include "platform/controls/application.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+
+#include <functional>
+#include <vector>
+
+// Which keys and buttons were down when a mouse event came.
+enum class TShiftStateFlag { Shift = 1, Alt = 2, Ctrl = 4, Left = 8, Right = 16, Middle = 32 };
+using TShiftState = int;
+
+using TNotifyEvent = std::function<void(TObject *Sender)>;
+using TMouseMoveEvent = std::function<void(TObject *Sender, TShiftState Shift, int X, int Y)>;
+
+// Connects the click or change event of source (a menu item, a button or a
+// combo box) to handler, through Application->HandleEvent.
+void ConnectNotify(QObject *source, TNotifyEvent handler);
+// Connects the mouse-move event of source (an image control) to handler.
+void ConnectMouseMove(QObject *source, TMouseMoveEvent handler);
+
+using TMainMenu = QMenuBar;
+using TMenuItem = QAction;
+
+// Position and size in the coordinates of the form's client area.
+template <class QtWidget>
+class TControlOf : public QtWidget {
+public:
+    using QtWidget::QtWidget;
+
+    int GetLeft() const { return this->x(); }
+    int GetTop() const { return this->y(); }
+    int GetWidth() const { return this->width(); }
+    int GetHeight() const { return this->height(); }
+    void SetWidth(int width) { this->resize(width, this->height()); }
+    void SetHeight(int height) { this->resize(this->width(), height); }
+    bool GetEnabled() const { return this->isEnabled(); }
+    void SetEnabled(bool enabled) { this->setEnabled(enabled); }
+};
+
+class TButton : public TControlOf<QPushButton> {
+    Q_OBJECT
+    // What a click gives the form it stands on when that form is modal.
+    Q_PROPERTY(int modalResult READ GetModalResult WRITE setModalResult)
+
+public:
+    explicit TButton(QWidget *parent = nullptr);
+    AnsiString GetCaption() const { return text(); }
+    void SetCaption(const AnsiString &caption) { setText(caption); }
+    int GetModalResult() const { return modalResult_; }
+    void SetModalResult(int result) { modalResult_ = result; }
+    void setModalResult(int result) { SetModalResult(result); }
+
+private:
+    int modalResult_ = 0;
+};
+
+class TEdit : public TControlOf<QLineEdit> {
+    Q_OBJECT
+public:
+    explicit TEdit(QWidget *parent = nullptr);
+    AnsiString GetText() const { return text(); }
+    void SetText(const AnsiString &text) { setText(text); }
+};
+
+// A label sizes itself to its caption, keeping its top-left corner.
+class TLabel : public TControlOf<QLabel> {
+    Q_OBJECT
+public:
+    explicit TLabel(QWidget *parent = nullptr);
+    AnsiString GetCaption() const { return text(); }
+    void SetCaption(const AnsiString &caption);
+    // Widens or narrows the label to its caption.
+    void FitCaption();
+
+protected:
+    void changeEvent(QEvent *event) override;
+};
+
+// An editable drop-down list: its change event comes for every change of
+// its text, whether typed or chosen.
+class TComboBox : public TControlOf<QComboBox> {
+    Q_OBJECT
+public:
+    explicit TComboBox(QWidget *parent = nullptr);
+    AnsiString GetText() const { return currentText(); }
+    void SetText(const AnsiString &text) { setEditText(text); }
+};
+
+// The strip along the top of a form; it stays behind the controls that lie
+// over it.
+class TToolBar : public TControlOf<QFrame> {
+    Q_OBJECT
+public:
+    explicit TToolBar(QWidget *parent = nullptr);
+};
+
+// A framed, empty panel.
+class TBevel : public TControlOf<QFrame> {
+    Q_OBJECT
+public:
+    explicit TBevel(QWidget *parent = nullptr);
+};
+
+class TStatusPanel {
+public:
+    explicit TStatusPanel(QLabel *label) : label_(label) {}
+    AnsiString GetText() const { return label_->text(); }
+    void SetText(const AnsiString &text) { label_->setText(text); }
+    int GetWidth() const { return label_->width(); }
+
+private:
+    QLabel *label_;
+};
+
+class TStatusPanels {
+public:
+    int GetCount() const { return static_cast<int>(panels_.size()); }
+    // Panel index; an index that does not exist is an error.
+    TStatusPanel *GetItem(int index);
+    void Add(QLabel *label) { panels_.emplace_back(label); }
+
+private:
+    std::vector<TStatusPanel> panels_;
+};
+
+// A status bar of fixed-width panels, given by the description as a
+// comma-separated list of widths.
+class TStatusBar : public QStatusBar {
+    Q_OBJECT
+    Q_PROPERTY(QString panelWidths READ GetPanelWidths WRITE setPanelWidths)
+
+public:
+    explicit TStatusBar(QWidget *parent = nullptr);
+    TStatusPanels *GetPanels() { return &panels_; }
+    QString GetPanelWidths() const { return panelWidths_; }
+    void setPanelWidths(const QString &widths);
+
+private:
+    QString panelWidths_;
+    TStatusPanels panels_;
+};
+
+// A scrolling client area: grows to hold its controls, so that the scroll
+// area around it scrolls when a control grows beyond the window.
+class TClientArea : public QWidget {
+    Q_OBJECT
+public:
+    explicit TClientArea(QWidget *parent = nullptr);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void childEvent(QChildEvent *event) override;
+
+private:
+    void FitChildren();
+};

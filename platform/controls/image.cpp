@@ -1,0 +1,66 @@
+// TImage: the control that shows a picture and reports the pointer over it.
+#include "platform/controls/image.h"
+
+#include "platform/pictures/picture_view.h"
+
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QtMath>
+
+TImage::TImage(QWidget *parent) : TControlOf<QWidget>(parent)
+{
+    setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent, false);
+    picture_.SetOnChange([this] { PictureChanged(); });
+}
+
+void TImage::SetAutoSize(bool autoSize)
+{
+    autoSize_ = autoSize;
+    if (autoSize_) resize(picture_.GetWidth(), picture_.GetHeight());
+}
+
+void TImage::SetStretch(bool stretch)
+{
+    if (stretch_ == stretch) return;
+    stretch_ = stretch;
+    update();
+}
+
+void TImage::PictureChanged()
+{
+    if (autoSize_) resize(picture_.GetWidth(), picture_.GetHeight());
+    update();
+}
+
+void TImage::paintEvent(QPaintEvent *event)
+{
+    const TBitmap &bitmap = *picture_.GetBitmap();
+    if (bitmap.Empty()) return;
+    const QSize shown = stretch_ ? size() : QSize(bitmap.GetWidth(), bitmap.GetHeight());
+    QPainter painter(this);
+    for (const QRect &exposed : event->region())
+        DrawPictureView(painter, bitmap, shown, exposed);
+}
+
+void TImage::mouseMoveEvent(QMouseEvent *event)
+{
+    if (onMouseMove_) {
+        // A logical pixel covers several device pixels on high-DPI screens:
+        // every one of them is that pixel, so round down, never to nearest.
+        const QPointF position = event->position();
+        const QPoint at(qFloor(position.x()), qFloor(position.y()));
+        TShiftState shift = 0;
+        const auto keys = event->modifiers();
+        const auto buttons = event->buttons();
+        if (keys & Qt::ShiftModifier) shift |= int(TShiftStateFlag::Shift);
+        if (keys & Qt::AltModifier) shift |= int(TShiftStateFlag::Alt);
+        if (keys & Qt::ControlModifier) shift |= int(TShiftStateFlag::Ctrl);
+        if (buttons & Qt::LeftButton) shift |= int(TShiftStateFlag::Left);
+        if (buttons & Qt::RightButton) shift |= int(TShiftStateFlag::Right);
+        if (buttons & Qt::MiddleButton) shift |= int(TShiftStateFlag::Middle);
+        onMouseMove_(shift, at.x(), at.y());
+    }
+    QWidget::mouseMoveEvent(event);
+}

@@ -1,0 +1,30 @@
+// The open and save picture dialogs.
+#include "platform/controls/picture_dialogs.h"
+
+#include "platform/files/picture_files.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+
+TPictureDialog::TPictureDialog(QWidget *parent, Purpose purpose) : QWidget(parent), purpose_(purpose)
+{
+    setVisible(false);
+}
+
+bool TPictureDialog::Execute()
+{
+    const bool open = purpose_ == Purpose::Open;
+    // Qt's own dialog, the same on every desktop, so that it can be driven
+    // like any other window.
+    QFileDialog dialog(window(), open ? tr("Open") : tr("Save As"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
+    dialog.setFileMode(open ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
+    dialog.setNameFilters(open ? OpenPictureFilters() : SavePictureFilters());
+    // Start in the last chosen file's folder. The file itself is not selected:
+    // Qt would keep it selected beside a newly typed name and take it first.
+    if (!fileName_.isEmpty()) dialog.setDirectory(QFileInfo(fileName_).absolutePath());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+    fileName_ = dialog.selectedFiles().constFirst();
+    return true;
+}

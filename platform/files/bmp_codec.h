@@ -1,0 +1,22 @@
+// Our own BMP reader and writer: the program's native picture form.
+#pragma once
+
+#include "platform/pictures/bitmap.h"
+
+#include <QByteArray>
+
+#include <cstdint>
+#include <span>
+
+// True when the bytes start with the BMP signature "BM".
+bool LooksLikeBmp(std::span<const std::uint8_t> bytes);
+
+// Decodes a BMP file held in memory into `into`, keeping its pixels and
+// palette exactly (see bitmap.h for the forms it takes). Every header field
+// is checked before anything is allocated. Pixels that the file does not
+// define (skipped by RLE, or missing from a short file) are index 0 or
+// black. Throws Exception with the reason when the file cannot be read.
+void DecodeBmp(std::span<const std::uint8_t> bytes, TBitmap &into);
+
+// Encodes a bitmap as a BMP file in its own bit depth and palette.
+QByteArray EncodeBmp(const TBitmap &bitmap);

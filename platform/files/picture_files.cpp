@@ -1,0 +1,217 @@
+// Reading and writing picture files.
+#include "platform/files/picture_files.h"
+
+#include "platform/files/bmp_codec.h"
+#include "platform/files/qt_codec.h"
+
+#include <QFile>
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QStorageInfo>
+
+#include <new>
+
+TPictureFileFormat PictureFileFormatFor(const AnsiString &fileName)
+{
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    if (suffix == QLatin1String("png")) return TPictureFileFormat::Png;
+    if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg") || suffix == QLatin1String("jpe"))
+        return TPictureFileFormat::Jpeg;
+    if (suffix == QLatin1String("pbm")) return TPictureFileFormat::Pbm;
+    if (suffix == QLatin1String("pgm")) return TPictureFileFormat::Pgm;
+    if (suffix == QLatin1String("ppm")) return TPictureFileFormat::Ppm;
+    if (suffix == QLatin1String("tif") || suffix == QLatin1String("tiff")) return TPictureFileFormat::Tiff;
+    if (suffix == QLatin1String("webp")) return TPictureFileFormat::Webp;
+    return TPictureFileFormat::Bmp;
+}
+
+void DecodePicture(std::span<const std::uint8_t> bytes, TBitmap &into)
+{
+    if (bytes.empty()) throw Exception(QStringLiteral("the file is empty"));
+    if (LooksLikeBmp(bytes))
+        DecodeBmp(bytes, into);
+    else
+        DecodeWithQt(bytes, into);
+}
+
+QByteArray EncodePicture(const TBitmap &bitmap, TPictureFileFormat format)
+{
+    switch (format) {
+    case TPictureFileFormat::Bmp: return EncodeBmp(bitmap);
+    case TPictureFileFormat::Png: return EncodeWithQt(bitmap, "png");
+    case TPictureFileFormat::Jpeg: return EncodeWithQt(bitmap, "jpg");
+    case TPictureFileFormat::Pbm: return EncodeWithQt(bitmap, "pbm");
+    case TPictureFileFormat::Pgm: return EncodeWithQt(bitmap, "pgm");
+    case TPictureFileFormat::Ppm: return EncodeWithQt(bitmap, "ppm");
+    case TPictureFileFormat::Tiff: return EncodeWithQt(bitmap, "tiff");
+    case TPictureFileFormat::Webp: return EncodeWithQt(bitmap, "webp");
+    }
+    return EncodeBmp(bitmap);
+}
+
+namespace {
+
+// A reason ("No space left on device", "A picture of ...") as the end of
+// our sentence; a name in capitals ("BMP ...") stays as it is.
+QString AsReason(const QString &text)
+{
+    if (text.isEmpty()) return QStringLiteral("the system gave no reason");
+    if (text.size() > 1 && text[0].isUpper() && (text[1].isLower() || text[1] == QLatin1Char(' ')))
+        return text[0].toLower() + text.mid(1);
+    return text;
+}
+
+[[noreturn]] void Fail(const char *action, const AnsiString &fileName, const QString &reason)
+{
+    throw Exception(QStringLiteral("Cannot %1 %2: %3").arg(QLatin1String(action), QuotedPath(fileName), AsReason(reason)));
+}
+
+QString NoMemory(const char *task) { return QStringLiteral("there is not enough memory to %1").arg(QLatin1String(task)); }
+
+// QSaveFile often loses the system's reason ("Unknown error") or words it
+// with the path: the usual causes are told from the file system itself.
+QString SaveFailure(const QFileInfo &target, const QString &qtReason, qint64 bytes)
+{
+    const QStorageInfo storage(target.absolutePath());
+    if (storage.isValid() && storage.isReadOnly()) return QStringLiteral("read-only file system");
+    if (target.exists() && !target.isWritable()) return QStringLiteral("the file is read-only");
+    // Replacing goes through a name 7 bytes longer than the target's.
+    if (target.exists() && QFile::encodeName(target.fileName()).size() > 255 - 7)
+        return QStringLiteral("the file name is too long to replace the file safely; save under a shorter name");
+    if (storage.isValid() && storage.bytesAvailable() >= 0 && storage.bytesAvailable() < bytes)
+        return QStringLiteral("no space left on device (the file takes %1 KiB, %2 KiB are free)")
+            .arg((bytes + 1023) / 1024)
+            .arg(storage.bytesAvailable() / 1024);
+    return qtReason;
+}
+
+// Writes every byte. A write the system cuts short is carried on from
+// where it stopped, so that a failure comes with the system's reason ("file
+// too large") rather than as a short count without one.
+bool WriteAll(QFileDevice &file, const QByteArray &bytes)
+{
+    qint64 done = 0;
+    while (done < bytes.size()) {
+        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
+        if (written <= 0) return false;
+        done += written;
+    }
+    return true;
+}
+
+// Devices and pipes cannot be replaced by renaming a finished file over
+// them (that would swap a device node for a regular file): they are
+// written in place.
+void WriteInPlace(const AnsiString &fileName, const QByteArray &encoded)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) Fail("save", fileName, file.errorString());
+    if (!WriteAll(file, encoded)) Fail("save", fileName, file.errorString());
+    file.close();
+    if (file.error() != QFileDevice::NoError) Fail("save", fileName, file.errorString());
+}
+
+} // namespace
+
+void ReadPictureFile(const AnsiString &fileName, TBitmap &into)
+{
+    if (fileName.isEmpty()) Fail("open", fileName, QStringLiteral("no file name was given"));
+    const QFileInfo info(fileName);
+    if (info.isDir()) Fail("open", fileName, QStringLiteral("it is a folder, not a file"));
+    if (!info.exists()) Fail("open", fileName, QStringLiteral("the file does not exist"));
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) Fail("open", fileName, file.errorString());
+    const qint64 size = file.size();
+    if (size <= 0) Fail("open", fileName, QStringLiteral("the file is empty"));
+    // Mapping spares a copy of the whole file; reading is the fallback.
+    QByteArray read;
+    const uchar *bytes = file.map(0, size);
+    if (!bytes) {
+        try {
+            read = file.readAll();
+        } catch (const std::bad_alloc &) {
+            Fail("open", fileName, NoMemory("read the file"));
+        }
+        if (file.error() != QFileDevice::NoError || read.size() != size) Fail("open", fileName, file.errorString());
+        bytes = reinterpret_cast<const uchar *>(read.constData());
+    }
+    // Decoded into a bitmap of its own, so that a failure leaves `into` as it was.
+    TBitmap loaded;
+    try {
+        DecodePicture({bytes, static_cast<std::size_t>(size)}, loaded);
+    } catch (const std::bad_alloc &) {
+        Fail("open", fileName, NoMemory("read the picture"));
+    } catch (const Exception &error) {
+        Fail("open", fileName, error.Message());
+    }
+    into.TakeOver(loaded);
+}
+
+void WritePictureFile(const AnsiString &fileName, const TBitmap &bitmap)
+{
+    if (fileName.isEmpty()) Fail("save", fileName, QStringLiteral("no file name was given"));
+    if (bitmap.Empty()) Fail("save", fileName, QStringLiteral("there is no picture to save"));
+    const QFileInfo info(fileName);
+    if (info.isDir()) Fail("save", fileName, QStringLiteral("it is a folder, not a file"));
+    if (!info.absoluteDir().exists()) {
+        if (QFileInfo::exists(info.absolutePath()))
+            Fail("save", fileName, QStringLiteral("%1 is a file, not a folder").arg(QuotedPath(info.absolutePath())));
+        Fail("save", fileName, QStringLiteral("the folder %1 does not exist").arg(QuotedPath(info.absolutePath())));
+    }
+    QByteArray encoded;
+    try {
+        encoded = EncodePicture(bitmap, PictureFileFormatFor(fileName));
+    } catch (const std::bad_alloc &) {
+        Fail("save", fileName, NoMemory("encode the picture"));
+    } catch (const Exception &error) {
+        Fail("save", fileName, error.Message());
+    }
+    if (info.exists() && !info.isFile()) {
+        WriteInPlace(fileName, encoded);
+        return;
+    }
+    // The target is replaced only once every byte is on disk; on failure
+    // QSaveFile removes its unfinished file.
+    QString reason;
+    {
+        QSaveFile file(fileName);
+        if (!file.open(QIODevice::WriteOnly)) {
+            reason = file.errorString();
+        } else if (!WriteAll(file, encoded)) {
+            reason = file.errorString();
+            file.cancelWriting();
+        } else if (!file.commit()) {
+            reason = file.errorString();
+        } else {
+            return;
+        }
+    }
+    // Told once the unfinished file is gone and its space free again.
+    Fail("save", fileName, SaveFailure(info, reason, encoded.size()));
+}
+
+QStringList OpenPictureFilters()
+{
+    return {QStringLiteral("All pictures (*.bmp *.dib *.png *.jpg *.jpeg *.jpe *.gif *.pbm *.pgm *.ppm *.tif *.tiff *.webp *.ico)"),
+            QStringLiteral("Bitmaps (*.bmp *.dib)"),
+            QStringLiteral("PNG pictures (*.png)"),
+            QStringLiteral("JPEG pictures (*.jpg *.jpeg *.jpe)"),
+            QStringLiteral("GIF pictures (*.gif)"),
+            QStringLiteral("Portable pixmaps (*.pbm *.pgm *.ppm)"),
+            QStringLiteral("TIFF pictures (*.tif *.tiff)"),
+            QStringLiteral("WebP pictures (*.webp)"),
+            QStringLiteral("Icons (*.ico)"),
+            QStringLiteral("All files (*)")};
+}
+
+QStringList SavePictureFilters()
+{
+    return {QStringLiteral("All pictures (*.bmp *.png *.jpg *.jpeg *.pbm *.pgm *.ppm *.tif *.tiff *.webp)"),
+            QStringLiteral("Bitmaps (*.bmp)"),
+            QStringLiteral("PNG pictures (*.png)"),
+            QStringLiteral("JPEG pictures (*.jpg *.jpeg)"),
+            QStringLiteral("Portable pixmaps (*.pbm *.pgm *.ppm)"),
+            QStringLiteral("TIFF pictures (*.tif *.tiff)"),
+            QStringLiteral("WebP pictures (*.webp)")};
+}

@@ -1,0 +1,224 @@
+// TBitmap: a device-independent picture held in memory, and its pixel access.
+//
+// Memory layout (every reader and writer of rows relies on this):
+//  - Row 0 is the top row. Row y starts at GetScanline(y); each row takes
+//    BytesPerRow() bytes: the pixel bytes rounded up to a multiple of 4.
+//    Padding bytes are 0 when a row is made and never hold a pixel.
+//  - pf1bit:  1 bit a pixel, the most significant bit of each byte first;
+//             the bit is an index into a palette of 2 entries.
+//  - pf4bit:  4 bits a pixel, the high nibble first; palette of 16 entries.
+//  - pf8bit:  one byte a pixel, an index into a palette of 256 entries.
+//  - pf15bit: 2 bytes a pixel, little-endian 0RRRRRGG GGGBBBBB (5-5-5).
+//  - pf16bit: 2 bytes a pixel, little-endian RRRRRGGG GGGBBBBB (5-6-5).
+//  - pf24bit: 3 bytes a pixel in the order B, G, R.
+//  - pf32bit: 4 bytes a pixel in the order B, G, R, A; A = 255 is opaque.
+//  - The palette always holds 256 TColor entries, whatever the format uses,
+//    so no index read from a row can fall outside it; entries a picture
+//    does not define are black.
+//  - TColor is 0x00BBGGRR. 5- and 6-bit channels read as round(v * 255 / max)
+//    (31 reads as 255) and are written as round(c * max / 255).
+//
+// Pixel access outside the picture is defined: reading gives clBlack and
+// writing does nothing. GetScanline with a row outside the picture throws.
+#pragma once
+
+#include "platform/pictures/colour.h"
+#include "platform/pictures/pixel_format.h"
+#include "platform/pictures/system.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <span>
+
+class TCanvas;
+
+using TPalette = std::array<TColor, 256>;
+
+class TBitmap {
+public:
+    TBitmap();
+    ~TBitmap();
+    TBitmap(const TBitmap &) = delete;
+    TBitmap &operator=(const TBitmap &) = delete;
+
+    // Copies image, size, pixel format and palette; the two stay independent.
+    void Assign(const TBitmap *source);
+    // Takes over the pixels of source, leaving it empty; no copy is made.
+    void TakeOver(TBitmap &source);
+
+    int GetWidth() const { return width_; }
+    int GetHeight() const { return height_; }
+    bool Empty() const { return width_ == 0 || height_ == 0; }
+    TPixelFormat GetPixelFormat() const { return format_; }
+
+    // Gives the bitmap a new size and format; every pixel becomes 0
+    // (palette index 0, or black). Throws when the size is negative or the
+    // pixels would take more than MaxPixelBytes.
+    void Allocate(int width, int height, TPixelFormat format);
+    void SetSize(int width, int height) { Allocate(width, height, format_); }
+    void SetWidth(int width) { SetSize(width, height_); }
+    void SetHeight(int height) { SetSize(width_, height); }
+    // Converts every pixel to the new format in place (pixel_format_conversion.cpp).
+    void SetPixelFormat(TPixelFormat format);
+
+    int BytesPerRow() const { return static_cast<int>(stride_); }
+    std::size_t ImageBytes() const { return stride_ * static_cast<std::size_t>(height_); }
+    std::uint8_t *GetScanline(int y);
+    const std::uint8_t *GetScanline(int y) const;
+    // Rows without the range check, for loops that already bound y.
+    std::uint8_t *Row(int y) { return pixels_.get() + stride_ * static_cast<std::size_t>(y); }
+    const std::uint8_t *Row(int y) const { return pixels_.get() + stride_ * static_cast<std::size_t>(y); }
+
+    const TPalette &GetPalette() const { return palette_; }
+    void SetPalette(const TPalette &palette);
+    void SetPaletteEntry(int index, TColor colour);
+    // Entries the format uses: 2, 16 or 256 with a palette, else 0.
+    int PaletteSize() const;
+    // The palette entry equal to colour, else the nearest one (sum of squared
+    // channel differences, lowest index on a tie). Cached: cheap per pixel.
+    std::uint8_t PaletteIndexOf(TColor colour) const;
+
+    inline TColor GetPixel(int x, int y) const;
+    inline void SetPixel(int x, int y, TColor colour);
+
+    TCanvas *GetCanvas();
+
+    // Called after a change of size, format, palette or whole image.
+    void SetOnChange(std::function<void()> onChange) { onChange_ = std::move(onChange); }
+    void Changed();
+
+    // Bytes allocated after the last row, never part of a pixel: a 24-bit
+    // pixel can be read with one 4-byte load.
+    static constexpr std::size_t Slack = 4;
+    // 2 GiB of pixels: beyond it a picture is refused before allocation.
+    static constexpr std::size_t MaxPixelBytes = std::size_t(2) << 30;
+    static std::size_t RowBytes(int width, TPixelFormat format);
+
+private:
+    struct FreeDeleter {
+        void operator()(std::uint8_t *p) const { std::free(p); }
+    };
+    struct CacheEntry {
+        TColor colour;
+        std::uint8_t index;
+    };
+    static constexpr int CacheSize = 4096;
+    static constexpr std::uint32_t ExactSlots = 1024;
+    // Recent lookups by colour hash, and the palette's own colours in an
+    // open-addressed table (made on first need), so that a colour that is
+    // an entry never costs a search even when its recent slot is taken.
+    struct PaletteLookups {
+        std::array<CacheEntry, CacheSize> recent;
+        std::array<TColor, ExactSlots> exactColours;
+        std::array<std::uint8_t, ExactSlots> exactIndices;
+        bool exactMade = false;
+    };
+
+    enum class TFill { Zeroes, None };
+    void AllocatePixels(int width, int height, TPixelFormat format, TFill fill);
+    // Allocate without clearing the pixel bytes, for the BMP decoder and
+    // the format conversion, which write every byte of every row, padding
+    // included.
+    void AllocateForOverwrite(int width, int height, TPixelFormat format);
+    friend void DecodeBmp(std::span<const std::uint8_t> bytes, TBitmap &into);
+
+    std::uint8_t NearestPaletteIndex(TColor colour) const;
+    // GetPixel and SetPixel for pf1bit, pf4bit, pf15bit and pf16bit, out
+    // of line so that loops over the common formats stay small.
+    [[gnu::pure]] TColor OtherFormatPixel(const std::uint8_t *row, int x) const;
+    void SetOtherFormatPixel(std::uint8_t *row, int x, TColor colour);
+    void ForgetPaletteLookups() const;
+
+    int width_ = 0;
+    int height_ = 0;
+    TPixelFormat format_ = pf24bit;
+    std::size_t stride_ = 0;
+    std::unique_ptr<std::uint8_t[], FreeDeleter> pixels_;
+    TPalette palette_{};
+    mutable std::unique_ptr<PaletteLookups> paletteLookups_;
+    std::unique_ptr<TCanvas> canvas_;
+    std::function<void()> onChange_;
+};
+
+namespace channel {
+// round(v * 255 / 31) and round(v * 255 / 63), and back.
+inline constexpr std::array<std::uint8_t, 32> From5 = [] {
+    std::array<std::uint8_t, 32> t{};
+    for (int v = 0; v < 32; ++v) t[v] = static_cast<std::uint8_t>((v * 255 + 15) / 31);
+    return t;
+}();
+inline constexpr std::array<std::uint8_t, 64> From6 = [] {
+    std::array<std::uint8_t, 64> t{};
+    for (int v = 0; v < 64; ++v) t[v] = static_cast<std::uint8_t>((v * 255 + 31) / 63);
+    return t;
+}();
+constexpr int To5(int c) { return (c * 31 + 127) / 255; }
+constexpr int To6(int c) { return (c * 63 + 127) / 255; }
+} // namespace channel
+
+inline TColor TBitmap::GetPixel(int x, int y) const
+{
+    // Every member is read before any test, and the common formats are
+    // tested first, one at a time: a loop over pixels can then read them
+    // once and keep only its own format's code inside.
+    const TPixelFormat format = format_;
+    const unsigned width = static_cast<unsigned>(width_), height = static_cast<unsigned>(height_);
+    const std::uint8_t *pixels = pixels_.get();
+    const std::size_t offset = stride_ * static_cast<std::size_t>(y);
+    // Both bounds in one test: a row outside the picture has no columns,
+    // and the loop along a row keeps one comparison per pixel.
+    const unsigned columns = static_cast<unsigned>(y) < height ? width : 0;
+    if (static_cast<unsigned>(x) >= columns) return clBlack;
+    const std::uint8_t *row = pixels + offset;
+    if (format == pf8bit) return palette_[row[x]];
+    if (format == pf24bit || format == pf32bit) {
+        // B, G, R (and one more byte: the slack after the last row makes
+        // it readable) loaded at once and put in TColor's order.
+        std::uint32_t v;
+        std::memcpy(&v, row + (format == pf24bit ? 3 : 4) * x, 4);
+        return static_cast<TColor>(__builtin_bswap32(v) >> 8);
+    }
+    return OtherFormatPixel(row, x);
+}
+
+// On palette formats the colour takes its palette entry (PaletteIndexOf);
+// on pf32bit the pixel becomes opaque.
+inline void TBitmap::SetPixel(int x, int y, TColor colour)
+{
+    if (static_cast<unsigned>(x) >= static_cast<unsigned>(width_)
+        || static_cast<unsigned>(y) >= static_cast<unsigned>(height_))
+        return;
+    std::uint8_t *row = Row(y);
+    // The common formats first, as in GetPixel; B, G, R is the colour's
+    // byte order reversed.
+    if (format_ == pf8bit) {
+        row[x] = PaletteIndexOf(colour);
+        return;
+    }
+    if (format_ == pf24bit) {
+        std::uint8_t *p = row + 3 * x;
+        const std::uint32_t bgr = __builtin_bswap32(static_cast<std::uint32_t>(colour) << 8);
+        std::memcpy(p, &bgr, 2);
+        p[2] = static_cast<std::uint8_t>(bgr >> 16);
+        return;
+    }
+    if (format_ == pf32bit) {
+        const std::uint32_t v = __builtin_bswap32(static_cast<std::uint32_t>(colour) << 8) | 0xFF000000u;
+        std::memcpy(row + 4 * x, &v, 4);
+        return;
+    }
+    SetOtherFormatPixel(row, x, colour);
+}
+
+inline std::uint8_t TBitmap::PaletteIndexOf(TColor colour) const
+{
+    colour &= 0xFFFFFF;
+    CacheEntry &entry = paletteLookups_->recent[(static_cast<std::uint32_t>(colour) * 2654435761u) >> 20];
+    if (entry.colour != colour) entry = {colour, NearestPaletteIndex(colour)};
+    return entry.index;
+}

@@ -1,0 +1,74 @@
+// ColourQuantizer: an adaptive palette for a picture of many colours, and the mapping of colours onto it.
+#pragma once
+
+#include "platform/pictures/colour.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// Colours come and go as TColor values 0x00BBGGRR (the top byte is ignored).
+//
+// Use: Add the colours of every row (or of a sample of rows, with Notice for
+// the others), Build once, then Map every row.
+//
+// The palette is chosen over a histogram of 5-bit-per-channel cells that
+// keeps each cell's exact mean colour: a median cut that always splits the
+// box of largest squared error where the split lowers it most, then a few
+// Lloyd (k-means) passes. Black and white, when the picture has them, are
+// entries of their own. Map gives each colour the entry nearest (sum of
+// squared channel differences) to the centre of its cell,
+// and a colour that is itself in the palette always its own entry.
+class ColourQuantizer {
+public:
+    // entries: the most palette entries wanted, 2 to 256.
+    explicit ColourQuantizer(int entries);
+    ~ColourQuantizer();
+    ColourQuantizer(const ColourQuantizer &) = delete;
+    ColourQuantizer &operator=(const ColourQuantizer &) = delete;
+
+    // Colours beyond this many are not counted (the cell sums are 32-bit):
+    // larger pictures give a sample of their rows.
+    static constexpr std::size_t MaxCounted = std::size_t(1) << 24;
+
+    // Counts the colours for the palette choice.
+    void Add(const std::uint32_t *colours, std::size_t count);
+    // Only looks for black and white, in rows left out of Add.
+    void Notice(const std::uint32_t *colours, std::size_t count);
+    // Chooses the palette; at least one colour must have been added.
+    void Build();
+
+    const std::vector<TColor> &Palette() const { return palette_; }
+
+    // indices[i] := the palette entry for colours[i].
+    void Map(const std::uint32_t *colours, std::uint8_t *indices, std::size_t count);
+
+private:
+    struct Cell {
+        std::uint32_t count, r, g, b;
+    };
+    class NearestSearch;
+
+    void Count(std::uint32_t colour, std::uint32_t times);
+    std::uint8_t MapCell(std::uint32_t cell);
+    int ExactEntry(std::uint32_t colour) const;
+
+    int entries_;
+    std::size_t counted_ = 0;
+    bool hasBlack_ = false;
+    bool hasWhite_ = false;
+    std::vector<Cell> cells_;
+    // The cells counted at least once, in order of first count.
+    std::vector<std::uint32_t> used_;
+    std::vector<TColor> palette_;
+    // Per cell: the entry in the low byte, ExactCheck when a palette colour
+    // lies in the cell, Unknown until the cell's entry is looked for.
+    std::vector<std::uint16_t> cellEntries_;
+    // Per cell: the entry its counted colours went to, or -1.
+    std::vector<std::int16_t> countedEntries_;
+    // Palette colours by hash (open addressing), for the exact matches.
+    std::vector<std::uint32_t> exactColours_;
+    std::vector<std::uint8_t> exactEntries_;
+    std::unique_ptr<NearestSearch> search_;
+};

@@ -1,0 +1,131 @@
+// Drawing part of a bitmap scaled to a shown size.
+#include "platform/pictures/picture_view.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+// Up to this many samples a side are averaged for one shown pixel, so that
+// a strongly reduced view costs no more than a mildly reduced one.
+constexpr int MaxSamplesPerSide = 4;
+
+struct Span {
+    int first;     // first source pixel covered
+    int count;     // source pixels covered, at least 1
+};
+
+// For each shown coordinate in [from, to): the source pixels it covers.
+std::vector<Span> CoveredSpans(int from, int to, int shownSize, int sourceSize)
+{
+    std::vector<Span> spans;
+    spans.reserve(static_cast<std::size_t>(std::max(0, to - from)));
+    for (int d = from; d < to; ++d) {
+        const int first = static_cast<int>(static_cast<long long>(d) * sourceSize / shownSize);
+        const int end = static_cast<int>(static_cast<long long>(d + 1) * sourceSize / shownSize);
+        spans.push_back({first, std::max(1, end - first)});
+    }
+    return spans;
+}
+
+int SampleStep(int count) { return std::max(1, count / MaxSamplesPerSide); }
+
+// The sample positions of each span, spread evenly over it.
+std::vector<int> SamplePositions(const Span &span)
+{
+    std::vector<int> positions;
+    const int step = SampleStep(span.count);
+    for (int p = span.first; p < span.first + span.count; p += step) positions.push_back(p);
+    return positions;
+}
+
+// One pixel of a row as 0x00RRGGBB, the order QImage's RGB32 stores.
+template <TPixelFormat Format>
+inline unsigned ReadRgb(const std::uint8_t *row, int x, const TPalette &palette)
+{
+    auto fromColour = [](TColor c) {
+        return static_cast<unsigned>(GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c));
+    };
+    if constexpr (Format == pf1bit) return fromColour(palette[(row[x >> 3] >> (7 - (x & 7))) & 1]);
+    if constexpr (Format == pf4bit) return fromColour(palette[(row[x >> 1] >> ((x & 1) ? 0 : 4)) & 15]);
+    if constexpr (Format == pf8bit) return fromColour(palette[row[x]]);
+    if constexpr (Format == pf15bit) {
+        const unsigned v = row[2 * x] | (row[2 * x + 1] << 8);
+        return channel::From5[(v >> 10) & 31] << 16 | channel::From5[(v >> 5) & 31] << 8 | channel::From5[v & 31];
+    }
+    if constexpr (Format == pf16bit) {
+        const unsigned v = row[2 * x] | (row[2 * x + 1] << 8);
+        return channel::From5[(v >> 11) & 31] << 16 | channel::From6[(v >> 5) & 63] << 8 | channel::From5[v & 31];
+    }
+    if constexpr (Format == pf24bit) return row[3 * x + 2] << 16 | row[3 * x + 1] << 8 | row[3 * x];
+    if constexpr (Format == pf32bit) return row[4 * x + 2] << 16 | row[4 * x + 1] << 8 | row[4 * x];
+    return 0;
+}
+
+template <TPixelFormat Format>
+void Render(const TBitmap &bitmap, const std::vector<Span> &columns, const std::vector<Span> &rows, QImage &image)
+{
+    const TPalette &palette = bitmap.GetPalette();
+    const bool enlarged = std::all_of(columns.begin(), columns.end(), [](const Span &s) { return s.count == 1; })
+                          && std::all_of(rows.begin(), rows.end(), [](const Span &s) { return s.count == 1; });
+    std::vector<std::vector<int>> columnSamples;
+    if (!enlarged)
+        for (const Span &column : columns) columnSamples.push_back(SamplePositions(column));
+    for (std::size_t j = 0; j < rows.size(); ++j) {
+        auto *out = reinterpret_cast<QRgb *>(image.scanLine(static_cast<int>(j)));
+        if (enlarged) {
+            // Nearest neighbour: one source pixel for each shown pixel.
+            const std::uint8_t *row = bitmap.Row(rows[j].first);
+            for (std::size_t i = 0; i < columns.size(); ++i)
+                out[i] = 0xFF000000u | ReadRgb<Format>(row, columns[i].first, palette);
+            continue;
+        }
+        const std::vector<int> rowSamples = SamplePositions(rows[j]);
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            unsigned r = 0, g = 0, b = 0, n = 0;
+            for (int y : rowSamples) {
+                const std::uint8_t *row = bitmap.Row(y);
+                for (int x : columnSamples[i]) {
+                    const unsigned rgb = ReadRgb<Format>(row, x, palette);
+                    r += rgb >> 16;
+                    g += (rgb >> 8) & 0xFF;
+                    b += rgb & 0xFF;
+                    ++n;
+                }
+            }
+            out[i] = qRgb(static_cast<int>((r + n / 2) / n), static_cast<int>((g + n / 2) / n),
+                          static_cast<int>((b + n / 2) / n));
+        }
+    }
+}
+
+} // namespace
+
+QImage RenderPictureView(const TBitmap &bitmap, QSize shown, QRect exposed)
+{
+    const QRect area = exposed & QRect(QPoint(0, 0), shown);
+    if (area.isEmpty() || bitmap.Empty()) return {};
+    QImage image(area.size(), QImage::Format_RGB32);
+    const std::vector<Span> columns = CoveredSpans(area.left(), area.right() + 1, shown.width(), bitmap.GetWidth());
+    const std::vector<Span> rows = CoveredSpans(area.top(), area.bottom() + 1, shown.height(), bitmap.GetHeight());
+    switch (bitmap.GetPixelFormat()) {
+    case pf1bit: Render<pf1bit>(bitmap, columns, rows, image); break;
+    case pf4bit: Render<pf4bit>(bitmap, columns, rows, image); break;
+    case pf8bit: Render<pf8bit>(bitmap, columns, rows, image); break;
+    case pf15bit: Render<pf15bit>(bitmap, columns, rows, image); break;
+    case pf16bit: Render<pf16bit>(bitmap, columns, rows, image); break;
+    case pf24bit: Render<pf24bit>(bitmap, columns, rows, image); break;
+    case pf32bit: Render<pf32bit>(bitmap, columns, rows, image); break;
+    default: image.fill(Qt::black); break;
+    }
+    return image;
+}
+
+void DrawPictureView(QPainter &painter, const TBitmap &bitmap, QSize shown, QRect exposed)
+{
+    const QRect area = exposed & QRect(QPoint(0, 0), shown);
+    const QImage view = RenderPictureView(bitmap, shown, area);
+    if (!view.isNull()) painter.drawImage(area.topLeft(), view);
+}

@@ -1,0 +1,207 @@
+// BMP reading of lying, broken and truncated files: defined pixels or a clear refusal.
+#include "platform/files/bmp_codec.h"
+#include "support/pictures.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <initializer_list>
+#include <utility>
+#include <random>
+#include <vector>
+
+namespace {
+
+using TBytes = std::vector<std::uint8_t>;
+
+// A BMP file put together field by field, so that any field can lie.
+struct TRecipe {
+    std::uint32_t headerSize = 40;
+    std::int32_t width = 4, height = 2;
+    std::uint32_t planes = 1, bits = 8, compression = 0, colours = 0;
+    std::vector<std::uint32_t> masks = {};    // inside headers of 52 bytes and more, else after the header
+    std::vector<std::uint32_t> palette = {0x000000, 0xFFFFFF};  // 0x00RRGGBB
+    TBytes pixels = TBytes(8, 1);
+    std::int64_t pixelsAt = -1;          // -1: just after the palette
+    std::uint32_t fileSize = 0;
+};
+
+TBytes Make(const TRecipe &r)
+{
+    TBytes b;
+    const auto put = [](TBytes &to, std::uint64_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) to.push_back(i < 8 ? static_cast<std::uint8_t>(v >> (8 * i)) : 0);
+    };
+    put(b, 'B' | ('M' << 8), 2);
+    put(b, r.fileSize, 4);
+    put(b, 0, 8);
+    TBytes header;
+    const int sizeBytes = r.headerSize == 12 ? 2 : 4;
+    for (const auto &[value, bytes] : std::initializer_list<std::pair<std::uint64_t, int>>{
+             {r.headerSize, 4}, {std::uint32_t(r.width), sizeBytes}, {std::uint32_t(r.height), sizeBytes}, {r.planes, 2},
+             {r.bits, 2}, {r.compression, 4}, {0, 12}, {r.colours, 4}, {0, 4}})
+        put(header, value, bytes);
+    const bool masksInside = r.headerSize > 40;
+    for (std::uint32_t mask : r.masks) put(masksInside ? header : b, mask, 4);
+    // A lying size field is not followed by gigabytes.
+    header.resize(std::min<std::uint32_t>(r.headerSize, 124));
+    b.insert(b.begin() + 14, header.begin(), header.end());
+    for (std::uint32_t colour : r.palette) put(b, colour, r.headerSize == 12 ? 3 : 4);
+    const std::uint32_t pixelsAt = r.pixelsAt < 0 ? static_cast<std::uint32_t>(b.size()) : static_cast<std::uint32_t>(r.pixelsAt);
+    for (int i = 0; i < 4; ++i) b[10 + i] = static_cast<std::uint8_t>(pixelsAt >> (8 * i));
+    b.insert(b.end(), r.pixels.begin(), r.pixels.end());
+    return b;
+}
+
+// The reason DecodeBmp gives, or "" when the file opens.
+QString Refusal(const TBytes &file, TBitmap &into)
+{
+    try {
+        DecodeBmp(file, into);
+        return {};
+    } catch (const Exception &error) {
+        EXPECT_FALSE(error.Message().isEmpty());
+        return error.Message();
+    }
+}
+
+} // namespace
+
+TEST(BmpHostile, LyingHeadersAreRefusedWithTheirReason)
+{
+    const struct {
+        TRecipe recipe;
+        const char *reason;
+    } cases[] = {
+        {TRecipe{.width = -5}, "the BMP header gives a width of -5 pixels"},
+        {TRecipe{.height = 0}, "the BMP header gives a height of 0 pixels"},
+        {TRecipe{.height = INT32_MIN}, "the BMP header gives a height of -2147483648 pixels"},
+        {TRecipe{.headerSize = 12, .width = 0}, "the BMP header gives a width of 0 pixels"},
+        {TRecipe{.planes = 3}, "the BMP header gives 3 colour planes instead of 1"},
+        {TRecipe{.bits = 7}, "BMP pictures of 7 bits a pixel are not supported"},
+        {TRecipe{.compression = 7}, "BMP compression 7 is not supported"},
+        {TRecipe{.bits = 24, .compression = 4}, "BMP files holding a JPEG picture are not supported"},
+        {TRecipe{.bits = 4, .compression = 1}, "the BMP header gives 8-bit run-length compression to a picture of 4 bits a pixel"},
+        {TRecipe{.bits = 24, .compression = 3, .masks = {0xFF0000, 0xFF00, 0xFF}},
+         "the BMP header gives bit-field masks to a picture of 24 bits a pixel"},
+        {TRecipe{.headerSize = 64, .compression = 3}, "BMP pictures with Huffman compression are not supported"},
+        {TRecipe{.headerSize = 0xFFFFFFFF}, "the BMP header size of 4294967295 bytes is not one this program knows"},
+        {TRecipe{.pixelsAt = 0xFFFFFFFF}, "the file ends at byte 70, before the pixels its header places at byte 4294967295"},
+        {TRecipe{.pixelsAt = 20}, "the BMP header places the pixels at byte 20, inside its own headers"},
+        {TRecipe{.colours = 0xFFFFFFFF}, "the BMP header lists 4294967295 palette colours, but the file has room for 2"},
+        {TRecipe{.bits = 16, .compression = 3, .masks = {0, 0x3E0, 0x1F}}, "the BMP red mask is empty"},
+        {TRecipe{.bits = 16, .compression = 3, .masks = {0x7C00, 0x7E0, 0x1F}},
+         "the BMP green mask 0x7E0 overlaps another mask"},
+        {TRecipe{.bits = 32, .compression = 3, .masks = {0xF0F000, 0xF00, 0xFF}},
+         "the BMP red mask 0xF0F000 is not one run of bits"},
+        {TRecipe{.bits = 16, .compression = 3, .masks = {0x1F0000, 0x3E0, 0x1F}},
+         "the BMP red mask 0x1F0000 reaches beyond the 16 bits of a pixel"},
+        {TRecipe{.headerSize = 56, .bits = 32, .compression = 3, .masks = {0xFF0000, 0xFF00, 0xFF, 0xFFF00000}},
+         "the BMP alpha mask 0xFFF00000 overlaps another mask"},
+        // Rows whose size overflows 32 bits, and pictures beyond the size limit.
+        {TRecipe{.width = INT32_MAX, .height = 1, .bits = 32}, "too large"},
+        {TRecipe{.width = INT32_MAX, .height = INT32_MAX, .bits = 1}, "too large"},
+    };
+    for (const auto &c : cases) {
+        TBitmap bitmap;
+        const QString reason = Refusal(Make(c.recipe), bitmap);
+        EXPECT_TRUE(reason.contains(QLatin1String(c.reason))) << c.reason << ", got: " << reason.toStdString();
+    }
+}
+
+TEST(BmpHostile, ToleratedLiesOpenWithDefinedPixels)
+{
+    const struct {
+        const char *what;
+        TRecipe recipe;
+        TPixelFormat format;
+        std::vector<TColor> colours;   // row 0 (the top) first
+        int alpha = 255;               // of the first pixel, in pf32bit
+    } cases[] = {
+        {"file size field far too large", TRecipe{.pixels = {0, 1, 1, 0, 1, 0, 0, 1}, .fileSize = 0xFFFFFFFF},
+         pf8bit, {clWhite, 0, 0, clWhite, 0, clWhite, clWhite, 0}},
+        {"indices beyond the palette", TRecipe{.pixels = {200, 1, 0, 255, 0, 0, 0, 0}},
+         pf8bit, {0, 0, 0, 0, 0, clWhite, 0, 0}},
+        {"pixels cut short", TRecipe{.pixels = {1, 1, 1, 1, 1}},
+         pf8bit, {clWhite, 0, 0, 0, clWhite, clWhite, clWhite, clWhite}},
+        {"delta up a row, run past the row end, delta past the top",
+         TRecipe{.compression = 1, .pixels = {0, 2, 1, 1, 9, 1, 0, 2, 0, 5, 1, 1}},
+         pf8bit, {0, clWhite, clWhite, clWhite, 0, 0, 0, 0}},
+        {"delta past the right edge, absolute run cut by the file end",
+         TRecipe{.compression = 1, .pixels = {0, 2, 200, 0, 2, 1, 0, 0, 0, 5, 1, 1}},
+         pf8bit, {clWhite, clWhite, 0, 0, 0, 0, 0, 0}},
+        {"4-bit absolute run of 3 bytes and its padding",
+         TRecipe{.bits = 4, .compression = 2, .pixels = {0, 5, 0x10, 0x10, 0x10, 0, 0, 0, 2, 0x11, 0, 1}},
+         pf8bit, {clWhite, clWhite, 0, 0, clWhite, 0, clWhite, 0}},
+        {"16 bits of 3-10-3 bit fields, top row first",
+         TRecipe{.height = -2, .bits = 16, .compression = 3, .masks = {0xE000, 0x1FF8, 0x7},
+                 .pixels = {0xFF, 0xFF, 0, 0, 0xF8, 0x1F, 0x07, 0, 0x08, 0, 0, 0xE0, 0, 0x10, 0x04, 0}},
+         pf24bit, {clWhite, 0, clLime, clBlue, RGB(0, 0, 0), RGB(255, 0, 0), RGB(0, 128, 0), RGB(0, 0, 146)}},
+        {"5-5-5 with the unused top bit set", TRecipe{.height = 1, .bits = 16, .pixels = {0xFF, 0xFF, 0, 0x80, 0, 0, 0, 0}},
+         pf15bit, {clWhite, 0, 0, 0}},
+        {"v5 header, no bit fields: 4th byte unused",
+         TRecipe{.headerSize = 124, .height = 1, .bits = 32, .masks = {0, 0, 0, 0xFF000000}, .pixels = TBytes(16, 0x40)},
+         pf32bit, std::vector<TColor>(4, RGB(64, 64, 64))},
+        {"10-10-10-2 bit fields scale exactly, alpha included",
+         TRecipe{.headerSize = 56, .width = 1, .height = 1, .bits = 32, .compression = 3,
+                 .masks = {0x3FF00000, 0xFFC00, 0x3FF, 0xC0000000}, .pixels = {0x00, 0x00, 0xF8, 0x7F}},
+         pf32bit, {RGB(255, 128, 0)}, 85},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        TBitmap bitmap;
+        ASSERT_EQ(Refusal(Make(c.recipe), bitmap), QString());
+        ASSERT_EQ(bitmap.GetPixelFormat(), c.format);
+        for (std::size_t i = 0; i < c.colours.size(); ++i)
+            EXPECT_EQ(bitmap.GetPixel(int(i % 4), int(i / 4)), c.colours[i]) << "pixel " << i;
+        if (c.format == pf32bit) {
+            EXPECT_EQ(bitmap.GetScanline(0)[3], c.alpha);
+        }
+        if (c.format == pf15bit) {
+            EXPECT_EQ(bitmap.GetScanline(0)[1] | bitmap.GetScanline(0)[3], 0x7F) << "unused bit cleared";
+        }
+    }
+}
+
+TEST(BmpHostile, EveryCutAndMutationOpensWithDefinedPixelsOrIsRefused)
+{
+    std::vector<TBytes> files;
+    const TPixelFormat formats[] = {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit};
+    for (TPixelFormat format : formats) {
+        auto picture = MakeBitmap(7, 3, format);
+        FillRandomBytes(*picture, 5);
+        const QByteArray file = EncodeBmp(*picture);
+        files.emplace_back(file.begin(), file.end());
+    }
+    files.push_back(Make(TRecipe{.compression = 1, .pixels = {3, 1, 0, 3, 2, 0, 1, 0, 0, 1}}));
+    files.push_back(Make(TRecipe{.headerSize = 12, .palette = {0xFF0000, 0x00FF00, 0x0000FF}}));
+
+    for (const TBytes &whole : files) {
+        TBitmap full;
+        ASSERT_EQ(Refusal(whole, full), QString());
+        const TColor missing = HasPalette(full.GetPixelFormat()) ? full.GetPalette()[0] : clBlack;
+        // The headers must be whole; after them, each pixel is the file's or a missing one.
+        const std::size_t pixelsAt = whole[10] | (whole[11] << 8);
+        for (std::size_t size = 0; size < whole.size(); ++size) {
+            TBitmap cut;
+            const QString reason = Refusal(TBytes(whole.begin(), whole.begin() + static_cast<long>(size)), cut);
+            if (size < pixelsAt) {
+                EXPECT_FALSE(reason.isEmpty()) << "cut at " << size;
+                continue;
+            }
+            ASSERT_EQ(reason, QString()) << "cut at " << size;
+            for (int y = 0; y < full.GetHeight(); ++y)
+                for (int x = 0; x < full.GetWidth(); ++x)
+                    ASSERT_TRUE(cut.GetPixel(x, y) == full.GetPixel(x, y) || cut.GetPixel(x, y) == missing)
+                        << "cut at " << size << ", pixel " << x << ", " << y;
+        }
+        // Seeded byte changes in the headers: no crash, and a reason whenever refused.
+        std::mt19937 random(static_cast<std::uint32_t>(whole.size()));
+        for (int round = 0; round < 300; ++round) {
+            TBytes mutated = whole;
+            for (int i = 0; i < 3; ++i) mutated[random() % std::min<std::size_t>(mutated.size(), 80)] = static_cast<std::uint8_t>(random());
+            TBitmap bitmap;
+            Refusal(mutated, bitmap);
+        }
+    }
+}

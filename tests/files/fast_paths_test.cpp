@@ -1,0 +1,190 @@
+// The fast paths of pixel access and of the BMP codec against plain definitions, on awkward sizes.
+#include "platform/files/bmp_codec.h"
+#include "platform/files/bmp_format.h"
+#include "platform/pictures/canvas.h"
+#include "support/pictures.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace {
+
+// 4 and 12: 24-bit rows without padding, whose last pixel ends the picture.
+const int AwkwardWidths[] = {1, 2, 3, 4, 5, 7, 12, 13, 31, 33, 65, 127};
+
+// Pixel (x, y) read straight from the row bytes as bitmap.h lays them out.
+TColor PlainPixel(const TBitmap &bitmap, int x, int y)
+{
+    const std::uint8_t *row = bitmap.GetScanline(y);
+    const TPalette &palette = bitmap.GetPalette();
+    switch (bitmap.GetPixelFormat()) {
+    case pf1bit: return palette[(row[x / 8] >> (7 - x % 8)) & 1];
+    case pf4bit: return palette[(row[x / 2] >> (x % 2 ? 0 : 4)) & 15];
+    case pf8bit: return palette[row[x]];
+    case pf15bit: {
+        const int v = row[2 * x] | row[2 * x + 1] << 8;
+        return RGB(channel::From5[(v >> 10) & 31], channel::From5[(v >> 5) & 31], channel::From5[v & 31]);
+    }
+    case pf16bit: {
+        const int v = row[2 * x] | row[2 * x + 1] << 8;
+        return RGB(channel::From5[(v >> 11) & 31], channel::From6[(v >> 5) & 63], channel::From5[v & 31]);
+    }
+    case pf24bit: return RGB(row[3 * x + 2], row[3 * x + 1], row[3 * x]);
+    default: return RGB(row[4 * x + 2], row[4 * x + 1], row[4 * x]);
+    }
+}
+
+// The lowest palette index among those nearest to the colour.
+int PlainNearest(const TPalette &palette, int entries, TColor colour)
+{
+    int best = 0;
+    long bestDistance = -1;
+    for (int i = 0; i < entries; ++i) {
+        const TColor p = palette[static_cast<std::size_t>(i)];
+        const long dr = GetRValue(p) - GetRValue(colour), dg = GetGValue(p) - GetGValue(colour),
+                   db = GetBValue(p) - GetBValue(colour);
+        const long distance = dr * dr + dg * dg + db * db;
+        if (bestDistance < 0 || distance < bestDistance) {
+            bestDistance = distance;
+            best = i;
+        }
+    }
+    return best;
+}
+
+TEST(PixelAccess, GetPixelReadsEveryPixelAsTheRowBytesSayUpToTheLastByteOfThePicture)
+{
+    std::uint32_t seed = 1;
+    for (TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit})
+        for (int width : AwkwardWidths)
+            for (int height : {1, 2, 3}) {
+                auto bitmap = MakeBitmap(width, height, format);
+                FillRandomBytes(*bitmap, ++seed);
+                TCanvas *canvas = bitmap->GetCanvas();
+                for (int y = 0; y < height; ++y)
+                    for (int x = 0; x < width; ++x)
+                        ASSERT_EQ(canvas->GetPixel(x, y), PlainPixel(*bitmap, x, y))
+                            << "format " << format << ", " << width << " x " << height << " at " << x << ", " << y;
+                EXPECT_EQ(bitmap->GetPixel(width, 0), clBlack);
+                EXPECT_EQ(bitmap->GetPixel(0, height), clBlack);
+                EXPECT_EQ(bitmap->GetPixel(-1, 0), clBlack);
+                EXPECT_EQ(bitmap->GetPixel(0, -1), clBlack);
+                EXPECT_EQ(bitmap->GetPixel(std::numeric_limits<int>::min(), std::numeric_limits<int>::max()), clBlack);
+            }
+}
+
+TEST(PixelAccess, SetPixelWritesOnlyItsOwnPixelInEveryWholeByteFormat)
+{
+    std::mt19937 random(5);
+    for (TPixelFormat format : {pf15bit, pf16bit, pf24bit, pf32bit})
+        for (int width : AwkwardWidths) {
+            auto bitmap = MakeBitmap(width, 2, format);
+            FillRandomBytes(*bitmap, random());
+            TBitmap before;
+            before.Assign(bitmap.get());
+            const int x = static_cast<int>(random() % static_cast<unsigned>(width));
+            const TColor colour = static_cast<TColor>(random() & 0xFFFFFF) | static_cast<TColor>(0x7F000000);
+            bitmap->SetPixel(x, 1, colour);
+            const int bytes = BitsPerPixel(format) / 8;
+            for (int y = 0; y < 2; ++y)
+                for (int i = 0; i < bitmap->BytesPerRow(); ++i)
+                    if (y != 1 || i / bytes != x) {
+                        ASSERT_EQ(bitmap->GetScanline(y)[i], before.GetScanline(y)[i]) << "format " << format << ", byte " << i;
+                    }
+            const std::uint8_t *p = bitmap->GetScanline(1) + bytes * x;
+            if (format == pf24bit || format == pf32bit) {
+                EXPECT_EQ(RGB(p[2], p[1], p[0]), colour & 0xFFFFFF);
+                if (format == pf32bit) {
+                    EXPECT_EQ(p[3], 255);
+                }
+            } else {
+                const TColor back = bitmap->GetPixel(x, 1);
+                EXPECT_LE(std::abs(GetRValue(back) - GetRValue(colour)), 4);
+                EXPECT_LE(std::abs(GetBValue(back) - GetBValue(colour)), 4);
+            }
+            bitmap->SetPixel(width, 0, colour);
+            bitmap->SetPixel(0, -1, colour);
+        }
+}
+
+// Many colours whose recent-lookup slots collide, asked for over and over,
+// with duplicates in the palette and colours that are no entry.
+TEST(PixelAccess, SetPixelOnPalettesGivesTheLowestNearestEntryThroughEveryLookup)
+{
+    std::mt19937 random(9);
+    for (TPixelFormat format : {pf1bit, pf4bit, pf8bit}) {
+        auto bitmap = MakeBitmap(61, 3, format);
+        const int entries = bitmap->PaletteSize();
+        TPalette palette{};
+        for (int i = 0; i < entries; ++i) palette[static_cast<std::size_t>(i)] = static_cast<TColor>(random() & 0xFFFFFF);
+        palette[static_cast<std::size_t>(entries - 1)] = palette[0];
+        bitmap->SetPalette(palette);
+        std::vector<TColor> asked(palette.begin(), palette.begin() + entries);
+        for (int i = 0; i < 300; ++i) asked.push_back(static_cast<TColor>(random() & 0xFFFFFF));
+        for (int round = 0; round < 3; ++round)
+            for (std::size_t i = 0; i < asked.size(); ++i) {
+                const int x = static_cast<int>(i % 61), y = static_cast<int>(i / 61 % 3);
+                bitmap->SetPixel(x, y, asked[i]);
+                const int expected = PlainNearest(palette, entries, asked[i]);
+                ASSERT_EQ(bitmap->GetPixel(x, y), palette[static_cast<std::size_t>(expected)]) << "format " << format << ", colour " << i;
+                ASSERT_EQ(bitmap->PaletteIndexOf(asked[i]), expected) << "format " << format << ", colour " << i;
+            }
+        // A new palette is looked up afresh.
+        palette[0] = RGB(1, 2, 3);
+        bitmap->SetPalette(palette);
+        EXPECT_EQ(bitmap->PaletteIndexOf(RGB(1, 2, 3)), 0);
+    }
+}
+
+TEST(BmpFastPaths, RowCopiesMatchMemcpyAtEveryLengthAndOffset)
+{
+    std::vector<std::uint8_t> source(400), target(400), expected(400);
+    std::mt19937 random(3);
+    for (std::uint8_t &b : source) b = static_cast<std::uint8_t>(random());
+    for (std::size_t offset : {0u, 1u, 7u, 15u})
+        for (std::size_t bytes = 0; bytes <= 300; ++bytes) {
+            std::fill(target.begin(), target.end(), 0xCD);
+            expected = target;
+            std::memcpy(expected.data() + 3, source.data() + offset, bytes);
+            bmp::CopyRow(target.data() + 3, source.data() + offset, bytes);
+            ASSERT_EQ(target, expected) << "offset " << offset << ", " << bytes << " bytes";
+        }
+}
+
+// A whole file is decoded into memory that is not cleared first: the
+// padding must come out zero even when the file's padding is not.
+TEST(BmpFastPaths, WholeFilesDecodeWithZeroPaddingWhateverTheFileHoldsThere)
+{
+    std::uint32_t seed = 40;
+    for (TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf16bit, pf24bit, pf32bit})
+        for (int width : AwkwardWidths) {
+            auto bitmap = MakeBitmap(width, 3, format);
+            FillRandomBytes(*bitmap, ++seed);
+            QByteArray file = EncodeBmp(*bitmap);
+            const std::size_t pixelsAt = bmp::GetU32(reinterpret_cast<const std::uint8_t *>(file.constData()) + bmp::PixelOffsetAt);
+            const std::size_t stride = static_cast<std::size_t>(bitmap->BytesPerRow());
+            const std::size_t used = (static_cast<std::size_t>(width) * BitsPerPixel(format) + 7) / 8;
+            const std::size_t decodedUsed = format == pf4bit ? static_cast<std::size_t>(width) : used;
+            for (std::size_t row = 0; row < 3; ++row)
+                for (std::size_t i = used; i < stride; ++i) file[static_cast<qsizetype>(pixelsAt + row * stride + i)] = char(0xEE);
+            // Dirty memory for the allocator to hand back.
+            {
+                std::vector<std::uint8_t> dirt(stride * 3 + 64, 0xEE);
+                volatile std::uint8_t kept = dirt[dirt.size() / 2];
+                (void)kept;
+            }
+            TBitmap decoded;
+            DecodeBmp({reinterpret_cast<const std::uint8_t *>(file.constData()), static_cast<std::size_t>(file.size())}, decoded);
+            // 4-bit files open as pf8bit: the colours are what must match.
+            ASSERT_TRUE(SameColours(decoded, *bitmap)) << "format " << format << ", width " << width;
+            for (int y = 0; y < 3; ++y)
+                for (std::size_t i = decodedUsed; i < static_cast<std::size_t>(decoded.BytesPerRow()); ++i)
+                    ASSERT_EQ(decoded.GetScanline(y)[i], 0) << "format " << format << ", width " << width << ", row " << y;
+        }
+}
+
+} // namespace

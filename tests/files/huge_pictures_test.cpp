@@ -1,0 +1,327 @@
+// Huge pictures: 100 megapixels open, go through every operation, zoom and
+// save; claims beyond the size limit are refused unallocated, with their
+// size; and running out of memory anywhere gives a message and loses nothing.
+#include "imaging/complement.h"
+#include "imaging/edge_detection.h"
+#include "imaging/mirror.h"
+#include "imaging/pixel_capture.h"
+#include "platform/files/bmp_codec.h"
+#include "platform/files/picture.h"
+#include "platform/files/picture_files.h"
+#include "platform/pictures/picture_view.h"
+#include "support/pictures.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int Side = 10000;
+
+// The colour of the 4 x 4 block at (bx, by): zoomed to a quarter, each block is one shown pixel.
+TColor BlockColour(int bx, int by) { return RGB(bx * 7 & 255, by * 13 & 255, (bx ^ by) & 255); }
+
+void FillBlocks(TBitmap &bitmap)
+{
+    for (int y = 0; y < bitmap.GetHeight(); ++y) {
+        std::uint8_t *p = bitmap.Row(y);
+        for (int x = 0; x < bitmap.GetWidth(); ++x, p += 3) {
+            const TColor c = BlockColour(x / 4, y / 4);
+            p[0] = static_cast<std::uint8_t>(GetBValue(c));
+            p[1] = static_cast<std::uint8_t>(GetGValue(c));
+            p[2] = static_cast<std::uint8_t>(GetRValue(c));
+        }
+    }
+}
+
+QRgb Rgb(TColor c) { return qRgb(GetRValue(c), GetGValue(c), GetBValue(c)); }
+
+// The message of the Exception the action throws, or "(no exception)".
+std::string MessageOf(const std::function<void()> &action)
+{
+    try {
+        action();
+    } catch (const Exception &error) {
+        return error.Message().toStdString();
+    }
+    return "(no exception)";
+}
+
+void PutFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+// Lets this process's address space grow by only `headroom` more bytes: for
+// death tests, whose child process it ends with.
+bool LimitAddressSpace(std::size_t headroom)
+{
+    std::FILE *statm = std::fopen("/proc/self/statm", "r");
+    unsigned long pages = 0;
+    const bool read = statm && std::fscanf(statm, "%lu", &pages) == 1;
+    if (statm) std::fclose(statm);
+    if (!read) return false;
+    const rlim_t limit = pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + headroom;
+    const rlimit bounds{limit, limit};
+    return setrlimit(RLIMIT_AS, &bounds) == 0;
+}
+
+// Ends a death test's child: each mismatch on stderr, exit code 0 when there was none.
+[[noreturn]] void ExitWith(const std::vector<std::string> &mismatches)
+{
+    for (const std::string &m : mismatches) std::fprintf(stderr, "%s\n", m.c_str());
+    std::fflush(stderr);
+    std::_Exit(mismatches.empty() ? 0 : 1);
+}
+
+void Expect(std::vector<std::string> &mismatches, const std::string &what, const std::string &got, const std::string &expected)
+{
+    if (got != expected) mismatches.push_back(what + ": got \"" + got + "\", expected \"" + expected + "\"");
+}
+
+QByteArray Bmp(std::int32_t width, std::int32_t height, int bits, int compression, const QByteArray &pixels)
+{
+    QByteArray b("BM");
+    const auto put = [&](std::uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) b += char(i < 4 ? v >> (8 * i) : 0);
+    };
+    const std::uint32_t palette = bits <= 8 ? 4u << bits : 0;
+    put(0, 4);
+    put(0, 4);
+    put(54 + palette, 4);
+    put(40, 4);
+    put(static_cast<std::uint32_t>(width), 4);
+    put(static_cast<std::uint32_t>(height), 4);
+    put(1, 2);
+    put(static_cast<std::uint32_t>(bits), 2);
+    put(static_cast<std::uint32_t>(compression), 4);
+    put(0, 20);
+    b += QByteArray(static_cast<qsizetype>(palette), '\x40');
+    return b + pixels;
+}
+
+QByteArray BigEndian32(std::uint32_t v)
+{
+    const char b[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+    return QByteArray(b, 4);
+}
+
+std::uint32_t Crc32(const QByteArray &bytes)
+{
+    std::uint32_t crc = 0xFFFFFFFF;
+    for (char c : bytes) {
+        crc ^= static_cast<std::uint8_t>(c);
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+    }
+    return ~crc;
+}
+
+QByteArray Chunk(const char *type, const QByteArray &data)
+{
+    const QByteArray typed = QByteArray(type) + data;
+    return BigEndian32(static_cast<std::uint32_t>(data.size())) + typed + BigEndian32(Crc32(typed));
+}
+
+// A PNG header claiming the size, then a few bytes of data: the size is checked first.
+QByteArray PngClaiming(std::uint32_t width, std::uint32_t height)
+{
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + Chunk("IHDR", BigEndian32(width) + BigEndian32(height) + QByteArray("\x08\x02\0\0\0", 5)) +
+           Chunk("IDAT", QByteArray("\x78\x9c\x63\x00\x00\x00\x01\x00\x01", 9)) + Chunk("IEND", {});
+}
+
+QByteArray GifClaiming(int width, int height)
+{
+    QByteArray gif("GIF89a");
+    for (int v : {width, height}) {
+        gif += char(v & 0xFF);
+        gif += char(v >> 8);
+    }
+    return gif + QByteArray("\xF0\0\0\0\0\0\xFF\xFF\xFF,\0\0\0\0\1\0\1\0\0\2\2\x4C\x01\0;", 25);
+}
+
+QByteArray JpegClaiming(int width, int height)
+{
+    auto small = MakeBitmap(16, 8, pf24bit);
+    QByteArray jpeg = EncodePicture(*small, TPictureFileFormat::Jpeg);
+    const qsizetype frame = jpeg.indexOf(QByteArray("\xFF\xC0", 2));
+    jpeg[frame + 5] = char(height >> 8);
+    jpeg[frame + 6] = char(height);
+    jpeg[frame + 7] = char(width >> 8);
+    jpeg[frame + 8] = char(width);
+    return jpeg;
+}
+
+} // namespace
+
+TEST(HugePictures, TenThousandSquareOpensGoesThroughEveryOperationZoomsAndSaves)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("huge.bmp"));
+    {
+        TBitmap made;
+        made.Allocate(Side, Side, pf24bit);
+        FillBlocks(made);
+        WritePictureFile(path, made);
+    }
+    TPicture picture;
+    picture.LoadFromFile(path);
+    TBitmap &bitmap = *picture.GetBitmap();
+    ASSERT_EQ(bitmap.GetWidth(), Side);
+    ASSERT_EQ(bitmap.GetPixelFormat(), pf24bit);
+    const int probes[][2] = {{0, 0}, {Side - 1, 0}, {0, Side - 1}, {Side - 1, Side - 1}, {4321, 8765}, {9998, 17}};
+    for (const auto &p : probes) ASSERT_EQ(bitmap.GetPixel(p[0], p[1]), BlockColour(p[0] / 4, p[1] / 4));
+
+    // Zoomed to 25% and 200% (divisors 4 and 0.5), a 688 x 424 area exposed.
+    const QImage quarter = RenderPictureView(bitmap, QSize(Side / 4, Side / 4), QRect(1800, 2000, 688, 424));
+    ASSERT_EQ(quarter.size(), QSize(688, 424));
+    for (int y = 0; y < 424; y += 7)
+        for (int x = 0; x < 688; x += 5) ASSERT_EQ(quarter.pixel(x, y), Rgb(BlockColour(1800 + x, 2000 + y))) << x << ", " << y;
+    const QImage doubled = RenderPictureView(bitmap, QSize(Side * 2, Side * 2), QRect(19500, 12000, 688, 424));
+    ASSERT_EQ(doubled.size(), QSize(500, 424));
+    for (int y = 0; y < 424; y += 7)
+        for (int x = 0; x < 500; x += 5)
+            ASSERT_EQ(doubled.pixel(x, y), Rgb(bitmap.GetPixel((19500 + x) / 2, (12000 + y) / 2))) << x << ", " << y;
+
+    // Each operation twice where twice is the identity; the rest against sample bytes.
+    TBitmap original;
+    original.Assign(&bitmap);
+    Complement(bitmap);
+    EXPECT_EQ(bitmap.Row(5000)[123], 255 - original.Row(5000)[123]);
+    EXPECT_EQ(bitmap.Row(5000)[Side], original.Row(5000)[Side]) << "only the first Width bytes of a row change";
+    Complement(bitmap);
+    ASSERT_TRUE(SameBitmap(original, bitmap));
+    MirrorLeftRight(bitmap);
+    for (const auto &p : probes) EXPECT_EQ(bitmap.GetPixel(Side - 1 - p[0], p[1]), original.GetPixel(p[0], p[1]));
+    MirrorLeftRight(bitmap);
+    ASSERT_TRUE(SameBitmap(original, bitmap));
+    EdgeDetection(bitmap);
+    for (const auto &p : probes) {
+        const int x = p[0], y = p[1];
+        const auto at = [&](int dx, int dy) { return int(original.Row((y + dy + Side) % Side)[(x + dx + Side) % Side]); };
+        int sum = 0;
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx)
+                if (dx || dy) sum += at(dx, dy);
+        EXPECT_EQ(bitmap.Row(y)[x], std::clamp(8 * at(0, 0) - sum, 0, 255)) << x << ", " << y;
+    }
+    bitmap.Assign(&original);
+    CapturePixels(bitmap);
+    ASSERT_EQ(bitmap.GetPixelFormat(), pf8bit);
+    for (const auto &p : probes) {
+        if (p[0] < 512 && p[1] < 512) {
+            EXPECT_EQ(PixelTable[p[0]][p[1]], static_cast<int>(bitmap.GetPixel(p[0], p[1])));
+        }
+    }
+    EXPECT_EQ(PixelTable[511][511], static_cast<int>(bitmap.GetPixel(511, 511)));
+
+    const QString saved = dir.filePath(QStringLiteral("processed.bmp"));
+    picture.SaveToFile(saved);
+    TBitmap back;
+    ReadPictureFile(saved, back);
+    EXPECT_TRUE(SameBitmap(bitmap, back));
+}
+
+TEST(HugePicturesDeathTest, ClaimsBeyondTheLimitAreRefusedWithTheirSizeBeforeAnythingLargeIsAllocated)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    QTemporaryDir dir;
+    const QString tail = QStringLiteral("; this program handles pictures of up to 2048 MiB");
+    const struct {
+        const char *name;
+        QByteArray bytes;
+        QString reason;
+    } cases[] = {
+        {"rgb.bmp", Bmp(100000, 100000, 24, 0, QByteArray(64, '\x11')),
+         QStringLiteral("a picture of 100000 x 100000 pixels at 24 bits a pixel is too large: this program handles pictures of up to 2048 MiB")},
+        {"rle.bmp", Bmp(50000, -50000, 8, 1, QByteArray("\x10\x01\0\1", 4)),
+         QStringLiteral("a picture of 50000 x 50000 pixels at 8 bits a pixel is too large: this program handles pictures of up to 2048 MiB")},
+        {"big.png", PngClaiming(100000, 100000), QStringLiteral("the picture is 100000 x 100000 pixels, which would take 28611 MiB") + tail},
+        {"big.gif", GifClaiming(60000, 60000), QStringLiteral("the picture is 60000 x 60000 pixels, which would take 13733 MiB") + tail},
+        {"big.jpg", JpegClaiming(60000, 60000), QStringLiteral("the picture is 60000 x 60000 pixels, which would take 10300 MiB") + tail},
+        {"big.pgm", QByteArray("P5 100000 100000 255\n") + QByteArray(64, 'x'),
+         QStringLiteral("the picture is 100000 x 100000 pixels, which would take 9537 MiB") + tail},
+    };
+    for (const auto &c : cases) PutFile(dir.filePath(QLatin1String(c.name)), c.bytes);
+    const auto refuseAll = [&] {
+            // Qt's image plugins load before the limit: loading them is not what is tested.
+            for (const auto &c : cases) MessageOf([&] { TBitmap b; ReadPictureFile(dir.filePath(QLatin1String(c.name)), b); });
+            if (!LimitAddressSpace(std::size_t(64) << 20)) std::_Exit(2);
+            std::vector<std::string> mismatches;
+            for (const auto &c : cases) {
+                const QString path = dir.filePath(QLatin1String(c.name));
+                TBitmap bitmap;
+                Expect(mismatches, c.name, MessageOf([&] { ReadPictureFile(path, bitmap); }),
+                       QStringLiteral("Cannot open %1: %2").arg(QuotedPath(path), c.reason).toStdString());
+            }
+            ExitWith(mismatches);
+    };
+    EXPECT_EXIT(refuseAll(), testing::ExitedWithCode(0), "");
+}
+
+TEST(HugePicturesDeathTest, RunningOutOfMemoryAnywhereGivesAMessageAndKeepsThePicture)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    QTemporaryDir dir;
+    // A small file claiming 8000 x 8000 (61 MiB), and a whole one of that size.
+    const QString claiming = dir.filePath(QStringLiteral("claiming.bmp"));
+    PutFile(claiming, Bmp(8000, 8000, 8, 0, QByteArray(100, '\x01')));
+    const QString whole = dir.filePath(QStringLiteral("whole.bmp"));
+    {
+        TBitmap made;
+        made.Allocate(8000, 8000, pf8bit);
+        WritePictureFile(whole, made);
+    }
+    const auto shown = MakeBitmap(20, 10, pf8bit);
+    FillRandomBytes(*shown, 3);
+
+    const auto runShort = [&] {
+            TPicture picture;
+            picture.GetBitmap()->Assign(shown.get());
+            TBitmap large, kept;
+            large.Allocate(6000, 6000, pf24bit);
+            FillRandomBytes(large, 4);
+            kept.Assign(&large);
+            if (!LimitAddressSpace(std::size_t(8) << 20)) std::_Exit(2);
+            std::vector<std::string> mismatches;
+            const auto expectKept = [&](const char *what, const TBitmap &before, const TBitmap &after) {
+                if (!SameBitmap(before, after)) mismatches.push_back(std::string(what) + ": the picture changed");
+            };
+
+            Expect(mismatches, "open a small file claiming much", MessageOf([&] { picture.LoadFromFile(claiming); }),
+                   QStringLiteral("Cannot open %1: not enough memory for a picture of 8000 x 8000 pixels (62 MiB)").arg(QuotedPath(claiming)).toStdString());
+            expectKept("open a small file claiming much", *shown, *picture.GetBitmap());
+            Expect(mismatches, "open a large file", MessageOf([&] { picture.LoadFromFile(whole); }),
+                   QStringLiteral("Cannot open %1: there is not enough memory to read the file").arg(QuotedPath(whole)).toStdString());
+            expectKept("open a large file", *shown, *picture.GetBitmap());
+
+            Expect(mismatches, "thresholding", MessageOf([&] { CapturePixels(large); }),
+                   "Not enough memory for a picture of 6000 x 6000 pixels (35 MiB)");
+            expectKept("thresholding", kept, large);
+            Expect(mismatches, "conversion", MessageOf([&] { large.SetPixelFormat(pf32bit); }),
+                   "Not enough memory for a picture of 6000 x 6000 pixels (138 MiB)");
+            expectKept("conversion", kept, large);
+            TBitmap copy;
+            Expect(mismatches, "copy", MessageOf([&] { copy.Assign(&large); }), "Not enough memory to copy a picture of 6000 x 6000 pixels");
+            const QString saved = dir.filePath(QStringLiteral("saved.bmp"));
+            Expect(mismatches, "save", MessageOf([&] { WritePictureFile(saved, large); }),
+                   QStringLiteral("Cannot save %1: there is not enough memory to encode the picture").arg(QuotedPath(saved)).toStdString());
+            if (QFile::exists(saved)) mismatches.push_back("save: a file was left behind");
+            // What needs little memory still works: viewing, and operations in place.
+            if (RenderPictureView(large, QSize(1500, 1500), QRect(0, 0, 688, 424)).size() != QSize(688, 424))
+                mismatches.push_back("the view of the picture is not rendered");
+            Complement(large);
+            Complement(large);
+            expectKept("complement twice", kept, large);
+            ExitWith(mismatches);
+    };
+    EXPECT_EXIT(runShort(), testing::ExitedWithCode(0), "");
+}

@@ -1,0 +1,354 @@
+// Picture files: the format each name writes, and opens and saves that fail
+// with a message naming the file while losing nothing.
+#include "platform/files/bmp_codec.h"
+#include "platform/files/picture.h"
+#include "platform/files/picture_files.h"
+#include "support/pictures.h"
+#include "support/tmpfs.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray FileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void PutFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+QStringList Listing(const QString &dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+// The message of the Exception the action throws, as text a failure shows.
+std::string MessageOf(const std::function<void()> &action)
+{
+    try {
+        action();
+    } catch (const Exception &error) {
+        return error.Message().toStdString();
+    }
+    return "(no exception)";
+}
+
+std::string Expected(const char *action, const QString &path, const QString &reason)
+{
+    return QStringLiteral("Cannot %1 %2: %3").arg(QLatin1String(action), QuotedPath(path), reason).toStdString();
+}
+
+std::unique_ptr<TBitmap> Pattern(int width, int height, TPixelFormat format = pf24bit)
+{
+    auto bitmap = MakeBitmap(width, height, format);
+    FillColours(*bitmap, [](int x, int y) { return RGB(x * 5, y * 3, (x ^ y) & 255); });
+    return bitmap;
+}
+
+bool BmpWriterBuilt()
+{
+    try {
+        EncodeBmp(*Pattern(1, 1));
+        return true;
+    } catch (const Exception &) {
+        return false;
+    }
+}
+
+
+// Each failing save: the message names the file and starts the reason, an existing
+// file keeps every byte and the folder gains nothing.
+void ExpectFailedSave(const QString &path, const TBitmap &bitmap, const QString &reason)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    const QStringList before = QDir(folder).exists() ? Listing(folder) : QStringList();
+    const QByteArray old = FileBytes(path);
+    EXPECT_THAT(MessageOf([&] { WritePictureFile(path, bitmap); }), testing::StartsWith(Expected("save", path, reason)));
+    EXPECT_EQ(FileBytes(path), old);
+    if (QDir(folder).exists()) {
+        EXPECT_EQ(Listing(folder), before);
+    }
+}
+
+// Lets this process's address space grow by only `headroom` more bytes:
+// for death tests, whose child process it ends with.
+bool LimitAddressSpace(std::size_t headroom)
+{
+    std::FILE *statm = std::fopen("/proc/self/statm", "r");
+    unsigned long pages = 0;
+    const bool read = statm && std::fscanf(statm, "%lu", &pages) == 1;
+    if (statm) std::fclose(statm);
+    if (!read) return false;
+    const rlim_t limit = pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + headroom;
+    const rlimit bounds{limit, limit};
+    return setrlimit(RLIMIT_AS, &bounds) == 0;
+}
+
+// Ends a death test's child: the exception message on stderr, and the exit
+// code 0 when it came with the expected text.
+[[noreturn]] void ExitWith(const std::string &message, const std::string &expectedEnd, bool unchanged)
+{
+    std::fprintf(stderr, "%s\n", message.c_str());
+    std::fflush(stderr);
+    const bool ends = message.size() >= expectedEnd.size() && message.compare(message.size() - expectedEnd.size(), expectedEnd.size(), expectedEnd) == 0;
+    std::_Exit(ends && unchanged ? 0 : 1);
+}
+
+} // namespace
+
+TEST(PictureFiles, TheExtensionChoosesTheFormatAndAnyOtherNameWritesBmp)
+{
+    const struct {
+        const char *name;
+        TPictureFileFormat format;
+    } cases[] = {
+        {"a.png", TPictureFileFormat::Png},   {"a.PNG", TPictureFileFormat::Png},   {"a.jpg", TPictureFileFormat::Jpeg},
+        {"a.jpeg", TPictureFileFormat::Jpeg}, {"a.JPE", TPictureFileFormat::Jpeg},  {"a.pbm", TPictureFileFormat::Pbm},
+        {"a.pgm", TPictureFileFormat::Pgm},   {"a.ppm", TPictureFileFormat::Ppm},   {"a.tif", TPictureFileFormat::Tiff},
+        {"a.tiff", TPictureFileFormat::Tiff}, {"a.webp", TPictureFileFormat::Webp}, {"a.bmp", TPictureFileFormat::Bmp},
+        {"a", TPictureFileFormat::Bmp},       {"a.gif", TPictureFileFormat::Bmp},   {"dir.png/a", TPictureFileFormat::Bmp},
+        {"a.tar.png", TPictureFileFormat::Png},
+    };
+    for (const auto &c : cases) EXPECT_EQ(PictureFileFormatFor(QString::fromLatin1(c.name)), c.format) << c.name;
+}
+
+TEST(PictureFiles, EveryWritableFormatSavesAndReopens)
+{
+    QTemporaryDir dir;
+    const auto picture = Pattern(45, 21);
+    const struct {
+        const char *name;
+        QByteArray signature;
+        bool exact;
+    } cases[] = {
+        {"p.png", "\x89PNG", true}, {"p.JPG", "\xFF\xD8\xFF", false}, {"p.jpeg", "\xFF\xD8\xFF", false},
+        {"p.ppm", "P6", true},      {"p.pgm", "P5", false},           {"p.pbm", "P4", false},
+        {"p.tif", "II*", true},     {"p.tiff", "II*", true},          {"p.webp", "RIFF", true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir.filePath(QString::fromLatin1(c.name));
+        WritePictureFile(path, *picture);
+        EXPECT_TRUE(FileBytes(path).startsWith(c.signature));
+        TPicture reopened;
+        reopened.LoadFromFile(path);
+        EXPECT_EQ(reopened.GetWidth(), 45);
+        EXPECT_EQ(reopened.GetHeight(), 21);
+        if (c.exact) {
+            EXPECT_TRUE(SameColours(*picture, *reopened.GetBitmap()));
+        }
+    }
+    EXPECT_EQ(static_cast<std::size_t>(Listing(dir.path()).size()), std::size(cases));
+}
+
+TEST(PictureFiles, NamesWithoutAKnownExtensionWriteBmp)
+{
+    if (!BmpWriterBuilt()) GTEST_SKIP() << "the BMP writer is not built yet";
+    QTemporaryDir dir;
+    const auto picture = Pattern(13, 7, pf8bit);
+    for (const char *name : {"plain", "odd.xyz", "p.bmp"}) {
+        SCOPED_TRACE(name);
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        WritePictureFile(path, *picture);
+        EXPECT_TRUE(FileBytes(path).startsWith("BM"));
+        TBitmap back;
+        ReadPictureFile(path, back);
+        EXPECT_TRUE(SameBitmap(*picture, back));
+    }
+}
+
+TEST(PictureFiles, FailedOpensNameTheFileAndLeaveThePictureAsItWas)
+{
+    QTemporaryDir dir;
+    const auto shown = Pattern(30, 20);
+    const QByteArray png = EncodePicture(*Pattern(200, 100), TPictureFileFormat::Png);
+    const QByteArray jpeg = EncodePicture(*Pattern(200, 100), TPictureFileFormat::Jpeg);
+    PutFile(dir.filePath(QStringLiteral("empty.png")), {});
+    PutFile(dir.filePath(QStringLiteral("words.png")), "not a picture at all\n");
+    PutFile(dir.filePath(QStringLiteral("cut.png")), png.left(png.size() / 2));
+    PutFile(dir.filePath(QStringLiteral("cut.jpg")), jpeg.left(jpeg.size() - 100));
+    PutFile(dir.filePath(QStringLiteral("huge.pgm")), QByteArray("P5 100000 100000 255\n") + QByteArray(100, '\0'));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.png")));
+
+    const struct {
+        const char *name;
+        QString reason;
+    } cases[] = {
+        {"folder.png", QStringLiteral("it is a folder, not a file")},
+        {"missing.png", QStringLiteral("the file does not exist")},
+        {"empty.png", QStringLiteral("the file is empty")},
+        {"words.png", QStringLiteral("the file is not a picture in a format this program reads")},
+        {"cut.png", QStringLiteral("the picture data is damaged or incomplete")},
+        {"cut.jpg", QStringLiteral("the picture data is damaged or incomplete")},
+        {"huge.pgm", QStringLiteral("the picture is 100000 x 100000 pixels, which would take 9537 MiB; "
+                                    "this program handles pictures of up to 2048 MiB")},
+    };
+    TPicture picture;
+    picture.GetBitmap()->Assign(shown.get());
+    int changes = 0;
+    picture.SetOnChange([&] { ++changes; });
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir.filePath(QString::fromLatin1(c.name));
+        EXPECT_EQ(MessageOf([&] { picture.LoadFromFile(path); }), Expected("open", path, c.reason));
+        EXPECT_TRUE(SameBitmap(*shown, *picture.GetBitmap()));
+    }
+    EXPECT_EQ(changes, 0);
+}
+
+TEST(PictureFiles, AFileWithoutReadPermissionIsRefused)
+{
+    if (geteuid() == 0) GTEST_SKIP() << "running as root, which reads files whatever their permissions";
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("locked.png"));
+    WritePictureFile(path, *Pattern(4, 4));
+    ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::WriteOwner));
+    TBitmap bitmap;
+    EXPECT_EQ(MessageOf([&] { ReadPictureFile(path, bitmap); }), Expected("open", path, QStringLiteral("permission denied")));
+}
+
+TEST(PictureFiles, FailedSavesNameTheFileKeepTheOldOneAndLeaveNothingBehind)
+{
+    QTemporaryDir dir;
+    const auto picture = Pattern(64, 48);
+    const QString old = dir.filePath(QStringLiteral("old.png"));
+    WritePictureFile(old, *Pattern(8, 8));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.png")));
+
+    const QString missing = dir.filePath(QStringLiteral("missing/new.png"));
+    ExpectFailedSave(missing, *picture, QStringLiteral("the folder %1 does not exist").arg(QuotedPath(dir.filePath(QStringLiteral("missing")))));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("missing"))));
+    ExpectFailedSave(dir.filePath(QStringLiteral("folder.png")), *picture, QStringLiteral("it is a folder, not a file"));
+    ExpectFailedSave(dir.filePath(QString(300, QLatin1Char('n')) + QStringLiteral(".png")), *picture, QStringLiteral("file name too long"));
+    // A name the system takes, but too long for the temporary name beside it.
+    const QString longName = dir.filePath(QString(250, QLatin1Char('l')) + QStringLiteral(".png"));
+    WritePictureFile(longName, *picture);
+    ExpectFailedSave(longName, *Pattern(5, 5), QStringLiteral("the file name is too long to replace the file safely; save under a shorter name"));
+    ASSERT_TRUE(QFile::remove(longName));
+    TBitmap empty;
+    ExpectFailedSave(old, empty, QStringLiteral("there is no picture to save"));
+    const auto tooWide = MakeBitmap(20000, 1, pf24bit);
+    ExpectFailedSave(dir.filePath(QStringLiteral("wide.webp")), *tooWide,
+                     QStringLiteral("the picture is 20000 x 1 pixels; WebP pictures can be at most 16383 pixels wide and high"));
+    EXPECT_EQ(Listing(dir.path()), QStringList({QStringLiteral("folder.png"), QStringLiteral("old.png")}));
+}
+
+TEST(PictureFiles, SavingOntoAFullDeviceFailsAndLeavesTheDeviceADevice)
+{
+    const QString full = QStringLiteral("/dev/full");
+    if (!QFileInfo::exists(full) || QFileInfo(full).isFile()) GTEST_SKIP() << "no /dev/full device here";
+    EXPECT_EQ(MessageOf([&] { WritePictureFile(full, *Pattern(64, 64)); }), Expected("save", full, QStringLiteral("no space left on device")));
+    EXPECT_FALSE(QFileInfo(full).isFile());
+}
+
+TEST(PictureFiles, SavingOntoAFullFilesystemKeepsTheOldFile)
+{
+    QTemporaryDir dir;
+    TmpfsMount mount(dir.path());
+    if (!mount.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here (needs root and permission to mount)";
+    const QString old = dir.filePath(QStringLiteral("old.png"));
+    WritePictureFile(old, *Pattern(8, 8));
+    // Random pixels do not compress: far more than the 64 KiB the filesystem holds.
+    auto noise = MakeBitmap(200, 200, pf24bit);
+    FillRandomBytes(*noise, 5);
+    ExpectFailedSave(old, *noise, QStringLiteral("no space left on device"));
+    ExpectFailedSave(dir.filePath(QStringLiteral("new.ppm")), *noise, QStringLiteral("no space left on device"));
+    EXPECT_EQ(Listing(dir.path()), QStringList({QStringLiteral("old.png")}));
+}
+
+TEST(PictureFiles, SavingOntoAReadOnlyFilesystemKeepsTheOldFile)
+{
+    QTemporaryDir dir;
+    TmpfsMount mount(dir.path());
+    if (!mount.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here (needs root and permission to mount)";
+    const QString old = dir.filePath(QStringLiteral("old.png"));
+    WritePictureFile(old, *Pattern(8, 8));
+    ASSERT_TRUE(mount.MakeReadOnly());
+    ExpectFailedSave(old, *Pattern(9, 9), QStringLiteral("read-only file system"));
+    ExpectFailedSave(dir.filePath(QStringLiteral("new.png")), *Pattern(9, 9), QStringLiteral("read-only file system"));
+    EXPECT_EQ(Listing(dir.path()), QStringList({QStringLiteral("old.png")}));
+}
+
+TEST(PictureFiles, ALargePictureSavesAndReopens)
+{
+    // PNG would take long at this size; BMP is the program's own, PPM the fallback.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(BmpWriterBuilt() ? QStringLiteral("large.bmp") : QStringLiteral("large.ppm"));
+    TBitmap large;
+    large.Allocate(10000, 10000, pf24bit);
+    for (int y = 0; y < large.GetHeight(); ++y) {
+        std::uint8_t *row = large.Row(y);
+        for (int i = 0; i < 30000; ++i) row[i] = static_cast<std::uint8_t>(i * 7 + y);
+    }
+    WritePictureFile(path, large);
+    TBitmap back;
+    ReadPictureFile(path, back);
+    EXPECT_TRUE(SameBitmap(large, back));
+}
+
+TEST(PictureFilesDeathTest, RunningOutOfMemoryIsReportedAndLosesNothing)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("big.png"));
+    // 4000 x 4000: 64 MiB in the form Qt reads it, a small file of one colour.
+    const auto big = MakeBitmap(4000, 4000, pf24bit);
+    WritePictureFile(path, *big);
+    const auto shown = Pattern(20, 10);
+
+    EXPECT_EXIT(
+        {
+            TPicture picture;
+            picture.GetBitmap()->Assign(shown.get());
+            if (!LimitAddressSpace(std::size_t(16) << 20)) std::_Exit(2);
+            const std::string message = MessageOf([&] { picture.LoadFromFile(path); });
+            ExitWith(message, ": there is not enough memory to read the picture", SameBitmap(*shown, *picture.GetBitmap()));
+        },
+        testing::ExitedWithCode(0), "not enough memory to read");
+    EXPECT_EXIT(
+        {
+            if (!LimitAddressSpace(std::size_t(16) << 20)) std::_Exit(2);
+            const std::string message = MessageOf([&] { WritePictureFile(dir.filePath(QStringLiteral("copy.ppm")), *big); });
+            ExitWith(message, ": there is not enough memory to encode the picture", !QFileInfo::exists(dir.filePath(QStringLiteral("copy.ppm"))));
+        },
+        testing::ExitedWithCode(0), "not enough memory to encode");
+}
+
+TEST(PictureFiles, PublicPhotosOpenAndKeepEveryPixelThroughTheLosslessFormats)
+{
+    SKIP_WITHOUT_CORPORA(corpora);
+    QTemporaryDir dir;
+    for (const char *name : {"astronaut.png", "coffee.png"}) {
+        SCOPED_TRACE(name);
+        TBitmap photo;
+        ReadPictureFile(corpora + QStringLiteral("/photos/") + QLatin1String(name), photo);
+        EXPECT_EQ(photo.GetPixelFormat(), pf24bit);
+        EXPECT_GE(photo.GetWidth(), 400);
+        for (const char *copy : {"copy.png", "copy.tif", "copy.webp", "copy.ppm"}) {
+            SCOPED_TRACE(copy);
+            const QString path = dir.filePath(QLatin1String(copy));
+            WritePictureFile(path, photo);
+            TBitmap back;
+            ReadPictureFile(path, back);
+            EXPECT_TRUE(SameBitmap(photo, back));
+        }
+    }
+}

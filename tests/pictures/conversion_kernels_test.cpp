@@ -1,0 +1,85 @@
+// SetPixelFormat's vectorised indexing of 32-bit rows against the plain one, and the padding of converted rows.
+#include "platform/pictures/pixel_format_kernels.h"
+#include "support/pictures.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+namespace {
+
+using pixel_format::IndexKernel;
+
+// Runs of 1 to 40 pixels and single pixels, from `colours` colours; the
+// byte after B, G, R is random, as it may be in a 32-bit picture.
+std::unique_ptr<TBitmap> RunsOfColours(int width, int height, int colours, std::uint32_t seed)
+{
+    std::mt19937 random(seed);
+    std::vector<std::uint32_t> table(static_cast<std::size_t>(colours));
+    for (std::uint32_t &c : table) c = random() & 0xFFFFFF;
+    auto bitmap = MakeBitmap(width, height, pf32bit);
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t *row = bitmap->GetScanline(y);
+        for (int x = 0; x < width;) {
+            const int run = random() % 4 == 0 ? 1 : 1 + static_cast<int>(random() % 40);
+            const std::uint32_t colour = table[random() % table.size()];
+            for (const int end = std::min(width, x + run); x < end; ++x) {
+                const std::uint32_t v = colour | (random() << 24);
+                std::memcpy(row + 4 * x, &v, 4);
+            }
+        }
+    }
+    return bitmap;
+}
+
+class ConversionKernels : public ::testing::Test {
+protected:
+    ~ConversionKernels() override
+    {
+        pixel_format::UseIndexKernel(IndexKernel::Avx2);
+    }
+};
+
+TEST_F(ConversionKernels, EveryKernelGivesThePlainIndicesAndPaletteOnAwkwardSizes)
+{
+    std::uint32_t seed = 100;
+    for (int colours : {1, 2, 200, 256, 257, 600})
+        for (int width : {1, 2, 31, 32, 33, 63, 64, 65, 95, 97, 200})
+            for (int height : {1, 3}) {
+                auto source = RunsOfColours(width, height, colours, ++seed);
+                TBitmap plain, fast;
+                plain.Assign(source.get());
+                fast.Assign(source.get());
+                pixel_format::UseIndexKernel(IndexKernel::Plain);
+                plain.SetPixelFormat(pf8bit);
+                if (!pixel_format::Available(IndexKernel::Avx2)) continue;
+                pixel_format::UseIndexKernel(IndexKernel::Avx2);
+                fast.SetPixelFormat(pf8bit);
+                ASSERT_TRUE(SameBitmap(plain, fast)) << colours << " colours, " << width << " x " << height;
+                if (colours <= 256) {
+                    EXPECT_TRUE(SameColours(fast, *source)) << colours << " colours, " << width << " x " << height;
+                }
+            }
+}
+
+// The converted picture is written into memory that is not cleared first.
+TEST_F(ConversionKernels, ConvertedRowsHaveZeroPaddingInEveryTargetFormat)
+{
+    for (TPixelFormat target : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit})
+        for (int width : {1, 3, 5, 13}) {
+            {
+                std::vector<std::uint8_t> dirt(4096, 0xEE);
+                volatile std::uint8_t kept = dirt[100];
+                (void)kept;
+            }
+            auto bitmap = RunsOfColours(width, 3, 300, 7);
+            bitmap->SetPixelFormat(target);
+            const int used = (width * BitsPerPixel(target) + 7) / 8;
+            for (int y = 0; y < 3; ++y)
+                for (int i = used; i < bitmap->BytesPerRow(); ++i)
+                    ASSERT_EQ(bitmap->GetScanline(y)[i], 0) << "format " << target << ", width " << width << ", row " << y;
+        }
+}
+
+} // namespace
