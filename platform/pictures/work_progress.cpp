@@ -1,0 +1,30 @@
+// Progress and cancellation of long work, reported from deep inside it.
+#include "platform/pictures/work_progress.h"
+
+namespace {
+thread_local TWorkProgress *currentWork = nullptr;
+}
+
+double TWorkProgress::Fraction() const
+{
+    const std::uint64_t total = total_.load(std::memory_order_relaxed);
+    if (total == 0) return -1.0;
+    const std::uint64_t done = done_.load(std::memory_order_relaxed);
+    return done >= total ? 1.0 : static_cast<double>(done) / static_cast<double>(total);
+}
+
+TWorkScope::TWorkScope(TWorkProgress &progress) : previous_(currentWork) { currentWork = &progress; }
+
+TWorkScope::~TWorkScope() { currentWork = previous_; }
+
+void ReportProgress(std::uint64_t done, std::uint64_t total)
+{
+    if (!currentWork) return;
+    currentWork->Set(done, total);
+    if (currentWork->Cancelled()) throw ECancelled();
+}
+
+void CheckCancelled()
+{
+    if (currentWork && currentWork->Cancelled()) throw ECancelled();
+}
