@@ -1,9 +1,6 @@
 // Reading and writing picture files.
 #include "platform/files/picture_files.h"
 
-#include "platform/files/bmp_codec.h"
-#include "platform/files/qt_codec.h"
-
 #include <QFile>
 #include <QDir>
 #include <QFileInfo>
@@ -11,44 +8,6 @@
 #include <QStorageInfo>
 
 #include <new>
-
-TPictureFileFormat PictureFileFormatFor(const AnsiString &fileName)
-{
-    const QString suffix = QFileInfo(fileName).suffix().toLower();
-    if (suffix == QLatin1String("png")) return TPictureFileFormat::Png;
-    if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg") || suffix == QLatin1String("jpe"))
-        return TPictureFileFormat::Jpeg;
-    if (suffix == QLatin1String("pbm")) return TPictureFileFormat::Pbm;
-    if (suffix == QLatin1String("pgm")) return TPictureFileFormat::Pgm;
-    if (suffix == QLatin1String("ppm")) return TPictureFileFormat::Ppm;
-    if (suffix == QLatin1String("tif") || suffix == QLatin1String("tiff")) return TPictureFileFormat::Tiff;
-    if (suffix == QLatin1String("webp")) return TPictureFileFormat::Webp;
-    return TPictureFileFormat::Bmp;
-}
-
-void DecodePicture(std::span<const std::uint8_t> bytes, TBitmap &into)
-{
-    if (bytes.empty()) throw Exception(QStringLiteral("the file is empty"));
-    if (LooksLikeBmp(bytes))
-        DecodeBmp(bytes, into);
-    else
-        DecodeWithQt(bytes, into);
-}
-
-QByteArray EncodePicture(const TBitmap &bitmap, TPictureFileFormat format)
-{
-    switch (format) {
-    case TPictureFileFormat::Bmp: return EncodeBmp(bitmap);
-    case TPictureFileFormat::Png: return EncodeWithQt(bitmap, "png");
-    case TPictureFileFormat::Jpeg: return EncodeWithQt(bitmap, "jpg");
-    case TPictureFileFormat::Pbm: return EncodeWithQt(bitmap, "pbm");
-    case TPictureFileFormat::Pgm: return EncodeWithQt(bitmap, "pgm");
-    case TPictureFileFormat::Ppm: return EncodeWithQt(bitmap, "ppm");
-    case TPictureFileFormat::Tiff: return EncodeWithQt(bitmap, "tiff");
-    case TPictureFileFormat::Webp: return EncodeWithQt(bitmap, "webp");
-    }
-    return EncodeBmp(bitmap);
-}
 
 namespace {
 
@@ -159,9 +118,13 @@ void WritePictureFile(const AnsiString &fileName, const TBitmap &bitmap)
             Fail("save", fileName, QStringLiteral("%1 is a file, not a folder").arg(QuotedPath(info.absolutePath())));
         Fail("save", fileName, QStringLiteral("the folder %1 does not exist").arg(QuotedPath(info.absolutePath())));
     }
+    const std::optional<TPictureFileFormat> format = PictureFileFormatFor(fileName);
+    if (!format)
+        Fail("save", fileName, QStringLiteral("this program cannot write \".%1\" files; it writes %2 pictures")
+                                   .arg(info.suffix(), WritablePictureFormats()));
     QByteArray encoded;
     try {
-        encoded = EncodePicture(bitmap, PictureFileFormatFor(fileName));
+        encoded = EncodePicture(bitmap, *format);
     } catch (const std::bad_alloc &) {
         Fail("save", fileName, NoMemory("encode the picture"));
     } catch (const Exception &error) {
@@ -189,29 +152,4 @@ void WritePictureFile(const AnsiString &fileName, const TBitmap &bitmap)
     }
     // Told once the unfinished file is gone and its space free again.
     Fail("save", fileName, SaveFailure(info, reason, encoded.size()));
-}
-
-QStringList OpenPictureFilters()
-{
-    return {QStringLiteral("All pictures (*.bmp *.dib *.png *.jpg *.jpeg *.jpe *.gif *.pbm *.pgm *.ppm *.tif *.tiff *.webp *.ico)"),
-            QStringLiteral("Bitmaps (*.bmp *.dib)"),
-            QStringLiteral("PNG pictures (*.png)"),
-            QStringLiteral("JPEG pictures (*.jpg *.jpeg *.jpe)"),
-            QStringLiteral("GIF pictures (*.gif)"),
-            QStringLiteral("Portable pixmaps (*.pbm *.pgm *.ppm)"),
-            QStringLiteral("TIFF pictures (*.tif *.tiff)"),
-            QStringLiteral("WebP pictures (*.webp)"),
-            QStringLiteral("Icons (*.ico)"),
-            QStringLiteral("All files (*)")};
-}
-
-QStringList SavePictureFilters()
-{
-    return {QStringLiteral("All pictures (*.bmp *.png *.jpg *.jpeg *.pbm *.pgm *.ppm *.tif *.tiff *.webp)"),
-            QStringLiteral("Bitmaps (*.bmp)"),
-            QStringLiteral("PNG pictures (*.png)"),
-            QStringLiteral("JPEG pictures (*.jpg *.jpeg)"),
-            QStringLiteral("Portable pixmaps (*.pbm *.pgm *.ppm)"),
-            QStringLiteral("TIFF pictures (*.tif *.tiff)"),
-            QStringLiteral("WebP pictures (*.webp)")};
 }

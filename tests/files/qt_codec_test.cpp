@@ -1,6 +1,7 @@
 // Pictures through Qt's image plugins: round trips in every pixel format, the
 // forms decoded pictures take, and the refusals.
 #include "platform/files/qt_codec.h"
+#include "platform/files/qt_image_bridge.h"
 #include "support/pictures.h"
 
 #include <QBuffer>
@@ -40,6 +41,14 @@ std::unique_ptr<TBitmap> RandomPicture(TPixelFormat format, std::uint32_t seed, 
     return bitmap;
 }
 
+// Encoded by Qt's writer for the format an extension names, with that
+// format's options.
+QByteArray Encoded(const TBitmap &bitmap, const char *extension)
+{
+    const auto format = PictureFileFormatFor(QStringLiteral("x.") + QLatin1String(extension));
+    return EncodeWithQt(bitmap, PictureFileFormatInfo(format.value()));
+}
+
 std::unique_ptr<TBitmap> Decoded(const QByteArray &bytes)
 {
     auto bitmap = std::make_unique<TBitmap>();
@@ -49,7 +58,7 @@ std::unique_ptr<TBitmap> Decoded(const QByteArray &bytes)
 
 std::unique_ptr<TBitmap> RoundTrip(const TBitmap &bitmap, const char *format)
 {
-    return Decoded(EncodeWithQt(bitmap, format));
+    return Decoded(Encoded(bitmap, format));
 }
 
 // The image as Qt's own writer encodes it.
@@ -276,7 +285,7 @@ TEST(QtCodec, JpegKeepsGreyAsGreyAndColourWithinATolerance)
 TEST(QtCodec, JpegIsWrittenAtQuality95)
 {
     const auto colour = RandomPicture(pf24bit, 13, 40, 30);
-    EXPECT_EQ(EncodeWithQt(*colour, "jpg"), Written(QImageFromBitmap(*colour), "jpg", 95));
+    EXPECT_EQ(Encoded(*colour, "jpg"), Written(QImageFromBitmap(*colour), "jpg", 95));
 }
 
 TEST(QtCodec, PortableFormatsWriteColourGreyAndBlackAndWhite)
@@ -454,8 +463,8 @@ TEST(QtCodec, ImagesOfBitmapsShareTheirRowsAndShowTheirColours)
 TEST(QtCodec, BytesThatAreNoPictureOrAreCutOffAreRefusedAndLeaveTheBitmap)
 {
     const auto picture = RandomPicture(pf24bit, 31, 120, 90);
-    const QByteArray png = EncodeWithQt(*picture, "png");
-    const QByteArray jpeg = EncodeWithQt(*picture, "jpg");
+    const QByteArray png = Encoded(*picture, "png");
+    const QByteArray jpeg = Encoded(*picture, "jpg");
     std::vector<std::uint8_t> indices(120 * 90, 1);
     const QByteArray gif = MakeGif(120, 90, {qRgb(0, 0, 0), qRgb(255, 255, 255)}, indices);
     const struct {
@@ -471,9 +480,9 @@ TEST(QtCodec, BytesThatAreNoPictureOrAreCutOffAreRefusedAndLeaveTheBitmap)
         {"JPEG cut in half", jpeg.left(jpeg.size() / 2), Damaged},
         {"JPEG without its end marker", jpeg.left(jpeg.size() - 2), Damaged},
         {"GIF cut in half", gif.left(gif.size() / 2), Damaged},
-        {"TIFF cut in half", EncodeWithQt(*picture, "tiff").left(500), Damaged},
-        {"WebP cut in half", EncodeWithQt(*picture, "webp").left(300), Damaged},
-        {"PPM cut in half", EncodeWithQt(*picture, "ppm").left(1000), Damaged},
+        {"TIFF cut in half", Encoded(*picture, "tiff").left(500), Damaged},
+        {"WebP cut in half", Encoded(*picture, "webp").left(300), Damaged},
+        {"PPM cut in half", Encoded(*picture, "ppm").left(1000), Damaged},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -521,13 +530,16 @@ TEST(QtCodec, SizeCheckAllowsExactlyTheLimit)
 TEST(QtCodec, WritingRefusesWhatTheFormatCannotHold)
 {
     TBitmap empty;
-    EXPECT_EQ(MessageOf([&] { EncodeWithQt(empty, "png"); }), "there is no picture to save");
+    EXPECT_EQ(MessageOf([&] { Encoded(empty, "png"); }), "there is no picture to save");
     const auto wide = MakeBitmap(16384, 1, pf24bit);
-    EXPECT_EQ(MessageOf([&] { EncodeWithQt(*wide, "webp"); }),
+    EXPECT_EQ(MessageOf([&] { Encoded(*wide, "webp"); }),
               "the picture is 16384 x 1 pixels; WebP pictures can be at most 16383 pixels wide and high");
     const auto tall = MakeBitmap(1, 65501, pf8bit);
-    EXPECT_EQ(MessageOf([&] { EncodeWithQt(*tall, "jpg"); }),
+    EXPECT_EQ(MessageOf([&] { Encoded(*tall, "jpg"); }),
               "the picture is 1 x 65501 pixels; JPEG pictures can be at most 65500 pixels wide and high");
-    EXPECT_EQ(MessageOf([&] { EncodeWithQt(*wide, "xyz"); }),
+    TPictureFileFormatInfo unknown = PictureFileFormatInfo(TPictureFileFormat::Png);
+    unknown.name = "XYZ";
+    unknown.qtName = "xyz";
+    EXPECT_EQ(MessageOf([&] { EncodeWithQt(*wide, unknown); }),
               "this program cannot write XYZ pictures: the Qt image plugin for them is not installed");
 }

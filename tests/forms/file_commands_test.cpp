@@ -125,6 +125,19 @@ TEST_F(FileCommandsTest, AFailedSaveShowsWhyAndLeavesTheFolderAsItWas)
     EXPECT_TRUE(SameBitmap(Shown(), *GreyRamp(300, 300)));
 }
 
+TEST_F(FileCommandsTest, ANameOfAFormatThatCannotBeWrittenShowsWhatCanAndWritesNothing)
+{
+    ShowPicture(*GreyRamp(30, 20));
+    QString message;
+    AnswerNextMessageBox(&message);
+    SaveWithShortcut(PathIn("picture.gif"));
+    EXPECT_TRUE(message.startsWith("Cannot save \"" + QDir::toNativeSeparators(PathIn("picture.gif")) + "\": this program cannot write GIF pictures"))
+        << message.toStdString();
+    EXPECT_TRUE(message.contains("BMP, PNG, JPEG")) << message.toStdString();
+    EXPECT_FALSE(QFile::exists(PathIn("picture.gif")));
+    EXPECT_TRUE(SameBitmap(Shown(), *GreyRamp(30, 20)));
+}
+
 TEST_F(FileCommandsTest, SavingWithoutAPictureShowsAnErrorAndWritesNothing)
 {
     QString message;

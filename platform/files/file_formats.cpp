@@ -1,0 +1,120 @@
+// The table of picture-file formats, and what reads it: the choice of format
+// by name, decoding and encoding, the dialogs' filters.
+#include "platform/files/file_formats.h"
+
+#include "platform/files/bmp_codec.h"
+#include "platform/files/qt_codec.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace {
+
+QByteArray WriteBmp(const TBitmap &bitmap, const TPictureFileFormatInfo &) { return EncodeBmp(bitmap); }
+
+// Qt's ICO writer scales a larger picture down to 256 pixels a side.
+constexpr int IcoSide = 256;
+
+constexpr TPictureFileFormatInfo Formats[] = {
+    // format, name, Qt's name, extensions, listed on save, filter,
+    // signature, reader, writer, quality, compression, max side, max side read
+    {TPictureFileFormat::Bmp, "BMP", "bmp", {"bmp", "dib"}, 1, "Bitmaps", LooksLikeBmp, DecodeBmp, WriteBmp, -1, -1, 0, 0},
+    {TPictureFileFormat::Png, "PNG", "png", {"png"}, 1, "PNG pictures", nullptr, nullptr, EncodeWithQt, -1, -1, 0, 0},
+    {TPictureFileFormat::Jpeg, "JPEG", "jpeg", {"jpg", "jpeg", "jpe"}, 2, "JPEG pictures", nullptr, nullptr, EncodeWithQt, 95, -1, 65500, 0},
+    {TPictureFileFormat::Gif, "GIF", "gif", {"gif"}, 1, "GIF pictures", nullptr, nullptr, nullptr, -1, -1, 0, 0},
+    {TPictureFileFormat::Pbm, "PBM", "pbm", {"pbm"}, 1, "Portable pixmaps", nullptr, nullptr, EncodeWithQt, -1, -1, 0, 32767},
+    {TPictureFileFormat::Pgm, "PGM", "pgm", {"pgm"}, 1, "Portable pixmaps", nullptr, nullptr, EncodeWithQt, -1, -1, 0, 32767},
+    {TPictureFileFormat::Ppm, "PPM", "ppm", {"ppm"}, 1, "Portable pixmaps", nullptr, nullptr, EncodeWithQt, -1, -1, 0, 32767},
+    {TPictureFileFormat::Tiff, "TIFF", "tiff", {"tif", "tiff"}, 2, "TIFF pictures", nullptr, nullptr, EncodeWithQt, -1, 1, 0, 0},
+    {TPictureFileFormat::Webp, "WebP", "webp", {"webp"}, 1, "WebP pictures", nullptr, nullptr, EncodeWithQt, 100, -1, 16383, 0},
+    {TPictureFileFormat::Ico, "ICO", "ico", {"ico"}, 1, "Icons", nullptr, nullptr, EncodeWithQt, -1, -1, IcoSide, 0},
+};
+
+// The extensions as dialog patterns: "*.png *.jpg".
+QString Patterns(const TPictureFileFormatInfo &format, bool saving)
+{
+    QStringList patterns;
+    for (int i = 0; i < (saving ? format.savedExtensions : int(format.extensions.size())); ++i)
+        if (format.extensions[static_cast<std::size_t>(i)])
+            patterns << QStringLiteral("*.") + QLatin1String(format.extensions[static_cast<std::size_t>(i)]);
+    return patterns.join(QLatin1Char(' '));
+}
+
+// "All pictures (...)", then one filter per title.
+QStringList Filters(bool saving)
+{
+    QStringList all, filters;
+    QString title, patterns;
+    for (const TPictureFileFormatInfo &format : Formats) {
+        if (saving && !format.write) continue;
+        const QString these = Patterns(format, saving);
+        all << these;
+        if (title == QLatin1String(format.filter)) {
+            patterns += QLatin1Char(' ') + these;
+            continue;
+        }
+        if (!title.isEmpty()) filters << QStringLiteral("%1 (%2)").arg(title, patterns);
+        title = QLatin1String(format.filter);
+        patterns = these;
+    }
+    filters << QStringLiteral("%1 (%2)").arg(title, patterns);
+    filters.prepend(QStringLiteral("All pictures (%1)").arg(all.join(QLatin1Char(' '))));
+    return filters;
+}
+
+} // namespace
+
+std::span<const TPictureFileFormatInfo> PictureFileFormats() { return Formats; }
+
+const TPictureFileFormatInfo &PictureFileFormatInfo(TPictureFileFormat format)
+{
+    return *std::find_if(std::begin(Formats), std::end(Formats), [&](const TPictureFileFormatInfo &f) { return f.format == format; });
+}
+
+const TPictureFileFormatInfo *PictureFileFormatNamedByQt(const QByteArray &qtName)
+{
+    for (const TPictureFileFormatInfo &format : Formats)
+        if (qtName == format.qtName) return &format;
+    return nullptr;
+}
+
+std::optional<TPictureFileFormat> PictureFileFormatFor(const AnsiString &fileName)
+{
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    if (suffix.isEmpty()) return TPictureFileFormat::Bmp;
+    for (const TPictureFileFormatInfo &format : Formats)
+        for (const char *extension : format.extensions)
+            if (extension && suffix == QLatin1String(extension)) return format.format;
+    return std::nullopt;
+}
+
+QString WritablePictureFormats()
+{
+    QStringList names;
+    for (const TPictureFileFormatInfo &format : Formats)
+        if (format.write) names << QLatin1String(format.name);
+    const QString last = names.takeLast();
+    return names.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
+}
+
+void DecodePicture(std::span<const std::uint8_t> bytes, TBitmap &into)
+{
+    if (bytes.empty()) throw Exception(QStringLiteral("the file is empty"));
+    for (const TPictureFileFormatInfo &format : Formats)
+        if (format.signature && format.read && format.signature(bytes)) return format.read(bytes, into);
+    DecodeWithQt(bytes, into);
+}
+
+QByteArray EncodePicture(const TBitmap &bitmap, TPictureFileFormat format)
+{
+    const TPictureFileFormatInfo &info = PictureFileFormatInfo(format);
+    if (!info.write)
+        throw Exception(QStringLiteral("this program cannot write %1 pictures; it writes %2 pictures")
+                            .arg(QLatin1String(info.name), WritablePictureFormats()));
+    return info.write(bitmap, info);
+}
+
+QStringList OpenPictureFilters() { return Filters(false) << QStringLiteral("All files (*)"); }
+
+QStringList SavePictureFilters() { return Filters(true); }
