@@ -20,7 +20,7 @@ namespace {
 
 QDir FuzzFolder(const char *name)
 {
-    return QDir(QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/../../fuzz/") + QLatin1String(name));
+    return QDir(QStringLiteral(PW_SOURCE_DIR "/fuzz/") + QLatin1String(name));
 }
 
 QByteArray Contents(const QString &path)

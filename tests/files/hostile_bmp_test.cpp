@@ -70,7 +70,7 @@ std::string Refusal(const TBytes &file, TBitmap &into)
     return {};
 }
 
-QDir Seeds() { return QDir(QFileInfo(QStringLiteral(__FILE__)).absolutePath() + QStringLiteral("/../../fuzz/seeds")); }
+QDir Seeds() { return QDir(QStringLiteral(PW_SOURCE_DIR "/fuzz/seeds")); }
 
 } // namespace
 
