@@ -79,11 +79,8 @@ void TForm1::ComboBox1Change(TObject *)
     Image1->SetHeight(static_cast<int>(bitmap->GetHeight() / divisor));
 }
 
-// The mirrored bitmap announces its change, so the control redraws itself.
 void TForm1::FlipRotate1Click(TObject *) { MirrorLeftRight(*Image1->GetPicture()->GetBitmap()); }
 
-// The conversion announces its change, so the control shows the converted
-// picture without a repaint here.
 void TForm1::Thresholding1Click(TObject *) { CapturePixels(*Image1->GetPicture()->GetBitmap()); }
 
 void TForm1::Button1Click(TObject *)

@@ -42,40 +42,34 @@ __attribute__((target("avx512f,avx512bw"))) void Avx512Bytes(std::uint8_t *row, 
 }
 #endif
 
-Kernel FastestKernel()
+constexpr TVectorKernels Kernels{Kernel::Avx2, Kernel::Avx512};
+
+void EveryRowWith(TBitmap &bitmap, Kernel kernel)
 {
-    if (Available(Kernel::Avx512)) return Kernel::Avx512;
-    return Available(Kernel::Avx2) ? Kernel::Avx2 : Kernel::Plain;
+    switch (Kernels.Usable(kernel)) {
+#ifdef PW_COMPLEMENT_X86
+    case Kernel::Avx512: return EveryRow(bitmap, Avx512Bytes);
+    case Kernel::Avx2: return EveryRow(bitmap, Avx2Bytes);
+#endif
+    default: return EveryRow(bitmap, PlainBytes);
+    }
 }
 
 } // namespace
 
-bool Available(Kernel kernel)
-{
-    switch (kernel) {
-    case Kernel::Plain: return true;
-#ifdef PW_COMPLEMENT_X86
-    case Kernel::Avx2: return __builtin_cpu_supports("avx2");
-    case Kernel::Avx512: return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
-#endif
-    default: return false;
-    }
-}
+bool Available(Kernel kernel) { return Kernels.Available(kernel); }
 
 void ComplementWith(TBitmap &bitmap, Kernel kernel)
 {
-#ifdef PW_COMPLEMENT_X86
-    if (kernel == Kernel::Avx512 && Available(kernel)) return EveryRow(bitmap, Avx512Bytes);
-    if (kernel == Kernel::Avx2 && Available(kernel)) return EveryRow(bitmap, Avx2Bytes);
-#endif
-    EveryRow(bitmap, PlainBytes);
+    EveryRowWith(bitmap, kernel);
+    bitmap.Changed();
 }
 
 } // namespace complement
 
 void Complement(TBitmap &bitmap)
 {
-    static const complement::Kernel fastest = complement::FastestKernel();
+    static const complement::Kernel fastest = complement::Kernels.Fastest();
     // Beyond the last cache level of common processors (32 MiB) the pass is
     // bound by memory, where the 16-byte loop streams a little better than
     // the wide ones (by 8% on the benchmark machine); within it they win.

@@ -9,5 +9,6 @@
 // pictures only the first Width bytes of each row change. Rows that hold
 // fewer than Width bytes (pf1bit, pf4bit) change only the bytes they hold,
 // so a 1-bit picture has every bit inverted. Padding is never touched.
-// Pictures of width or height 0 are left as they are.
+// Pictures of width or height 0 are left as they are. Ends with Changed(),
+// as every operation does.
 void Complement(TBitmap &bitmap);

@@ -2,9 +2,10 @@
 #pragma once
 
 #include "platform/pictures/bitmap.h"
+#include "platform/pictures/vector_kernels.h"
 
 namespace complement {
-enum class Kernel { Plain, Avx2, Avx512 };
+using Kernel = TVectorLevel;
 
 // True when this processor and build can run the kernel.
 bool Available(Kernel kernel);

@@ -122,6 +122,8 @@ __attribute__((target("avx2"))) void Avx2Combine(const std::uint16_t *above, con
 }
 #endif
 
+constexpr TVectorKernels Kernels{RowKernel::Sse2, RowKernel::Avx2};
+
 void Sums(RowKernel kernel, const std::uint8_t *row, std::uint16_t *sums, std::size_t count)
 {
     WrappedSums(row, sums, count);
@@ -146,34 +148,17 @@ void Combine(RowKernel kernel, const std::uint16_t *above, const std::uint16_t *
     }
 }
 
-RowKernel FastestKernel()
-{
-    if (Available(RowKernel::Avx2)) return RowKernel::Avx2;
-    if (Available(RowKernel::Sse2)) return RowKernel::Sse2;
-    return RowKernel::Plain;
-}
-
 } // namespace
 
-bool Available(RowKernel kernel)
-{
-    switch (kernel) {
-    case RowKernel::Plain: return true;
-#ifdef PW_EDGE_X86
-    case RowKernel::Sse2: return __builtin_cpu_supports("sse2");
-    case RowKernel::Avx2: return __builtin_cpu_supports("avx2");
-#endif
-    default: return false;
-    }
-}
+bool Available(RowKernel kernel) { return Kernels.Available(kernel); }
 
 void EdgeDetectionWith(TBitmap &bitmap, RowKernel kernel)
 {
     const int height = bitmap.GetHeight();
     const std::size_t pixelBytes = (static_cast<std::size_t>(bitmap.GetWidth()) * BitsPerPixel(bitmap.GetPixelFormat()) + 7) / 8;
     const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(bitmap.GetWidth()), pixelBytes);
-    if (height == 0 || count == 0) return;
-    if (!Available(kernel)) kernel = RowKernel::Plain;
+    if (height == 0 || count == 0) return bitmap.Changed();
+    kernel = Kernels.Usable(kernel);
 
     // Row 0's sums stay until the last row needs them for its lower
     // neighbour; three more buffers take turns as the sums of the rows
@@ -201,12 +186,13 @@ void EdgeDetectionWith(TBitmap &bitmap, RowKernel kernel)
         above = centre;
         centre = below;
     }
+    bitmap.Changed();
 }
 
 } // namespace edge_detection
 
 void EdgeDetection(TBitmap &bitmap)
 {
-    static const edge_detection::RowKernel kernel = edge_detection::FastestKernel();
+    static const edge_detection::RowKernel kernel = edge_detection::Kernels.Fastest();
     edge_detection::EdgeDetectionWith(bitmap, kernel);
 }

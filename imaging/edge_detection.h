@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/pictures/bitmap.h"
+#include "platform/pictures/vector_kernels.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -17,11 +18,12 @@
 // first Width bytes of each row change. Rows that hold fewer than Width bytes
 // (pf1bit, pf4bit) use only the bytes they hold. Padding is never touched.
 // A 1 x 1 picture becomes 0; pictures of width or height 0 stay as they are.
+// Ends with Changed(), as every operation does.
 void EdgeDetection(TBitmap &bitmap);
 
 namespace edge_detection {
 // The ways one row can be computed; tests compare each with a plain loop.
-enum class RowKernel { Plain, Sse2, Avx2 };
+using RowKernel = TVectorLevel;
 
 // True when this processor and build can run the kernel.
 bool Available(RowKernel kernel);

@@ -203,32 +203,17 @@ void PackedRow(std::uint8_t *row, std::size_t width, int bits)
     row[bytes - 1] = static_cast<std::uint8_t>((row[bytes - 1] << unused) | kept);
 }
 
-RowKernel FastestKernel()
-{
-    if (Available(RowKernel::Avx2)) return RowKernel::Avx2;
-    if (Available(RowKernel::Ssse3)) return RowKernel::Ssse3;
-    return RowKernel::Plain;
-}
+constexpr TVectorKernels Kernels{RowKernel::Ssse3, RowKernel::Avx2};
 
 } // namespace
 
-bool Available(RowKernel kernel)
-{
-    switch (kernel) {
-    case RowKernel::Plain: return true;
-#ifdef PW_MIRROR_X86
-    case RowKernel::Ssse3: return __builtin_cpu_supports("ssse3");
-    case RowKernel::Avx2: return __builtin_cpu_supports("avx2");
-#endif
-    default: return false;
-    }
-}
+bool Available(RowKernel kernel) { return Kernels.Available(kernel); }
 
 void MirrorLeftRightWith(TBitmap &bitmap, RowKernel kernel)
 {
     const int width = bitmap.GetWidth(), height = bitmap.GetHeight();
     const int bits = BitsPerPixel(bitmap.GetPixelFormat());
-    if (!Available(kernel)) kernel = RowKernel::Plain;
+    kernel = Kernels.Usable(kernel);
     if (width > 1) {
         const std::size_t pixelBytes = static_cast<std::size_t>(bits / 8);
         const std::size_t bytes = pixelBytes * static_cast<std::size_t>(width);
@@ -254,6 +239,6 @@ void MirrorLeftRightWith(TBitmap &bitmap, RowKernel kernel)
 
 void MirrorLeftRight(TBitmap &bitmap)
 {
-    static const mirror::RowKernel kernel = mirror::FastestKernel();
+    static const mirror::RowKernel kernel = mirror::Kernels.Fastest();
     mirror::MirrorLeftRightWith(bitmap, kernel);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/pictures/bitmap.h"
+#include "platform/pictures/vector_kernels.h"
 
 // Pixel (x, y) moves to (Width - 1 - x, y); rows keep their order. Whole
 // pixels move unchanged in every pixel format: palette indices (pf1bit,
@@ -9,13 +10,13 @@
 // twice gives back every pixel byte. The bits of a last partial byte that
 // hold no pixel and the padding stay as they were. The middle column of an
 // odd width stays in place; a picture of width 1, or of width or height 0,
-// is unchanged. Calls Changed() at the end so that views redraw.
+// is unchanged. Ends with Changed(), as every operation does.
 void MirrorLeftRight(TBitmap &bitmap);
 
 namespace mirror {
 // The ways a row of whole-byte pixels can be reversed; tests compare each
 // with the plain one.
-enum class RowKernel { Plain, Ssse3, Avx2 };
+using RowKernel = TVectorLevel;
 
 // True when this processor and build can run the kernel.
 bool Available(RowKernel kernel);

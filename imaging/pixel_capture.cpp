@@ -17,4 +17,5 @@ void CapturePixels(TBitmap &bitmap)
         int *column = PixelTable[x];
         for (int y = 0; y < height; ++y) column[y] = palette[bitmap.Row(y)[x]];
     }
+    bitmap.Changed();
 }

@@ -9,9 +9,9 @@
 // pixels and nothing ever clears them.
 extern int PixelTable[512][512];
 
-// Converts the picture to pf8bit (TBitmap::SetPixelFormat, which signals
-// the change), then stores the colour of every pixel (x, y) with x < 512
+// Converts the picture to pf8bit (TBitmap::SetPixelFormat), then stores the colour of every pixel (x, y) with x < 512
 // and y < 512, as GetPixel gives it, into PixelTable[x][y]. Pixels beyond
 // the table's 512 columns or rows are not captured. An empty picture is
-// converted and captures nothing.
+// converted and captures nothing. Ends with Changed(), as every operation
+// does.
 void CapturePixels(TBitmap &bitmap);

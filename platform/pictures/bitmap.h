@@ -88,7 +88,8 @@ public:
 
     TCanvas *GetCanvas();
 
-    // Called after a change of size, format, palette or whole image.
+    // Called after a change of size, format, palette or whole image, and at
+    // the end of every operation in imaging/, so that views redraw.
     void SetOnChange(std::function<void()> onChange) { onChange_ = std::move(onChange); }
     void Changed();
 

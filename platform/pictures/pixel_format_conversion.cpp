@@ -299,10 +299,11 @@ __attribute__((target("avx2"))) bool IndexRow32Avx2(const std::uint8_t *row, int
 }
 #endif
 
+constexpr TVectorKernels IndexKernels{TVectorLevel::Avx2};
+
 pixel_format::IndexKernel &ChosenKernel()
 {
-    static pixel_format::IndexKernel kernel =
-        pixel_format::Available(pixel_format::IndexKernel::Avx2) ? pixel_format::IndexKernel::Avx2 : pixel_format::IndexKernel::Plain;
+    static pixel_format::IndexKernel kernel = IndexKernels.Fastest();
     return kernel;
 }
 
@@ -416,18 +417,9 @@ void ConvertBlackAndWhite(const TBitmap &source, TBitmap &target, Colours &colou
 
 } // namespace
 
-bool pixel_format::Available(IndexKernel kernel)
-{
-    switch (kernel) {
-    case IndexKernel::Plain: return true;
-#ifdef PW_CONVERSION_X86
-    case IndexKernel::Avx2: return __builtin_cpu_supports("avx2");
-#endif
-    default: return false;
-    }
-}
+bool pixel_format::Available(IndexKernel kernel) { return IndexKernels.Available(kernel); }
 
-void pixel_format::UseIndexKernel(IndexKernel kernel) { ChosenKernel() = Available(kernel) ? kernel : IndexKernel::Plain; }
+void pixel_format::UseIndexKernel(IndexKernel kernel) { ChosenKernel() = IndexKernels.Usable(kernel); }
 
 void TBitmap::SetPixelFormat(TPixelFormat format)
 {

@@ -1,8 +1,10 @@
 // The ways SetPixelFormat can index 32-bit rows, for tests that compare each with the plain one.
 #pragma once
 
+#include "platform/pictures/vector_kernels.h"
+
 namespace pixel_format {
-enum class IndexKernel { Plain, Avx2 };
+using IndexKernel = TVectorLevel;
 
 // True when this processor and build can run the kernel.
 bool Available(IndexKernel kernel);
