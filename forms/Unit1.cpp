@@ -6,6 +6,7 @@
 #include "imaging/edge_detection.h"
 #include "imaging/mirror.h"
 #include "imaging/pixel_capture.h"
+#include "platform/controls/waiting.h"
 #include "zoom_presets.h"
 
 TForm1 *Form1 = nullptr;
@@ -55,13 +56,13 @@ void TForm1::Image1MouseMove(TObject *, TShiftState, int X, int Y)
 
 void TForm1::Complement1Click(TObject *)
 {
-    Complement(*Image1->GetPicture()->GetBitmap());
+    RunOperation([this] { Complement(*Image1->GetPicture()->GetBitmap()); });
     Repaint();
 }
 
 void TForm1::EdgeDetection1Click(TObject *)
 {
-    EdgeDetection(*Image1->GetPicture()->GetBitmap());
+    RunOperation([this] { EdgeDetection(*Image1->GetPicture()->GetBitmap()); });
     Repaint();
 }
 
@@ -79,9 +80,15 @@ void TForm1::ComboBox1Change(TObject *)
     Image1->SetHeight(static_cast<int>(bitmap->GetHeight() / divisor));
 }
 
-void TForm1::FlipRotate1Click(TObject *) { MirrorLeftRight(*Image1->GetPicture()->GetBitmap()); }
+void TForm1::FlipRotate1Click(TObject *)
+{
+    RunOperation([this] { MirrorLeftRight(*Image1->GetPicture()->GetBitmap()); });
+}
 
-void TForm1::Thresholding1Click(TObject *) { CapturePixels(*Image1->GetPicture()->GetBitmap()); }
+void TForm1::Thresholding1Click(TObject *)
+{
+    RunOperation([this] { CapturePixels(*Image1->GetPicture()->GetBitmap()); });
+}
 
 void TForm1::Button1Click(TObject *)
 {

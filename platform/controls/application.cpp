@@ -2,6 +2,7 @@
 #include "platform/controls/application.h"
 
 #include "platform/controls/forms.h"
+#include "platform/controls/waiting.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -33,6 +34,8 @@ void TApplication::Initialize()
     qt_ = std::make_unique<QApplication>(argumentCount, arguments);
     QApplication::setApplicationName(QStringLiteral("Picture Workbench"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/picture-workbench.png")));
+    // Long work (opening, saving, operations) runs while the window waits.
+    SetWorkRunner(WaitForWork);
 }
 
 void TApplication::Adopt(TForm *form)
@@ -62,6 +65,9 @@ void TApplication::HandleEvent(const std::function<void()> &method) noexcept
     try {
         try {
             method();
+        } catch (const ECancelled &) {
+            // The user stopped the command: there is nothing to tell.
+            return;
         } catch (const Exception &) {
             throw;
         } catch (const std::bad_alloc &) {
@@ -86,5 +92,6 @@ void TApplication::Shutdown()
     for (auto it = forms_.rbegin(); it != forms_.rend(); ++it) delete *it;
     forms_.clear();
     mainForm_ = nullptr;
+    SetWorkRunner({});
     qt_.reset();
 }

@@ -6,13 +6,21 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QThread>
 #include <QtMath>
 
 TImage::TImage(QWidget *parent) : TControlOf<QWidget>(parent)
 {
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent, false);
-    picture_.SetOnChange([this] { PictureChanged(); });
+    // Work on another thread announces its changes there: they are taken
+    // up on the control's own thread.
+    picture_.SetOnChange([this] {
+        if (QThread::currentThread() == thread())
+            PictureChanged();
+        else
+            QMetaObject::invokeMethod(this, [this] { PictureChanged(); }, Qt::QueuedConnection);
+    });
 }
 
 void TImage::SetAutoSize(bool autoSize)
@@ -30,12 +38,44 @@ void TImage::SetStretch(bool stretch)
 
 void TImage::PictureChanged()
 {
+    if (frozen_) {
+        changedWhileFrozen_ = true;
+        return;
+    }
     if (autoSize_) resize(picture_.GetWidth(), picture_.GetHeight());
+    update();
+}
+
+void TImage::Freeze()
+{
+    if (frozen_) return;
+    // Only the visible part: a whole 100-megapixel picture would double
+    // the memory the work needs.
+    const QRect visible = visibleRegion().boundingRect();
+    snapshot_ = visible.isEmpty() ? QPixmap() : grab(visible);
+    snapshotAt_ = visible.topLeft();
+    frozen_ = true;
+    changedWhileFrozen_ = false;
+}
+
+void TImage::Thaw()
+{
+    if (!frozen_) return;
+    frozen_ = false;
+    snapshot_ = QPixmap();
+    if (changedWhileFrozen_) PictureChanged();
     update();
 }
 
 void TImage::paintEvent(QPaintEvent *event)
 {
+    if (frozen_) {
+        if (snapshot_.isNull()) return;
+        QPainter painter(this);
+        painter.setClipRegion(event->region());
+        painter.drawPixmap(snapshotAt_, snapshot_);
+        return;
+    }
     const TBitmap &bitmap = *picture_.GetBitmap();
     if (bitmap.Empty()) return;
     const QSize shown = stretch_ ? size() : QSize(bitmap.GetWidth(), bitmap.GetHeight());

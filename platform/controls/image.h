@@ -5,6 +5,7 @@
 #include "platform/controls/controls.h"
 #include "platform/files/picture.h"
 
+#include <QPixmap>
 #include <QWidget>
 
 #include <functional>
@@ -30,6 +31,14 @@ public:
 
     void SetOnMouseMove(std::function<void(TShiftState, int, int)> handler) { onMouseMove_ = std::move(handler); }
 
+    // While frozen, the control shows what it showed when frozen (its
+    // visible part; what comes into view meanwhile stays blank) and reads
+    // nothing of its picture, which work on another thread may be changing;
+    // changes announced meanwhile take effect when it thaws.
+    void Freeze();
+    void Thaw();
+    bool Frozen() const { return frozen_; }
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
@@ -38,6 +47,10 @@ private:
     void PictureChanged();
 
     TPicture picture_;
+    bool frozen_ = false;
+    bool changedWhileFrozen_ = false;
+    QPixmap snapshot_;
+    QPoint snapshotAt_;
     bool autoSize_ = false;
     bool stretch_ = false;
     std::function<void(TShiftState, int, int)> onMouseMove_;

@@ -2,20 +2,27 @@
 #include "platform/files/picture.h"
 
 #include "platform/files/picture_files.h"
+#include "platform/pictures/work_progress.h"
+
+#include <QFileInfo>
 
 TPicture::TPicture() = default;
 
 void TPicture::LoadFromFile(const AnsiString &fileName)
 {
-    // Decode into a bitmap of its own so that a failure leaves ours as it was.
+    // Decode into a bitmap of its own so that a failure, or cancelling,
+    // leaves ours as it was, and the window can draw ours meanwhile.
     TBitmap loaded;
-    ReadPictureFile(fileName, loaded);
+    RunLongWork(TLongWork::Cancellable, QStringLiteral("Opening %1").arg(QFileInfo(fileName).fileName()),
+                [&] { ReadPictureFile(fileName, loaded); });
     bitmap_.TakeOver(loaded);
 }
 
 void TPicture::SaveToFile(const AnsiString &fileName) const
 {
-    WritePictureFile(fileName, bitmap_);
+    // The work only reads the bitmap, as the window does when it draws it.
+    RunLongWork(TLongWork::Cancellable, QStringLiteral("Saving %1").arg(QFileInfo(fileName).fileName()),
+                [&] { WritePictureFile(fileName, bitmap_); });
 }
 
 void TPicture::SetOnChange(std::function<void()> onChange)

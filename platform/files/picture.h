@@ -16,14 +16,17 @@ public:
     int GetWidth() const { return bitmap_.GetWidth(); }
     int GetHeight() const { return bitmap_.GetHeight(); }
 
-    // Replaces the picture with the one in the file. On any failure it
-    // throws Exception naming the file and the reason, and the picture
+    // Replaces the picture with the one in the file, as long work (see
+    // work_progress.h). On any failure it throws Exception naming the file
+    // and the reason, and when cancelled ECancelled; either way the picture
     // stays exactly as it was.
     void LoadFromFile(const AnsiString &fileName);
     // Writes the picture in the format the file name's extension names
     // (BMP when there is none or it is unknown). The file is replaced only
-    // once the whole picture is written; on failure it throws Exception
-    // naming the file and the reason and any existing file is untouched.
+    // once the whole picture is written, as long work (see work_progress.h);
+    // on failure it throws Exception naming the file and the reason, and
+    // when cancelled before that point ECancelled; either way any existing
+    // file is untouched.
     void SaveToFile(const AnsiString &fileName) const;
 
     // Called whenever the picture's bitmap changes size, format or image.

@@ -1,12 +1,15 @@
 // Reading and writing picture files.
 #include "platform/files/picture_files.h"
 
+#include "platform/pictures/work_progress.h"
+
 #include <QFile>
 #include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStorageInfo>
 
+#include <algorithm>
 #include <new>
 
 namespace {
@@ -50,9 +53,12 @@ QString SaveFailure(const QFileInfo &target, const QString &qtReason, qint64 byt
 // too large") rather than as a short count without one.
 bool WriteAll(QFileDevice &file, const QByteArray &bytes)
 {
+    // In pieces, so that a cancelled save stops before the file is replaced.
+    constexpr qint64 Piece = qint64(8) << 20;
     qint64 done = 0;
     while (done < bytes.size()) {
-        const qint64 written = file.write(bytes.constData() + done, bytes.size() - done);
+        CheckCancelled();
+        const qint64 written = file.write(bytes.constData() + done, std::min(Piece, bytes.size() - done));
         if (written <= 0) return false;
         done += written;
     }
@@ -99,11 +105,15 @@ void ReadPictureFile(const AnsiString &fileName, TBitmap &into)
     TBitmap loaded;
     try {
         DecodePicture({bytes, static_cast<std::size_t>(size)}, loaded);
+    } catch (const ECancelled &) {
+        throw;
     } catch (const std::bad_alloc &) {
         Fail("open", fileName, NoMemory("read the picture"));
     } catch (const Exception &error) {
         Fail("open", fileName, error.Message());
     }
+    // A read cancelled while it ran ends here, with `into` unchanged.
+    CheckCancelled();
     into.TakeOver(loaded);
 }
 
@@ -125,6 +135,8 @@ void WritePictureFile(const AnsiString &fileName, const TBitmap &bitmap)
     QByteArray encoded;
     try {
         encoded = EncodePicture(bitmap, *format);
+    } catch (const ECancelled &) {
+        throw;
     } catch (const std::bad_alloc &) {
         Fail("save", fileName, NoMemory("encode the picture"));
     } catch (const Exception &error) {
@@ -134,8 +146,9 @@ void WritePictureFile(const AnsiString &fileName, const TBitmap &bitmap)
         WriteInPlace(fileName, encoded);
         return;
     }
-    // The target is replaced only once every byte is on disk; on failure
-    // QSaveFile removes its unfinished file.
+    // The target is replaced only once every byte is on disk; on failure,
+    // and when cancelled before the commit, QSaveFile removes its
+    // unfinished file.
     QString reason;
     {
         QSaveFile file(fileName);
@@ -144,10 +157,10 @@ void WritePictureFile(const AnsiString &fileName, const TBitmap &bitmap)
         } else if (!WriteAll(file, encoded)) {
             reason = file.errorString();
             file.cancelWriting();
-        } else if (!file.commit()) {
-            reason = file.errorString();
         } else {
-            return;
+            CheckCancelled();
+            if (file.commit()) return;
+            reason = file.errorString();
         }
     }
     // Told once the unfinished file is gone and its space free again.

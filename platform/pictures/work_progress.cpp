@@ -1,9 +1,13 @@
 // Progress and cancellation of long work, reported from deep inside it.
 #include "platform/pictures/work_progress.h"
 
+#include <utility>
+
 namespace {
 thread_local TWorkProgress *currentWork = nullptr;
-}
+// Set once by the window's layer while the program starts.
+TWorkRunner installedRunner;
+} // namespace
 
 double TWorkProgress::Fraction() const
 {
@@ -27,4 +31,16 @@ void ReportProgress(std::uint64_t done, std::uint64_t total)
 void CheckCancelled()
 {
     if (currentWork && currentWork->Cancelled()) throw ECancelled();
+}
+
+TWorkRunner SetWorkRunner(TWorkRunner runner) { return std::exchange(installedRunner, std::move(runner)); }
+
+bool InsideLongWork() { return currentWork != nullptr; }
+
+void RunLongWork(TLongWork kind, const AnsiString &caption, const std::function<void()> &work)
+{
+    if (installedRunner && !currentWork)
+        installedRunner(kind, caption, work);
+    else
+        work();
 }

@@ -7,12 +7,18 @@
 // records how far they are and throws ECancelled once the user cancelled.
 // Outside any scope ReportProgress does nothing, so the same code runs
 // unchanged in tests, benchmarks and fuzzers.
+//
+// Long work is started through RunLongWork. The window's layer installs
+// the runner that does it on a worker thread while the window waits; the
+// layers below (files, pictures) know nothing of windows. With no runner,
+// and on any thread already doing long work, the work simply runs there.
 #pragma once
 
 #include "platform/pictures/system.h"
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 // The state one piece of work shares with the window that waits for it.
 class TWorkProgress {
@@ -60,3 +66,29 @@ void ReportProgress(std::uint64_t done, std::uint64_t total);
 
 // Throws ECancelled when the current thread's work was cancelled.
 void CheckCancelled();
+
+// What a piece of long work does, which decides how the window waits.
+enum class TLongWork {
+    // Changes pictures in place (an operation, a conversion): it cannot stop
+    // half-way, and the pictures are not drawn again until it is done.
+    InPlace,
+    // Reads or writes a file into or from a picture of its own: it shows its
+    // progress once it lasts and can be cancelled.
+    Cancellable,
+};
+
+// Does `work` of the given kind; `caption` says what it is ("Opening ...").
+// Exceptions the work raises come out of the runner as they were raised.
+using TWorkRunner =
+    std::function<void(TLongWork kind, const AnsiString &caption, const std::function<void()> &work)>;
+
+// Installs the runner that RunLongWork uses from then on; an empty one
+// makes long work run where it is started again. Gives the previous one.
+TWorkRunner SetWorkRunner(TWorkRunner runner);
+
+// Runs work through the installed runner, or at once on this thread when
+// there is none or this thread is doing long work already.
+void RunLongWork(TLongWork kind, const AnsiString &caption, const std::function<void()> &work);
+
+// True on a thread inside a TWorkScope.
+bool InsideLongWork();

@@ -1,0 +1,99 @@
+// Opening and saving cancelled by the user: nothing they would have changed
+// is changed, and the cancellation is not taken for a failure.
+#include "platform/files/picture_files.h"
+#include "platform/pictures/work_progress.h"
+#include "support/pictures.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+QByteArray FileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void PutFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+QStringList Listing(const QString &dir) { return QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
+
+} // namespace
+
+TEST(CancelledWork, AnOpenOrSaveCancelledBeforeItsEndChangesNothingAndIsNoFailure)
+{
+    QTemporaryDir dir;
+    const auto picture = MakeBitmap(64, 48, pf24bit);
+    FillRandomBytes(*picture, 7);
+    WritePictureFile(dir.filePath("picture.bmp"), *picture);
+    const QByteArray old = "an older file";
+    PutFile(dir.filePath("old.png"), old);
+
+    TWorkProgress progress;
+    progress.Cancel();
+    TWorkScope scope(progress);
+    for (const char *name : {"old.png", "picture.bmp"}) {
+        const auto shown = MakeBitmap(3, 2, pf8bit);
+        FillRandomBytes(*shown, 3);
+        const auto before = MakeBitmap(3, 2, pf8bit);
+        before->Assign(shown.get());
+        EXPECT_THROW(WritePictureFile(dir.filePath(name), *picture), ECancelled) << name;
+        EXPECT_THROW(ReadPictureFile(dir.filePath("picture.bmp"), *shown), ECancelled) << name;
+        EXPECT_TRUE(SameBitmap(*shown, *before));
+    }
+    EXPECT_EQ(FileBytes(dir.filePath("old.png")), old);
+    EXPECT_EQ(Listing(dir.path()), QStringList({"old.png", "picture.bmp"}));
+}
+
+// Whenever the cancellation comes, the old file stays whole or the new one
+// is complete; no mixture and no unfinished file is ever left.
+TEST(CancelledWork, ASaveCancelledAtAnyMomentLeavesTheOldFileOrTheNewOne)
+{
+    QTemporaryDir dir;
+    const auto picture = MakeBitmap(3000, 2000, pf24bit);
+    FillRandomBytes(*picture, 11);
+    const QString target = dir.filePath("target.bmp");
+    const QByteArray old = "an older file, which a cancelled save keeps byte for byte";
+    int cancelled = 0;
+    for (int delayMs : {0, 1, 2, 4, 8, 16, 32, 64, 128, 256}) {
+        PutFile(target, old);
+        TWorkProgress progress;
+        std::thread canceller([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+            progress.Cancel();
+        });
+        bool wasCancelled = false;
+        {
+            TWorkScope scope(progress);
+            try {
+                WritePictureFile(target, *picture);
+            } catch (const ECancelled &) {
+                wasCancelled = true;
+            }
+        }
+        canceller.join();
+        if (wasCancelled) {
+            ++cancelled;
+            EXPECT_EQ(FileBytes(target), old) << "cancelled after " << delayMs << " ms";
+        } else {
+            TBitmap saved;
+            ReadPictureFile(target, saved);
+            EXPECT_TRUE(SameBitmap(saved, *picture)) << "saved despite a cancel after " << delayMs << " ms";
+        }
+        EXPECT_EQ(Listing(dir.path()), QStringList({"target.bmp"}));
+    }
+    // The first cancellations come before the save can have finished.
+    EXPECT_GT(cancelled, 0);
+}

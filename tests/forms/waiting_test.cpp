@@ -1,0 +1,341 @@
+// The window while long work runs: it repaints, shows the busy cursor and the
+// progress, lets nothing else be chosen, and Cancel restores the state.
+#include "main_window_fixture.h"
+
+#include "platform/controls/waiting.h"
+#include "platform/files/picture_files.h"
+#include "platform/pictures/work_progress.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QPushButton>
+#include <QTimer>
+
+#include <atomic>
+#include <optional>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+// Work that takes as long as the test wants: the worker holds before or
+// after the real work, giving way when cancelled, while the test's steps
+// run in the window's wait; the hold ends when they return.
+class SlowWork {
+public:
+    enum class THold { BeforeWork, AfterWork };
+
+    explicit SlowWork(THold hold)
+    {
+        real_ = SetWorkRunner([this, hold](TLongWork kind, const AnsiString &caption, const std::function<void()> &work) {
+            real_(kind, caption, [&] {
+                if (hold == THold::BeforeWork) Hold();
+                work();
+                if (hold == THold::AfterWork) Hold();
+            });
+        });
+        QObject::connect(&poll_, &QTimer::timeout, [this] { RunStepsOnceHeld(); });
+    }
+    ~SlowWork()
+    {
+        released_ = true;
+        SetWorkRunner(real_);
+    }
+    SlowWork(const SlowWork &) = delete;
+    SlowWork &operator=(const SlowWork &) = delete;
+
+    // The next hold runs steps from inside the window's wait.
+    void WhileHeld(std::function<void()> steps)
+    {
+        steps_ = std::move(steps);
+        released_ = false;
+        waited_ = 0;
+        poll_.start(5);
+    }
+
+private:
+    void RunStepsOnceHeld()
+    {
+        if (!holding_) {
+            if ((waited_ += 5) > 10000) {
+                poll_.stop();
+                ADD_FAILURE() << "the work never started";
+            }
+            return;
+        }
+        poll_.stop();
+        steps_();
+        released_ = true;
+    }
+
+    void Hold()
+    {
+        holding_ = true;
+        try {
+            while (!released_) {
+                CheckCancelled();
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            CheckCancelled();
+        } catch (...) {
+            holding_ = false;
+            throw;
+        }
+        holding_ = false;
+    }
+
+    TWorkRunner real_;
+    QTimer poll_;
+    std::function<void()> steps_;
+    int waited_ = 0;
+    std::atomic<bool> holding_{false};
+    std::atomic<bool> released_{true};
+};
+
+Qt::CursorShape CursorNow() { return QApplication::overrideCursor() ? QApplication::overrideCursor()->shape() : Qt::ArrowCursor; }
+
+// Whatever message box opens is recorded and closed, so that a box that
+// should not come fails the test instead of hanging it.
+class MessageBoxWatch {
+public:
+    MessageBoxWatch()
+    {
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                texts_ << box->text();
+                cursors_ << CursorNow();
+                box->close();
+            }
+        });
+        timer_.start(20);
+    }
+    const QStringList &Texts() const { return texts_; }
+    const QList<Qt::CursorShape> &Cursors() const { return cursors_; }
+
+private:
+    QTimer timer_;
+    QStringList texts_;
+    QList<Qt::CursorShape> cursors_;
+};
+
+// The save dialog asks whether to replace an existing file: yes.
+void AnswerReplaceYes()
+{
+    OnNextModalWindowOf("QMessageBox", [](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        QAbstractButton *yes = box ? box->button(QMessageBox::Yes) : nullptr;
+        if (!yes) {
+            ADD_FAILURE() << "expected the question whether to replace the file";
+            modal->close();
+            return;
+        }
+        yes->click();
+    });
+}
+
+QProgressDialog *ShownProgressDialog()
+{
+    auto *dialog = qobject_cast<QProgressDialog *>(QApplication::activeModalWidget());
+    return dialog && dialog->isVisible() ? dialog : nullptr;
+}
+
+QByteArray Contents(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Grey checks, 8 bits a pixel: the operations complement their bytes.
+std::unique_ptr<TBitmap> Stripes(int width, int height)
+{
+    auto picture = MakeBitmap(width, height, pf8bit);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) picture->GetScanline(y)[x] = ((x / 4 + y / 4) % 2) ? 0x30 : 0xD0;
+    return picture;
+}
+
+} // namespace
+
+class WaitingTest : public MainWindowTest {
+protected:
+    // What the image control shows on screen now, as an image.
+    QImage ShownOnScreen() { return Form().Image1->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+
+    // The user tries every way to choose something else; nothing may open.
+    void TryToChooseSomethingElse()
+    {
+        QTest::keyClick(&Form(), Qt::Key_O, Qt::ControlModifier);
+        QTest::keyClick(&Form(), Qt::Key_S, Qt::ControlModifier);
+        QTest::mouseClick(Form().MainMenu1, Qt::LeftButton, {}, Form().MainMenu1->actionGeometry(Form().File1->menuAction()).center());
+        QTest::mouseClick(Form().Button1, Qt::LeftButton);
+        QTest::qWait(50);
+        EXPECT_FALSE(qobject_cast<QFileDialog *>(QApplication::activeModalWidget()));
+        EXPECT_FALSE(Form().File1->isVisible()) << "the File menu opened";
+        EXPECT_EQ(Form().Edit2->GetText(), "Edit2") << "Button1 was clicked";
+    }
+};
+
+TEST_F(WaitingTest, OpeningShowsProgressKeepsTheWindowAnsweringAndCancelKeepsTheOldPicture)
+{
+    WritePictureFile(PathIn("new.bmp"), *MakeBitmap(40, 30, pf24bit));
+    ShowPicture(*Stripes(24, 16));
+    const QImage before = ShownOnScreen();
+    SlowWork slow(SlowWork::THold::AfterWork);
+    MessageBoxWatch boxes;
+
+    bool checked = false;
+    slow.WhileHeld([&] {
+        // The picture is decoded, not yet shown: the control still repaints
+        // the old one.
+        Form().Image1->update();
+        QTest::qWait(10);
+        EXPECT_EQ(ShownOnScreen(), before);
+        EXPECT_TRUE(QTest::qWaitFor([] { return CursorNow() == Qt::WaitCursor; }, 2000));
+        TryToChooseSomethingElse();
+        ASSERT_TRUE(QTest::qWaitFor([] { return ShownProgressDialog() != nullptr; }, 5000));
+        QProgressDialog *dialog = ShownProgressDialog();
+        EXPECT_TRUE(dialog->labelText().contains("new.bmp")) << dialog->labelText().toStdString();
+        auto *cancel = dialog->findChild<QPushButton *>();
+        ASSERT_TRUE(cancel);
+        EXPECT_EQ(cancel->text(), "Cancel");
+        QTest::mouseClick(cancel, Qt::LeftButton);
+        checked = true;
+    });
+    OpenWithShortcut(PathIn("new.bmp"));
+
+    EXPECT_TRUE(checked);
+    EXPECT_TRUE(boxes.Texts().isEmpty()) << boxes.Texts().join(", ").toStdString();
+    EXPECT_TRUE(SameBitmap(Shown(), *Stripes(24, 16)));
+    EXPECT_EQ(Form().Image1->size(), QSize(24, 16));
+    EXPECT_EQ(ShownOnScreen(), before);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(ShownProgressDialog(), nullptr);
+
+    // Nothing is left blocked: the next open goes through.
+    slow.WhileHeld([] {});
+    OpenWithShortcut(PathIn("new.bmp"));
+    EXPECT_TRUE(SameBitmap(Shown(), *MakeBitmap(40, 30, pf24bit)));
+}
+
+TEST_F(WaitingTest, CancellingASaveLeavesTheOldFileByteForByte)
+{
+    const QByteArray old = "the old file, which no cancelled save may touch";
+    {
+        QFile file(PathIn("kept.bmp"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(old);
+    }
+    ShowPicture(*Stripes(300, 200));
+    SlowWork slow(SlowWork::THold::BeforeWork);
+    // From the work on: the file dialog asks first whether to replace.
+    std::optional<MessageBoxWatch> boxes;
+
+    bool checked = false;
+    slow.WhileHeld([&] {
+        boxes.emplace();
+        TryToChooseSomethingElse();
+        ASSERT_TRUE(QTest::qWaitFor([] { return ShownProgressDialog() != nullptr; }, 5000));
+        EXPECT_TRUE(ShownProgressDialog()->labelText().contains("kept.bmp"));
+        EXPECT_EQ(CursorNow(), Qt::WaitCursor);
+        // Escape in the dialog cancels as its button does.
+        QTest::keyClick(ShownProgressDialog(), Qt::Key_Escape);
+        checked = true;
+    });
+    AnswerReplaceYes();
+    SaveWithShortcut(PathIn("kept.bmp"));
+
+    EXPECT_TRUE(checked);
+    ASSERT_TRUE(boxes);
+    EXPECT_TRUE(boxes->Texts().isEmpty()) << boxes->Texts().join(", ").toStdString();
+    EXPECT_EQ(Contents(PathIn("kept.bmp")), old);
+    EXPECT_EQ(QDir(PathIn("")).entryList(QDir::Files | QDir::Hidden), QStringList({"kept.bmp"}));
+
+    // The same save, not cancelled, replaces the file.
+    slow.WhileHeld([] {});
+    AnswerReplaceYes();
+    SaveWithShortcut(PathIn("kept.bmp"));
+    TBitmap saved;
+    ReadPictureFile(PathIn("kept.bmp"), saved);
+    EXPECT_TRUE(SameBitmap(saved, *Stripes(300, 200)));
+}
+
+TEST_F(WaitingTest, AnOperationShowsThePictureAsItWasUntilItIsDone)
+{
+    ShowPicture(*Stripes(24, 16));
+    const QImage before = ShownOnScreen();
+    SlowWork slow(SlowWork::THold::AfterWork);
+
+    bool checked = false;
+    slow.WhileHeld([&] {
+        // The bitmap is complemented already; the control repaints what it
+        // showed before, without reading it.
+        Form().Image1->update();
+        QTest::qWait(10);
+        EXPECT_EQ(ShownOnScreen(), before);
+        EXPECT_TRUE(QTest::qWaitFor([] { return CursorNow() == Qt::WaitCursor; }, 2000));
+        TryToChooseSomethingElse();
+        // An operation cannot stop half-way: it has no progress dialog.
+        QTest::qWait(ProgressDialogDelayMs + 200);
+        EXPECT_EQ(ShownProgressDialog(), nullptr);
+        checked = true;
+    });
+    Form().Complement1->trigger();
+
+    EXPECT_TRUE(checked);
+    auto complemented = Stripes(24, 16);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 24; ++x) complemented->GetScanline(y)[x] ^= 0xFF;
+    EXPECT_TRUE(SameBitmap(Shown(), *complemented));
+    QImage expected = before;
+    expected.invertPixels();
+    EXPECT_EQ(ShownOnScreen(), expected);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(WaitingTest, TheCloseButtonDuringWorkCancelsItAndEndsTheMessageLoopOnceItEnds)
+{
+    WritePictureFile(PathIn("new.bmp"), *MakeBitmap(40, 30, pf24bit));
+    ShowPicture(*Stripes(24, 16));
+    SlowWork slow(SlowWork::THold::BeforeWork);
+    MessageBoxWatch boxes;
+
+    bool refused = false;
+    slow.WhileHeld([&] {
+        refused = !Form().windowHandle()->close();
+        EXPECT_TRUE(Form().isVisible());
+    });
+    QTimer::singleShot(0, &Form(), [this] { OpenWithShortcut(PathIn("new.bmp")); });
+    QTimer giveUp;
+    giveUp.setSingleShot(true);
+    QObject::connect(&giveUp, &QTimer::timeout, [] { QApplication::exit(1); });
+    giveUp.start(20000);
+    EXPECT_EQ(QApplication::exec(), 0);
+
+    EXPECT_TRUE(refused);
+    EXPECT_FALSE(Form().isVisible());
+    EXPECT_TRUE(boxes.Texts().isEmpty()) << boxes.Texts().join(", ").toStdString();
+    EXPECT_TRUE(SameBitmap(Shown(), *Stripes(24, 16)));
+}
+
+TEST_F(WaitingTest, AnErrorInTheWorkReachesTheMessageBoxAsBefore)
+{
+    ShowPicture(*Stripes(8, 8));
+    {
+        QFile empty(PathIn("empty.bmp"));
+        ASSERT_TRUE(empty.open(QIODevice::WriteOnly));
+    }
+    SlowWork slow(SlowWork::THold::BeforeWork);
+    MessageBoxWatch boxes;
+    slow.WhileHeld([] { EXPECT_TRUE(QTest::qWaitFor([] { return CursorNow() == Qt::WaitCursor; }, 2000)); });
+    OpenWithShortcut(PathIn("empty.bmp"));
+    EXPECT_EQ(boxes.Texts(), QStringList("Cannot open \"" + QDir::toNativeSeparators(PathIn("empty.bmp")) + "\": the file is empty"));
+    // The box came once the wait was over, under the ordinary cursor.
+    EXPECT_EQ(boxes.Cursors(), QList<Qt::CursorShape>({Qt::ArrowCursor}));
+    EXPECT_TRUE(SameBitmap(Shown(), *Stripes(8, 8)));
+}
