@@ -257,6 +257,7 @@ TEST_F(WaitingTest, CancellingASaveLeavesTheOldFileByteForByte)
     EXPECT_EQ(QDir(PathIn("")).entryList(QDir::Files | QDir::Hidden), QStringList({"kept.bmp"}));
 
     // The same save, not cancelled, replaces the file.
+    boxes.reset();
     slow.WhileHeld([] {});
     AnswerReplaceYes();
     SaveWithShortcut(PathIn("kept.bmp"));
