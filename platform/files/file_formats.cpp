@@ -3,6 +3,8 @@
 #include "platform/files/file_formats.h"
 
 #include "platform/files/bmp_codec.h"
+#include "platform/files/jpeg_codec.h"
+#include "platform/files/png_codec.h"
 #include "platform/files/qt_codec.h"
 
 #include <QFileInfo>
@@ -12,6 +14,7 @@
 namespace {
 
 QByteArray WriteBmp(const TBitmap &bitmap, const TPictureFileFormatInfo &) { return EncodeBmp(bitmap); }
+QByteArray WritePng(const TBitmap &bitmap, const TPictureFileFormatInfo &) { return EncodePng(bitmap); }
 
 // Qt's ICO writer scales a larger picture down to 256 pixels a side.
 constexpr int IcoSide = 256;
@@ -20,8 +23,8 @@ constexpr TPictureFileFormatInfo Formats[] = {
     // format, name, Qt's name, extensions, listed on save, filter,
     // signature, reader, writer, quality, compression, max side, max side read
     {TPictureFileFormat::Bmp, "BMP", "bmp", {"bmp", "dib"}, 1, "Bitmaps", LooksLikeBmp, DecodeBmp, WriteBmp, -1, -1, 0, 0},
-    {TPictureFileFormat::Png, "PNG", "png", {"png"}, 1, "PNG pictures", nullptr, nullptr, EncodeWithQt, -1, -1, 0, 0},
-    {TPictureFileFormat::Jpeg, "JPEG", "jpeg", {"jpg", "jpeg", "jpe"}, 2, "JPEG pictures", nullptr, nullptr, EncodeWithQt, 95, -1, 65500, 0},
+    {TPictureFileFormat::Png, "PNG", "png", {"png"}, 1, "PNG pictures", LooksLikePng, DecodePng, WritePng, -1, -1, 0, 0},
+    {TPictureFileFormat::Jpeg, "JPEG", "jpeg", {"jpg", "jpeg", "jpe"}, 2, "JPEG pictures", LooksLikeJpeg, DecodeJpeg, EncodeJpeg, 95, -1, 65500, 0},
     {TPictureFileFormat::Gif, "GIF", "gif", {"gif"}, 1, "GIF pictures", nullptr, nullptr, nullptr, -1, -1, 0, 0},
     {TPictureFileFormat::Pbm, "PBM", "pbm", {"pbm"}, 1, "Portable pixmaps", nullptr, nullptr, EncodeWithQt, -1, -1, 0, 32767},
     {TPictureFileFormat::Pgm, "PGM", "pgm", {"pgm"}, 1, "Portable pixmaps", nullptr, nullptr, EncodeWithQt, -1, -1, 0, 32767},

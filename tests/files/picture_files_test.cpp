@@ -352,8 +352,10 @@ TEST(PictureFilesDeathTest, RunningOutOfMemoryIsReportedAndLosesNothing)
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("big.png"));
-    // 4000 x 4000: 64 MiB in the form Qt reads it, a small file of one colour.
-    const auto big = MakeBitmap(4000, 4000, pf24bit);
+    // 6000 x 6000: 103 MiB of pixels, a small file of one colour. More than
+    // the C library's spare heaps (64 MiB each) can give, which a smaller
+    // picture could still get once the address space is full.
+    const auto big = MakeBitmap(6000, 6000, pf24bit);
     WritePictureFile(path, *big);
     const auto shown = Pattern(20, 10);
 

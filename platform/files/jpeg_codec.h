@@ -1,0 +1,31 @@
+// JPEG pictures through TurboJPEG: reading straight into the bitmap's rows,
+// and writing from them.
+#pragma once
+
+#include "platform/files/file_formats.h"
+#include "platform/pictures/bitmap.h"
+
+#include <QByteArray>
+
+#include <cstdint>
+#include <span>
+
+// Whether the bytes start as a JPEG stream does (a start-of-image marker).
+bool LooksLikeJpeg(std::span<const std::uint8_t> bytes);
+
+// Decodes a JPEG: a grey one into pf8bit with the palette giving index i the
+// grey level i, a colour one into pf24bit, turned upright as its orientation
+// tag (EXIF) says. CMYK and YCCK pictures go through Qt's reader. The size in
+// the header is checked against TBitmap::MaxPixelBytes before any pixel is
+// allocated. Throws Exception with a plain reason (no file name) when the
+// stream is damaged or incomplete (no end-of-image marker) or too large;
+// `into` is then unchanged.
+void DecodeJpeg(std::span<const std::uint8_t> bytes, TBitmap &into);
+
+// Encodes at the format's quality, with 4:2:0 chroma and the accurate DCT
+// (as Qt's writer did). A pf8bit, pf4bit or pf1bit picture whose palette entries are all grey
+// is written as a grey JPEG of the entries' levels; every other picture in
+// colour, alpha ignored. Throws Exception with the reason when the picture
+// is empty, wider or taller than the format's largest side, or the encoder
+// fails.
+QByteArray EncodeJpeg(const TBitmap &bitmap, const TPictureFileFormatInfo &format);

@@ -1,0 +1,159 @@
+// Reading JPEG pictures through TurboJPEG, straight into the bitmap's rows.
+#include "platform/files/jpeg_codec.h"
+
+#include "platform/files/container_checks.h"
+#include "platform/files/qt_codec.h"
+#include "platform/pictures/work_progress.h"
+
+#include <turbojpeg.h>
+
+#include <cstring>
+#include <memory>
+
+namespace {
+
+QString Damaged() { return QStringLiteral("the picture data is damaged or incomplete"); }
+
+struct TjFree {
+    void operator()(void *handle) const { tjDestroy(handle); }
+};
+using TjHandle = std::unique_ptr<void, TjFree>;
+
+TPalette GreyPalette()
+{
+    TPalette palette{};
+    for (int i = 0; i < 256; ++i) palette[static_cast<std::size_t>(i)] = RGB(i, i, i);
+    return palette;
+}
+
+std::uint16_t Read16(const std::uint8_t *p, bool bigEndian) { return bigEndian ? std::uint16_t(p[0] << 8 | p[1]) : std::uint16_t(p[1] << 8 | p[0]); }
+std::uint32_t Read32(const std::uint8_t *p, bool bigEndian)
+{
+    return bigEndian ? std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3]
+                     : std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0];
+}
+
+// The orientation tag (1..8) of the EXIF block in the first APP1 segment
+// that holds one, else 1. Segments are walked up to the first scan.
+int Orientation(std::span<const std::uint8_t> bytes)
+{
+    const std::size_t n = bytes.size();
+    std::size_t i = 2;
+    while (i + 4 <= n && bytes[i] == 0xFF) {
+        const std::uint8_t marker = bytes[i + 1];
+        if (marker == 0xFF) {
+            ++i;
+            continue;
+        }
+        if (marker == 0xDA || marker == 0xD9) break;
+        const std::size_t length = std::size_t(bytes[i + 2]) << 8 | bytes[i + 3];
+        if (length < 2 || length > n - i - 2) break;
+        const std::uint8_t *segment = bytes.data() + i + 4;
+        const std::size_t size = length - 2;
+        if (marker == 0xE1 && size >= 14 && std::memcmp(segment, "Exif\0\0", 6) == 0) {
+            const std::uint8_t *tiff = segment + 6;
+            const std::size_t tiffSize = size - 6;
+            const bool big = tiff[0] == 'M' && tiff[1] == 'M';
+            if (!big && !(tiff[0] == 'I' && tiff[1] == 'I')) return 1;
+            const std::uint32_t directory = Read32(tiff + 4, big);
+            if (directory > tiffSize - 2) return 1;
+            const unsigned entries = Read16(tiff + directory, big);
+            for (unsigned e = 0; e < entries; ++e) {
+                const std::size_t entry = directory + 2 + 12 * std::size_t(e);
+                if (entry + 12 > tiffSize) return 1;
+                if (Read16(tiff + entry, big) != 0x0112) continue;
+                const int value = Read16(tiff + entry + 8, big);
+                return value >= 1 && value <= 8 ? value : 1;
+            }
+            return 1;
+        }
+        i += 2 + length;
+    }
+    return 1;
+}
+
+// The picture turned upright: the orientation tag says where the stored
+// rows and columns belong (2 mirrored, 3 turned half round, 4 flipped, 5
+// transposed, 6 turned a quarter clockwise, 7 transversed, 8 a quarter
+// anticlockwise).
+void TurnUpright(TBitmap &bitmap, int orientation)
+{
+    if (orientation <= 1) return;
+    const int width = bitmap.GetWidth(), height = bitmap.GetHeight();
+    const bool swaps = orientation >= 5;
+    const int outWidth = swaps ? height : width, outHeight = swaps ? width : height;
+    const std::size_t pixel = bitmap.GetPixelFormat() == pf8bit ? 1 : 3;
+    TBitmap turned;
+    turned.Allocate(outWidth, outHeight, bitmap.GetPixelFormat());
+    turned.SetPalette(bitmap.GetPalette());
+    for (int y = 0; y < outHeight; ++y) {
+        std::uint8_t *out = turned.Row(y);
+        for (int x = 0; x < outWidth; ++x) {
+            // The stored pixel shown at (x, y).
+            int sx = x, sy = y;
+            switch (orientation) {
+            case 2: sx = width - 1 - x; break;
+            case 3: sx = width - 1 - x; sy = height - 1 - y; break;
+            case 4: sy = height - 1 - y; break;
+            case 5: sx = y; sy = x; break;
+            case 6: sx = y; sy = height - 1 - x; break;
+            case 7: sx = width - 1 - y; sy = height - 1 - x; break;
+            case 8: sx = width - 1 - y; sy = x; break;
+            }
+            std::memcpy(out + pixel * std::size_t(x), bitmap.Row(sy) + pixel * std::size_t(sx), pixel);
+        }
+        if ((y & 63) == 63) ReportProgress(std::uint64_t(y) + 1, std::uint64_t(outHeight));
+    }
+    bitmap.TakeOver(turned);
+}
+
+// Allocates the decoded picture; its size was checked, so a failure here
+// is a lack of memory, told as the other readers tell it.
+void AllocateDecoded(TBitmap &bitmap, int width, int height, TPixelFormat format)
+{
+    try {
+        bitmap.Allocate(width, height, format);
+    } catch (const Exception &) {
+        throw Exception(QStringLiteral("there is not enough memory to read the picture"));
+    }
+}
+
+} // namespace
+
+bool LooksLikeJpeg(std::span<const std::uint8_t> bytes)
+{
+    return bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
+}
+
+void DecodeJpeg(std::span<const std::uint8_t> bytes, TBitmap &into)
+{
+    const TjHandle handle(tjInitDecompress());
+    if (!handle) throw Exception(QStringLiteral("there is not enough memory to read the picture"));
+    int width = 0, height = 0, subsampling = 0, colourSpace = 0;
+    if (tjDecompressHeader3(handle.get(), bytes.data(), static_cast<unsigned long>(bytes.size()), &width, &height, &subsampling, &colourSpace) != 0)
+        throw Exception(Damaged());
+    // Four-channel pictures: Qt's reader knows their inverted-CMYK convention.
+    if (colourSpace == TJCS_CMYK || colourSpace == TJCS_YCCK) {
+        DecodeWithQt(bytes, into);
+        return;
+    }
+    const bool grey = colourSpace == TJCS_GRAY;
+    const TPixelFormat format = grey ? pf8bit : pf24bit;
+    CheckPictureFits(width, height, format);
+    if (JpegIsIncomplete(bytes)) throw Exception(Damaged());
+
+    TBitmap bitmap;
+    AllocateDecoded(bitmap, width, height, format);
+    if (grey) bitmap.SetPalette(GreyPalette());
+    ReportProgress(0, 1);
+    // Straight into the rows: their stride is the pitch. A warning (corrupt
+    // but decodable data) still gives the whole picture, as libjpeg's own
+    // readers accept it.
+    if (tjDecompress2(handle.get(), bytes.data(), static_cast<unsigned long>(bytes.size()), bitmap.Row(0), width, bitmap.BytesPerRow(), height,
+                      grey ? TJPF_GRAY : TJPF_BGR, TJFLAG_ACCURATEDCT) != 0
+        && tjGetErrorCode(handle.get()) != TJERR_WARNING)
+        throw Exception(Damaged());
+    ReportProgress(1, 1);
+    TurnUpright(bitmap, Orientation(bytes));
+    into.TakeOver(bitmap);
+}

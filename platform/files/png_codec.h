@@ -1,0 +1,39 @@
+// PNG pictures: read through libspng straight into the bitmap's rows,
+// written by our own encoder that compresses strips of rows on every core.
+#pragma once
+
+#include "platform/pictures/bitmap.h"
+
+#include <QByteArray>
+
+#include <cstdint>
+#include <span>
+
+// Whether the bytes start with the PNG signature.
+bool LooksLikePng(std::span<const std::uint8_t> bytes);
+
+// Decodes a PNG into the smallest form that holds its pixels exactly, row by
+// row, with 16-bit samples rounded to 8 bits (round(v * 255 / 65535)):
+//  - any pixel with alpha below 255 (alpha channel, or tRNS): pf32bit;
+//  - 1-bit grey: pf1bit, palette white then black (index = inverted sample);
+//    1-bit palette: pf1bit with the file's colours;
+//  - other grey: pf8bit whose palette gives index i the grey level i;
+//  - other palettes: pf8bit with the file's indices and colours, or the grey
+//    form when every colour is grey (indices past the palette read black);
+//  - everything else: pf24bit.
+// No gamma or colour-space conversion is applied. The header's size is
+// checked against TBitmap::MaxPixelBytes before any pixel is allocated; a
+// side of more than a million pixels is refused as damaged, as libpng does.
+// Throws Exception with a plain reason (no file name) when the data is
+// damaged or incomplete (a bad checksum of a critical chunk, a cut-off
+// stream) or too large; `into` is then unchanged.
+void DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into);
+
+// Encodes every pixel exactly: pf1bit and pf4bit as 1- and 4-bit palettes,
+// pf8bit as grey when its palette is the grey ramp (index i is level i),
+// else as an 8-bit palette of 256 colours; pf15bit, pf16bit and pf24bit as
+// 8-bit RGB (5- and 6-bit channels widened as bitmap.h states); pf32bit as
+// RGBA when any alpha is below 255, else RGB. Strips of rows are filtered
+// and compressed on every core and joined into one zlib stream. Throws
+// Exception when the picture is empty.
+QByteArray EncodePng(const TBitmap &bitmap);

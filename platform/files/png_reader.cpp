@@ -1,0 +1,366 @@
+// Reading PNG pictures through libspng, row by row straight into the bitmap.
+#include "platform/files/png_codec.h"
+
+#include "platform/files/channel_order.h"
+#include "platform/files/qt_codec.h"
+#include "platform/pictures/work_progress.h"
+
+#include <spng.h>
+
+#include <array>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr std::uint32_t MaxSide = 1000000;
+
+QString Damaged() { return QStringLiteral("the picture data is damaged or incomplete"); }
+
+struct SpngFree {
+    void operator()(spng_ctx *ctx) const { spng_ctx_free(ctx); }
+};
+
+enum ColourType { Grey = 0, Rgb = 2, Indexed = 3, GreyAlpha = 4, Rgba = 6 };
+
+// round(v * 255 / 65535), as Qt's conversions give it.
+inline std::uint8_t To8(std::uint16_t v) { return static_cast<std::uint8_t>((v * 255u + 32767u) / 65535u); }
+
+TPalette GreyRamp()
+{
+    TPalette palette{};
+    for (int i = 0; i < 256; ++i) palette[static_cast<std::size_t>(i)] = RGB(i, i, i);
+    return palette;
+}
+
+// Everything about the file that decides how a row becomes bitmap bytes.
+struct Layout {
+    int width = 0;
+    int height = 0;
+    int colourType = 0;
+    int depth = 8;
+    bool interlaced = false;
+    bool hasTrns = false;
+    spng_trns trns{};
+    spng_plte plte{};
+    // Palette files: the grey level of each index when every entry is grey.
+    bool greyPalette = false;
+    std::array<std::uint8_t, 256> levels{};
+    std::array<std::uint8_t, 256> alpha{};
+    TPixelFormat form = pf24bit;
+    // Grey files with a transparent level, as Qt reads them: at 2, 4 and 8
+    // bits that level is transparent black, and an opaque picture is grey;
+    // at 1 and 16 bits it keeps its level, and at 16 an opaque picture is
+    // pf24bit.
+    bool blackUnderTrns = false;
+    bool opaqueAsGrey = false;
+};
+
+// The sample at x of a row of 1-, 2-, 4- or 8-bit samples, most significant first.
+inline unsigned PackedSample(const std::uint8_t *raw, int x, int depth)
+{
+    if (depth == 8) return raw[x];
+    const int perByte = 8 / depth;
+    const int shift = 8 - depth * (x % perByte + 1);
+    return (raw[x / perByte] >> shift) & ((1u << depth) - 1);
+}
+
+// Converts one decoded row (the file's samples, 16-bit ones in host order)
+// into the bitmap's row. Returns whether any pixel is translucent.
+bool ConvertRow(const Layout &f, const std::uint8_t *raw, std::uint8_t *row)
+{
+    const int w = f.width;
+    const std::size_t n = static_cast<std::size_t>(w);
+    const auto *raw16 = reinterpret_cast<const std::uint16_t *>(raw);
+    bool translucent = false;
+    switch (f.colourType) {
+    case Grey:
+        if (f.form == pf1bit) {
+            // Stored inverted: index 0 is white.
+            const std::size_t bytes = (n + 7) / 8;
+            for (std::size_t i = 0; i < bytes; ++i) row[i] = static_cast<std::uint8_t>(~raw[i]);
+            row[bytes - 1] &= static_cast<std::uint8_t>(0xFF00 >> (w % 8 ? w % 8 : 8));
+        } else if (f.form == pf8bit) {
+            if (f.depth == 16) {
+                for (int x = 0; x < w; ++x) row[x] = To8(raw16[x]);
+            } else if (f.depth == 8) {
+                if (row != raw) std::memcpy(row, raw, n);
+            } else {
+                const unsigned scale = 255u / ((1u << f.depth) - 1);
+                for (int x = 0; x < w; ++x) row[x] = static_cast<std::uint8_t>(PackedSample(raw, x, f.depth) * scale);
+            }
+        } else {
+            // With a transparent grey level: the pixels of that level get alpha 0.
+            const unsigned scale = f.depth == 16 ? 0 : 255u / ((1u << f.depth) - 1);
+            for (int x = 0; x < w; ++x) {
+                const unsigned sample = f.depth == 16 ? raw16[x] : PackedSample(raw, x, f.depth);
+                const std::uint8_t level = f.depth == 16 ? To8(static_cast<std::uint16_t>(sample)) : static_cast<std::uint8_t>(sample * scale);
+                const bool clear = sample == f.trns.gray;
+                translucent |= clear;
+                std::uint8_t *p = row + 4 * x;
+                p[0] = p[1] = p[2] = clear && f.blackUnderTrns ? 0 : level;
+                p[3] = clear ? 0 : 255;
+            }
+        }
+        break;
+    case Rgb:
+        if (f.form == pf24bit) {
+            if (f.depth == 8) {
+                SwapRedBlue24(raw, row, n);
+            } else {
+                for (std::size_t x = 0; x < n; ++x) {
+                    row[3 * x] = To8(raw16[3 * x + 2]);
+                    row[3 * x + 1] = To8(raw16[3 * x + 1]);
+                    row[3 * x + 2] = To8(raw16[3 * x]);
+                }
+            }
+        } else {
+            for (std::size_t x = 0; x < n; ++x) {
+                unsigned r, g, b;
+                std::uint8_t *p = row + 4 * x;
+                if (f.depth == 8) {
+                    r = raw[3 * x], g = raw[3 * x + 1], b = raw[3 * x + 2];
+                    p[0] = static_cast<std::uint8_t>(b), p[1] = static_cast<std::uint8_t>(g), p[2] = static_cast<std::uint8_t>(r);
+                } else {
+                    r = raw16[3 * x], g = raw16[3 * x + 1], b = raw16[3 * x + 2];
+                    p[0] = To8(static_cast<std::uint16_t>(b)), p[1] = To8(static_cast<std::uint16_t>(g)), p[2] = To8(static_cast<std::uint16_t>(r));
+                }
+                const bool clear = r == f.trns.red && g == f.trns.green && b == f.trns.blue;
+                translucent |= clear;
+                p[3] = clear ? 0 : 255;
+            }
+        }
+        break;
+    case Indexed:
+        if (f.form == pf1bit) {
+            const std::size_t bytes = (n + 7) / 8;
+            if (row != raw) std::memcpy(row, raw, bytes);
+            row[bytes - 1] &= static_cast<std::uint8_t>(0xFF00 >> (w % 8 ? w % 8 : 8));
+            if (f.hasTrns)
+                for (int x = 0; x < w; ++x) translucent |= f.alpha[(row[x >> 3] >> (7 - (x & 7))) & 1] != 255;
+        } else {
+            if (f.depth == 8) {
+                if (row != raw) std::memcpy(row, raw, n);
+            } else {
+                for (int x = 0; x < w; ++x) row[x] = static_cast<std::uint8_t>(PackedSample(raw, x, f.depth));
+            }
+            if (f.hasTrns)
+                for (int x = 0; x < w; ++x) translucent |= f.alpha[row[x]] != 255;
+            if (f.greyPalette)
+                for (int x = 0; x < w; ++x) row[x] = f.levels[row[x]];
+        }
+        break;
+    case GreyAlpha:
+        for (std::size_t x = 0; x < n; ++x) {
+            std::uint8_t *p = row + 4 * x;
+            const std::uint8_t level = f.depth == 8 ? raw[2 * x] : To8(raw16[2 * x]);
+            const std::uint8_t a = f.depth == 8 ? raw[2 * x + 1] : To8(raw16[2 * x + 1]);
+            p[0] = p[1] = p[2] = level;
+            p[3] = a;
+            translucent |= a != 255;
+        }
+        break;
+    case Rgba:
+        if (f.depth == 8) {
+            SwapRedBlue32(raw, row, n);
+            for (std::size_t x = 0; x < n; ++x) translucent |= row[4 * x + 3] != 255;
+        } else {
+            for (std::size_t x = 0; x < n; ++x) {
+                std::uint8_t *p = row + 4 * x;
+                p[0] = To8(raw16[4 * x + 2]);
+                p[1] = To8(raw16[4 * x + 1]);
+                p[2] = To8(raw16[4 * x]);
+                p[3] = To8(raw16[4 * x + 3]);
+                translucent |= p[3] != 255;
+            }
+        }
+        break;
+    }
+    return translucent;
+}
+
+// Whether the decoder can write a row of the file straight into the
+// bitmap's row and convert it there.
+bool DecodesInPlace(const Layout &f)
+{
+    if (f.depth != 8) return false;
+    if (f.colourType == Rgb) return f.form == pf24bit;
+    if (f.colourType == Rgba) return true;
+    return (f.colourType == Grey && f.form == pf8bit) || f.colourType == Indexed;
+}
+
+// A pf32bit picture without a translucent pixel, in its smallest form: grey
+// ones as pf8bit grey, others as pf24bit.
+void DropAlpha(TBitmap &bitmap, bool grey)
+{
+    TBitmap opaque;
+    opaque.Allocate(bitmap.GetWidth(), bitmap.GetHeight(), grey ? pf8bit : pf24bit);
+    if (grey) opaque.SetPalette(GreyRamp());
+    const std::size_t n = static_cast<std::size_t>(bitmap.GetWidth());
+    for (int y = 0; y < bitmap.GetHeight(); ++y) {
+        const std::uint8_t *in = bitmap.Row(y);
+        std::uint8_t *out = opaque.Row(y);
+        if (grey)
+            for (std::size_t x = 0; x < n; ++x) out[x] = in[4 * x];
+        else
+            for (std::size_t x = 0; x < n; ++x) std::memcpy(out + 3 * x, in + 4 * x, 3);
+    }
+    bitmap.TakeOver(opaque);
+}
+
+// A palette picture with a translucent pixel, in pf32bit.
+void ExpandPalette(const Layout &f, TBitmap &bitmap)
+{
+    TBitmap expanded;
+    expanded.Allocate(f.width, f.height, pf32bit);
+    for (int y = 0; y < f.height; ++y) {
+        const std::uint8_t *in = bitmap.Row(y);
+        std::uint8_t *out = expanded.Row(y);
+        for (int x = 0; x < f.width; ++x) {
+            const unsigned index = f.form == pf1bit ? (in[x >> 3] >> (7 - (x & 7))) & 1 : in[x];
+            std::uint8_t *p = out + 4 * x;
+            if (index < f.plte.n_entries) {
+                p[0] = f.plte.entries[index].blue;
+                p[1] = f.plte.entries[index].green;
+                p[2] = f.plte.entries[index].red;
+            }
+            p[3] = f.alpha[index];
+        }
+    }
+    bitmap.TakeOver(expanded);
+}
+
+Layout ReadLayout(spng_ctx *ctx)
+{
+    Layout f;
+    spng_ihdr ihdr{};
+    if (spng_get_ihdr(ctx, &ihdr) != 0) throw Exception(Damaged());
+    f.width = static_cast<int>(ihdr.width);
+    f.height = static_cast<int>(ihdr.height);
+    f.colourType = ihdr.color_type;
+    f.depth = ihdr.bit_depth;
+    f.interlaced = ihdr.interlace_method != 0;
+    int error = spng_get_trns(ctx, &f.trns);
+    if (error != 0 && error != SPNG_ECHUNKAVAIL) throw Exception(Damaged());
+    f.hasTrns = error == 0;
+    error = spng_get_plte(ctx, &f.plte);
+    if (error != 0 && error != SPNG_ECHUNKAVAIL) throw Exception(Damaged());
+    if (error != 0) f.plte.n_entries = 0;
+    if (f.colourType == Indexed && f.plte.n_entries == 0) throw Exception(Damaged());
+
+    f.alpha.fill(255);
+    if (f.colourType == Indexed && f.hasTrns)
+        for (std::uint32_t i = 0; i < f.trns.n_type3_entries && i < 256; ++i) f.alpha[i] = f.trns.type3_alpha[i];
+    if (f.colourType == Indexed) {
+        f.greyPalette = true;
+        for (std::uint32_t i = 0; i < f.plte.n_entries; ++i) {
+            const spng_plte_entry &e = f.plte.entries[i];
+            f.greyPalette &= e.red == e.green && e.green == e.blue;
+            f.levels[i] = e.red;
+        }
+    }
+    // A transparent level or colour the samples cannot take changes nothing.
+    if (f.hasTrns && f.colourType == Grey && f.trns.gray >= (1u << f.depth)) f.hasTrns = false;
+    if (f.hasTrns && f.colourType == Rgb && f.depth == 8 && (f.trns.red > 255 || f.trns.green > 255 || f.trns.blue > 255)) f.hasTrns = false;
+
+    f.blackUnderTrns = f.colourType == Grey && f.depth != 1 && f.depth != 16;
+    f.opaqueAsGrey = f.colourType == Grey && f.depth != 16;
+    switch (f.colourType) {
+    case Grey: f.form = f.hasTrns ? pf32bit : f.depth == 1 ? pf1bit : pf8bit; break;
+    case Rgb: f.form = f.hasTrns ? pf32bit : pf24bit; break;
+    case Indexed: f.form = f.depth == 1 ? pf1bit : pf8bit; break;
+    default: f.form = pf32bit; break;
+    }
+    return f;
+}
+
+// Allocates the decoded picture; its size was checked, so a failure here
+// is a lack of memory, told as the other readers tell it.
+void AllocateDecoded(TBitmap &bitmap, int width, int height, TPixelFormat format)
+{
+    try {
+        bitmap.Allocate(width, height, format);
+    } catch (const Exception &) {
+        throw Exception(QStringLiteral("there is not enough memory to read the picture"));
+    }
+}
+
+} // namespace
+
+bool LooksLikePng(std::span<const std::uint8_t> bytes)
+{
+    static constexpr std::uint8_t Signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    return bytes.size() >= 8 && std::memcmp(bytes.data(), Signature, 8) == 0;
+}
+
+void DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
+{
+    const std::unique_ptr<spng_ctx, SpngFree> owner(spng_ctx_new(0));
+    spng_ctx *ctx = owner.get();
+    if (!ctx) throw std::bad_alloc();
+    spng_set_png_buffer(ctx, bytes.data(), bytes.size());
+    // As libpng: a damaged critical chunk is an error, a damaged ancillary one is skipped.
+    spng_set_crc_action(ctx, SPNG_CRC_ERROR, SPNG_CRC_DISCARD);
+    // libpng's limit of a million pixels a side, which Qt's reader kept.
+    spng_set_image_limits(ctx, MaxSide, MaxSide);
+
+    const Layout f = ReadLayout(ctx);
+    // The size check counts the form the pixels are decoded into.
+    CheckPictureFits(f.width, f.height, f.form);
+
+    std::size_t imageSize = 0;
+    if (spng_decoded_image_size(ctx, SPNG_FMT_PNG, &imageSize) != 0) throw Exception(Damaged());
+    const std::size_t rawRowBytes = imageSize / static_cast<std::size_t>(f.height);
+
+    TBitmap bitmap;
+    AllocateDecoded(bitmap, f.width, f.height, f.form);
+    if (f.form == pf1bit) {
+        TPalette palette{};
+        if (f.colourType == Grey) {
+            palette[0] = clWhite;
+        } else {
+            for (std::uint32_t i = 0; i < f.plte.n_entries && i < 2; ++i)
+                palette[i] = RGB(f.plte.entries[i].red, f.plte.entries[i].green, f.plte.entries[i].blue);
+        }
+        bitmap.SetPalette(palette);
+    } else if (f.form == pf8bit) {
+        if (f.colourType == Grey || f.greyPalette) {
+            bitmap.SetPalette(GreyRamp());
+        } else {
+            TPalette palette{};
+            for (std::uint32_t i = 0; i < f.plte.n_entries; ++i)
+                palette[i] = RGB(f.plte.entries[i].red, f.plte.entries[i].green, f.plte.entries[i].blue);
+            bitmap.SetPalette(palette);
+        }
+    }
+
+    bool translucent = false;
+    std::vector<std::uint8_t> raw;
+    if (f.interlaced) {
+        // Passes revisit every row: the whole image is decoded first.
+        raw.resize(imageSize);
+        ReportProgress(0, 2);
+        if (spng_decode_image(ctx, raw.data(), raw.size(), SPNG_FMT_PNG, 0) != 0) throw Exception(Damaged());
+        ReportProgress(1, 2);
+        for (int y = 0; y < f.height; ++y) translucent |= ConvertRow(f, raw.data() + rawRowBytes * static_cast<std::size_t>(y), bitmap.Row(y));
+    } else {
+        if (spng_decode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_DECODE_PROGRESSIVE) != 0) throw Exception(Damaged());
+        const bool inPlace = DecodesInPlace(f);
+        if (!inPlace) raw.resize(rawRowBytes);
+        for (int y = 0; y < f.height; ++y) {
+            std::uint8_t *row = bitmap.Row(y);
+            std::uint8_t *target = inPlace ? row : raw.data();
+            const int error = spng_decode_row(ctx, target, rawRowBytes);
+            if (error != 0 && !(error == SPNG_EOI && y == f.height - 1)) throw Exception(Damaged());
+            translucent |= ConvertRow(f, target, row);
+            if ((y & 31) == 31) ReportProgress(static_cast<std::uint64_t>(y) + 1, static_cast<std::uint64_t>(f.height));
+        }
+    }
+
+    if (f.form == pf32bit && !translucent)
+        DropAlpha(bitmap, f.opaqueAsGrey);
+    else if (translucent && (f.colourType == Indexed))
+        ExpandPalette(f, bitmap);
+    into.TakeOver(bitmap);
+}
