@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev
   fonts-dejavu-core
   libgtest-dev
+  libspng-dev libturbojpeg0-dev libdeflate-dev zlib1g-dev
   xvfb xauth xdotool x11-utils imagemagick python3 desktop-file-utils
   clang libclang-rt-14-dev
   "$@"

@@ -358,6 +358,9 @@ void DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
         }
     }
 
+    // The rest of the file: the last data chunk's checksum and the chunks after it.
+    if (spng_decode_chunks(ctx) != 0) throw Exception(Damaged());
+
     if (f.form == pf32bit && !translucent)
         DropAlpha(bitmap, f.opaqueAsGrey);
     else if (translucent && (f.colourType == Indexed))

@@ -2,6 +2,7 @@
 // depth opens as Qt's reader opens it, every picture written reads back
 // exactly through libpng (Qt), ImageMagick and our reader, and damaged or
 // lying files are refused with their reason.
+#include "platform/files/channel_order.h"
 #include "platform/files/png_codec.h"
 #include "platform/files/png_filters.h"
 #include "platform/files/qt_codec.h"
@@ -229,4 +230,187 @@ TEST(PngReader, EveryColourTypeAndDepthOpensAsQtOpensIt)
                     if (max > 1) ExpectAsQtReads(MakePng(trns));
                 }
             }
+}
+
+TEST(PngReader, DamagedCutOffAndLyingFilesAreRefusedAndLeaveTheBitmap)
+{
+    auto picture = MakeBitmap(120, 90, pf24bit);
+    FillRandomBytes(*picture, 3);
+    const QByteArray png = EncodePng(*picture);
+    QByteArray badHeaderCrc = png;
+    badHeaderCrc[29] = char(badHeaderCrc[29] ^ 1);
+    QByteArray badDataCrc = png;
+    badDataCrc[badDataCrc.size() - 13] = char(badDataCrc[badDataCrc.size() - 13] ^ 1);
+    QByteArray badData = png;
+    badData[200] = char(badData[200] ^ 0x55);
+    PngSpec huge;
+    huge.width = 100000, huge.height = 100000, huge.colourType = 2;
+    huge.sample = [](int, int, int) { return 0u; };
+    const QByteArray header = QByteArray("\x89PNG\r\n\x1a\n", 8) + Chunk("IHDR", BigEndian32(100000) + BigEndian32(100000) + Of({8, 2, 0, 0, 0}));
+    const struct {
+        const char *what;
+        QByteArray bytes;
+        std::string reason;
+    } cases[] = {
+        {"cut in half", png.left(png.size() / 2), Damaged},
+        {"signature only", png.left(8), Damaged},
+        {"a bit flipped in the header", badHeaderCrc, Damaged},
+        {"a bit flipped in a data chunk's checksum", badDataCrc, Damaged},
+        {"compressed data changed", badData, Damaged},
+        {"100000 x 100000 claimed", header + Chunk("IDAT", qCompress(QByteArray(64, '\0')).mid(4)) + Chunk("IEND", {}),
+         "the picture is 100000 x 100000 pixels, which would take 28611 MiB; this program handles pictures of up to 2048 MiB"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        auto kept = MakeBitmap(3, 2, pf8bit);
+        FillRandomBytes(*kept, 9);
+        TBitmap bitmap;
+        bitmap.Assign(kept.get());
+        EXPECT_EQ(MessageOf([&] { DecodePng(Bytes(c.bytes), bitmap); }), c.reason);
+        EXPECT_TRUE(SameBitmap(*kept, bitmap));
+    }
+}
+
+// --- Writing: every form, every size, read back by three readers ---------------
+
+namespace {
+
+// The colour and alpha each pixel should read back with.
+QRgb Expected(const TBitmap &bitmap, int x, int y)
+{
+    const TColor c = bitmap.GetPixel(x, y);
+    const int alpha = bitmap.GetPixelFormat() == pf32bit ? bitmap.Row(y)[4 * x + 3] : 255;
+    return qRgba(GetRValue(c), GetGValue(c), GetBValue(c), alpha);
+}
+
+std::unique_ptr<TBitmap> Random(int width, int height, TPixelFormat format, std::uint32_t seed)
+{
+    auto bitmap = MakeBitmap(width, height, format);
+    FillRandomBytes(*bitmap, seed);
+    if (format == pf8bit || format == pf4bit || format == pf1bit) {
+        std::mt19937 random(seed);
+        TPalette palette{};
+        for (TColor &c : palette) c = static_cast<TColor>(random() & 0xFFFFFF);
+        bitmap->SetPalette(palette);
+    }
+    return bitmap;
+}
+
+// ImageMagick's reading as R, G, B, A bytes, or empty when it is not installed.
+QByteArray MagickRgba(const QByteArray &png)
+{
+    const QString convert = QStandardPaths::findExecutable(QStringLiteral("convert"));
+    if (convert.isEmpty()) return {};
+    QProcess process;
+    process.start(convert, {QStringLiteral("png:-"), QStringLiteral("-depth"), QStringLiteral("8"), QStringLiteral("rgba:-")});
+    process.write(png);
+    process.closeWriteChannel();
+    process.waitForFinished(60000);
+    return process.readAllStandardOutput();
+}
+
+} // namespace
+
+TEST(PngWriter, EveryFormAndSizeReadsBackExactlyThroughOurReaderLibpngAndImageMagick)
+{
+    const bool magick = !QStandardPaths::findExecutable(QStringLiteral("convert")).isEmpty();
+    if (!magick) std::cerr << "ImageMagick's convert is not installed: its reading is not checked\n";
+    const TPixelFormat formats[] = {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit};
+    // 1 x 1; widths not a multiple of 8 or 16; heights over several strips.
+    const std::pair<int, int> sizes[] = {{1, 1}, {17, 3}, {33, 7}, {1001, 700}, {3001, 400}};
+    std::uint32_t seed = 1;
+    for (const TPixelFormat format : formats)
+        for (const auto &[width, height] : sizes) {
+            SCOPED_TRACE(testing::Message() << BitsPerPixel(format) << " bits, " << width << " x " << height);
+            auto bitmap = Random(width, height, format, ++seed);
+            const bool grey = format == pf8bit && seed % 2 == 0;
+            if (grey) bitmap = MakeBitmap(width, height, pf8bit), FillRandomBytes(*bitmap, seed);
+            const QByteArray png = EncodePng(*bitmap);
+
+            TBitmap back;
+            DecodePng(Bytes(png), back);
+            if (format == pf1bit || format == pf8bit || format == pf24bit || format == pf32bit) {
+                EXPECT_TRUE(SameBitmap(*bitmap, back));
+            } else {
+                EXPECT_EQ(back.GetPixelFormat(), format == pf4bit ? pf8bit : pf24bit);
+                EXPECT_TRUE(SameColours(*bitmap, back));
+            }
+
+            const QImage qt = QImage::fromData(png, "PNG");
+            ASSERT_FALSE(qt.isNull());
+            const QImage argb = qt.convertToFormat(QImage::Format_ARGB32);
+            const QByteArray rgba = magick && width * height < 2000000 ? MagickRgba(png) : QByteArray();
+            if (magick && width * height < 2000000) ASSERT_EQ(rgba.size(), qsizetype(width) * height * 4);
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < width; ++x) {
+                    const QRgb expected = Expected(*bitmap, x, y);
+                    ASSERT_EQ(reinterpret_cast<const QRgb *>(argb.constScanLine(y))[x], expected) << x << ", " << y << " (libpng)";
+                    if (!rgba.isEmpty()) {
+                        const auto *p = reinterpret_cast<const std::uint8_t *>(rgba.constData()) + 4 * (std::size_t(y) * width + x);
+                        ASSERT_EQ(qRgba(p[0], p[1], p[2], p[3]), expected) << x << ", " << y << " (ImageMagick)";
+                    }
+                }
+        }
+}
+
+TEST(PngWriter, OpaqueAlphaIsWrittenAsRgbAndTranslucentAsRgbaWithTheColourUnderIt)
+{
+    auto bitmap = Random(40, 30, pf32bit, 5);
+    for (int y = 0; y < 30; ++y)
+        for (int x = 0; x < 40; ++x) bitmap->Row(y)[4 * x + 3] = 255;
+    TBitmap back;
+    DecodePng(Bytes(EncodePng(*bitmap)), back);
+    EXPECT_EQ(back.GetPixelFormat(), pf24bit);
+    EXPECT_TRUE(SameColours(*bitmap, back));
+    bitmap->Row(29)[4 * 39 + 3] = 0;
+    DecodePng(Bytes(EncodePng(*bitmap)), back);
+    EXPECT_TRUE(SameBitmap(*bitmap, back));
+}
+
+TEST(PngWriter, AFlatPictureCompressesToAlmostNothing)
+{
+    const auto flat = MakeBitmap(2000, 2000, pf24bit);
+    EXPECT_LT(EncodePng(*flat).size(), 40000);
+}
+
+TEST(PngWriter, EmptyPicturesAreRefused)
+{
+    TBitmap empty;
+    EXPECT_EQ(MessageOf([&] { EncodePng(empty); }), "there is no picture to save");
+}
+
+// --- Vector kernels against the plain ones -------------------------------------
+
+TEST(PngKernels, FiltersAndChannelSwapsEqualThePlainLoopsAtEveryLengthAndStep)
+{
+    std::mt19937 random(11);
+    std::vector<std::uint8_t> row(300), prior(300), vector(300), plain(300);
+    for (int round = 0; round < 4; ++round) {
+        for (auto &b : row) b = static_cast<std::uint8_t>(round == 3 ? (random() & 1) * 255 : random());
+        for (auto &b : prior) b = static_cast<std::uint8_t>(round == 2 ? 255 - random() % 3 : random());
+        for (const TPngFilter filter : {TPngFilter::None, TPngFilter::Sub, TPngFilter::Up, TPngFilter::Average, TPngFilter::Paeth})
+            for (int step = 1; step <= 4; ++step)
+                for (std::size_t bytes : {0, 1, 3, 15, 16, 17, 31, 32, 33, 100, 299}) {
+                    SCOPED_TRACE(testing::Message() << "filter " << int(filter) << ", step " << step << ", " << bytes << " bytes");
+                    const auto a = FilterPngRow(filter, row.data(), prior.data(), bytes, step, vector.data());
+                    const auto b = FilterPngRowPlain(filter, row.data(), prior.data(), bytes, step, plain.data());
+                    ASSERT_EQ(a, b);
+                    ASSERT_TRUE(std::equal(vector.begin(), vector.begin() + static_cast<std::ptrdiff_t>(bytes), plain.begin()));
+                }
+        for (std::size_t pixels : {0, 1, 4, 5, 6, 11, 16, 21, 74}) {
+            std::vector<std::uint8_t> a(300, 7), b(300, 7);
+            SwapRedBlue24(row.data(), a.data(), pixels);
+            SwapRedBlue24Plain(row.data(), b.data(), pixels);
+            ASSERT_EQ(a, b) << pixels;
+            SwapRedBlue32(row.data(), a.data(), pixels);
+            SwapRedBlue32Plain(row.data(), b.data(), pixels);
+            ASSERT_EQ(a, b) << pixels;
+            // In place, too.
+            a.assign(row.begin(), row.end());
+            b.assign(row.begin(), row.end());
+            SwapRedBlue24(a.data(), a.data(), pixels);
+            SwapRedBlue24Plain(b.data(), b.data(), pixels);
+            ASSERT_EQ(a, b) << pixels;
+        }
+    }
 }

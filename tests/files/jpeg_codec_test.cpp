@@ -1,0 +1,177 @@
+// JPEG through TurboJPEG: every picture opens with the pixels Qt's reader
+// gives (the same libjpeg-turbo underneath), turned as its orientation tag
+// says; our writer gives the pixels Qt's writer gave; damaged and lying
+// files are refused with their reason.
+#include "platform/files/jpeg_codec.h"
+#include "platform/files/qt_codec.h"
+#include "platform/files/qt_image_bridge.h"
+#include "support/pictures.h"
+
+#include <QBuffer>
+#include <QImageWriter>
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace {
+
+const std::string Damaged = "the picture data is damaged or incomplete";
+
+std::span<const std::uint8_t> Bytes(const QByteArray &data)
+{
+    return {reinterpret_cast<const std::uint8_t *>(data.constData()), static_cast<std::size_t>(data.size())};
+}
+
+std::string MessageOf(const std::function<void()> &action)
+{
+    try {
+        action();
+    } catch (const Exception &error) {
+        return error.Message().toStdString();
+    }
+    return "(no exception)";
+}
+
+const TPictureFileFormatInfo &Jpeg() { return PictureFileFormatInfo(TPictureFileFormat::Jpeg); }
+
+// A smooth picture with noise, as photographs are.
+std::unique_ptr<TBitmap> Photo(int width, int height, TPixelFormat format, std::uint32_t seed)
+{
+    auto bitmap = MakeBitmap(width, height, format);
+    std::mt19937 random(seed);
+    FillColours(*bitmap, [&](int x, int y) {
+        const auto noise = [&] { return static_cast<int>(random() % 21) - 10; };
+        const auto clamp = [](int v) { return std::clamp(v, 0, 255); };
+        return RGB(clamp(x * 255 / width + noise()), clamp(y * 255 / height + noise()), clamp((x + y) % 256 + noise()));
+    });
+    return bitmap;
+}
+
+QByteArray QtWritten(const QImage &image, int quality, bool progressive)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setQuality(quality);
+    writer.setProgressiveScanWrite(progressive);
+    EXPECT_TRUE(writer.write(image));
+    return bytes;
+}
+
+std::unique_ptr<TBitmap> Ours(const QByteArray &jpeg)
+{
+    auto bitmap = std::make_unique<TBitmap>();
+    DecodeJpeg(Bytes(jpeg), *bitmap);
+    return bitmap;
+}
+
+std::unique_ptr<TBitmap> QtReads(const QByteArray &jpeg)
+{
+    auto bitmap = std::make_unique<TBitmap>();
+    DecodeWithQt(Bytes(jpeg), *bitmap);
+    return bitmap;
+}
+
+// The JPEG with an EXIF block right after its start marker whose first
+// directory holds the orientation tag, in either byte order.
+QByteArray WithOrientation(const QByteArray &jpeg, int orientation, bool bigEndian)
+{
+    const auto u16 = [&](int v) { return bigEndian ? QByteArray{1, char(v >> 8)} + char(v & 255) : QByteArray{1, char(v & 255)} + char(v >> 8); };
+    const auto u32 = [&](int v) { return bigEndian ? u16(v >> 16) + u16(v & 0xFFFF) : u16(v & 0xFFFF) + u16(v >> 16); };
+    QByteArray tiff = QByteArray(bigEndian ? "MM" : "II") + u16(42) + u32(8);
+    // Two entries: one other tag first, then the orientation (SHORT, count 1).
+    tiff += u16(2) + u16(0x010F) + u16(2) + u32(4) + QByteArray("abc", 4) + u16(0x0112) + u16(3) + u32(1) + u16(orientation) + u16(0) + u32(0);
+    const QByteArray exif = QByteArray("Exif\0\0", 6) + tiff;
+    const int length = static_cast<int>(exif.size()) + 2;
+    return jpeg.left(2) + QByteArray("\xFF\xE1", 2) + char(length >> 8) + char(length & 255) + exif + jpeg.mid(2);
+}
+
+} // namespace
+
+TEST(JpegReader, ColourGreyAndProgressivePicturesOpenWithQtsPixels)
+{
+    for (const auto &[width, height] : {std::pair{1, 1}, std::pair{37, 19}, std::pair{203, 97}})
+        for (const int quality : {30, 95, 100})
+            for (const bool progressive : {false, true}) {
+                SCOPED_TRACE(testing::Message() << width << " x " << height << ", quality " << quality << (progressive ? ", progressive" : ""));
+                const auto colour = Photo(width, height, pf24bit, static_cast<std::uint32_t>(width + quality));
+                const QImage image = QImageFromBitmap(*colour);
+                const QByteArray jpeg = QtWritten(image, quality, progressive);
+                const auto ours = Ours(jpeg);
+                EXPECT_EQ(ours->GetPixelFormat(), pf24bit);
+                EXPECT_TRUE(SameBitmap(*ours, *QtReads(jpeg)));
+                const QByteArray grey = QtWritten(image.convertToFormat(QImage::Format_Grayscale8), quality, progressive);
+                const auto oursGrey = Ours(grey);
+                EXPECT_EQ(oursGrey->GetPixelFormat(), pf8bit);
+                EXPECT_TRUE(SameBitmap(*oursGrey, *QtReads(grey)));
+            }
+}
+
+TEST(JpegReader, EveryOrientationTagTurnsThePictureAsQtTurnsIt)
+{
+    const auto picture = Photo(24, 16, pf24bit, 3);
+    const QByteArray jpeg = QtWritten(QImageFromBitmap(*picture), 95, false);
+    for (const bool bigEndian : {false, true})
+        for (int orientation = 0; orientation <= 9; ++orientation) {
+            SCOPED_TRACE(testing::Message() << "orientation " << orientation << (bigEndian ? ", big-endian" : ""));
+            const QByteArray tagged = WithOrientation(jpeg, orientation, bigEndian);
+            const auto ours = Ours(tagged);
+            EXPECT_EQ(ours->GetWidth(), orientation >= 5 && orientation <= 8 ? 16 : 24);
+            EXPECT_TRUE(SameBitmap(*ours, *QtReads(tagged)));
+        }
+}
+
+TEST(JpegReader, DamagedCutOffAndHugePicturesAreRefusedAndLeaveTheBitmap)
+{
+    const QByteArray jpeg = EncodeJpeg(*Photo(120, 90, pf24bit, 5), Jpeg());
+    QByteArray huge = jpeg;
+    const qsizetype frame = huge.indexOf(QByteArray("\xFF\xC0", 2));
+    for (int i : {5, 7}) huge[frame + i] = char(0xEA), huge[frame + i + 1] = char(0x60);
+    const struct {
+        const char *what;
+        QByteArray bytes;
+        std::string reason;
+    } cases[] = {
+        {"cut in half", jpeg.left(jpeg.size() / 2), Damaged},
+        {"without its end marker", jpeg.left(jpeg.size() - 2), Damaged},
+        {"start marker only", jpeg.left(3), Damaged},
+        {"60000 x 60000 claimed", huge, "the picture is 60000 x 60000 pixels, which would take 10300 MiB; this program handles pictures of up to 2048 MiB"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        auto kept = MakeBitmap(3, 2, pf8bit);
+        FillRandomBytes(*kept, 9);
+        TBitmap bitmap;
+        bitmap.Assign(kept.get());
+        EXPECT_EQ(MessageOf([&] { DecodeJpeg(Bytes(c.bytes), bitmap); }), c.reason);
+        EXPECT_TRUE(SameBitmap(*kept, bitmap));
+    }
+    // Bytes after the end marker are no damage.
+    EXPECT_EQ(Ours(jpeg + QByteArray(100, 'x'))->GetWidth(), 120);
+}
+
+TEST(JpegWriter, EveryFormGivesThePixelsQtsWriterGave)
+{
+    for (const TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit})
+        for (const bool greyPalette : {false, true}) {
+            if (greyPalette && !HasPalette(format)) continue;
+            SCOPED_TRACE(testing::Message() << BitsPerPixel(format) << " bits" << (greyPalette ? ", grey palette" : ""));
+            auto bitmap = Photo(101, 67, format, 8);
+            if (HasPalette(format) && !greyPalette) {
+                TPalette palette{};
+                std::mt19937 random(4);
+                for (TColor &c : palette) c = static_cast<TColor>(random() & 0xFFFFFF);
+                bitmap->SetPalette(palette);
+            }
+            const auto ours = Ours(EncodeJpeg(*bitmap, Jpeg()));
+            const auto qt = QtReads(EncodeWithQt(*bitmap, Jpeg()));
+            EXPECT_EQ(ours->GetPixelFormat(), greyPalette ? pf8bit : pf24bit);
+            EXPECT_TRUE(SameBitmap(*ours, *qt));
+        }
+    TBitmap empty;
+    EXPECT_EQ(MessageOf([&] { EncodeJpeg(empty, Jpeg()); }), "there is no picture to save");
+    EXPECT_EQ(MessageOf([&] { EncodeJpeg(*MakeBitmap(1, 65501, pf8bit), Jpeg()); }),
+              "the picture is 1 x 65501 pixels; JPEG pictures can be at most 65500 pixels wide and high");
+}
