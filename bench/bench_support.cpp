@@ -44,7 +44,7 @@ void FillRandom(TBitmap &bitmap, std::uint64_t seed)
     // Padding stays 0, as the bitmap promises.
     const std::size_t used = static_cast<std::size_t>(bitmap.GetWidth()) * BitsPerPixel(bitmap.GetPixelFormat()) / 8;
     for (int y = 0; y < bitmap.GetHeight(); ++y)
-        std::memset(bitmap.Row(y) + used, 0, static_cast<std::size_t>(bitmap.BytesPerRow()) - used);
+        std::memset(bitmap.Row(y) + used, 0, bitmap.BytesPerRow() - used);
 }
 
 TPalette RandomPalette(std::uint64_t seed)
@@ -281,7 +281,7 @@ void CountBytes(benchmark::State &state, std::size_t bytes)
 cv::Mat MatOf(TBitmap &bitmap)
 {
     const int type = bitmap.GetPixelFormat() == pf24bit ? CV_8UC3 : bitmap.GetPixelFormat() == pf32bit ? CV_8UC4 : CV_8UC1;
-    return cv::Mat(bitmap.GetHeight(), bitmap.GetWidth(), type, bitmap.Row(0), static_cast<std::size_t>(bitmap.BytesPerRow()));
+    return cv::Mat(bitmap.GetHeight(), bitmap.GetWidth(), type, bitmap.Row(0), bitmap.BytesPerRow());
 }
 
 cv::Mat MatOf(const TBitmap &bitmap) { return MatOf(const_cast<TBitmap &>(bitmap)); }

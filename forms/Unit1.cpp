@@ -76,8 +76,8 @@ void TForm1::ComboBox1Change(TObject *)
     const TBitmap *bitmap = Image1->GetPicture()->GetBitmap();
     Image1->SetAutoSize(false);
     Image1->SetStretch(true);
-    Image1->SetWidth(static_cast<int>(bitmap->GetWidth() / divisor));
-    Image1->SetHeight(static_cast<int>(bitmap->GetHeight() / divisor));
+    Image1->SetWidth(ZoomedSide(bitmap->GetWidth(), divisor));
+    Image1->SetHeight(ZoomedSide(bitmap->GetHeight(), divisor));
 }
 
 void TForm1::FlipRotate1Click(TObject *)

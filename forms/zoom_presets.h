@@ -22,3 +22,17 @@ inline std::optional<float> ZoomDivisorFor(const AnsiString &text)
         if (text == QLatin1String(preset.text)) return preset.divisor;
     return std::nullopt;
 }
+
+// Qt's limit on a widget's side (QWIDGETSIZE_MAX).
+inline constexpr int MaxShownSide = 16777215;
+
+// A picture side divided by a zoom divisor, as the control's side: the
+// quotient as it falls in float, cut to whole pixels, and at most
+// MaxShownSide, so that a side near INT_MAX enlarged still gives a
+// defined int.
+inline int ZoomedSide(int side, float divisor)
+{
+    const float shown = static_cast<float>(side) / divisor;
+    if (!(shown < static_cast<float>(MaxShownSide))) return MaxShownSide;
+    return shown > 0.0f ? static_cast<int>(shown) : 0;
+}

@@ -16,12 +16,22 @@ void EveryRow(TBitmap &bitmap, Invert invert)
 {
     const int height = bitmap.GetHeight();
     // A row holds Width bytes unless its pixels take less than a byte each.
-    const std::size_t pixelBytes = (static_cast<std::size_t>(bitmap.GetWidth()) * BitsPerPixel(bitmap.GetPixelFormat()) + 7) / 8;
+    const std::size_t pixelBits = static_cast<std::size_t>(bitmap.GetWidth()) * BitsPerPixel(bitmap.GetPixelFormat());
+    const std::size_t pixelBytes = (pixelBits + 7) / 8;
     const std::size_t bytes = std::min<std::size_t>(static_cast<std::size_t>(bitmap.GetWidth()), pixelBytes);
     if (bytes == 0 || height == 0) return;
+    // The bits of a last byte that lie beyond the width belong to no pixel
+    // and stay as they are: only that byte's pixel bits are flipped.
+    const unsigned spareBits = bytes == pixelBytes ? static_cast<unsigned>(pixelBytes * 8 - pixelBits) : 0;
+    const std::size_t whole = spareBits ? bytes - 1 : bytes;
     // Rows without padding lie end to end: one pass over all of them.
-    if (bytes == static_cast<std::size_t>(bitmap.BytesPerRow())) return invert(bitmap.Row(0), bitmap.ImageBytes());
-    for (int y = 0; y < height; ++y) invert(bitmap.Row(y), bytes);
+    if (!spareBits && bytes == bitmap.BytesPerRow()) return invert(bitmap.Row(0), bitmap.ImageBytes());
+    const auto pixelBitsOfLast = static_cast<std::uint8_t>(0xFF << spareBits);
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t *row = bitmap.Row(y);
+        if (whole) invert(row, whole);
+        if (spareBits) row[whole] ^= pixelBitsOfLast;
+    }
 }
 
 void PlainBytes(std::uint8_t *row, std::size_t bytes)

@@ -8,7 +8,8 @@
 // other 8-bit pictures it changes palette indices; on 24- and 32-bit
 // pictures only the first Width bytes of each row change. Rows that hold
 // fewer than Width bytes (pf1bit, pf4bit) change only the bytes they hold,
-// so a 1-bit picture has every bit inverted. Padding is never touched.
+// so a 1-bit picture has every pixel's bit inverted; the bits of the last
+// byte beyond the width, like padding, are never touched.
 // Pictures of width or height 0 are left as they are. Ends with Changed(),
 // as every operation does.
 void Complement(TBitmap &bitmap);

@@ -54,7 +54,7 @@ QByteArray EncodeBmp(const TBitmap &bitmap)
     const TFileForm form = FileFormFor(format);
     const std::size_t paletteEntries = static_cast<std::size_t>(bitmap.PaletteSize());
     // Our rows are padded to 4 bytes exactly as the file's are.
-    const std::size_t stride = static_cast<std::size_t>(bitmap.BytesPerRow());
+    const std::size_t stride = bitmap.BytesPerRow();
     const std::size_t used = (static_cast<std::size_t>(width) * bits + 7) / 8;
     const std::size_t pixelsAt = FileHeaderBytes + form.headerSize + form.maskBytes + 4 * paletteEntries;
     const std::size_t imageBytes = stride * static_cast<std::size_t>(height);

@@ -33,5 +33,5 @@ void DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into);
 QByteArray EncodeWithQt(const TBitmap &bitmap, const TPictureFileFormatInfo &format);
 
 // Throws Exception, giving the size, when a picture of width x height
-// would take more than TBitmap::MaxPixelBytes in the given format.
+// would not fit under TBitmap::MaxPixelBytes in the given format.
 void CheckPictureFits(int width, int height, TPixelFormat format);

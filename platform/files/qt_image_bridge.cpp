@@ -243,7 +243,8 @@ QImage QImageFromBitmap(const TBitmap &bitmap)
 {
     if (bitmap.Empty()) return {};
     const uchar *rows = bitmap.Row(0);
-    const int width = bitmap.GetWidth(), height = bitmap.GetHeight(), stride = bitmap.BytesPerRow();
+    const int width = bitmap.GetWidth(), height = bitmap.GetHeight();
+    const qsizetype stride = static_cast<qsizetype>(bitmap.BytesPerRow());
     switch (bitmap.GetPixelFormat()) {
     case pf1bit: {
         QImage image(rows, width, height, stride, QImage::Format_Mono);

@@ -92,8 +92,8 @@ QImage IndexedByTable(const QImage &image, const QList<QRgb> &colours)
 void CheckPictureFits(int width, int height, TPixelFormat format)
 {
     if (width <= 0 || height <= 0) return;
+    if (TBitmap::SizeFits(width, height, format)) return;
     const std::size_t stride = TBitmap::RowBytes(width, format);
-    if (stride <= TBitmap::MaxPixelBytes / static_cast<std::size_t>(height)) return;
     const double mib = static_cast<double>(stride) * height / MiB;
     throw Exception(QStringLiteral("the picture is %1 x %2 pixels, which would take %3 MiB; "
                                    "this program handles pictures of up to %4 MiB")

@@ -26,17 +26,25 @@ void TBitmap::AllocateForOverwrite(int width, int height, TPixelFormat format)
     AllocatePixels(width, height, format, TFill::None);
 }
 
+bool TBitmap::SizeFits(int width, int height, TPixelFormat format)
+{
+    if (width < 0 || height < 0) return false;
+    // A picture of no rows still has a row size that others compute with.
+    const std::size_t stride = RowBytes(width, format == pfDevice ? pf32bit : format);
+    return stride < MaxPixelBytes && (height == 0 || stride <= (MaxPixelBytes - 1) / static_cast<std::size_t>(height));
+}
+
 void TBitmap::AllocatePixels(int width, int height, TPixelFormat format, TFill fill)
 {
     if (format == pfDevice) format = pf32bit;
     if (format == pfCustom) throw Exception(QStringLiteral("A bitmap cannot take a custom pixel format"));
     if (width < 0 || height < 0)
         throw Exception(QStringLiteral("Invalid picture size %1 x %2").arg(width).arg(height));
-    const std::size_t stride = RowBytes(width, format);
-    if (height > 0 && stride > MaxPixelBytes / static_cast<std::size_t>(height))
+    if (!SizeFits(width, height, format))
         throw Exception(QStringLiteral("A picture of %1 x %2 pixels at %3 bits a pixel is too large: "
                                        "this program handles pictures of up to %4 MiB")
                             .arg(width).arg(height).arg(BitsPerPixel(format)).arg(MaxPixelBytes >> 20));
+    const std::size_t stride = RowBytes(width, format);
     const std::size_t bytes = stride * static_cast<std::size_t>(height);
     // calloc: large blocks come zeroed from the system without an extra
     // pass. A block malloc recycles is not zero, which calloc must then

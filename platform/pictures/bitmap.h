@@ -39,6 +39,13 @@ class TCanvas;
 
 using TPalette = std::array<TColor, 256>;
 
+// Rows a decoder could not find because the file ends early (a row cut in
+// two counts as missing), of the picture's rows.
+struct TRowsMissing {
+    int missing = 0;
+    int rows = 0;
+};
+
 class TBitmap {
 public:
     TBitmap();
@@ -58,7 +65,7 @@ public:
 
     // Gives the bitmap a new size and format; every pixel becomes 0
     // (palette index 0, or black). Throws when the size is negative or the
-    // pixels would take more than MaxPixelBytes.
+    // pixels (or one row) would take MaxPixelBytes or more.
     void Allocate(int width, int height, TPixelFormat format);
     void SetSize(int width, int height) { Allocate(width, height, format_); }
     void SetWidth(int width) { SetSize(width, height_); }
@@ -66,7 +73,7 @@ public:
     // Converts every pixel to the new format in place (pixel_format_conversion.cpp).
     void SetPixelFormat(TPixelFormat format);
 
-    int BytesPerRow() const { return static_cast<int>(stride_); }
+    std::size_t BytesPerRow() const { return stride_; }
     std::size_t ImageBytes() const { return stride_ * static_cast<std::size_t>(height_); }
     std::uint8_t *GetScanline(int y);
     const std::uint8_t *GetScanline(int y) const;
@@ -96,9 +103,14 @@ public:
     // Bytes allocated after the last row, never part of a pixel: a 24-bit
     // pixel can be read with one 4-byte load.
     static constexpr std::size_t Slack = 4;
-    // 2 GiB of pixels: beyond it a picture is refused before allocation.
+    // 2 GiB: a picture must take less, so that every byte offset of a
+    // pixel, and every row's size, fits an int as Qt's images need.
     static constexpr std::size_t MaxPixelBytes = std::size_t(2) << 30;
     static std::size_t RowBytes(int width, TPixelFormat format);
+    // Whether a picture of this size and format takes less than
+    // MaxPixelBytes, and so each of its rows too: decoders check a claimed
+    // size with it before they decode anything.
+    static bool SizeFits(int width, int height, TPixelFormat format);
 
 private:
     struct FreeDeleter {
@@ -126,7 +138,7 @@ private:
     // the format conversion, which write every byte of every row, padding
     // included.
     void AllocateForOverwrite(int width, int height, TPixelFormat format);
-    friend void DecodeBmp(std::span<const std::uint8_t> bytes, TBitmap &into);
+    friend TRowsMissing DecodeBmp(std::span<const std::uint8_t> bytes, TBitmap &into);
 
     std::uint8_t NearestPaletteIndex(TColor colour) const;
     // GetPixel and SetPixel for pf1bit, pf4bit, pf15bit and pf16bit, out

@@ -447,7 +447,7 @@ void TBitmap::SetPixelFormat(TPixelFormat format)
         }
     }
     const std::size_t used = (width * static_cast<std::size_t>(BitsPerPixel(format)) + 7) / 8;
-    const std::size_t padding = static_cast<std::size_t>(target.BytesPerRow()) - used;
+    const std::size_t padding = target.BytesPerRow() - used;
     if (padding > 0)
         for (int y = 0; y < height_; ++y) std::memset(target.Row(y) + used, 0, padding);
     TakeOver(target);

@@ -91,7 +91,7 @@ TEST(PixelAccess, SetPixelWritesOnlyItsOwnPixelInEveryWholeByteFormat)
             bitmap->SetPixel(x, 1, colour);
             const int bytes = BitsPerPixel(format) / 8;
             for (int y = 0; y < 2; ++y)
-                for (int i = 0; i < bitmap->BytesPerRow(); ++i)
+                for (int i = 0; i < static_cast<int>(bitmap->BytesPerRow()); ++i)
                     if (y != 1 || i / bytes != x) {
                         ASSERT_EQ(bitmap->GetScanline(y)[i], before.GetScanline(y)[i]) << "format " << format << ", byte " << i;
                     }

@@ -17,6 +17,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
+#include <functional>
 #include <cstdio>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -160,6 +162,27 @@ QByteArray JpegClaiming(int width, int height)
     return jpeg;
 }
 
+// A BMP header with bit-field masks after a 40-byte header, and no pixels.
+QByteArray BmpWithMasks(std::int32_t width, int bits, const std::vector<std::uint32_t> &masks)
+{
+    QByteArray b("BM");
+    const auto put = [&](std::uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) b += char(i < 4 ? v >> (8 * i) : 0);
+    };
+    put(0, 4);
+    put(0, 4);
+    put(54 + 4 * static_cast<std::uint32_t>(masks.size()), 4);
+    put(40, 4);
+    put(static_cast<std::uint32_t>(width), 4);
+    put(1, 4);
+    put(1, 2);
+    put(static_cast<std::uint32_t>(bits), 2);
+    put(masks.size() == 4 ? 6 : 3, 4);
+    put(0, 20);
+    for (std::uint32_t m : masks) put(m, 4);
+    return b;
+}
+
 } // namespace
 
 TEST(HugePictures, TenThousandSquareOpensGoesThroughEveryOperationZoomsAndSaves)
@@ -228,6 +251,66 @@ TEST(HugePictures, TenThousandSquareOpensGoesThroughEveryOperationZoomsAndSaves)
     TBitmap back;
     ReadPictureFile(saved, back);
     EXPECT_TRUE(SameBitmap(bitmap, back));
+}
+
+// Rows near 2 GiB, in every form a BMP row can take: each width up to
+// INT_MAX opens when its row and picture fit strictly under the limit, and
+// gets the size message otherwise; nothing in between computes a row size
+// that wraps. The files hold headers only, so the pixels stay untouched zero
+// pages.
+TEST(HugePictures, EveryWidthUpToIntMaxInEveryBmpFormOpensOrGetsTheSizeMessage)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("wide.bmp"));
+    const struct {
+        const char *form;
+        int ourBits;
+        std::function<QByteArray(std::int32_t)> header;
+    } forms[] = {
+        {"1-bit", 1, [](std::int32_t w) { return Bmp(w, 1, 1, 0, {}); }},
+        {"2-bit", 8, [](std::int32_t w) { return Bmp(w, 1, 2, 0, {}); }},
+        {"4-bit", 8, [](std::int32_t w) { return Bmp(w, 1, 4, 0, {}); }},
+        {"8-bit", 8, [](std::int32_t w) { return Bmp(w, 1, 8, 0, {}); }},
+        {"RLE8", 8, [](std::int32_t w) { return Bmp(w, 1, 8, 1, QByteArray("\0\1", 2)); }},
+        {"RLE4", 8, [](std::int32_t w) { return Bmp(w, 1, 4, 2, QByteArray("\0\1", 2)); }},
+        {"16-bit 5-5-5", 16, [](std::int32_t w) { return Bmp(w, 1, 16, 0, {}); }},
+        {"16-bit 5-6-5", 16, [](std::int32_t w) { return BmpWithMasks(w, 16, {0xF800, 0x07E0, 0x001F}); }},
+        {"16-bit 4-4-4", 24, [](std::int32_t w) { return BmpWithMasks(w, 16, {0x0F00, 0x00F0, 0x000F}); }},
+        {"16-bit with alpha", 32, [](std::int32_t w) { return BmpWithMasks(w, 16, {0x0F00, 0x00F0, 0x000F, 0xF000}); }},
+        {"24-bit", 24, [](std::int32_t w) { return Bmp(w, 1, 24, 0, {}); }},
+        {"32-bit", 32, [](std::int32_t w) { return Bmp(w, 1, 32, 0, {}); }},
+        {"32-bit with alpha", 32, [](std::int32_t w) { return BmpWithMasks(w, 32, {0xFF0000, 0xFF00, 0xFF, 0xFF000000}); }},
+    };
+    constexpr std::int64_t Limit = std::int64_t(1) << 31;
+    for (const auto &f : forms) {
+        // The widest row below 2 GiB, and the widths whose row reaches it.
+        const std::int64_t widest = std::min<std::int64_t>(INT_MAX, (Limit - 4) * 8 / f.ourBits);
+        std::vector<std::int64_t> widths = {widest - 1, widest, widest + 1, widest + 2, widest + 32 / f.ourBits + 1,
+                                            INT_MAX - 2, INT_MAX - 1, INT_MAX};
+        for (std::int64_t w : widths) {
+            if (w > INT_MAX) continue;
+            const int width = static_cast<int>(w);
+            PutFile(path, f.header(width));
+            TPicture picture;
+            const std::string message = MessageOf([&] { picture.LoadFromFile(path); });
+            const std::string what = std::string(f.form) + " at width " + std::to_string(width);
+            if (w <= widest) {
+                // Run-length data ends with its own end code; rows lack their pixels.
+                const std::string lacking = QStringLiteral("The file %1 ends early: 1 of its 1 rows are missing. The rows it holds are shown.")
+                                                .arg(QuotedPath(path)).toStdString();
+                EXPECT_EQ(message, std::string(f.form).starts_with("RLE") ? "(no exception)" : lacking) << what;
+                EXPECT_EQ(picture.GetWidth(), width) << what << ": " << message;
+                EXPECT_EQ(picture.GetBitmap()->BytesPerRow(), TBitmap::RowBytes(width, picture.GetBitmap()->GetPixelFormat())) << what;
+                EXPECT_LT(picture.GetBitmap()->ImageBytes(), TBitmap::MaxPixelBytes) << what;
+            } else {
+                EXPECT_EQ(picture.GetWidth(), 0) << what;
+                EXPECT_EQ(message, QStringLiteral("Cannot open %1: a picture of %2 x 1 pixels at %3 bits a pixel is too large: "
+                                                  "this program handles pictures of up to 2048 MiB")
+                                       .arg(QuotedPath(path)).arg(width).arg(f.ourBits).toStdString())
+                    << what;
+            }
+        }
+    }
 }
 
 TEST(HugePicturesDeathTest, ClaimsBeyondTheLimitAreRefusedWithTheirSizeBeforeAnythingLargeIsAllocated)

@@ -518,9 +518,14 @@ TEST(QtCodec, HugeHeadersAreRefusedWithTheirSizeBeforeAnyPixelIsAllocated)
     EXPECT_TRUE(bitmap.Empty());
 }
 
-TEST(QtCodec, SizeCheckAllowsExactlyTheLimit)
+// The limit is strict: a picture of exactly 2 GiB would have byte offsets
+// that no int holds.
+TEST(QtCodec, SizeCheckAllowsUpToJustBelowTheLimit)
 {
-    EXPECT_NO_THROW(CheckPictureFits(65536, 32768, pf8bit));
+    EXPECT_NO_THROW(CheckPictureFits(65536, 32767, pf8bit));
+    EXPECT_NO_THROW(CheckPictureFits(2147483644, 1, pf8bit));
+    EXPECT_NE(MessageOf([] { CheckPictureFits(65536, 32768, pf8bit); }).find("which would take 2048 MiB"), std::string::npos);
+    EXPECT_NE(MessageOf([] { CheckPictureFits(2147483645, 1, pf8bit); }).find("which would take 2048 MiB"), std::string::npos);
     EXPECT_NO_THROW(CheckPictureFits(100000, 100000, pf1bit));
     EXPECT_EQ(MessageOf([] { CheckPictureFits(65536, 32769, pf8bit); }),
               "the picture is 65536 x 32769 pixels, which would take 2049 MiB; this program handles pictures of up to 2048 MiB");

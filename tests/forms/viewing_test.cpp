@@ -51,6 +51,18 @@ TEST_F(ZoomTest, EachPresetGivesItsSize)
     EXPECT_EQ(Form().Image1->mapTo(Form().centralWidget(), QPoint(0, 0)), QPoint(16, 32));
 }
 
+// A picture side near INT_MAX, enlarged or not, gives the widest side a
+// widget can take rather than a wrapped or negative one.
+TEST_F(ZoomTest, SidesNearIntMaxAreCutToTheWidestAWidgetTakes)
+{
+    constexpr int Widest = 16777215;
+    EXPECT_EQ(ShownSizeOf(2147483643, 1, "200%"), QSize(Widest, 2));
+    EXPECT_EQ(ShownSizeOf(2147483643, 1, "150%"), QSize(Widest, 1));
+    EXPECT_EQ(ShownSizeOf(2147483643, 1, "25%"), QSize(Widest, 0));
+    EXPECT_EQ(ShownSizeOf(33554430, 1, "50%"), QSize(Widest, 0));
+    EXPECT_EQ(ShownSizeOf(33554428, 1, "50%"), QSize(Widest - 1, 0));
+}
+
 TEST_F(ZoomTest, HundredPercentAfterTwoHundredGivesTheOwnSizeStillStretched)
 {
     EXPECT_EQ(ShownSizeOf(60, 30, "200%"), QSize(120, 60));

@@ -122,7 +122,7 @@ TEST(EdgeDetection, EveryKernelMatchesThePlainDefinitionOnAwkwardSizes)
                 FillRandomBytes(*bitmap, ++seed);
                 // Extreme bytes now and then, so both ends of the clamp are met.
                 for (int y = 0; y < h; ++y)
-                    for (int x = 0; x < std::min(w, bitmap->BytesPerRow()); x += 5)
+                    for (int x = 0; x < std::min(w, static_cast<int>(bitmap->BytesPerRow())); x += 5)
                         bitmap->GetScanline(y)[x] &= (x % 2 ? 0x00 : 0xFF);
                 TBitmap expected;
                 expected.Assign(bitmap.get());

@@ -30,7 +30,7 @@ std::vector<int> BitsPastThePixels(const TBitmap &bitmap)
     std::vector<int> bits;
     const int used = bitmap.GetWidth() * BitsPerPixel(bitmap.GetPixelFormat());
     for (int y = 0; y < bitmap.GetHeight(); ++y)
-        for (int i = used; i < 8 * bitmap.BytesPerRow(); ++i) bits.push_back((bitmap.GetScanline(y)[i / 8] >> (7 - i % 8)) & 1);
+        for (int i = used; i < 8 * static_cast<int>(bitmap.BytesPerRow()); ++i) bits.push_back((bitmap.GetScanline(y)[i / 8] >> (7 - i % 8)) & 1);
     return bits;
 }
 

@@ -77,7 +77,7 @@ TEST_F(ConversionKernels, ConvertedRowsHaveZeroPaddingInEveryTargetFormat)
             bitmap->SetPixelFormat(target);
             const int used = (width * BitsPerPixel(target) + 7) / 8;
             for (int y = 0; y < 3; ++y)
-                for (int i = used; i < bitmap->BytesPerRow(); ++i)
+                for (int i = used; i < static_cast<int>(bitmap->BytesPerRow()); ++i)
                     ASSERT_EQ(bitmap->GetScanline(y)[i], 0) << "format " << target << ", width " << width << ", row " << y;
         }
 }

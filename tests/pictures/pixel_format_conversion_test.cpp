@@ -48,7 +48,7 @@ bool PaddingIsZero(const TBitmap &bitmap)
 {
     const int used = bitmap.GetWidth() * BitsPerPixel(bitmap.GetPixelFormat());
     for (int y = 0; y < bitmap.GetHeight(); ++y)
-        for (int bit = used; bit < 8 * bitmap.BytesPerRow(); ++bit)
+        for (int bit = used; bit < 8 * static_cast<int>(bitmap.BytesPerRow()); ++bit)
             if ((bitmap.GetScanline(y)[bit / 8] >> (7 - bit % 8)) & 1) return false;
     return true;
 }
