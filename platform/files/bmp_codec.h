@@ -16,7 +16,8 @@ bool LooksLikeBmp(std::span<const std::uint8_t> bytes);
 // is checked before anything is allocated. Pixels that the file does not
 // define (skipped by RLE, or missing from a short file) are index 0 or
 // black. Throws Exception with the reason when the file cannot be read.
-void DecodeBmp(std::span<const std::uint8_t> bytes, TBitmap &into);
+// Gives how many rows the file lacked because it ends early.
+TRowsMissing DecodeBmp(std::span<const std::uint8_t> bytes, TBitmap &into);
 
 // Encodes a bitmap as a BMP file in its own bit depth and palette.
 QByteArray EncodeBmp(const TBitmap &bitmap);

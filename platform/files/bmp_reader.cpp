@@ -4,8 +4,9 @@
 //  - The file-size and image-size fields are not trusted (writers often get
 //    them wrong); the bytes at hand bound every read.
 //  - The headers and the palette must be whole, else the file is refused. A
-//    file that ends inside its pixels opens with what it has; the pixels it
-//    lacks are zero bytes: index 0, or black (in 32-bit pictures transparent
+//    file that ends inside its pixels opens with what it has, and the rows
+//    it lacks are counted for the caller to tell; the pixels it lacks are
+//    zero bytes: index 0, or black (in 32-bit pictures transparent
 //    black, so that nothing need be written for them).
 //  - Run-length data: pixels it skips (delta, early end of line or of the
 //    picture) are index 0; a run past the end of a row is cut there; data
@@ -376,13 +377,13 @@ bool WritesEveryByte(std::span<const std::uint8_t> pixels, const TLayout &l)
 
 // Rows the file lacks stay as allocated, all zero bytes, so a short file
 // that claims a huge picture costs no work beyond the bytes it holds.
-// Whole rows have their padding written as zeros.
-void DecodeRows(std::span<const std::uint8_t> pixels, const TLayout &l, TBitmap &into)
+// Whole rows have their padding written as zeros. Gives the rows missing.
+int DecodeRows(std::span<const std::uint8_t> pixels, const TLayout &l, TBitmap &into)
 {
     const std::size_t rowBytes = FileRowBytes(l);
     const std::size_t wholeRows = pixels.size() / rowBytes;
     const std::size_t written = (static_cast<std::size_t>(l.width) * BitsPerPixel(l.format) + 7) / 8;
-    const std::size_t padding = static_cast<std::size_t>(into.BytesPerRow()) - written;
+    const std::size_t padding = into.BytesPerRow() - written;
     const TRowConverter convert(l);
     for (int fileRow = 0; fileRow < l.height && static_cast<std::size_t>(fileRow) <= wholeRows; ++fileRow) {
         std::uint8_t *dst = into.Row(l.topDown ? fileRow : l.height - 1 - fileRow);
@@ -397,9 +398,13 @@ void DecodeRows(std::span<const std::uint8_t> pixels, const TLayout &l, TBitmap 
         const std::size_t whole = have * 8 / static_cast<std::size_t>(l.bits);
         if (whole > 0) convert(src, dst, static_cast<int>(std::min<std::size_t>(whole, static_cast<std::size_t>(l.width))));
     }
+    return wholeRows >= static_cast<std::size_t>(l.height) ? 0 : l.height - static_cast<int>(wholeRows);
 }
 
-void DecodeRunLengths(std::span<const std::uint8_t> data, const TLayout &l, TBitmap &into)
+// Gives the rows missing: those the data never reached because it ran out
+// before its end-of-picture code (an early end code is no loss: it leaves
+// the rest index 0 on purpose).
+int DecodeRunLengths(std::span<const std::uint8_t> data, const TLayout &l, TBitmap &into)
 {
     const bool four = l.compression == Rle4;
     const int width = l.width;
@@ -423,7 +428,7 @@ void DecodeRunLengths(std::span<const std::uint8_t> data, const TLayout &l, TBit
             x = 0;
             ++y;
         } else if (code == 1) {
-            break;
+            return 0;
         } else if (code == 2) {
             if (pos + 2 > size) break;
             x = std::min(x + data[pos], width);
@@ -442,16 +447,18 @@ void DecodeRunLengths(std::span<const std::uint8_t> data, const TLayout &l, TBit
             else
                 for (int i = 0; i < n; ++i) dst[i] = (src[i >> 1] >> ((i & 1) ? 0 : 4)) & 15;
             x += n;
+            if (have < bytes) break;
             pos += bytes + (bytes & 1);
         }
     }
+    return y < l.height ? l.height - y : 0;
 }
 
 } // namespace
 
 bool LooksLikeBmp(std::span<const std::uint8_t> bytes) { return bytes.size() >= 2 && bytes[0] == 'B' && bytes[1] == 'M'; }
 
-void DecodeBmp(std::span<const std::uint8_t> bytes, TBitmap &into)
+TRowsMissing DecodeBmp(std::span<const std::uint8_t> bytes, TBitmap &into)
 {
     const TLayout layout = ReadLayout(bytes);
     const std::span<const std::uint8_t> pixels = bytes.subspan(layout.pixelsAt);
@@ -461,8 +468,7 @@ void DecodeBmp(std::span<const std::uint8_t> bytes, TBitmap &into)
         into.Allocate(layout.width, layout.height, layout.format);
     PreferHugePages(into.Row(0), into.ImageBytes());
     if (HasPalette(layout.format)) into.SetPalette(ReadPalette(bytes.data() + layout.paletteAt, layout));
-    if (layout.compression == Rle8 || layout.compression == Rle4)
-        DecodeRunLengths(pixels, layout, into);
-    else
-        DecodeRows(pixels, layout, into);
+    const int missing = layout.compression == Rle8 || layout.compression == Rle4 ? DecodeRunLengths(pixels, layout, into)
+                                                                                  : DecodeRows(pixels, layout, into);
+    return {missing, layout.height};
 }

@@ -16,6 +16,14 @@ namespace {
 QByteArray WriteBmp(const TBitmap &bitmap, const TPictureFileFormatInfo &) { return EncodeBmp(bitmap); }
 QByteArray WritePng(const TBitmap &bitmap, const TPictureFileFormatInfo &) { return EncodePng(bitmap); }
 
+// A reader that gives a whole picture or refuses the file: no rows missing.
+template <void (*Read)(std::span<const std::uint8_t>, TBitmap &)>
+TRowsMissing WholeRows(std::span<const std::uint8_t> bytes, TBitmap &into)
+{
+    Read(bytes, into);
+    return {0, into.GetHeight()};
+}
+
 // Qt's ICO writer scales a larger picture down to 256 pixels a side.
 constexpr int IcoSide = 256;
 
@@ -23,8 +31,8 @@ constexpr TPictureFileFormatInfo Formats[] = {
     // format, name, Qt's name, extensions, listed on save, filter,
     // signature, reader, writer, quality, compression, max side, max side read
     {TPictureFileFormat::Bmp, "BMP", "bmp", {"bmp", "dib"}, 1, "Bitmaps", LooksLikeBmp, DecodeBmp, WriteBmp, -1, -1, 0, 0},
-    {TPictureFileFormat::Png, "PNG", "png", {"png"}, 1, "PNG pictures", LooksLikePng, DecodePng, WritePng, -1, -1, 0, 0},
-    {TPictureFileFormat::Jpeg, "JPEG", "jpeg", {"jpg", "jpeg", "jpe"}, 2, "JPEG pictures", LooksLikeJpeg, DecodeJpeg, EncodeJpeg, 95, -1, 65500, 0},
+    {TPictureFileFormat::Png, "PNG", "png", {"png"}, 1, "PNG pictures", LooksLikePng, WholeRows<DecodePng>, WritePng, -1, -1, 0, 0},
+    {TPictureFileFormat::Jpeg, "JPEG", "jpeg", {"jpg", "jpeg", "jpe"}, 2, "JPEG pictures", LooksLikeJpeg, WholeRows<DecodeJpeg>, EncodeJpeg, 95, -1, 65500, 0},
     {TPictureFileFormat::Gif, "GIF", "gif", {"gif"}, 1, "GIF pictures", nullptr, nullptr, nullptr, -1, -1, 0, 0},
     {TPictureFileFormat::Pbm, "PBM", "pbm", {"pbm"}, 1, "Portable pixmaps", nullptr, nullptr, EncodeWithQt, -1, -1, 0, 32767},
     {TPictureFileFormat::Pgm, "PGM", "pgm", {"pgm"}, 1, "Portable pixmaps", nullptr, nullptr, EncodeWithQt, -1, -1, 0, 32767},
@@ -101,12 +109,13 @@ QString WritablePictureFormats()
     return names.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
 }
 
-void DecodePicture(std::span<const std::uint8_t> bytes, TBitmap &into)
+TRowsMissing DecodePicture(std::span<const std::uint8_t> bytes, TBitmap &into)
 {
     if (bytes.empty()) throw Exception(QStringLiteral("the file is empty"));
     for (const TPictureFileFormatInfo &format : Formats)
         if (format.signature && format.read && format.signature(bytes)) return format.read(bytes, into);
     DecodeWithQt(bytes, into);
+    return {0, into.GetHeight()};
 }
 
 QByteArray EncodePicture(const TBitmap &bitmap, TPictureFileFormat format)

@@ -21,8 +21,9 @@ struct TPictureFileFormatInfo;
 // Whether bytes start as a file of the format does.
 using TPictureSignature = bool (*)(std::span<const std::uint8_t> bytes);
 // Decodes a whole file held in memory into `into`. Throws Exception with a
-// plain reason (no file name); `into` is then unchanged.
-using TPictureReader = void (*)(std::span<const std::uint8_t> bytes, TBitmap &into);
+// plain reason (no file name); `into` is then unchanged. Gives the rows the
+// file lacked because it ends early (shown as the reader fills them).
+using TPictureReader = TRowsMissing (*)(std::span<const std::uint8_t> bytes, TBitmap &into);
 // Encodes a bitmap whole into memory with the format's options. Throws
 // Exception with a plain reason.
 using TPictureWriter = QByteArray (*)(const TBitmap &bitmap, const TPictureFileFormatInfo &format);
@@ -75,7 +76,8 @@ QString WritablePictureFormats();
 // Decodes a whole file held in memory, by the reader of the format whose
 // signature it has, else by Qt's readers. Throws Exception with the reason
 // (without a file name) when the bytes are not a picture it can read.
-void DecodePicture(std::span<const std::uint8_t> bytes, TBitmap &into);
+// Gives the rows the file lacked because it ends early.
+TRowsMissing DecodePicture(std::span<const std::uint8_t> bytes, TBitmap &into);
 // Encodes a bitmap whole into memory. Throws Exception with the reason,
 // also for a format this program does not write.
 QByteArray EncodePicture(const TBitmap &bitmap, TPictureFileFormat format);

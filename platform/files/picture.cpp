@@ -13,8 +13,14 @@ void TPicture::LoadFromFile(const AnsiString &fileName)
     // Decode into a bitmap of its own so that a failure, or cancelling,
     // leaves ours as it was, and the window can draw ours meanwhile.
     TBitmap loaded;
-    RunLongWork(TLongWork::Cancellable, QStringLiteral("Opening %1").arg(QFileInfo(fileName).fileName()),
-                [&] { ReadPictureFile(fileName, loaded); });
+    try {
+        RunLongWork(TLongWork::Cancellable, QStringLiteral("Opening %1").arg(QFileInfo(fileName).fileName()),
+                    [&] { ReadPictureFile(fileName, loaded); });
+    } catch (const EPictureIncomplete &) {
+        // The part the file holds is shown, and the message tells the rest.
+        bitmap_.TakeOver(loaded);
+        throw;
+    }
     bitmap_.TakeOver(loaded);
 }
 

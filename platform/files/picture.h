@@ -19,7 +19,8 @@ public:
     // Replaces the picture with the one in the file, as long work (see
     // work_progress.h). On any failure it throws Exception naming the file
     // and the reason, and when cancelled ECancelled; either way the picture
-    // stays exactly as it was.
+    // stays exactly as it was. A file that ends early replaces the picture
+    // with the part it holds, then throws EPictureIncomplete.
     void LoadFromFile(const AnsiString &fileName);
     // Writes the picture in the format the file name's extension names
     // (BMP when there is none or it is unknown). The file is replaced only

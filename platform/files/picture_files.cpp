@@ -1,6 +1,7 @@
 // Reading and writing picture files.
 #include "platform/files/picture_files.h"
 
+#include "platform/files/file_bytes.h"
 #include "platform/pictures/work_progress.h"
 
 #include <QFile>
@@ -65,18 +66,6 @@ bool WriteAll(QFileDevice &file, const QByteArray &bytes)
     return true;
 }
 
-// Devices and pipes cannot be replaced by renaming a finished file over
-// them (that would swap a device node for a regular file): they are
-// written in place.
-void WriteInPlace(const AnsiString &fileName, const QByteArray &encoded)
-{
-    QFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) Fail("save", fileName, file.errorString());
-    if (!WriteAll(file, encoded)) Fail("save", fileName, file.errorString());
-    file.close();
-    if (file.error() != QFileDevice::NoError) Fail("save", fileName, file.errorString());
-}
-
 } // namespace
 
 void ReadPictureFile(const AnsiString &fileName, TBitmap &into)
@@ -85,36 +74,38 @@ void ReadPictureFile(const AnsiString &fileName, TBitmap &into)
     const QFileInfo info(fileName);
     if (info.isDir()) Fail("open", fileName, QStringLiteral("it is a folder, not a file"));
     if (!info.exists()) Fail("open", fileName, QStringLiteral("the file does not exist"));
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly)) Fail("open", fileName, file.errorString());
-    const qint64 size = file.size();
-    if (size <= 0) Fail("open", fileName, QStringLiteral("the file is empty"));
-    // Mapping spares a copy of the whole file; reading is the fallback.
-    QByteArray read;
-    const uchar *bytes = file.map(0, size);
-    if (!bytes) {
-        try {
-            read = file.readAll();
-        } catch (const std::bad_alloc &) {
-            Fail("open", fileName, NoMemory("read the file"));
-        }
-        if (file.error() != QFileDevice::NoError || read.size() != size) Fail("open", fileName, file.errorString());
-        bytes = reinterpret_cast<const uchar *>(read.constData());
+    // Read whole into memory of its own: decoding from a mapping would end
+    // the program if another one cut the file short meanwhile.
+    TFileBytes file;
+    try {
+        file = ReadWholeFile(fileName);
+    } catch (const std::bad_alloc &) {
+        Fail("open", fileName, NoMemory("read the file"));
+    } catch (const ECancelled &) {
+        throw;
+    } catch (const Exception &error) {
+        Fail("open", fileName, error.Message());
     }
     // Decoded into a bitmap of its own, so that a failure leaves `into` as it was.
     TBitmap loaded;
+    TRowsMissing missing;
     try {
-        DecodePicture({bytes, static_cast<std::size_t>(size)}, loaded);
-    } catch (const ECancelled &) {
-        throw;
+        missing = DecodePicture(file.Bytes(), loaded);
     } catch (const std::bad_alloc &) {
         Fail("open", fileName, NoMemory("read the picture"));
+    } catch (const ECancelled &) {
+        throw;
     } catch (const Exception &error) {
         Fail("open", fileName, error.Message());
     }
     // A read cancelled while it ran ends here, with `into` unchanged.
     CheckCancelled();
     into.TakeOver(loaded);
+    if (missing.missing > 0)
+        throw EPictureIncomplete(QStringLiteral("The file %1 ends early: %2 of its %3 rows are missing. The rows it holds are shown.")
+                                     .arg(QuotedPath(fileName))
+                                     .arg(missing.missing)
+                                     .arg(missing.rows));
 }
 
 void WritePictureFile(const AnsiString &fileName, const TBitmap &bitmap)
@@ -142,9 +133,23 @@ void WritePictureFile(const AnsiString &fileName, const TBitmap &bitmap)
     } catch (const Exception &error) {
         Fail("save", fileName, error.Message());
     }
-    if (info.exists() && !info.isFile()) {
-        WriteInPlace(fileName, encoded);
-        return;
+    // Devices and pipes cannot be replaced by renaming a finished file over
+    // them (that would swap a device node for a regular file), nor can a
+    // file whose other names, owner or mode bits a new file would not keep:
+    // those are written in place.
+    try {
+        if (info.exists() && !info.isFile()) {
+            WriteToSpecialFile(fileName, encoded);
+            return;
+        }
+        if (MustWriteInPlace(fileName)) {
+            WriteInPlace(fileName, encoded);
+            return;
+        }
+    } catch (const ECancelled &) {
+        throw;
+    } catch (const Exception &error) {
+        Fail("save", fileName, error.Message());
     }
     // The target is replaced only once every byte is on disk; on failure,
     // and when cancelled before the commit, QSaveFile removes its

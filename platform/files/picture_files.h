@@ -5,13 +5,24 @@
 #include "platform/files/file_formats.h"
 #include "platform/pictures/bitmap.h"
 
-// Reads the named file (mapped, not copied) into `into`. On any failure it
-// throws Exception `Cannot open "<native path>": <reason>` and `into` is
-// unchanged.
+// A picture was read, but the file ends early: raised once the part it
+// holds is in place, so that the picture shows and the message tells what
+// is missing.
+class EPictureIncomplete : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// Reads the named file (into memory, whole, then decoded) into `into`. On
+// any failure it throws Exception `Cannot open "<native path>": <reason>`
+// and `into` is unchanged. A file that ends early gives what it holds in
+// `into`, then throws EPictureIncomplete naming the file and the rows
+// missing.
 void ReadPictureFile(const AnsiString &fileName, TBitmap &into);
 // Encodes the bitmap whole in memory, in the format the name's extension
 // names (BMP for a name without one), then writes it beside the target and puts it in the target's place
-// only when every byte is written; an existing device or pipe is written in
+// only when every byte is written; an existing device or pipe, and a file
+// whose links, owner or mode bits a new file would not keep, are written in
 // place instead. On any failure it throws Exception
 // `Cannot save "<native path>": <reason>`, an existing file keeps every byte
 // and no other file is left behind; an extension of a format this program

@@ -7,8 +7,11 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QMessageBox>
+#include <QPushButton>
 
 #include <stdexcept>
+#include <sys/stat.h>
 
 namespace {
 
@@ -99,6 +102,52 @@ TEST_F(FileCommandsTest, ADamagedFileShowsWhyAndKeepsTheOldPicture)
     // The program goes on.
     Form().Complement1->trigger();
     EXPECT_EQ(Shown().GetScanline(0)[0], 255);
+}
+
+TEST_F(FileCommandsTest, APipeIsOpenedAndSavedWithoutWaitingForGood)
+{
+    ShowPicture(*GreyRamp(12, 12));
+    const QString fifo = PathIn("pipe.bmp");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QString message;
+    AnswerNextMessageBox(&message);
+    OpenWithShortcut(fifo);
+    EXPECT_EQ(message, "Cannot open \"" + QDir::toNativeSeparators(fifo) + "\": it is a pipe, and nothing was written to it");
+    EXPECT_TRUE(SameBitmap(Shown(), *GreyRamp(12, 12)));
+    message.clear();
+    // The dialog asks first whether to replace the existing name.
+    OnNextModalWindowOf("QMessageBox", [&message](QWidget *box) {
+        AnswerNextMessageBox(&message);
+        static_cast<QMessageBox *>(box)->button(QMessageBox::Yes)->click();
+    });
+    SaveWithShortcut(fifo);
+    EXPECT_EQ(message, "Cannot save \"" + QDir::toNativeSeparators(fifo) + "\": it is a pipe, and no program is reading from it");
+    EXPECT_TRUE(SameBitmap(Shown(), *GreyRamp(12, 12)));
+}
+
+// A file that ends early shows what it holds, and says what is missing.
+TEST_F(FileCommandsTest, ABitmapCutShortShowsItsRowsAndSaysHowManyAreMissing)
+{
+    ShowPicture(*GreyRamp(12, 12));
+    WritePictureFile(PathIn("whole.bmp"), *GreyRamp(40, 30));
+    QByteArray bytes = Contents(PathIn("whole.bmp"));
+    // Rows are stored bottom first, 40 bytes each: 10 and a half of them go.
+    bytes.chop(10 * 40 + 20);
+    QFile cut(PathIn("cut.bmp"));
+    ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
+    cut.write(bytes);
+    cut.close();
+
+    QString message;
+    AnswerNextMessageBox(&message);
+    OpenWithShortcut(PathIn("cut.bmp"));
+    EXPECT_EQ(message, "The file \"" + QDir::toNativeSeparators(PathIn("cut.bmp")) +
+                           "\" ends early: 11 of its 30 rows are missing. The rows it holds are shown.");
+    EXPECT_EQ(Form().Image1->size(), QSize(40, 30));
+    const auto whole = GreyRamp(40, 30);
+    for (int y = 11; y < 30; ++y)
+        for (int x = 0; x < 40; ++x) ASSERT_EQ(Shown().GetScanline(y)[x], whole->GetScanline(y)[x]) << x << ", " << y;
+    for (int x = 0; x < 40; ++x) EXPECT_EQ(Shown().GetScanline(0)[x], 0) << x;
 }
 
 TEST_F(FileCommandsTest, AFailedSaveShowsWhyAndLeavesTheFolderAsItWas)
