@@ -4,6 +4,7 @@
 // leaves nothing behind.
 #include "platform/files/picture_files.h"
 #include "support/pictures.h"
+#include "support/tmpfs.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,6 +15,8 @@
 #include <csignal>
 #include <cstdio>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -87,4 +90,110 @@ TEST(HostileSaves, AFolderThatIsAFileIsNamedAsSuch)
     EXPECT_EQ(SaveMessage(inside, *MakeBitmap(4, 4, pf24bit)), Expected(inside, QuotedPath(file) + QStringLiteral(" is a file, not a folder")));
     EXPECT_EQ(FileBytes(file), bytes);
     EXPECT_EQ(Listing(dir.path()), QStringList({QStringLiteral("plain.png")}));
+}
+
+namespace {
+
+struct stat StatOf(const QString &path)
+{
+    struct stat st {};
+    EXPECT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0) << path.toStdString();
+    return st;
+}
+
+std::unique_ptr<TBitmap> Noise(int side, std::uint32_t seed)
+{
+    auto noise = MakeBitmap(side, side, pf24bit);
+    FillRandomBytes(*noise, seed);
+    return noise;
+}
+
+} // namespace
+
+// Saving over a file keeps the file: every other name of it sees the new
+// picture, and its inode, owner, group and mode bits stay.
+TEST(HostileSaves, SavingOverAFileKeepsItsLinksOwnerGroupAndModeBits)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("shared.bmp"));
+    const QString other = dir.filePath(QStringLiteral("other-name.bmp"));
+    WritePictureFile(path, *Noise(20, 1));
+    ASSERT_EQ(::link(QFile::encodeName(path).constData(), QFile::encodeName(other).constData()), 0);
+    const auto picture = Noise(30, 2);
+    WritePictureFile(path, *picture);
+    TBitmap seen;
+    ReadPictureFile(other, seen);
+    EXPECT_TRUE(SameBitmap(*picture, seen));
+    EXPECT_EQ(StatOf(path).st_ino, StatOf(other).st_ino);
+    EXPECT_EQ(StatOf(path).st_nlink, 2u);
+    // Smaller than before: nothing of the old file is left at its end.
+    WritePictureFile(other, *Noise(3, 3));
+    EXPECT_EQ(FileBytes(path), EncodePicture(*Noise(3, 3), TPictureFileFormat::Bmp));
+
+    const QString special = dir.filePath(QStringLiteral("special.png"));
+    WritePictureFile(special, *Noise(8, 4));
+    const QByteArray name = QFile::encodeName(special);
+    ASSERT_EQ(::chmod(name.constData(), 03664), 0);
+    const bool owned = ::geteuid() == 0 && ::chown(name.constData(), 65534, 65534) == 0;
+    const struct stat before = StatOf(special);
+    WritePictureFile(special, *Noise(40, 5));
+    const struct stat after = StatOf(special);
+    EXPECT_EQ(after.st_mode & 07777, 03664u);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_gid, before.st_gid);
+    if (owned) {
+        EXPECT_EQ(after.st_uid, 65534u);
+    }
+    TBitmap back;
+    ReadPictureFile(special, back);
+    EXPECT_TRUE(SameBitmap(*Noise(40, 5), back));
+    EXPECT_EQ(Listing(dir.path()), QStringList({QStringLiteral("other-name.bmp"), QStringLiteral("shared.bmp"), QStringLiteral("special.png")}));
+}
+
+// A file the user may write, in a folder the user may not: saved in place.
+TEST(HostileSavesDeathTest, AWritableFileInAFolderTheUserCannotWriteIsSaved)
+{
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root, to make a folder another user cannot write and become that user";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("locked"));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("locked")));
+    const QString path = folder + QStringLiteral("/open.bmp");
+    WritePictureFile(path, *Noise(10, 6));
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0666), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    const auto picture = Noise(25, 7);
+    const auto saveAsNobody = [&] {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) std::_Exit(2);
+        const std::string got = SaveMessage(path, *picture);
+        if (got != "(no exception)") {
+            std::fprintf(stderr, "%s\n", got.c_str());
+            std::_Exit(1);
+        }
+        TBitmap back;
+        ReadPictureFile(path, back);
+        if (!SameBitmap(*picture, back) || Listing(folder) != QStringList({QStringLiteral("open.bmp")})) std::_Exit(3);
+        std::_Exit(0);
+    };
+    EXPECT_EXIT(saveAsNobody(), testing::ExitedWithCode(0), "");
+}
+
+// Written in place, a file keeps its old bytes when the disk cannot hold
+// the new ones: the space is reserved before the first byte is replaced.
+TEST(HostileSaves, AFullDiskLeavesAFileWrittenInPlaceAsItWas)
+{
+    QTemporaryDir dir;
+    TmpfsMount mount(dir.path());
+    if (!mount.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here (needs root and permission to mount)";
+    const QString path = dir.filePath(QStringLiteral("linked.bmp"));
+    const QString other = dir.filePath(QStringLiteral("link.bmp"));
+    WritePictureFile(path, *Noise(40, 8));
+    ASSERT_EQ(::link(QFile::encodeName(path).constData(), QFile::encodeName(other).constData()), 0);
+    const QByteArray old = FileBytes(path);
+    EXPECT_EQ(SaveMessage(path, *Noise(200, 9)), Expected(path, QStringLiteral("no space left on device")));
+    EXPECT_EQ(FileBytes(path), old);
+    EXPECT_EQ(FileBytes(other), old);
+    EXPECT_EQ(Listing(dir.path()), QStringList({QStringLiteral("link.bmp"), QStringLiteral("linked.bmp")}));
 }
