@@ -168,8 +168,10 @@ TEST_F(SpecialFilesTest, AFileCutShortWhileItIsReadNeverEndsTheProgram)
         TPicture picture;
         const std::string message = MessageOf([&] { picture.LoadFromFile(path); });
         cutter.join();
+        // Cut before the open, it is a file that ends early, and says so.
+        const std::string endsEarly = QStringLiteral("The file %1 ends early").arg(QuotedPath(path)).toStdString();
         if (message != "(no exception)") {
-            EXPECT_EQ(message.rfind(Expected("open", path, QString()), 0), 0u) << message;
+            EXPECT_TRUE(message.starts_with(Expected("open", path, QString())) || message.starts_with(endsEarly)) << message;
         }
     }
 }
