@@ -156,7 +156,7 @@ std::string FirstDifference(const TBitmap &a, const TBitmap &b)
 std::string Dump(const TBitmap &a)
 {
     std::string s = "format " + std::to_string(a.GetPixelFormat()) + ":";
-    for (int x = 0; x < std::min(12, a.BytesPerRow()); ++x) s += " " + std::to_string(a.Row(0)[x]);
+    for (int x = 0; x < static_cast<int>(std::min<std::size_t>(12, a.BytesPerRow())); ++x) s += " " + std::to_string(a.Row(0)[x]);
     return s;
 }
 
@@ -340,7 +340,9 @@ TEST(PngWriter, EveryFormAndSizeReadsBackExactlyThroughOurReaderLibpngAndImageMa
             ASSERT_FALSE(qt.isNull());
             const QImage argb = qt.convertToFormat(QImage::Format_ARGB32);
             const QByteArray rgba = magick && width * height < 2000000 ? MagickRgba(png) : QByteArray();
-            if (magick && width * height < 2000000) ASSERT_EQ(rgba.size(), qsizetype(width) * height * 4);
+            if (magick && width * height < 2000000) {
+                ASSERT_EQ(rgba.size(), qsizetype(width) * height * 4);
+            }
             for (int y = 0; y < height; ++y)
                 for (int x = 0; x < width; ++x) {
                     const QRgb expected = Expected(*bitmap, x, y);
