@@ -10,14 +10,9 @@ int main()
         Application->CreateForm(&Form1);
         Application->CreateForm(&HelpDlg);
         Application->Run();
-    } catch (const Exception &error) {
-        Application->ShowException(&error);
     } catch (...) {
-        try {
-            throw Exception(QString());
-        } catch (const Exception &error) {
-            Application->ShowException(&error);
-        }
+        const Exception error = TApplication::CurrentException(QStringLiteral("The program stopped because of an unknown error"));
+        Application->ShowException(&error);
     }
     Application->Shutdown();
     return 0;

@@ -60,6 +60,22 @@ void TApplication::ShowException(const Exception *error)
     box.exec();
 }
 
+Exception TApplication::CurrentException(const QString &unknown)
+{
+    QString text;
+    try {
+        throw;
+    } catch (const Exception &error) {
+        text = error.Message();
+    } catch (const std::bad_alloc &) {
+        text = QStringLiteral("Not enough memory to complete the command");
+    } catch (const std::exception &error) {
+        text = QString::fromLocal8Bit(error.what());
+    } catch (...) {
+    }
+    return Exception(text.isEmpty() ? unknown : text);
+}
+
 void TApplication::HandleEvent(const std::function<void()> &method) noexcept
 {
     try {
@@ -68,14 +84,8 @@ void TApplication::HandleEvent(const std::function<void()> &method) noexcept
         } catch (const ECancelled &) {
             // The user stopped the command: there is nothing to tell.
             return;
-        } catch (const Exception &) {
-            throw;
-        } catch (const std::bad_alloc &) {
-            throw Exception(QStringLiteral("Not enough memory to complete the command"));
-        } catch (const std::exception &error) {
-            throw Exception(QString::fromLocal8Bit(error.what()));
         } catch (...) {
-            throw Exception(QStringLiteral("The command failed with an unknown error"));
+            throw CurrentException(QStringLiteral("The command failed with an unknown error"));
         }
     } catch (const Exception &error) {
         try {

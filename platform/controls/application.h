@@ -44,6 +44,12 @@ public:
     // Shows an error's message to the user in a message box.
     void ShowException(const Exception *error);
 
+    // The exception being handled, whatever its type, as an Exception with
+    // a text: its own message, a standard exception's what(), or `unknown`
+    // for anything else (an empty text becomes `unknown` too). Call only
+    // inside a catch block.
+    static Exception CurrentException(const QString &unknown);
+
     // Runs one event method. Every error it raises is shown here and the
     // program goes on: no exception ever reaches Qt's own frames.
     void HandleEvent(const std::function<void()> &method) noexcept;

@@ -11,6 +11,7 @@
 #include <QStorageInfo>
 
 #include <algorithm>
+#include <climits>
 #include <new>
 
 namespace {
@@ -28,6 +29,19 @@ QString AsReason(const QString &text)
 [[noreturn]] void Fail(const char *action, const AnsiString &fileName, const QString &reason)
 {
     throw Exception(QStringLiteral("Cannot %1 %2: %3").arg(QLatin1String(action), QuotedPath(fileName), AsReason(reason)));
+}
+
+// A path the system cannot take whole would otherwise be reported as a
+// folder or file that does not exist.
+void CheckPathLength(const char *action, const AnsiString &fileName)
+{
+    // As the system sees it: Qt's absolute path would drop "." and "..".
+    const QString absolute = QDir::isAbsolutePath(fileName) ? fileName : QDir::currentPath() + QLatin1Char('/') + fileName;
+    const qsizetype bytes = QFile::encodeName(absolute).size();
+    if (bytes >= PATH_MAX)
+        Fail(action, fileName, QStringLiteral("the name is too long: its path takes %1 bytes, and the system takes at most %2")
+                                   .arg(bytes)
+                                   .arg(PATH_MAX - 1));
 }
 
 QString NoMemory(const char *task) { return QStringLiteral("there is not enough memory to %1").arg(QLatin1String(task)); }
@@ -71,6 +85,7 @@ bool WriteAll(QFileDevice &file, const QByteArray &bytes)
 void ReadPictureFile(const AnsiString &fileName, TBitmap &into)
 {
     if (fileName.isEmpty()) Fail("open", fileName, QStringLiteral("no file name was given"));
+    CheckPathLength("open", fileName);
     const QFileInfo info(fileName);
     if (info.isDir()) Fail("open", fileName, QStringLiteral("it is a folder, not a file"));
     if (!info.exists()) Fail("open", fileName, QStringLiteral("the file does not exist"));
@@ -112,6 +127,7 @@ void WritePictureFile(const AnsiString &fileName, const TBitmap &bitmap)
 {
     if (fileName.isEmpty()) Fail("save", fileName, QStringLiteral("no file name was given"));
     if (bitmap.Empty()) Fail("save", fileName, QStringLiteral("there is no picture to save"));
+    CheckPathLength("save", fileName);
     const QFileInfo info(fileName);
     if (info.isDir()) Fail("save", fileName, QStringLiteral("it is a folder, not a file"));
     if (!info.absoluteDir().exists()) {

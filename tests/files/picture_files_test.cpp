@@ -257,6 +257,21 @@ TEST(PictureFiles, FailedOpensNameTheFileAndLeaveThePictureAsItWas)
     EXPECT_EQ(changes, 0);
 }
 
+// Inside a folder that exists, a path longer than the system takes is a
+// name too long, for opening and saving alike.
+TEST(PictureFiles, APathLongerThanTheSystemTakesIsANameTooLong)
+{
+    QTemporaryDir dir;
+    QString path = dir.path();
+    while (QFile::encodeName(path).size() < 5000) path += QStringLiteral("/.");
+    path += QStringLiteral("/picture.bmp");
+    const QString reason = QStringLiteral("the name is too long: its path takes %1 bytes, and the system takes at most 4095")
+                               .arg(QFile::encodeName(path).size());
+    TBitmap bitmap;
+    EXPECT_EQ(MessageOf([&] { ReadPictureFile(path, bitmap); }), Expected("open", path, reason));
+    ExpectFailedSave(path, *Pattern(4, 4), reason);
+}
+
 TEST(PictureFiles, AFileWithoutReadPermissionIsRefused)
 {
     if (geteuid() == 0) GTEST_SKIP() << "running as root, which reads files whatever their permissions";

@@ -7,6 +7,8 @@
 #include <QScrollBar>
 #include <QTimer>
 
+#include <stdexcept>
+
 namespace {
 
 QRect ClientBounds(QWidget *control)
@@ -122,4 +124,24 @@ TEST_F(MainWindowTest, ScrollsWhenThePictureOutgrowsTheWindow)
     // The strip, the zoom box and the status bar stay in view.
     EXPECT_EQ(ClientBounds(Form().ComboBox1), QRect(16, 8, 145, 21));
     EXPECT_TRUE(Form().StatusBar1->isVisible());
+}
+
+// Whatever reaches the entry function or an event method is shown with a
+// text: an exception of no known kind, or one without a message, gets a
+// sentence of its own instead of an empty box.
+TEST(EntryErrors, EveryKindOfExceptionGivesAText)
+{
+    const QString unknown = QStringLiteral("The program stopped because of an unknown error");
+    const auto textOf = [&](const std::function<void()> &thrower) {
+        try {
+            thrower();
+        } catch (...) {
+            return TApplication::CurrentException(unknown).Message();
+        }
+        return QStringLiteral("(nothing thrown)");
+    };
+    EXPECT_EQ(textOf([] { throw 42; }), unknown);
+    EXPECT_EQ(textOf([] { throw Exception(QString()); }), unknown);
+    EXPECT_EQ(textOf([] { throw std::runtime_error("the disk went away"); }), "the disk went away");
+    EXPECT_EQ(textOf([] { throw Exception(QStringLiteral("Cannot open")); }), "Cannot open");
 }
