@@ -340,7 +340,7 @@ public:
             break;
         case TRowKind::Unpack:
             if (l_.bits == 4)
-                for (int x = 0; x < width; ++x) dst[x] = (src[x >> 1] >> ((x & 1) ? 0 : 4)) & 15;
+                pixel::UnpackIndices(pf4bit, src, width, dst);
             else
                 for (int x = 0; x < width; ++x) dst[x] = (src[x >> 2] >> (6 - 2 * (x & 3))) & 3;
             break;
@@ -445,7 +445,7 @@ int DecodeRunLengths(std::span<const std::uint8_t> data, const TLayout &l, TBitm
             if (!four)
                 std::memcpy(dst, src, static_cast<std::size_t>(n));
             else
-                for (int i = 0; i < n; ++i) dst[i] = (src[i >> 1] >> ((i & 1) ? 0 : 4)) & 15;
+                pixel::UnpackIndices(pf4bit, src, n, dst);
             x += n;
             if (have < bytes) break;
             pos += bytes + (bytes & 1);

@@ -155,16 +155,7 @@ QImage Indexed8CopyOf(const TBitmap &bitmap)
     QImage image(width, bitmap.GetHeight(), QImage::Format_Indexed8);
     if (image.isNull()) throw Exception(NoMemoryToConvert());
     const TPixelFormat format = bitmap.GetPixelFormat();
-    for (int y = 0; y < bitmap.GetHeight(); ++y) {
-        const std::uint8_t *row = bitmap.Row(y);
-        uchar *line = image.scanLine(y);
-        if (format == pf1bit)
-            for (int x = 0; x < width; ++x) line[x] = (row[x >> 3] >> (7 - (x & 7))) & 1;
-        else if (format == pf4bit)
-            for (int x = 0; x < width; ++x) line[x] = (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 15;
-        else
-            std::memcpy(line, row, static_cast<std::size_t>(width));
-    }
+    for (int y = 0; y < bitmap.GetHeight(); ++y) pixel::UnpackIndices(format, bitmap.Row(y), width, image.scanLine(y));
     SetColourTable(image, bitmap, bitmap.PaletteSize());
     return image;
 }
@@ -175,19 +166,16 @@ QImage WidenedCopyOf(const TBitmap &bitmap)
     QImage image(width, bitmap.GetHeight(), QImage::Format_BGR888);
     if (image.isNull()) throw Exception(NoMemoryToConvert());
     const bool six = bitmap.GetPixelFormat() == pf16bit;
+    const TPalette &palette = bitmap.GetPalette();
     for (int y = 0; y < bitmap.GetHeight(); ++y) {
         const std::uint8_t *row = bitmap.Row(y);
         uchar *line = image.scanLine(y);
-        for (int x = 0; x < width; ++x, row += 2, line += 3) {
-            const unsigned v = row[0] | (row[1] << 8);
-            line[0] = channel::From5[v & 31];
-            if (six) {
-                line[1] = channel::From6[(v >> 5) & 63];
-                line[2] = channel::From5[(v >> 11) & 31];
-            } else {
-                line[1] = channel::From5[(v >> 5) & 31];
-                line[2] = channel::From5[(v >> 10) & 31];
-            }
+        for (int x = 0; x < width; ++x, line += 3) {
+            const std::uint32_t rgb = six ? pixel::Read<pf16bit, pixel::TOrder::Rgb>(row, x, palette)
+                                          : pixel::Read<pf15bit, pixel::TOrder::Rgb>(row, x, palette);
+            line[0] = static_cast<uchar>(rgb);
+            line[1] = static_cast<uchar>(rgb >> 8);
+            line[2] = static_cast<uchar>(rgb >> 16);
         }
     }
     return image;

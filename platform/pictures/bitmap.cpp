@@ -193,46 +193,21 @@ std::uint8_t TBitmap::NearestPaletteIndex(TColor colour) const
 TColor TBitmap::OtherFormatPixel(const std::uint8_t *row, int x) const
 {
     switch (format_) {
-    case pf1bit: return palette_[(row[x >> 3] >> (7 - (x & 7))) & 1];
-    case pf4bit: return palette_[(row[x >> 1] >> ((x & 1) ? 0 : 4)) & 15];
-    case pf15bit: {
-        const unsigned v = row[2 * x] | (row[2 * x + 1] << 8);
-        return RGB(channel::From5[(v >> 10) & 31], channel::From5[(v >> 5) & 31], channel::From5[v & 31]);
-    }
-    case pf16bit: {
-        const unsigned v = row[2 * x] | (row[2 * x + 1] << 8);
-        return RGB(channel::From5[(v >> 11) & 31], channel::From6[(v >> 5) & 63], channel::From5[v & 31]);
-    }
+    case pf1bit: return static_cast<TColor>(pixel::Read<pf1bit>(row, x, palette_));
+    case pf4bit: return static_cast<TColor>(pixel::Read<pf4bit>(row, x, palette_));
+    case pf15bit: return static_cast<TColor>(pixel::Read<pf15bit>(row, x, palette_));
+    case pf16bit: return static_cast<TColor>(pixel::Read<pf16bit>(row, x, palette_));
     default: return clBlack;
     }
 }
 
 void TBitmap::SetOtherFormatPixel(std::uint8_t *row, int x, TColor colour)
 {
-    const int r = GetRValue(colour), g = GetGValue(colour), b = GetBValue(colour);
     switch (format_) {
-    case pf1bit: {
-        const int shift = 7 - (x & 7);
-        row[x >> 3] = static_cast<std::uint8_t>((row[x >> 3] & ~(1 << shift)) | ((PaletteIndexOf(colour) & 1) << shift));
-        break;
-    }
-    case pf4bit: {
-        const int shift = (x & 1) ? 0 : 4;
-        row[x >> 1] = static_cast<std::uint8_t>((row[x >> 1] & ~(15 << shift)) | ((PaletteIndexOf(colour) & 15) << shift));
-        break;
-    }
-    case pf15bit: {
-        const unsigned v = (channel::To5(r) << 10) | (channel::To5(g) << 5) | channel::To5(b);
-        row[2 * x] = static_cast<std::uint8_t>(v);
-        row[2 * x + 1] = static_cast<std::uint8_t>(v >> 8);
-        break;
-    }
-    case pf16bit: {
-        const unsigned v = (channel::To5(r) << 11) | (channel::To6(g) << 5) | channel::To5(b);
-        row[2 * x] = static_cast<std::uint8_t>(v);
-        row[2 * x + 1] = static_cast<std::uint8_t>(v >> 8);
-        break;
-    }
+    case pf1bit: pixel::SetIndex<pf1bit>(row, x, PaletteIndexOf(colour)); break;
+    case pf4bit: pixel::SetIndex<pf4bit>(row, x, PaletteIndexOf(colour)); break;
+    case pf15bit: pixel::Write<pf15bit>(row, x, colour); break;
+    case pf16bit: pixel::Write<pf16bit>(row, x, colour); break;
     default: break;
     }
 }

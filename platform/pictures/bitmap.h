@@ -17,6 +17,7 @@
 //    does not define are black.
 //  - TColor is 0x00BBGGRR. 5- and 6-bit channels read as round(v * 255 / max)
 //    (31 reads as 255) and are written as round(c * max / 255).
+//  - Every format's packing and rounding is written once, in pixel_packing.h.
 //
 // Pixel access outside the picture is defined: reading gives clBlack and
 // writing does nothing. GetScanline with a row outside the picture throws.
@@ -24,6 +25,7 @@
 
 #include "platform/pictures/colour.h"
 #include "platform/pictures/pixel_format.h"
+#include "platform/pictures/pixel_packing.h"
 #include "platform/pictures/system.h"
 
 #include <array>
@@ -36,8 +38,6 @@
 #include <span>
 
 class TCanvas;
-
-using TPalette = std::array<TColor, 256>;
 
 // Rows a decoder could not find because the file ends early (a row cut in
 // two counts as missing), of the picture's rows.
@@ -158,22 +158,6 @@ private:
     std::function<void()> onChange_;
 };
 
-namespace channel {
-// round(v * 255 / 31) and round(v * 255 / 63), and back.
-inline constexpr std::array<std::uint8_t, 32> From5 = [] {
-    std::array<std::uint8_t, 32> t{};
-    for (int v = 0; v < 32; ++v) t[v] = static_cast<std::uint8_t>((v * 255 + 15) / 31);
-    return t;
-}();
-inline constexpr std::array<std::uint8_t, 64> From6 = [] {
-    std::array<std::uint8_t, 64> t{};
-    for (int v = 0; v < 64; ++v) t[v] = static_cast<std::uint8_t>((v * 255 + 31) / 63);
-    return t;
-}();
-constexpr int To5(int c) { return (c * 31 + 127) / 255; }
-constexpr int To6(int c) { return (c * 63 + 127) / 255; }
-} // namespace channel
-
 inline TColor TBitmap::GetPixel(int x, int y) const
 {
     // Every member is read before any test, and the common formats are
@@ -189,13 +173,7 @@ inline TColor TBitmap::GetPixel(int x, int y) const
     if (static_cast<unsigned>(x) >= columns) return clBlack;
     const std::uint8_t *row = pixels + offset;
     if (format == pf8bit) return palette_[row[x]];
-    if (format == pf24bit || format == pf32bit) {
-        // B, G, R (and one more byte: the slack after the last row makes
-        // it readable) loaded at once and put in TColor's order.
-        std::uint32_t v;
-        std::memcpy(&v, row + (format == pf24bit ? 3 : 4) * x, 4);
-        return static_cast<TColor>(__builtin_bswap32(v) >> 8);
-    }
+    if (format == pf24bit || format == pf32bit) return pixel::FromBgr(row + (format == pf24bit ? 3 : 4) * x);
     return OtherFormatPixel(row, x);
 }
 
@@ -207,24 +185,13 @@ inline void TBitmap::SetPixel(int x, int y, TColor colour)
         || static_cast<unsigned>(y) >= static_cast<unsigned>(height_))
         return;
     std::uint8_t *row = Row(y);
-    // The common formats first, as in GetPixel; B, G, R is the colour's
-    // byte order reversed.
+    // The common formats first, as in GetPixel.
     if (format_ == pf8bit) {
         row[x] = PaletteIndexOf(colour);
         return;
     }
-    if (format_ == pf24bit) {
-        std::uint8_t *p = row + 3 * x;
-        const std::uint32_t bgr = __builtin_bswap32(static_cast<std::uint32_t>(colour) << 8);
-        std::memcpy(p, &bgr, 2);
-        p[2] = static_cast<std::uint8_t>(bgr >> 16);
-        return;
-    }
-    if (format_ == pf32bit) {
-        const std::uint32_t v = __builtin_bswap32(static_cast<std::uint32_t>(colour) << 8) | 0xFF000000u;
-        std::memcpy(row + 4 * x, &v, 4);
-        return;
-    }
+    if (format_ == pf24bit) return pixel::Write<pf24bit>(row, x, colour);
+    if (format_ == pf32bit) return pixel::Write<pf32bit>(row, x, colour);
     SetOtherFormatPixel(row, x, colour);
 }
 

@@ -45,23 +45,7 @@ std::vector<int> SamplePositions(const Span &span)
 template <TPixelFormat Format>
 inline unsigned ReadRgb(const std::uint8_t *row, int x, const TPalette &palette)
 {
-    auto fromColour = [](TColor c) {
-        return static_cast<unsigned>(GetRValue(c) << 16 | GetGValue(c) << 8 | GetBValue(c));
-    };
-    if constexpr (Format == pf1bit) return fromColour(palette[(row[x >> 3] >> (7 - (x & 7))) & 1]);
-    if constexpr (Format == pf4bit) return fromColour(palette[(row[x >> 1] >> ((x & 1) ? 0 : 4)) & 15]);
-    if constexpr (Format == pf8bit) return fromColour(palette[row[x]]);
-    if constexpr (Format == pf15bit) {
-        const unsigned v = row[2 * x] | (row[2 * x + 1] << 8);
-        return channel::From5[(v >> 10) & 31] << 16 | channel::From5[(v >> 5) & 31] << 8 | channel::From5[v & 31];
-    }
-    if constexpr (Format == pf16bit) {
-        const unsigned v = row[2 * x] | (row[2 * x + 1] << 8);
-        return channel::From5[(v >> 11) & 31] << 16 | channel::From6[(v >> 5) & 63] << 8 | channel::From5[v & 31];
-    }
-    if constexpr (Format == pf24bit) return row[3 * x + 2] << 16 | row[3 * x + 1] << 8 | row[3 * x];
-    if constexpr (Format == pf32bit) return row[4 * x + 2] << 16 | row[4 * x + 1] << 8 | row[4 * x];
-    return 0;
+    return pixel::Read<Format, pixel::TOrder::Rgb>(row, x, palette);
 }
 
 template <TPixelFormat Format>

@@ -42,100 +42,7 @@ using Colours = std::vector<std::uint32_t>;
 // Row y's colours as 0x00BBGGRR, one per pixel.
 void ReadColours(const TBitmap &bitmap, int y, std::uint32_t *out)
 {
-    const int width = bitmap.GetWidth();
-    const std::uint8_t *row = bitmap.Row(y);
-    const TPalette &palette = bitmap.GetPalette();
-    switch (bitmap.GetPixelFormat()) {
-    case pf1bit:
-        for (int x = 0; x < width; ++x) out[x] = static_cast<std::uint32_t>(palette[(row[x >> 3] >> (7 - (x & 7))) & 1]);
-        break;
-    case pf4bit:
-        for (int x = 0; x < width; ++x) out[x] = static_cast<std::uint32_t>(palette[(row[x >> 1] >> ((x & 1) ? 0 : 4)) & 15]);
-        break;
-    case pf8bit:
-        for (int x = 0; x < width; ++x) out[x] = static_cast<std::uint32_t>(palette[row[x]]);
-        break;
-    case pf15bit:
-        for (int x = 0; x < width; ++x) {
-            const unsigned v = row[2 * x] | (row[2 * x + 1] << 8);
-            out[x] = channel::From5[(v >> 10) & 31] | (channel::From5[(v >> 5) & 31] << 8) | (channel::From5[v & 31] << 16);
-        }
-        break;
-    case pf16bit:
-        for (int x = 0; x < width; ++x) {
-            const unsigned v = row[2 * x] | (row[2 * x + 1] << 8);
-            out[x] = channel::From5[(v >> 11) & 31] | (channel::From6[(v >> 5) & 63] << 8) | (channel::From5[v & 31] << 16);
-        }
-        break;
-    case pf24bit:
-        for (int x = 0; x < width; ++x) out[x] = row[3 * x + 2] | (row[3 * x + 1] << 8) | (row[3 * x] << 16);
-        break;
-    default:
-        for (int x = 0; x < width; ++x) {
-            std::uint32_t v;
-            std::memcpy(&v, row + 4 * x, 4);
-            out[x] = ((v >> 16) & 0xFF) | (v & 0xFF00) | ((v & 0xFF) << 16);
-        }
-        break;
-    }
-}
-
-constexpr std::array<std::uint8_t, 256> Levels(int max)
-{
-    std::array<std::uint8_t, 256> t{};
-    for (int c = 0; c < 256; ++c) t[static_cast<std::size_t>(c)] = static_cast<std::uint8_t>((c * max + 127) / 255);
-    return t;
-}
-
-// Colours written as 15-, 16-, 24- or 32-bit pixels.
-void WriteColours(const std::uint32_t *colours, std::uint8_t *row, int width, TPixelFormat format)
-{
-    static constexpr auto to5 = Levels(31), to6 = Levels(63);
-    for (int x = 0; x < width; ++x) {
-        const std::uint32_t c = colours[x];
-        const unsigned r = c & 0xFF, g = (c >> 8) & 0xFF, b = (c >> 16) & 0xFF;
-        switch (format) {
-        case pf15bit: {
-            const unsigned v = (to5[r] << 10) | (to5[g] << 5) | to5[b];
-            row[2 * x] = static_cast<std::uint8_t>(v);
-            row[2 * x + 1] = static_cast<std::uint8_t>(v >> 8);
-            break;
-        }
-        case pf16bit: {
-            const unsigned v = (to5[r] << 11) | (to6[g] << 5) | to5[b];
-            row[2 * x] = static_cast<std::uint8_t>(v);
-            row[2 * x + 1] = static_cast<std::uint8_t>(v >> 8);
-            break;
-        }
-        case pf24bit:
-            row[3 * x] = static_cast<std::uint8_t>(b);
-            row[3 * x + 1] = static_cast<std::uint8_t>(g);
-            row[3 * x + 2] = static_cast<std::uint8_t>(r);
-            break;
-        default: {
-            const std::uint32_t v = b | (g << 8) | (r << 16) | 0xFF000000u;
-            std::memcpy(row + 4 * x, &v, 4);
-            break;
-        }
-        }
-    }
-}
-
-// Palette indices, one a byte, packed into a row of 1, 4 or 8 bits a pixel.
-void WriteIndices(const std::uint8_t *indices, std::uint8_t *row, int width, TPixelFormat format)
-{
-    if (format == pf8bit) {
-        std::memcpy(row, indices, static_cast<std::size_t>(width));
-    } else if (format == pf4bit) {
-        for (int x = 0; x < width; x += 2)
-            row[x >> 1] = static_cast<std::uint8_t>((indices[x] << 4) | (x + 1 < width ? indices[x + 1] & 15 : 0));
-    } else {
-        for (int x = 0; x < width; x += 8) {
-            int byte = 0;
-            for (int i = 0; i < 8 && x + i < width; ++i) byte |= (indices[x + i] & 1) << (7 - i);
-            row[x >> 3] = static_cast<std::uint8_t>(byte);
-        }
-    }
+    pixel::ReadRow(bitmap.GetPixelFormat(), bitmap.Row(y), bitmap.GetWidth(), bitmap.GetPalette(), out);
 }
 
 // The distinct colours of a picture in order of first appearance, as long
@@ -340,7 +247,7 @@ bool ConvertExactly(const TBitmap &source, TBitmap &target, Colours &colours, st
                             distinct, out);
         }
         if (!fits) return false;
-        if (format != pf8bit) WriteIndices(indices.data(), target.Row(y), width, format);
+        if (format != pf8bit) pixel::PackIndices(format, indices.data(), target.Row(y), width);
     }
 
     TPalette palette{};
@@ -393,7 +300,7 @@ void ConvertAdaptive(const TBitmap &source, TBitmap &target, Colours &colours, s
         ReadColours(source, y, colours.data());
         std::uint8_t *out = format == pf8bit ? target.Row(y) : indices.data();
         quantizer.Map(colours.data(), out, colours.size());
-        if (format != pf8bit) WriteIndices(indices.data(), target.Row(y), width, format);
+        if (format != pf8bit) pixel::PackIndices(format, indices.data(), target.Row(y), width);
     }
 }
 
@@ -411,7 +318,7 @@ void ConvertBlackAndWhite(const TBitmap &source, TBitmap &target, Colours &colou
             const unsigned sum = (c & 0xFF) + ((c >> 8) & 0xFF) + ((c >> 16) & 0xFF);
             indices[static_cast<std::size_t>(x)] = sum * 2 > 3 * 255 ? 1 : 0;
         }
-        WriteIndices(indices.data(), target.Row(y), width, pf1bit);
+        pixel::PackIndices(pf1bit, indices.data(), target.Row(y), width);
     }
 }
 
@@ -435,7 +342,7 @@ void TBitmap::SetPixelFormat(TPixelFormat format)
     if (!HasPalette(format)) {
         for (int y = 0; y < height_; ++y) {
             ReadColours(*this, y, colours.data());
-            WriteColours(colours.data(), target.Row(y), width_, format);
+            pixel::WriteRow(format, colours.data(), target.Row(y), width_);
         }
     } else {
         std::vector<std::uint8_t> indices(width);

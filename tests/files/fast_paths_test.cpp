@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <cstring>
 #include <limits>
 #include <random>
@@ -17,6 +19,9 @@ namespace {
 const int AwkwardWidths[] = {1, 2, 3, 4, 5, 7, 12, 13, 31, 33, 65, 127};
 
 // Pixel (x, y) read straight from the row bytes as bitmap.h lays them out.
+// A channel of `max` levels widened to 8 bits, rounded to nearest.
+int Widened(int v, int max) { return static_cast<int>(std::lround(v * 255.0 / max)); }
+
 TColor PlainPixel(const TBitmap &bitmap, int x, int y)
 {
     const std::uint8_t *row = bitmap.GetScanline(y);
@@ -27,11 +32,11 @@ TColor PlainPixel(const TBitmap &bitmap, int x, int y)
     case pf8bit: return palette[row[x]];
     case pf15bit: {
         const int v = row[2 * x] | row[2 * x + 1] << 8;
-        return RGB(channel::From5[(v >> 10) & 31], channel::From5[(v >> 5) & 31], channel::From5[v & 31]);
+        return RGB(Widened((v >> 10) & 31, 31), Widened((v >> 5) & 31, 31), Widened(v & 31, 31));
     }
     case pf16bit: {
         const int v = row[2 * x] | row[2 * x + 1] << 8;
-        return RGB(channel::From5[(v >> 11) & 31], channel::From6[(v >> 5) & 63], channel::From5[v & 31]);
+        return RGB(Widened((v >> 11) & 31, 31), Widened((v >> 5) & 63, 63), Widened(v & 31, 31));
     }
     case pf24bit: return RGB(row[3 * x + 2], row[3 * x + 1], row[3 * x]);
     default: return RGB(row[4 * x + 2], row[4 * x + 1], row[4 * x]);
