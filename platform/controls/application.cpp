@@ -1,7 +1,6 @@
 // TApplication: the application object, its forms and its message loop.
 #include "platform/controls/application.h"
 
-#include "platform/controls/forms.h"
 #include "platform/controls/waiting.h"
 
 #include <QApplication>
@@ -38,16 +37,16 @@ void TApplication::Initialize()
     SetWorkRunner(WaitForWork);
 }
 
-void TApplication::Adopt(TForm *form)
+void TApplication::Adopt(std::unique_ptr<QWidget> window, TForm *form)
 {
-    forms_.push_back(form);
+    forms_.push_back(std::move(window));
     if (!mainForm_) mainForm_ = form;
 }
 
 void TApplication::Run()
 {
-    if (!mainForm_) return;
-    mainForm_->show();
+    if (forms_.empty()) return;
+    forms_.front()->show();
     QApplication::exec();
 }
 
@@ -99,8 +98,7 @@ void TApplication::HandleEvent(const std::function<void()> &method) noexcept
 void TApplication::Shutdown()
 {
     // The main form goes last: the others may refer to it while closing.
-    for (auto it = forms_.rbegin(); it != forms_.rend(); ++it) delete *it;
-    forms_.clear();
+    while (!forms_.empty()) forms_.pop_back();
     mainForm_ = nullptr;
     SetWorkRunner({});
     qt_.reset();

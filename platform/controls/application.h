@@ -4,6 +4,7 @@
 #include "platform/pictures/system.h"
 
 #include <QObject>
+#include <QWidget>
 
 #include <exception>
 #include <functional>
@@ -11,7 +12,6 @@
 #include <vector>
 
 class QApplication;
-class QWidget;
 class TForm;
 
 using TObject = QObject;
@@ -30,9 +30,10 @@ public:
     template <class Form>
     void CreateForm(Form **reference)
     {
-        auto *form = new Form(nullptr);
-        *reference = form;
-        Adopt(form);
+        auto form = std::make_unique<Form>(nullptr);
+        *reference = form.get();
+        TForm *asForm = form.get();
+        Adopt(std::unique_ptr<QWidget>(std::move(form)), asForm);
     }
 
     // Shows the main form and handles events until it closes.
@@ -59,10 +60,12 @@ public:
     void Shutdown();
 
 private:
-    void Adopt(TForm *form);
+    // Owned as windows: what the application does with a form, show it and
+    // release it, is the window's.
+    void Adopt(std::unique_ptr<QWidget> window, TForm *form);
 
     std::unique_ptr<QApplication> qt_;
-    std::vector<TForm *> forms_;
+    std::vector<std::unique_ptr<QWidget>> forms_;
     TForm *mainForm_ = nullptr;
 };
 

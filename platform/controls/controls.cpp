@@ -1,8 +1,6 @@
 // The controls a form description may hold, and the event plumbing.
 #include "platform/controls/controls.h"
 
-#include "platform/controls/image.h"
-
 #include <QChildEvent>
 #include <QCompleter>
 #include <QEvent>
@@ -21,15 +19,6 @@ void ConnectNotify(QObject *source, TNotifyEvent handler)
         QObject::connect(combo, &QComboBox::editTextChanged, combo, run);
     else
         throw Exception(QStringLiteral("%1 has no click or change event").arg(source->objectName()));
-}
-
-void ConnectMouseMove(QObject *source, TMouseMoveEvent handler)
-{
-    auto *image = qobject_cast<TImage *>(source);
-    if (!image) throw Exception(QStringLiteral("%1 has no mouse-move event").arg(source->objectName()));
-    image->SetOnMouseMove([source, handler = std::move(handler)](TShiftState shift, int x, int y) {
-        Application->HandleEvent([&] { handler(source, shift, x, y); });
-    });
 }
 
 TButton::TButton(QWidget *parent) : TControlOf<QPushButton>(parent) {}

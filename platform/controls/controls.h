@@ -14,11 +14,32 @@
 #include <QStatusBar>
 
 #include <functional>
+#include <initializer_list>
 #include <vector>
 
-// Which keys and buttons were down when a mouse event came.
-enum class TShiftStateFlag { Shift = 1, Alt = 2, Ctrl = 4, Left = 8, Right = 16, Middle = 32 };
-using TShiftState = int;
+// Which keys and buttons were down when a mouse event came: a set of flags.
+enum class TShiftStateFlag : unsigned { Shift = 1, Alt = 2, Ctrl = 4, Left = 8, Right = 16, Middle = 32 };
+
+class TShiftState {
+public:
+    constexpr TShiftState() = default;
+    constexpr TShiftState(std::initializer_list<TShiftStateFlag> flags)
+    {
+        for (TShiftStateFlag flag : flags) *this << flag;
+    }
+    // Adds a flag to the set.
+    constexpr TShiftState &operator<<(TShiftStateFlag flag)
+    {
+        bits_ |= static_cast<unsigned>(flag);
+        return *this;
+    }
+    constexpr bool Contains(TShiftStateFlag flag) const { return (bits_ & static_cast<unsigned>(flag)) != 0; }
+    constexpr bool Empty() const { return bits_ == 0; }
+    constexpr bool operator==(const TShiftState &) const = default;
+
+private:
+    unsigned bits_ = 0;
+};
 
 using TNotifyEvent = std::function<void(TObject *Sender)>;
 using TMouseMoveEvent = std::function<void(TObject *Sender, TShiftState Shift, int X, int Y)>;
@@ -32,7 +53,8 @@ void ConnectMouseMove(QObject *source, TMouseMoveEvent handler);
 using TMainMenu = QMenuBar;
 using TMenuItem = QAction;
 
-// Position and size in the coordinates of the form's client area.
+// Position relative to the control's parent widget (the form's client
+// area, or the area a scroll box scrolls), and size.
 template <class QtWidget>
 class TControlOf : public QtWidget {
 public:

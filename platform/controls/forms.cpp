@@ -71,13 +71,13 @@ void TForm::Repaint()
     repaint();
 }
 
-void TForm::SetModalResult(int result)
+void TForm::SetModalResult(TModalResult result)
 {
     modalResult_ = result;
     if (result != mrNone && modalLoop_) close();
 }
 
-int TForm::ShowModal()
+TModalResult TForm::ShowModal()
 {
     if (modalLoop_) return mrNone;
     modalResult_ = mrNone;
@@ -92,7 +92,7 @@ int TForm::ShowModal()
     for (TButton *button : findChildren<TButton *>())
         if (button->GetModalResult() != mrNone)
             connections << connect(button, &QPushButton::clicked, this,
-                                   [this, button] { SetModalResult(button->GetModalResult()); });
+                                   [this, button] { SetModalResult(static_cast<TModalResult>(button->GetModalResult())); });
     QEventLoop loop;
     modalLoop_ = &loop;
     show();

@@ -32,9 +32,9 @@ public:
     void Repaint();
     // Shows the form centred on the screen and blocks every other window
     // until it closes; gives the modal result it closed with.
-    int ShowModal();
-    int GetModalResult() const { return modalResult_; }
-    void SetModalResult(int result);
+    TModalResult ShowModal();
+    TModalResult GetModalResult() const { return modalResult_; }
+    void SetModalResult(TModalResult result);
 
 protected:
     // Connects each event that a component of the description names (the
@@ -52,7 +52,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    int modalResult_ = mrNone;
+    TModalResult modalResult_ = mrNone;
     QEventLoop *modalLoop_ = nullptr;
 };
 

@@ -9,6 +9,16 @@
 #include <QThread>
 #include <QtMath>
 
+// The image control is the one control with a mouse-move event.
+void ConnectMouseMove(QObject *source, TMouseMoveEvent handler)
+{
+    auto *image = qobject_cast<TImage *>(source);
+    if (!image) throw Exception(QStringLiteral("%1 has no mouse-move event").arg(source->objectName()));
+    image->SetOnMouseMove([source, handler = std::move(handler)](TShiftState shift, int x, int y) {
+        Application->HandleEvent([&] { handler(source, shift, x, y); });
+    });
+}
+
 TImage::TImage(QWidget *parent) : TControlOf<QWidget>(parent)
 {
     setMouseTracking(true);
@@ -91,15 +101,15 @@ void TImage::mouseMoveEvent(QMouseEvent *event)
         // every one of them is that pixel, so round down, never to nearest.
         const QPointF position = event->position();
         const QPoint at(qFloor(position.x()), qFloor(position.y()));
-        TShiftState shift = 0;
+        TShiftState shift;
         const auto keys = event->modifiers();
         const auto buttons = event->buttons();
-        if (keys & Qt::ShiftModifier) shift |= int(TShiftStateFlag::Shift);
-        if (keys & Qt::AltModifier) shift |= int(TShiftStateFlag::Alt);
-        if (keys & Qt::ControlModifier) shift |= int(TShiftStateFlag::Ctrl);
-        if (buttons & Qt::LeftButton) shift |= int(TShiftStateFlag::Left);
-        if (buttons & Qt::RightButton) shift |= int(TShiftStateFlag::Right);
-        if (buttons & Qt::MiddleButton) shift |= int(TShiftStateFlag::Middle);
+        if (keys & Qt::ShiftModifier) shift << TShiftStateFlag::Shift;
+        if (keys & Qt::AltModifier) shift << TShiftStateFlag::Alt;
+        if (keys & Qt::ControlModifier) shift << TShiftStateFlag::Ctrl;
+        if (buttons & Qt::LeftButton) shift << TShiftStateFlag::Left;
+        if (buttons & Qt::RightButton) shift << TShiftStateFlag::Right;
+        if (buttons & Qt::MiddleButton) shift << TShiftStateFlag::Middle;
         onMouseMove_(shift, at.x(), at.y());
     }
     QWidget::mouseMoveEvent(event);
