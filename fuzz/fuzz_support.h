@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/pictures/bitmap.h"
+#include "support/comparisons.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -14,13 +15,3 @@ void StartQtWithoutWindows();
 // Ends the run with a report when a promise is broken: the fuzzer keeps
 // the input that did it.
 void Require(bool condition, const char *promise);
-
-// Same size, format, palette entries in use and pixel bytes (padding and
-// spare bits of a last byte excluded).
-bool SamePixels(const TBitmap &a, const TBitmap &b);
-
-// Every pixel shows the same colour (formats may differ).
-bool SameColours(const TBitmap &a, const TBitmap &b);
-
-// Every pixel has the same alpha: its 4th byte in pf32bit, else 255.
-bool SameAlpha(const TBitmap &a, const TBitmap &b);

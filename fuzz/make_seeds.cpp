@@ -4,6 +4,7 @@
 #include "platform/files/bmp_codec.h"
 #include "platform/files/picture_files.h"
 #include "platform/files/qt_codec.h"
+#include "support/file_builders.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -191,7 +192,7 @@ void HandMadeBmps()
 }
 
 // A GIF of one image over a colour table of 2^(depth) entries, its LZW data
-// written as literal codes with a clear code often enough to keep their width.
+// written as literal codes.
 QByteArray Gif(int width, int height, int depth, std::uint32_t seed, int transparent, bool local)
 {
     QByteArray gif(transparent >= 0 ? "GIF89a" : "GIF87a");
@@ -214,29 +215,9 @@ QByteArray Gif(int width, int height, int depth, std::uint32_t seed, int transpa
     put16(height);
     gif += char(local ? 0x80 | (depth - 1) : 0);
     if (local) table();
-    const int codeSize = std::max(2, depth);
-    gif += char(codeSize);
-    const int clear = 1 << codeSize, width0 = codeSize + 1;
-    std::vector<int> codes{clear};
-    for (int i = 0; i < width * height; ++i) {
-        if (i && i % ((1 << width0) - clear - 2) == 0) codes.push_back(clear);
-        codes.push_back(static_cast<int>(random() % static_cast<unsigned>(entries)));
-    }
-    codes.push_back(clear + 1);
-    QByteArray data;
-    std::uint32_t bits = 0;
-    int count = 0;
-    for (int code : codes) {
-        bits |= static_cast<std::uint32_t>(code) << count;
-        for (count += width0; count >= 8; count -= 8, bits >>= 8) data += char(bits & 0xFF);
-    }
-    if (count) data += char(bits & 0xFF);
-    for (qsizetype at = 0; at < data.size(); at += 255) {
-        const QByteArray chunk = data.mid(at, 255);
-        gif += char(chunk.size());
-        gif += chunk;
-    }
-    gif += char(0);
+    std::vector<int> indices(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
+    for (int &index : indices) index = static_cast<int>(random() % static_cast<unsigned>(entries));
+    gif += GifLiteralImageData(indices, std::max(2, depth));
     gif += ';';
     return gif;
 }

@@ -5,7 +5,9 @@
 
 int PixelTable[512][512];
 
-void CapturePixels(TBitmap &bitmap)
+void CapturePixels(TBitmap &bitmap) { CapturePixelsInto(bitmap, std::span<int, 512 * 512>(&PixelTable[0][0], 512 * 512)); }
+
+void CapturePixelsInto(TBitmap &bitmap, std::span<int, 512 * 512> cells)
 {
     bitmap.SetPixelFormat(pf8bit);
     const int width = std::min(bitmap.GetWidth(), 512);
@@ -14,7 +16,7 @@ void CapturePixels(TBitmap &bitmap)
     // Column by column, so the table is written in its own order; each
     // colour is the palette entry of the pixel's index, as GetPixel reads it.
     for (int x = 0; x < width; ++x) {
-        int *column = PixelTable[x];
+        int *column = cells.data() + static_cast<std::size_t>(x) * 512;
         for (int y = 0; y < height; ++y) column[y] = palette[bitmap.Row(y)[x]];
     }
     bitmap.Changed();

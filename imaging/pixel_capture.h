@@ -3,6 +3,8 @@
 
 #include "platform/pictures/bitmap.h"
 
+#include <span>
+
 // 512 x 512 captured colours (TColor), indexed [x][y]: cell (x, y) is at
 // int offset x * 512 + y, so one column's cells are contiguous. Of static
 // storage, zero at start; a capture overwrites only the cells of its own
@@ -15,3 +17,7 @@ extern int PixelTable[512][512];
 // converted and captures nothing. Ends with Changed(), as every operation
 // does.
 void CapturePixels(TBitmap &bitmap);
+
+// CapturePixels into any table of PixelTable's layout, x * 512 + y: for
+// tests that guard the table's end.
+void CapturePixelsInto(TBitmap &bitmap, std::span<int, 512 * 512> cells);

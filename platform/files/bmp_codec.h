@@ -19,5 +19,10 @@ bool LooksLikeBmp(std::span<const std::uint8_t> bytes);
 // Gives how many rows the file lacked because it ends early.
 TRowsMissing DecodeBmp(std::span<const std::uint8_t> bytes, TBitmap &into);
 
-// Encodes a bitmap as a BMP file in its own bit depth and palette.
+// Encodes a bitmap as a BMP file in its own bit depth and palette. Throws
+// Exception for an empty picture or one too large for the format.
 QByteArray EncodeBmp(const TBitmap &bitmap);
+// The size of that file, and the file written into a buffer of exactly
+// that size, whatever the buffer held: every byte is written.
+std::size_t BmpFileBytes(const TBitmap &bitmap);
+void EncodeBmpInto(const TBitmap &bitmap, std::span<std::uint8_t> file);

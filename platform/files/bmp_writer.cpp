@@ -44,9 +44,46 @@ TFileForm FileFormFor(TPixelFormat format)
 
 } // namespace
 
-QByteArray EncodeBmp(const TBitmap &bitmap)
+namespace {
+
+// The bytes from the pixels' start to the end of the file, and where the pixels start.
+struct TFileSize {
+    std::size_t pixelsAt;
+    std::size_t total;
+};
+
+TFileSize FileSizeOf(const TBitmap &bitmap)
+{
+    const std::size_t paletteEntries = static_cast<std::size_t>(bitmap.PaletteSize());
+    const TFileForm form = FileFormFor(bitmap.GetPixelFormat());
+    const std::size_t pixelsAt = FileHeaderBytes + form.headerSize + form.maskBytes + 4 * paletteEntries;
+    return {pixelsAt, pixelsAt + static_cast<std::size_t>(bitmap.BytesPerRow()) * static_cast<std::size_t>(bitmap.GetHeight())};
+}
+
+} // namespace
+
+std::size_t BmpFileBytes(const TBitmap &bitmap)
 {
     if (bitmap.Empty()) throw Exception(QStringLiteral("there is no picture to save"));
+    const std::size_t fileSize = FileSizeOf(bitmap).total;
+    if (fileSize > std::numeric_limits<std::uint32_t>::max())
+        throw Exception(QStringLiteral("a picture of %1 x %2 pixels is too large for a BMP file").arg(bitmap.GetWidth()).arg(bitmap.GetHeight()));
+    return fileSize;
+}
+
+QByteArray EncodeBmp(const TBitmap &bitmap)
+{
+    QByteArray file(static_cast<qsizetype>(BmpFileBytes(bitmap)), Qt::Uninitialized);
+    std::uint8_t *out = reinterpret_cast<std::uint8_t *>(file.data());
+    PreferHugePages(out, static_cast<std::size_t>(file.size()));
+    EncodeBmpInto(bitmap, {out, static_cast<std::size_t>(file.size())});
+    return file;
+}
+
+void EncodeBmpInto(const TBitmap &bitmap, std::span<std::uint8_t> file)
+{
+    const std::size_t fileSize = BmpFileBytes(bitmap);
+    if (file.size() != fileSize) throw Exception(QStringLiteral("the buffer for the BMP file has the wrong size"));
     const TPixelFormat format = bitmap.GetPixelFormat();
     const int width = bitmap.GetWidth();
     const int height = bitmap.GetHeight();
@@ -58,13 +95,7 @@ QByteArray EncodeBmp(const TBitmap &bitmap)
     const std::size_t used = (static_cast<std::size_t>(width) * bits + 7) / 8;
     const std::size_t pixelsAt = FileHeaderBytes + form.headerSize + form.maskBytes + 4 * paletteEntries;
     const std::size_t imageBytes = stride * static_cast<std::size_t>(height);
-    const std::size_t fileSize = pixelsAt + imageBytes;
-    if (fileSize > std::numeric_limits<std::uint32_t>::max())
-        throw Exception(QStringLiteral("a picture of %1 x %2 pixels is too large for a BMP file").arg(width).arg(height));
-
-    QByteArray file(static_cast<qsizetype>(fileSize), Qt::Uninitialized);
-    std::uint8_t *out = reinterpret_cast<std::uint8_t *>(file.data());
-    PreferHugePages(out, fileSize);
+    std::uint8_t *out = file.data();
     std::memset(out, 0, pixelsAt);
 
     out[0] = 'B';
@@ -107,5 +138,4 @@ QByteArray EncodeBmp(const TBitmap &bitmap)
         dst[used - 1] = src[used - 1] & lastByteMask;
         std::memset(dst + used, 0, stride - used);
     }
-    return file;
 }

@@ -1,6 +1,13 @@
-// BMP reading of lying, broken and truncated files: defined pixels or a clear refusal.
+// BMP reading of lying, broken and truncated files: defined pixels or a clear
+// refusal, for lying headers, run-length data leaving the picture, bit
+// fields of every width, and every layout the fuzzers start from cut at
+// every byte.
 #include "platform/files/bmp_codec.h"
 #include "support/pictures.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -22,7 +29,8 @@ struct TRecipe {
     std::vector<std::uint32_t> masks = {};    // inside headers of 52 bytes and more, else after the header
     std::vector<std::uint32_t> palette = {0x000000, 0xFFFFFF};  // 0x00RRGGBB
     TBytes pixels = TBytes(8, 1);
-    std::int64_t pixelsAt = -1;          // -1: just after the palette
+    std::size_t gap = 0;                 // bytes of 0xEE between the palette and the pixels
+    std::int64_t pixelsAt = -1;          // -1: just after the palette and the gap
     std::uint32_t fileSize = 0;
 };
 
@@ -47,6 +55,7 @@ TBytes Make(const TRecipe &r)
     header.resize(std::min<std::uint32_t>(r.headerSize, 124));
     b.insert(b.begin() + 14, header.begin(), header.end());
     for (std::uint32_t colour : r.palette) put(b, colour, r.headerSize == 12 ? 3 : 4);
+    b.insert(b.end(), r.gap, 0xEE);
     const std::uint32_t pixelsAt = r.pixelsAt < 0 ? static_cast<std::uint32_t>(b.size()) : static_cast<std::uint32_t>(r.pixelsAt);
     for (int i = 0; i < 4; ++i) b[10 + i] = static_cast<std::uint8_t>(pixelsAt >> (8 * i));
     b.insert(b.end(), r.pixels.begin(), r.pixels.end());
@@ -64,6 +73,8 @@ QString Refusal(const TBytes &file, TBitmap &into)
         return error.Message();
     }
 }
+
+QDir Seeds() { return QDir(QStringLiteral(PW_SOURCE_DIR "/fuzz/seeds")); }
 
 } // namespace
 
@@ -124,6 +135,9 @@ TEST(BmpHostile, ToleratedLiesOpenWithDefinedPixels)
          pf8bit, {0, 0, 0, 0, 0, clWhite, 0, 0}},
         {"pixels cut short", TRecipe{.pixels = {1, 1, 1, 1, 1}},
          pf8bit, {clWhite, 0, 0, 0, clWhite, clWhite, clWhite, clWhite}},
+        {"run of 2, delta of one column in the middle of a row, run of 1",
+         TRecipe{.compression = 1, .pixels = {2, 1, 0, 2, 1, 0, 1, 1, 0, 1}},
+         pf8bit, {0, 0, 0, 0, clWhite, clWhite, 0, clWhite}},
         {"delta up a row, run past the row end, delta past the top",
          TRecipe{.compression = 1, .pixels = {0, 2, 1, 1, 9, 1, 0, 2, 0, 5, 1, 1}},
          pf8bit, {0, clWhite, clWhite, clWhite, 0, 0, 0, 0}},
@@ -202,6 +216,125 @@ TEST(BmpHostile, EveryCutAndMutationOpensWithDefinedPixelsOrIsRefused)
             for (int i = 0; i < 3; ++i) mutated[random() % std::min<std::size_t>(mutated.size(), 80)] = static_cast<std::uint8_t>(random());
             TBitmap bitmap;
             Refusal(mutated, bitmap);
+        }
+    }
+}
+
+TEST(HostileBmp, LiesTheOtherTestsLeaveOutAreRefusedWithTheirReason)
+{
+    const struct {
+        TRecipe bmp;
+        const char *reason;
+    } cases[] = {
+        {TRecipe{.planes = 0}, "the BMP header gives 0 colour planes instead of 1"},
+        {TRecipe{.width = 0}, "the BMP header gives a width of 0 pixels"},
+        {TRecipe{.headerSize = 41}, "the BMP header size of 41 bytes is not one this program knows"},
+        {TRecipe{.bits = 24, .compression = 5}, "BMP files holding a PNG picture are not supported"},
+        {TRecipe{.headerSize = 64, .bits = 24, .compression = 4}, "BMP pictures with 24-bit run-length compression are not supported"},
+        {TRecipe{.headerSize = 64, .bits = 32, .compression = 6}, "BMP compression 6 is not supported"},
+        {TRecipe{.bits = 24, .compression = 6, .masks = {0xFF0000, 0xFF00, 0xFF, 0}},
+         "the BMP header gives bit-field masks to a picture of 24 bits a pixel"},
+        {TRecipe{.bits = 8, .compression = 2}, "the BMP header gives 4-bit run-length compression to a picture of 8 bits a pixel"},
+        {TRecipe{.bits = 0}, "BMP pictures of 0 bits a pixel are not supported"},
+        {TRecipe{.bits = 64}, "BMP pictures of 64 bits a pixel are not supported"},
+        // Masks after a 40-byte header that the file cuts off.
+        {TRecipe{.bits = 16, .compression = 3, .masks = {0x7C00}, .palette = {}, .pixels = {}}, "the file ends before its headers do"},
+        {TRecipe{.bits = 16, .compression = 6, .masks = {0x7C00, 0x3E0, 0x1F}, .palette = {}, .pixels = {}},
+         "the file ends before its headers do"},
+        {TRecipe{.bits = 16, .compression = 3, .masks = {0xF800, 0, 0x1F}, .palette = {}}, "the BMP green mask is empty"},
+        {TRecipe{.bits = 16, .compression = 6, .masks = {0xF00, 0xF0, 0xF, 0x1F000}, .palette = {}},
+         "the BMP alpha mask 0x1F000 reaches beyond the 16 bits of a pixel"},
+        {TRecipe{.headerSize = 56, .bits = 32, .compression = 3, .masks = {0xFF0000, 0xFF00, 0xFF, 0x7F800000}, .palette = {}},
+         "the BMP alpha mask 0x7F800000 overlaps another mask"},
+        {TRecipe{.colours = 257, .palette = std::vector<std::uint32_t>(256, 0)},
+         "the BMP header lists 257 palette colours, but the file has room for 256"},
+        {TRecipe{.width = 0x40000000, .height = 4, .bits = 32, .palette = {}}, "too large"},
+        {TRecipe{.width = 3, .height = -0x7FFFFFFF, .bits = 8}, "too large"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.reason);
+        TBitmap bitmap;
+        EXPECT_NE(Refusal(Make(c.bmp), bitmap).toStdString().find(c.reason), std::string::npos) << Refusal(Make(c.bmp), bitmap).toStdString();
+        EXPECT_TRUE(bitmap.Empty());
+    }
+}
+
+TEST(HostileBmp, TolerableLiesAndRunsLeavingThePictureOpenWithDefinedPixels)
+{
+    std::vector<std::uint32_t> many(300, 0x102030);
+    many[255] = 0xFFFFFF;
+    const struct {
+        const char *what;
+        TRecipe bmp;
+        std::vector<TColor> colours;   // 4 x 2, the top row first
+    } cases[] = {
+        {"300 palette entries listed and present: those past 256 unused",
+         TRecipe{.colours = 300, .palette = many, .pixels = {255, 0, 0, 255, 0, 0, 0, 0}},
+         {RGB(16, 32, 48), RGB(16, 32, 48), RGB(16, 32, 48), RGB(16, 32, 48), clWhite, RGB(16, 32, 48), RGB(16, 32, 48), clWhite}},
+        {"pixels placed at the very end of the file", TRecipe{.pixels = {}}, std::vector<TColor>(8, clBlack)},
+        {"a gap between the palette and the pixels, no count: the gap is read as palette",
+         TRecipe{.palette = {0xFFFFFF}, .pixels = {0, 0, 0, 0, 1, 0, 0, 0}, .gap = 4},
+         {RGB(0xEE, 0xEE, 0xEE), clWhite, clWhite, clWhite, clWhite, clWhite, clWhite, clWhite}},
+        {"8-bit absolute run longer than the row, then a run on the next row",
+         TRecipe{.compression = 1, .pixels = {0, 6, 1, 1, 1, 1, 1, 1, 0, 0, 2, 1, 0, 1}},
+         {clWhite, clWhite, 0, 0, clWhite, clWhite, clWhite, clWhite}},
+        {"4-bit run longer than the row", TRecipe{.bits = 4, .compression = 2, .pixels = {9, 0x10, 0, 1}},
+         {0, 0, 0, 0, clWhite, 0, clWhite, 0}},
+        {"4-bit absolute run longer than the row", TRecipe{.bits = 4, .compression = 2, .pixels = {0, 7, 0x01, 0x01, 0x11, 0x10, 0, 1}},
+         {0, 0, 0, 0, 0, clWhite, 0, clWhite}},
+        {"delta below the picture, then runs that must not land",
+         TRecipe{.compression = 1, .pixels = {1, 1, 0, 2, 0, 200, 4, 1, 0, 0, 4, 1}}, {0, 0, 0, 0, clWhite, 0, 0, 0}},
+        {"ends of line past the last row, then a run", TRecipe{.compression = 1, .pixels = {0, 0, 0, 0, 0, 0, 4, 1}},
+         std::vector<TColor>(8, 0)},
+        {"data after the end of the picture is ignored", TRecipe{.compression = 1, .pixels = {2, 1, 0, 1, 4, 1, 4, 1}},
+         {0, 0, 0, 0, clWhite, clWhite, 0, 0}},
+        {"an escape cut off by the end of the file", TRecipe{.compression = 1, .pixels = {2, 1, 0, 2, 1}},
+         {0, 0, 0, 0, clWhite, clWhite, 0, 0}},
+        {"1-bit channels in 16 bits", TRecipe{.height = 1, .bits = 16, .compression = 3, .masks = {0x8000, 0x4000, 0x2000}, .palette = {},
+                                            .pixels = {0x00, 0xA0, 0x00, 0x40, 0xFF, 0x1F, 0, 0}},
+         {RGB(255, 0, 255), RGB(0, 255, 0), 0, 0}},
+        {"a 20-bit channel in 32 bits",
+         TRecipe{.height = 1, .bits = 32, .compression = 3, .masks = {0xFFFFF000, 0xE00, 0x1FF}, .palette = {},
+              .pixels = {0x00, 0x0E, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0, 0, 0, 0, 0, 0}},
+         {RGB(128, 255, 0), clWhite, RGB(0, 0, 255), 0}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        TBitmap bitmap;
+        ASSERT_EQ(Refusal(Make(c.bmp), bitmap).toStdString(), "");
+        for (std::size_t i = 0; i < c.colours.size(); ++i)
+            EXPECT_EQ(bitmap.GetPixel(int(i % 4), int(i / 4)), c.colours[i]) << "pixel " << i;
+    }
+}
+
+TEST(HostileBmp, EveryLayoutCutAtEveryByteIsRefusedInItsHeadersOrOpensWithTheFilesPixels)
+{
+    const QDir seeds = Seeds();
+    const QStringList names = seeds.entryList({QStringLiteral("*.bmp")}, QDir::Files, QDir::Name);
+    ASSERT_GE(names.size(), 40) << seeds.path().toStdString();
+    for (const QString &name : names) {
+        SCOPED_TRACE(name.toStdString());
+        QFile file(seeds.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray read = file.readAll();
+        const TBytes whole(read.begin(), read.end());
+        TBitmap full;
+        ASSERT_EQ(Refusal(whole, full).toStdString(), "");
+        const TColor missing = HasPalette(full.GetPixelFormat()) ? full.GetPalette()[0] : clBlack;
+        const std::size_t pixelsAt = whole[10] | (whole[11] << 8);
+        for (std::size_t size = 0; size < whole.size(); ++size) {
+            TBitmap cut;
+            const std::string reason = Refusal(TBytes(whole.begin(), whole.begin() + static_cast<long>(size)), cut).toStdString();
+            if (size < pixelsAt) {
+                ASSERT_NE(reason, "") << "cut at " << size;
+                ASSERT_NE(reason, "(an empty reason)") << "cut at " << size;
+                continue;
+            }
+            ASSERT_EQ(reason, "") << "cut at " << size;
+            for (int y = 0; y < full.GetHeight(); ++y)
+                for (int x = 0; x < full.GetWidth(); ++x)
+                    ASSERT_TRUE(cut.GetPixel(x, y) == full.GetPixel(x, y) || cut.GetPixel(x, y) == missing)
+                        << "cut at " << size << ", pixel " << x << ", " << y;
         }
     }
 }

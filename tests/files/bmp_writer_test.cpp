@@ -82,3 +82,28 @@ TEST(BmpWriter, EveryFormatAndAwkwardWidthComesBackInItsOwnDepthAndOtherReadersA
                 }
         }
 }
+
+// Into memory that holds anything, the file is the same: the padding of
+// every row, the bits past the last pixel and every unused header byte are
+// written as 0.
+TEST(BmpWriter, EveryByteIsWrittenWhateverTheMemoryHeld)
+{
+    for (TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit})
+        for (int width : {1, 3, 5, 9}) {
+            SCOPED_TRACE(std::to_string(BitsPerPixel(format)) + " bits, width " + std::to_string(width));
+            auto bitmap = MakeBitmap(width, 3, format);
+            FillRandomBytes(*bitmap, static_cast<std::uint32_t>(width));
+            const QByteArray clean = EncodeBmp(*bitmap);
+            for (std::uint8_t junk : {0x00, 0xA5, 0xFF}) {
+                std::vector<std::uint8_t> file(BmpFileBytes(*bitmap), junk);
+                EncodeBmpInto(*bitmap, file);
+                ASSERT_EQ(QByteArray(reinterpret_cast<const char *>(file.data()), static_cast<qsizetype>(file.size())), clean);
+                // Padding: the bytes of each file row beyond its pixels.
+                const std::size_t stride = static_cast<std::size_t>(bitmap->BytesPerRow());
+                const std::size_t used = (static_cast<std::size_t>(width) * BitsPerPixel(format) + 7) / 8;
+                const std::size_t pixelsAt = U32(clean, 10);
+                for (std::size_t row = 0; row < 3; ++row)
+                    for (std::size_t i = used; i < stride; ++i) ASSERT_EQ(file[pixelsAt + row * stride + i], 0) << "row " << row << ", byte " << i;
+            }
+        }
+}

@@ -82,6 +82,22 @@ TEST(PixelAccess, GetPixelReadsEveryPixelAsTheRowBytesSayUpToTheLastByteOfThePic
             }
 }
 
+// 5- and 6-bit channels read as their fixed widened values, and written
+// back give the same bits.
+TEST(PixelAccess, FiveAndSixBitChannelsReadAsTheirFixedWidenedValues)
+{
+    for (TPixelFormat format : {pf15bit, pf16bit}) {
+        const TWideningProbe probe = WideningProbe(format);
+        TBitmap &picture = *probe.picture;
+        for (int x = 0; x < picture.GetWidth(); ++x) {
+            EXPECT_EQ(picture.GetPixel(x, 0), probe.colours[std::size_t(x)]) << format << ", " << x;
+            const int word = picture.GetScanline(0)[2 * x] | picture.GetScanline(0)[2 * x + 1] << 8;
+            picture.SetPixel(x, 0, picture.GetPixel(x, 0));
+            EXPECT_EQ(picture.GetScanline(0)[2 * x] | picture.GetScanline(0)[2 * x + 1] << 8, word) << format << ", " << x;
+        }
+    }
+}
+
 TEST(PixelAccess, SetPixelWritesOnlyItsOwnPixelInEveryWholeByteFormat)
 {
     std::mt19937 random(5);

@@ -3,6 +3,7 @@
 // they hold. Each opens with defined pixels or is refused with its reason.
 #include "platform/files/picture_files.h"
 #include "platform/files/qt_codec.h"
+#include "support/file_builders.h"
 #include "support/pictures.h"
 
 #include <gtest/gtest.h>
@@ -37,35 +38,13 @@ std::unique_ptr<TBitmap> Noise(int width, int height, TPixelFormat format, std::
     return bitmap;
 }
 
-QByteArray BigEndian32(std::uint32_t v)
-{
-    const char b[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-    return QByteArray(b, 4);
-}
-
-std::uint32_t Crc32(const QByteArray &bytes)
-{
-    std::uint32_t crc = 0xFFFFFFFF;
-    for (char c : bytes) {
-        crc ^= static_cast<std::uint8_t>(c);
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
-    }
-    return ~crc;
-}
-
-QByteArray Chunk(const char *type, const QByteArray &data)
-{
-    const QByteArray typed = QByteArray(type) + data;
-    return BigEndian32(static_cast<std::uint32_t>(data.size())) + typed + BigEndian32(Crc32(typed));
-}
-
 // A PNG with the given header and compressed rows (filter byte first).
 QByteArray Png(std::uint32_t width, std::uint32_t height, int depth, int colourType, const QByteArray &rows)
 {
     QByteArray png("\x89PNG\r\n\x1a\n", 8);
-    png += Chunk("IHDR", BigEndian32(width) + BigEndian32(height) + char(depth) + char(colourType) + QByteArray(3, '\0'));
-    png += Chunk("IDAT", qCompress(rows, 9).mid(4));   // qCompress puts the length before the zlib stream
-    return png + Chunk("IEND", {});
+    png += PngChunk("IHDR", BigEndian32(width) + BigEndian32(height) + char(depth) + char(colourType) + QByteArray(3, '\0'));
+    png += PngChunk("IDAT", qCompress(rows, 9).mid(4));   // qCompress puts the length before the zlib stream
+    return png + PngChunk("IEND", {});
 }
 
 // A GIF of a black and white screen and one frame whose LZW data gives one white pixel.

@@ -9,6 +9,7 @@
 #include "platform/files/picture.h"
 #include "platform/files/picture_files.h"
 #include "platform/pictures/picture_view.h"
+#include "support/file_builders.h"
 #include "support/pictures.h"
 
 #include <QFile>
@@ -45,36 +46,11 @@ void FillBlocks(TBitmap &bitmap)
 
 QRgb Rgb(TColor c) { return qRgb(GetRValue(c), GetGValue(c), GetBValue(c)); }
 
-// The message of the Exception the action throws, or "(no exception)".
-std::string MessageOf(const std::function<void()> &action)
-{
-    try {
-        action();
-    } catch (const Exception &error) {
-        return error.Message().toStdString();
-    }
-    return "(no exception)";
-}
-
 void PutFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
     ASSERT_EQ(file.write(bytes), bytes.size());
-}
-
-// Lets this process's address space grow by only `headroom` more bytes: for
-// death tests, whose child process it ends with.
-bool LimitAddressSpace(std::size_t headroom)
-{
-    std::FILE *statm = std::fopen("/proc/self/statm", "r");
-    unsigned long pages = 0;
-    const bool read = statm && std::fscanf(statm, "%lu", &pages) == 1;
-    if (statm) std::fclose(statm);
-    if (!read) return false;
-    const rlim_t limit = pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + headroom;
-    const rlimit bounds{limit, limit};
-    return setrlimit(RLIMIT_AS, &bounds) == 0;
 }
 
 // Ends a death test's child: each mismatch on stderr, exit code 0 when there was none.
@@ -111,33 +87,11 @@ QByteArray Bmp(std::int32_t width, std::int32_t height, int bits, int compressio
     return b + pixels;
 }
 
-QByteArray BigEndian32(std::uint32_t v)
-{
-    const char b[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-    return QByteArray(b, 4);
-}
-
-std::uint32_t Crc32(const QByteArray &bytes)
-{
-    std::uint32_t crc = 0xFFFFFFFF;
-    for (char c : bytes) {
-        crc ^= static_cast<std::uint8_t>(c);
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
-    }
-    return ~crc;
-}
-
-QByteArray Chunk(const char *type, const QByteArray &data)
-{
-    const QByteArray typed = QByteArray(type) + data;
-    return BigEndian32(static_cast<std::uint32_t>(data.size())) + typed + BigEndian32(Crc32(typed));
-}
-
 // A PNG header claiming the size, then a few bytes of data: the size is checked first.
 QByteArray PngClaiming(std::uint32_t width, std::uint32_t height)
 {
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + Chunk("IHDR", BigEndian32(width) + BigEndian32(height) + QByteArray("\x08\x02\0\0\0", 5)) +
-           Chunk("IDAT", QByteArray("\x78\x9c\x63\x00\x00\x00\x01\x00\x01", 9)) + Chunk("IEND", {});
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + PngChunk("IHDR", BigEndian32(width) + BigEndian32(height) + QByteArray("\x08\x02\0\0\0", 5)) +
+           PngChunk("IDAT", QByteArray("\x78\x9c\x63\x00\x00\x00\x01\x00\x01", 9)) + PngChunk("IEND", {});
 }
 
 QByteArray GifClaiming(int width, int height)

@@ -41,17 +41,6 @@ QStringList Listing(const QString &dir)
     return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
-// The message of the Exception the action throws, as text a failure shows.
-std::string MessageOf(const std::function<void()> &action)
-{
-    try {
-        action();
-    } catch (const Exception &error) {
-        return error.Message().toStdString();
-    }
-    return "(no exception)";
-}
-
 std::string Expected(const char *action, const QString &path, const QString &reason)
 {
     return QStringLiteral("Cannot %1 %2: %3").arg(QLatin1String(action), QuotedPath(path), reason).toStdString();
@@ -77,20 +66,6 @@ void ExpectFailedSave(const QString &path, const TBitmap &bitmap, const QString 
     if (QDir(folder).exists()) {
         EXPECT_EQ(Listing(folder), before);
     }
-}
-
-// Lets this process's address space grow by only `headroom` more bytes:
-// for death tests, whose child process it ends with.
-bool LimitAddressSpace(std::size_t headroom)
-{
-    std::FILE *statm = std::fopen("/proc/self/statm", "r");
-    unsigned long pages = 0;
-    const bool read = statm && std::fscanf(statm, "%lu", &pages) == 1;
-    if (statm) std::fclose(statm);
-    if (!read) return false;
-    const rlim_t limit = pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + headroom;
-    const rlimit bounds{limit, limit};
-    return setrlimit(RLIMIT_AS, &bounds) == 0;
 }
 
 // Ends a death test's child: the exception message on stderr, and the exit

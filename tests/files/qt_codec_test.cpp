@@ -2,6 +2,7 @@
 // forms decoded pictures take, and the refusals.
 #include "platform/files/qt_codec.h"
 #include "platform/files/qt_image_bridge.h"
+#include "support/file_builders.h"
 #include "support/pictures.h"
 
 #include <QBuffer>
@@ -82,46 +83,16 @@ bool IsGreyRamp(const TBitmap &bitmap)
     return true;
 }
 
-// The message of the Exception the action throws, as text a failure shows.
-std::string MessageOf(const std::function<void()> &action)
-{
-    try {
-        action();
-    } catch (const Exception &error) {
-        return error.Message().toStdString();
-    }
-    return "(no exception)";
-}
-
-std::uint32_t Crc32(const QByteArray &bytes)
-{
-    std::uint32_t crc = 0xFFFFFFFF;
-    for (char c : bytes) {
-        crc ^= static_cast<std::uint8_t>(c);
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
-    }
-    return ~crc;
-}
-
-QByteArray BigEndian32(std::uint32_t v)
-{
-    const char b[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-    return QByteArray(b, 4);
-}
-
 // A PNG whose header claims the given size, followed by a little image data.
 QByteArray PngClaiming(std::uint32_t width, std::uint32_t height, int colourType)
 {
-    QByteArray header = QByteArray("IHDR") + BigEndian32(width) + BigEndian32(height) + char(8) + char(colourType) + QByteArray(3, '\0');
-    QByteArray png("\x89PNG\r\n\x1a\n", 8);
-    png += BigEndian32(13) + header + BigEndian32(Crc32(header));
-    const QByteArray data = QByteArray("IDAT") + QByteArray("\x78\x9c\x63\x00\x00\x00\x01\x00\x01", 9);
-    png += BigEndian32(9) + data + BigEndian32(Crc32(data));
-    return png;
+    return QByteArray("\x89PNG\r\n\x1a\n", 8)
+        + PngChunk("IHDR", BigEndian32(width) + BigEndian32(height) + char(8) + char(colourType) + QByteArray(3, '\0'))
+        + PngChunk("IDAT", QByteArray("\x78\x9c\x63\x00\x00\x00\x01\x00\x01", 9));
 }
 
 // A GIF of one image over a 256-colour table, its LZW data written as
-// 9-bit literal codes with a clear code often enough to keep them 9 bits.
+// 9-bit literal codes.
 QByteArray MakeGif(int width, int height, const std::vector<QRgb> &colours, const std::vector<std::uint8_t> &indices, int transparent = -1)
 {
     QByteArray gif("GIF89a");
@@ -143,27 +114,7 @@ QByteArray MakeGif(int width, int height, const std::vector<QRgb> &colours, cons
     put16(width);
     put16(height);
     gif += char(0);
-    gif += char(8);
-    std::vector<int> codes{256};
-    for (std::size_t i = 0; i < indices.size(); ++i) {
-        if (i && i % 200 == 0) codes.push_back(256);
-        codes.push_back(indices[i]);
-    }
-    codes.push_back(257);
-    QByteArray data;
-    std::uint32_t bits = 0;
-    int count = 0;
-    for (int code : codes) {
-        bits |= std::uint32_t(code) << count;
-        for (count += 9; count >= 8; count -= 8, bits >>= 8) data += char(bits & 0xFF);
-    }
-    if (count) data += char(bits & 0xFF);
-    for (qsizetype at = 0; at < data.size(); at += 255) {
-        const QByteArray chunk = data.mid(at, 255);
-        gif += char(chunk.size());
-        gif += chunk;
-    }
-    gif += char(0);
+    gif += GifLiteralImageData(std::vector<int>(indices.begin(), indices.end()), 8);
     gif += ';';
     return gif;
 }

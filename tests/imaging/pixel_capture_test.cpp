@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <span>
+#include <vector>
 
 TEST(PixelCapture, StoresEachColourColumnFirstAfterTheConversion)
 {
@@ -44,7 +46,16 @@ TEST(PixelCapture, SmallerPictureLeavesOtherCellsAsTheyWere)
 
 TEST(PixelCapture, LargerPictureFillsTheTableAndNothingBeyondIt)
 {
-    // The sanitizer build would report any write past the table.
+    // A table with guard cells after its end, as many as a capture of every
+    // pixel of the picture would reach.
+    std::vector<int> cells(600 * 512 + 700, -1);
+    auto large = MakeBitmap(600, 700, pf24bit);
+    FillColours(*large, [](int x, int y) { return RGB(x % 256, y % 256, 7); });
+    CapturePixelsInto(*large, std::span<int, 512 * 512>(cells.data(), 512 * 512));
+    for (std::size_t i = 512 * 512; i < cells.size(); ++i) ASSERT_EQ(cells[i], -1) << "guard cell " << i - 512 * 512;
+    for (int x = 0; x < 512; ++x)
+        for (int y = 0; y < 512; ++y) ASSERT_EQ(cells[std::size_t(x) * 512 + std::size_t(y)], large->GetPixel(x, y)) << x << ", " << y;
+
     auto bitmap = MakeBitmap(600, 700, pf32bit);
     FillColours(*bitmap, [](int x, int y) { return RGB(x % 256, y % 256, 7); });
     CapturePixels(*bitmap);

@@ -23,6 +23,17 @@ TEST(PictureView, AtItsOwnSizeShowsEveryColourExactlyInEveryFormat)
     }
 }
 
+// 5- and 6-bit channels show as their fixed widened values.
+TEST(PictureView, FiveAndSixBitChannelsShowAsTheirFixedWidenedValues)
+{
+    for (TPixelFormat format : {pf15bit, pf16bit}) {
+        const TWideningProbe probe = WideningProbe(format);
+        const int width = probe.picture->GetWidth();
+        const QImage view = RenderPictureView(*probe.picture, QSize(width, 1), QRect(0, 0, width, 1));
+        for (int x = 0; x < width; ++x) EXPECT_EQ(view.pixel(x, 0), Rgb(probe.colours[std::size_t(x)])) << format << ", " << x;
+    }
+}
+
 TEST(PictureView, EnlargesWithSharpPixelsAndReducesByAveraging)
 {
     auto bitmap = MakeBitmap(4, 2, pf24bit);
@@ -34,6 +45,11 @@ TEST(PictureView, EnlargesWithSharpPixelsAndReducesByAveraging)
     const QImage halved = RenderPictureView(*bitmap, QSize(2, 1), QRect(0, 0, 2, 1));
     EXPECT_EQ(halved.pixel(0, 0), qRgb(30, 50, 10));
     EXPECT_EQ(halved.pixel(1, 0), qRgb(150, 50, 10));
+
+    // Averages that are not whole are rounded to nearest, halves up.
+    auto pair = MakeBitmap(2, 1, pf24bit);
+    pair->SetPixel(1, 0, RGB(255, 1, 3));
+    EXPECT_EQ(RenderPictureView(*pair, QSize(1, 1), QRect(0, 0, 1, 1)).pixel(0, 0), qRgb(128, 1, 2));
 }
 
 TEST(PictureView, RendersOnlyTheExposedPartAndNothingBeyondThePicture)

@@ -195,6 +195,23 @@ TEST(PixelFormatConversion, ManyColoursGetAnAdaptivePaletteThatKeepsBlackWhiteAn
     }
 }
 
+// A palette entry beside a closer one in the same cell of the quantizer's
+// grid: black and RGB(6, 6, 6), both common, both entries. Each keeps its
+// own entry, though the cell's nearest to its centre is the grey.
+TEST(PixelFormatConversion, AnEntryBesideACloserOneInItsCellKeepsItsExactColour)
+{
+    auto bitmap = MakeBitmap(64, 64, pf24bit);
+    FillColours(*bitmap, [](int x, int y) {
+        if (y < 16) return clBlack;
+        if (y < 32) return RGB(6, 6, 6);
+        return RGB(x * 4, (y - 32) * 8, 200);
+    });
+    auto original = Copy(*bitmap);
+    bitmap->SetPixelFormat(pf8bit);
+    for (int y = 0; y < 32; ++y)
+        for (int x = 0; x < 64; ++x) ASSERT_EQ(bitmap->GetPixel(x, y), original->GetPixel(x, y)) << x << ", " << y;
+}
+
 TEST(PixelFormatConversion, ManyColoursToFourAndOneBit)
 {
     auto bitmap = MakeBitmap(64, 64, pf24bit);

@@ -3,6 +3,7 @@
 
 #include <QDir>
 
+#include <array>
 #include <cstring>
 #include <random>
 
@@ -43,38 +44,28 @@ void FillColours(TBitmap &bitmap, const std::function<TColor(int, int)> &colour)
         for (int x = 0; x < bitmap.GetWidth(); ++x) bitmap.SetPixel(x, y, colour(x, y));
 }
 
-bool SameBitmap(const TBitmap &a, const TBitmap &b)
-{
-    if (a.GetWidth() != b.GetWidth() || a.GetHeight() != b.GetHeight() || a.GetPixelFormat() != b.GetPixelFormat())
-        return false;
-    for (int i = 0; i < a.PaletteSize(); ++i)
-        if (a.GetPalette()[static_cast<std::size_t>(i)] != b.GetPalette()[static_cast<std::size_t>(i)]) return false;
-    const std::size_t bits = static_cast<std::size_t>(a.GetWidth()) * BitsPerPixel(a.GetPixelFormat());
-    for (int y = 0; y < a.GetHeight(); ++y) {
-        const std::uint8_t *ra = a.GetScanline(y);
-        const std::uint8_t *rb = b.GetScanline(y);
-        if (std::memcmp(ra, rb, bits / 8) != 0) return false;
-        // Bits of a last partial byte that belong to no pixel do not count.
-        if (bits % 8) {
-            const int mask = 0xFF00 >> (bits % 8) & 0xFF;
-            if ((ra[bits / 8] & mask) != (rb[bits / 8] & mask)) return false;
-        }
-    }
-    return true;
-}
-
-bool SameColours(const TBitmap &a, const TBitmap &b)
-{
-    if (a.GetWidth() != b.GetWidth() || a.GetHeight() != b.GetHeight()) return false;
-    for (int y = 0; y < a.GetHeight(); ++y)
-        for (int x = 0; x < a.GetWidth(); ++x)
-            if (a.GetPixel(x, y) != b.GetPixel(x, y)) return false;
-    return true;
-}
-
 std::optional<QString> CorporaDir()
 {
     const QString dir = QStringLiteral(PW_CORPORA_DIR);
     if (!QDir(dir).exists()) return std::nullopt;
     return QDir(dir).canonicalPath();
+}
+
+TWideningProbe WideningProbe(TPixelFormat format)
+{
+    const bool six = format == pf16bit;
+    // Red, green, blue as stored, and as read.
+    const std::vector<std::array<unsigned, 3>> stored = six
+        ? std::vector<std::array<unsigned, 3>>{{16, 1, 31}, {0, 32, 16}, {31, 63, 0}}
+        : std::vector<std::array<unsigned, 3>>{{16, 31, 1}, {31, 0, 16}};
+    TWideningProbe probe{MakeBitmap(static_cast<int>(stored.size()), 1, format), {}};
+    probe.colours = six ? std::vector<TColor>{RGB(132, 4, 255), RGB(0, 130, 132), RGB(255, 255, 0)}
+                        : std::vector<TColor>{RGB(132, 255, 8), RGB(255, 0, 132)};
+    for (std::size_t x = 0; x < stored.size(); ++x) {
+        const auto [r, g, b] = stored[x];
+        const unsigned word = six ? r << 11 | g << 5 | b : r << 10 | g << 5 | b;
+        probe.picture->GetScanline(0)[2 * x] = static_cast<std::uint8_t>(word);
+        probe.picture->GetScanline(0)[2 * x + 1] = static_cast<std::uint8_t>(word >> 8);
+    }
+    return probe;
 }

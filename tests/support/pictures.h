@@ -2,6 +2,8 @@
 #pragma once
 
 #include "platform/pictures/bitmap.h"
+#include "support/comparisons.h"
+#include "support/failures.h"
 
 #include <QString>
 
@@ -9,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 // A bitmap of the given size and format whose palette, for palette
 // formats, is the grey ramp (index i is grey i, or spread over 2 or 16).
@@ -20,12 +23,15 @@ void FillRandomBytes(TBitmap &bitmap, std::uint32_t seed);
 // Fills pixel (x, y) with colour(x, y) through SetPixel.
 void FillColours(TBitmap &bitmap, const std::function<TColor(int, int)> &colour);
 
-// Every pixel's bytes (padding excluded), size, format and the palette
-// entries the format uses are equal.
-bool SameBitmap(const TBitmap &a, const TBitmap &b);
-
-// Every pixel's colour is equal (formats may differ).
-bool SameColours(const TBitmap &a, const TBitmap &b);
+// A one-row pf15bit or pf16bit picture whose channels are fixed 5- and
+// 6-bit values, and the colours those read as, fixed independently of the
+// code: 5 bits 1 -> 8, 16 -> 132, 31 -> 255; 6 bits 1 -> 4, 32 -> 130,
+// 63 -> 255.
+struct TWideningProbe {
+    std::unique_ptr<TBitmap> picture;
+    std::vector<TColor> colours;
+};
+TWideningProbe WideningProbe(TPixelFormat format);
 
 // Where the shared test pictures are; empty when absent.
 std::optional<QString> CorporaDir();

@@ -1,0 +1,14 @@
+// Comparisons of bitmaps, shared by the tests and the fuzz targets.
+#pragma once
+
+#include "platform/pictures/bitmap.h"
+
+// Every pixel's bytes (padding and the spare bits of a last byte excluded),
+// size, format and the palette entries the format uses are equal.
+bool SameBitmap(const TBitmap &a, const TBitmap &b);
+
+// Every pixel's colour is equal (formats may differ).
+bool SameColours(const TBitmap &a, const TBitmap &b);
+
+// Every pixel has the same alpha: its 4th byte in pf32bit, else 255.
+bool SameAlpha(const TBitmap &a, const TBitmap &b);

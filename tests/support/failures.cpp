@@ -1,0 +1,30 @@
+// The message an action throws, and a bounded address space.
+#include "support/failures.h"
+
+#include "platform/pictures/system.h"
+
+#include <cstdio>
+#include <sys/resource.h>
+#include <unistd.h>
+
+std::string MessageOf(const std::function<void()> &action)
+{
+    try {
+        action();
+    } catch (const Exception &error) {
+        return error.Message().toStdString();
+    }
+    return "(no exception)";
+}
+
+bool LimitAddressSpace(std::size_t headroom)
+{
+    std::FILE *statm = std::fopen("/proc/self/statm", "r");
+    unsigned long pages = 0;
+    const bool read = statm && std::fscanf(statm, "%lu", &pages) == 1;
+    if (statm) std::fclose(statm);
+    if (!read) return false;
+    const rlim_t limit = pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + headroom;
+    const rlimit bounds{limit, limit};
+    return setrlimit(RLIMIT_AS, &bounds) == 0;
+}
