@@ -24,16 +24,6 @@
 
 namespace {
 
-std::string MessageOf(const std::function<void()> &action)
-{
-    try {
-        action();
-    } catch (const Exception &error) {
-        return error.Message().toStdString();
-    }
-    return "(no exception)";
-}
-
 std::string Expected(const char *action, const QString &path, const QString &reason)
 {
     return QStringLiteral("Cannot %1 %2: %3").arg(QLatin1String(action), QuotedPath(path), reason).toStdString();

@@ -23,16 +23,6 @@ std::span<const std::uint8_t> Bytes(const QByteArray &data)
     return {reinterpret_cast<const std::uint8_t *>(data.constData()), static_cast<std::size_t>(data.size())};
 }
 
-std::string MessageOf(const std::function<void()> &action)
-{
-    try {
-        action();
-    } catch (const Exception &error) {
-        return error.Message().toStdString();
-    }
-    return "(no exception)";
-}
-
 const TPictureFileFormatInfo &Jpeg() { return PictureFileFormatInfo(TPictureFileFormat::Jpeg); }
 
 // A smooth picture with noise, as photographs are.

@@ -6,6 +6,7 @@
 #include "platform/files/png_codec.h"
 #include "platform/files/png_filters.h"
 #include "platform/files/qt_codec.h"
+#include "support/file_builders.h"
 #include "support/pictures.h"
 
 #include <QImage>
@@ -26,43 +27,11 @@ std::span<const std::uint8_t> Bytes(const QByteArray &data)
     return {reinterpret_cast<const std::uint8_t *>(data.constData()), static_cast<std::size_t>(data.size())};
 }
 
-std::string MessageOf(const std::function<void()> &action)
-{
-    try {
-        action();
-    } catch (const Exception &error) {
-        return error.Message().toStdString();
-    }
-    return "(no exception)";
-}
-
 QByteArray Of(std::initializer_list<int> bytes)
 {
     QByteArray out;
     for (int b : bytes) out += char(b);
     return out;
-}
-
-QByteArray BigEndian32(std::uint32_t v)
-{
-    const char b[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-    return QByteArray(b, 4);
-}
-
-std::uint32_t Crc32(const QByteArray &bytes)
-{
-    std::uint32_t crc = 0xFFFFFFFF;
-    for (char c : bytes) {
-        crc ^= static_cast<std::uint8_t>(c);
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
-    }
-    return ~crc;
-}
-
-QByteArray Chunk(const char *type, const QByteArray &data)
-{
-    const QByteArray typed = QByteArray(type) + data;
-    return BigEndian32(static_cast<std::uint32_t>(data.size())) + typed + BigEndian32(Crc32(typed));
 }
 
 int Channels(int colourType) { return colourType == 0 || colourType == 3 ? 1 : colourType == 4 ? 2 : colourType == 2 ? 3 : 4; }
@@ -116,13 +85,13 @@ QByteArray MakePng(const PngSpec &spec)
         }
     }
     QByteArray png("\x89PNG\r\n\x1a\n", 8);
-    png += Chunk("IHDR", BigEndian32(static_cast<std::uint32_t>(spec.width)) + BigEndian32(static_cast<std::uint32_t>(spec.height)) +
+    png += PngChunk("IHDR", BigEndian32(static_cast<std::uint32_t>(spec.width)) + BigEndian32(static_cast<std::uint32_t>(spec.height)) +
                              char(spec.depth) + char(spec.colourType) + char(0) + char(0) + char(spec.interlaced ? 1 : 0));
-    if (!spec.plte.isEmpty()) png += Chunk("PLTE", spec.plte);
-    if (!spec.trns.isEmpty()) png += Chunk("tRNS", spec.trns);
+    if (!spec.plte.isEmpty()) png += PngChunk("PLTE", spec.plte);
+    if (!spec.trns.isEmpty()) png += PngChunk("tRNS", spec.trns);
     // qCompress puts the length before the zlib stream.
-    png += Chunk("IDAT", qCompress(raw, 6).mid(4));
-    return png + Chunk("IEND", {});
+    png += PngChunk("IDAT", qCompress(raw, 6).mid(4));
+    return png + PngChunk("IEND", {});
 }
 
 std::unique_ptr<TBitmap> OursOf(const QByteArray &png)
@@ -246,7 +215,7 @@ TEST(PngReader, DamagedCutOffAndLyingFilesAreRefusedAndLeaveTheBitmap)
     PngSpec huge;
     huge.width = 100000, huge.height = 100000, huge.colourType = 2;
     huge.sample = [](int, int, int) { return 0u; };
-    const QByteArray header = QByteArray("\x89PNG\r\n\x1a\n", 8) + Chunk("IHDR", BigEndian32(100000) + BigEndian32(100000) + Of({8, 2, 0, 0, 0}));
+    const QByteArray header = QByteArray("\x89PNG\r\n\x1a\n", 8) + PngChunk("IHDR", BigEndian32(100000) + BigEndian32(100000) + Of({8, 2, 0, 0, 0}));
     const struct {
         const char *what;
         QByteArray bytes;
@@ -257,7 +226,7 @@ TEST(PngReader, DamagedCutOffAndLyingFilesAreRefusedAndLeaveTheBitmap)
         {"a bit flipped in the header", badHeaderCrc, Damaged},
         {"a bit flipped in a data chunk's checksum", badDataCrc, Damaged},
         {"compressed data changed", badData, Damaged},
-        {"100000 x 100000 claimed", header + Chunk("IDAT", qCompress(QByteArray(64, '\0')).mid(4)) + Chunk("IEND", {}),
+        {"100000 x 100000 claimed", header + PngChunk("IDAT", qCompress(QByteArray(64, '\0')).mid(4)) + PngChunk("IEND", {}),
          "the picture is 100000 x 100000 pixels, which would take 28611 MiB; this program handles pictures of up to 2048 MiB"},
     };
     for (const auto &c : cases) {
