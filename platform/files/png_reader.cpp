@@ -138,7 +138,7 @@ bool ConvertRow(const Layout &f, const std::uint8_t *raw, std::uint8_t *row)
             if (row != raw) std::memcpy(row, raw, bytes);
             row[bytes - 1] &= static_cast<std::uint8_t>(0xFF00 >> (w % 8 ? w % 8 : 8));
             if (f.hasTrns)
-                for (int x = 0; x < w; ++x) translucent |= f.alpha[(row[x >> 3] >> (7 - (x & 7))) & 1] != 255;
+                for (int x = 0; x < w; ++x) translucent |= f.alpha[pixel::Index<pf1bit>(row, x)] != 255;
         } else {
             if (f.depth == 8) {
                 if (row != raw) std::memcpy(row, raw, n);
@@ -218,7 +218,7 @@ void ExpandPalette(const Layout &f, TBitmap &bitmap)
         const std::uint8_t *in = bitmap.Row(y);
         std::uint8_t *out = expanded.Row(y);
         for (int x = 0; x < f.width; ++x) {
-            const unsigned index = f.form == pf1bit ? (in[x >> 3] >> (7 - (x & 7))) & 1 : in[x];
+            const unsigned index = f.form == pf1bit ? pixel::Index<pf1bit>(in, x) : in[x];
             std::uint8_t *p = out + 4 * x;
             if (index < f.plte.n_entries) {
                 p[0] = f.plte.entries[index].blue;
