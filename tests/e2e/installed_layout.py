@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
 """What `cmake --install` lays out: the program, its desktop entry and its icons, as a desktop finds them."""
 
+import gzip
 import os
 import shutil
 import struct
 import subprocess
 import sys
+
+SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+ICON_SIZES = (32, 48, 64, 128, 256)
 
 # The formats the program opens, as a file manager names them.
 OPENED_TYPES = ['image/bmp', 'image/png', 'image/jpeg', 'image/gif', 'image/x-portable-bitmap',
@@ -42,6 +46,66 @@ def png_size(path):
     return struct.unpack('>II', head[16:24])
 
 
+def rgba(path):
+    """The PNG's pixels as RGBA bytes, decoded by ImageMagick."""
+    return subprocess.run(['convert', path, '-depth', '8', 'rgba:-'], capture_output=True, check=True).stdout
+
+
+def check_icons(icons, name, expect):
+    """Each size is its own drawing on a clear background, not one picture enlarged."""
+    expect(os.path.isfile(os.path.join(icons, 'scalable', 'apps', name + '.svg')), 'no scalable icon ' + name + '.svg')
+    if not shutil.which('convert'):
+        expect(False, 'ImageMagick\'s convert is not installed: the icons cannot be looked at')
+        return
+    pixels = {}
+    for size in ICON_SIZES:
+        icon = os.path.join(icons, '%dx%d' % (size, size), 'apps', name + '.png')
+        if not os.path.isfile(icon):
+            expect(False, 'no icon %s' % icon)
+            continue
+        expect(png_size(icon) == (size, size), '%s is %d x %d' % ((icon,) + png_size(icon)))
+        pixels[size] = rgba(icon)
+        expect(pixels[size][3] == 0, '%s has no clear corner' % icon)
+    # Enlarged from 32 pixels, every 8 x 8 block of the 256-pixel icon would
+    # be one colour; drawn at its size, its edges cross blocks.
+    big = pixels.get(256)
+    if big:
+        mixed = 0
+        for by in range(32):
+            for bx in range(32):
+                block = {big[((by * 8 + y) * 256 + bx * 8 + x) * 4:((by * 8 + y) * 256 + bx * 8 + x) * 4 + 4]
+                         for y in range(8) for x in range(8)}
+                mixed += len(block) > 1
+        expect(mixed >= 40, 'the 256-pixel icon looks enlarged: only %d of its 8 x 8 blocks mix colours' % mixed)
+
+
+def check_documents(root, expect):
+    """Debian's copyright file carries the licence; the history is gzipped."""
+    doc = os.path.join(root, 'share', 'doc', 'picture-workbench')
+    with open(os.path.join(SOURCE, 'LICENSE'), encoding='utf-8') as file:
+        licence = file.read()
+    expect(licence.startswith('MIT License'), 'LICENSE is not the MIT licence')
+    try:
+        with open(os.path.join(doc, 'copyright'), encoding='utf-8') as file:
+            copyright_text = file.read()
+        permission = licence[licence.index('Permission'):].split()
+        # Machine-readable: the text follows its short name, lines indented.
+        expect(copyright_text.startswith('Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/'),
+               'copyright is not in the machine-readable format')
+        expect('License: Expat\n' in copyright_text, 'copyright does not name the Expat (MIT) licence')
+        body = copyright_text[copyright_text.index('License: Expat'):].split()[2:]
+        expect([word for word in body if word != '.'] == permission, 'copyright does not carry the licence\'s text')
+    except (OSError, ValueError) as error:
+        expect(False, 'copyright: %s' % error)
+    try:
+        with gzip.open(os.path.join(doc, 'changelog.gz'), 'rt', encoding='utf-8') as file:
+            history = file.read()
+        expect(history.startswith('picture-workbench (') and '\n -- ' in history,
+               'changelog.gz is not a Debian changelog')
+    except OSError as error:
+        expect(False, 'changelog.gz: %s' % error)
+
+
 def check(root):
     failures = []
 
@@ -66,20 +130,18 @@ def check(root):
     expect(types.endswith(';') and types.rstrip(';').split(';') == OPENED_TYPES,
            'MimeType is %r, not the opened formats %s' % (types, OPENED_TYPES))
 
-    icons = os.path.join(root, 'share', 'icons', 'hicolor')
-    for size in (32, 256):
-        icon = os.path.join(icons, '%dx%d' % (size, size), 'apps', entry.get('Icon', '?') + '.png')
-        if not os.path.isfile(icon):
-            failures.append('no icon %s' % icon)
-            continue
-        expect(png_size(icon) == (size, size), '%s is %d x %d' % ((icon,) + png_size(icon)))
+    # A file manager's "Open with" passes the file in place of %f.
+    expect(command[1:] == ['%f'], 'Exec %r does not take a file (%%f)' % entry.get('Exec'))
+
+    check_icons(os.path.join(root, 'share', 'icons', 'hicolor'), entry.get('Icon', '?'), expect)
+    check_documents(root, expect)
 
     # Debian's own checker, which the installed entry must satisfy too.
     if shutil.which('desktop-file-validate'):
         done = subprocess.run(['desktop-file-validate', path], capture_output=True, text=True)
         expect(done.returncode == 0 and not done.stdout.strip(), 'desktop-file-validate: ' + done.stdout.strip())
     else:
-        print('desktop-file-validate is not installed: the entry was checked by this script only')
+        expect(False, 'desktop-file-validate (Debian\'s desktop-file-utils) is not installed')
     return failures
 
 
