@@ -1,14 +1,19 @@
-// The entry function: creates the windows and runs the message loop.
+// The entry function: creates the windows and runs the message loop. The
+// one argument it reads is a picture file to open at start, as a desktop's
+// "Open with" passes it.
 #include "forms/Unit1.h"
 #include "forms/Unit2.h"
 #include "platform/controls/application.h"
 
-int main()
+#include <QFile>
+
+int main(int argc, char *argv[])
 {
     try {
         Application->Initialize();
         Application->CreateForm(&Form1);
         Application->CreateForm(&HelpDlg);
+        if (argc > 1) Form1->OpenPictureOnceShown(QFile::decodeName(argv[1]));
         Application->Run();
     } catch (...) {
         const Exception error = TApplication::CurrentException(QStringLiteral("The program stopped because of an unknown error"));

@@ -9,6 +9,9 @@
 #include "platform/controls/waiting.h"
 #include "zoom_presets.h"
 
+#include <QFileInfo>
+#include <QTimer>
+
 TForm1 *Form1 = nullptr;
 
 const TPublishedMethods<TForm1> TForm1::Published = {
@@ -25,13 +28,30 @@ const TPublishedMethods<TForm1> TForm1::Published = {
     {QStringLiteral("Button1Click"), &TForm1::Button1Click},
 };
 
-TForm1::TForm1(TComponent *Owner) : TFormWith(Owner) {}
+TForm1::TForm1(TComponent *Owner) : TFormWith(Owner)
+{
+    SetOnDropFile([this](const AnsiString &fileName) { OpenPicture(fileName); });
+}
 
 void TForm1::Open1Click(TObject *)
 {
     if (!OpenPictureDialog1->Execute()) return;
+    OpenPicture(OpenPictureDialog1->GetFileName());
+}
+
+// Both dialogs then start from the opened file: Save proposes its folder and name.
+void TForm1::OpenPicture(const AnsiString &fileName)
+{
     Image1->SetAutoSize(true);
-    Image1->GetPicture()->LoadFromFile(OpenPictureDialog1->GetFileName());
+    Image1->GetPicture()->LoadFromFile(fileName);
+    const AnsiString opened = QFileInfo(fileName).absoluteFilePath();
+    OpenPictureDialog1->SetFileName(opened);
+    SavePictureDialog1->SetFileName(opened);
+}
+
+void TForm1::OpenPictureOnceShown(const AnsiString &fileName)
+{
+    QTimer::singleShot(0, this, [this, fileName] { Application->HandleEvent([&] { OpenPicture(fileName); }); });
 }
 
 void TForm1::Save1Click(TObject *)

@@ -20,6 +20,12 @@ public:
     void Thresholding1Click(TObject *Sender);
     void Button1Click(TObject *Sender);
 
+    // Opens fileName as File -> Open does with the file chosen in its dialog.
+    void OpenPicture(const AnsiString &fileName);
+    // Opens fileName once the message loop runs and the window is up; a
+    // failure shows its message as the same failure of File -> Open does.
+    void OpenPictureOnceShown(const AnsiString &fileName);
+
     // The methods the form description may name.
     static const TPublishedMethods<TForm1> Published;
 };

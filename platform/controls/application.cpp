@@ -9,7 +9,8 @@
 #include <new>
 
 namespace {
-// Qt needs an argument vector; the program itself takes no options.
+// Qt needs an argument vector; it is given none of the program's own, so
+// that a file name is never taken for one of Qt's options.
 int argumentCount = 1;
 char programName[] = "picture-workbench";
 char *arguments[] = {programName, nullptr};

@@ -5,6 +5,7 @@
 #include <QCompleter>
 #include <QEvent>
 #include <QScrollArea>
+#include <QTimer>
 
 void ConnectNotify(QObject *source, TNotifyEvent handler)
 {
@@ -15,9 +16,10 @@ void ConnectNotify(QObject *source, TNotifyEvent handler)
         QObject::connect(action, &QAction::triggered, action, run);
     else if (auto *button = qobject_cast<QAbstractButton *>(source))
         QObject::connect(button, &QAbstractButton::clicked, button, run);
-    else if (auto *combo = qobject_cast<QComboBox *>(source))
+    else if (auto *combo = qobject_cast<TComboBox *>(source)) {
         QObject::connect(combo, &QComboBox::editTextChanged, combo, run);
-    else
+        QObject::connect(combo, &TComboBox::Rechosen, combo, run);
+    } else
         throw Exception(QStringLiteral("%1 has no click or change event").arg(source->objectName()));
 }
 
@@ -47,6 +49,16 @@ TComboBox::TComboBox(QWidget *parent) : TControlOf<QComboBox>(parent)
     // Typed text is taken as typed: no completion to an entry, no new entries.
     setCompleter(nullptr);
     setInsertPolicy(QComboBox::NoInsert);
+    // Qt changes the text, if it changes, just before it tells of the
+    // choice, within one event; the flag lasts until that event is done.
+    connect(this, &QComboBox::editTextChanged, this, [this] {
+        if (textJustChanged_) return;
+        textJustChanged_ = true;
+        QTimer::singleShot(0, this, [this] { textJustChanged_ = false; });
+    });
+    connect(this, &QComboBox::activated, this, [this] {
+        if (!textJustChanged_) emit Rechosen();
+    });
 }
 
 TToolBar::TToolBar(QWidget *parent) : TControlOf<QFrame>(parent)

@@ -110,13 +110,24 @@ protected:
 };
 
 // An editable drop-down list: its change event comes for every change of
-// its text, whether typed or chosen.
+// its text, whether typed or chosen, and for every entry chosen from the
+// list, even the one the box already shows.
 class TComboBox : public TControlOf<QComboBox> {
     Q_OBJECT
 public:
     explicit TComboBox(QWidget *parent = nullptr);
     AnsiString GetText() const { return currentText(); }
     void SetText(const AnsiString &text) { setEditText(text); }
+
+signals:
+    // An entry was chosen and the text stayed as it was, so no change of
+    // the text tells of it.
+    void Rechosen();
+
+private:
+    // The text changed while handling the current event: the choice that
+    // follows in the same event has been told of already.
+    bool textJustChanged_ = false;
 };
 
 // The strip along the top of a form; it stays behind the controls that lie

@@ -4,14 +4,28 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDropEvent>
 #include <QEventLoop>
 #include <QFont>
 #include <QKeyEvent>
+#include <QMenuBar>
+#include <QMimeData>
 #include <QScreen>
+#include <QShortcut>
+#include <QTimer>
 
 namespace {
 const char *const EventProperties[] = {"OnClick", "OnChange", "OnMouseMove"};
+
+// The first local file a drag carries, or an empty string.
+QString DraggedFile(const QMimeData *data)
+{
+    if (!data || !data->hasUrls()) return {};
+    for (const QUrl &url : data->urls())
+        if (url.isLocalFile()) return url.toLocalFile();
+    return {};
 }
+} // namespace
 
 TForm::TForm(TComponent *Owner) : QMainWindow(qobject_cast<QWidget *>(Owner)) {}
 
@@ -45,6 +59,7 @@ void TForm::ApplyDescription()
             action->setText(QString());
         }
     for (TLabel *label : findChildren<TLabel *>()) label->FitCaption();
+    OpenMenusFromKeyboard();
     if (property("BorderStyle").toString() == QLatin1String("Dialog")) {
         // Fixed size, a title and a close button: no minimise or maximise.
         setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
@@ -58,6 +73,37 @@ void TForm::ApplyDescription()
         const int menuHeight = menuWidget() ? menuWidget()->sizeHint().height() : 0;
         resize(clientWidth.toInt(), clientHeight.toInt() + menuHeight);
         if (property("BorderStyle").toString() == QLatin1String("Dialog")) setFixedSize(size());
+    }
+}
+
+void TForm::OpenMenusFromKeyboard()
+{
+    auto *bar = qobject_cast<QMenuBar *>(menuWidget());
+    if (!bar || bar->actions().isEmpty()) return;
+    // A title opens its menu; a title without a menu is a command of its own.
+    const auto open = [bar](QAction *title) {
+        if (title->menu())
+            bar->setActiveAction(title);
+        else
+            title->trigger();
+    };
+    // Shortcuts, not "&" in the captions: a caption is read as it is, by
+    // the program and by screen readers alike.
+    QList<QAction *> titles = bar->actions();
+    QAction *first = titles.constFirst();
+    connect(new QShortcut(QKeySequence(Qt::Key_F10), this), &QShortcut::activated, this, [open, first] { open(first); });
+    // Each title takes the first letter of its caption that no title before
+    // it took.
+    QString taken;
+    for (QAction *title : titles) {
+        if (title->isSeparator()) continue;
+        for (const QChar letter : title->text().toUpper())
+            if (letter.isLetter() && !taken.contains(letter)) {
+                taken += letter;
+                auto *shortcut = new QShortcut(QKeySequence(QStringLiteral("Alt+") + letter), this);
+                connect(shortcut, &QShortcut::activated, this, [open, title] { open(title); });
+                break;
+            }
     }
 }
 
@@ -116,6 +162,34 @@ void TForm::keyPressEvent(QKeyEvent *event)
             }
     }
     QMainWindow::keyPressEvent(event);
+}
+
+void TForm::SetOnDropFile(TDropFileEvent handler)
+{
+    onDropFile_ = std::move(handler);
+    setAcceptDrops(static_cast<bool>(onDropFile_));
+}
+
+void TForm::dragEnterEvent(QDragEnterEvent *event)
+{
+    if (onDropFile_ && !DraggedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void TForm::dragMoveEvent(QDragMoveEvent *event)
+{
+    if (onDropFile_ && !DraggedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void TForm::dropEvent(QDropEvent *event)
+{
+    const QString fileName = DraggedFile(event->mimeData());
+    if (!onDropFile_ || fileName.isEmpty()) return;
+    event->acceptProposedAction();
+    // The file opens after the drop has ended, so that the program that
+    // dragged it is not kept waiting by a message box.
+    QTimer::singleShot(0, this, [this, fileName] {
+        Application->HandleEvent([&] { onDropFile_(fileName); });
+    });
 }
 
 void TForm::closeEvent(QCloseEvent *event)

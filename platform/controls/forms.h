@@ -36,6 +36,11 @@ public:
     TModalResult GetModalResult() const { return modalResult_; }
     void SetModalResult(TModalResult result);
 
+    // Files dropped on the form from outside: the first local one goes to
+    // handler, once the drop is over. Without a handler nothing is taken.
+    using TDropFileEvent = std::function<void(const AnsiString &fileName)>;
+    void SetOnDropFile(TDropFileEvent handler);
+
 protected:
     // Connects each event that a component of the description names (the
     // dynamic properties OnClick, OnChange and OnMouseMove) to the method
@@ -45,14 +50,22 @@ protected:
     // Applies what the description says beyond Qt's own properties: the
     // client size (ClientWidth, ClientHeight), the font's pixel height
     // (FontPixelHeight), a fixed dialog border (BorderStyle "Dialog"), and
-    // menu items captioned "-" as separators.
+    // menu items captioned "-" as separators. The menu bar opens from the
+    // keyboard: F10 opens its first menu, Alt with a title's letter that
+    // title's menu, while the captions stay as described.
     void ApplyDescription();
 
     void keyPressEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
+    void OpenMenusFromKeyboard();
+
     TModalResult modalResult_ = mrNone;
+    TDropFileEvent onDropFile_;
     QEventLoop *modalLoop_ = nullptr;
 };
 

@@ -3,6 +3,7 @@
 
 #include "platform/pictures/picture_view.h"
 
+#include <QAccessibleWidget>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -19,8 +20,41 @@ void ConnectMouseMove(QObject *source, TMouseMoveEvent handler)
     });
 }
 
+
+namespace {
+
+// What screen readers learn of the control: a picture, named by its
+// accessible name (or "Picture"), and described by its size in pixels.
+class TImageAccessible : public QAccessibleWidget {
+public:
+    explicit TImageAccessible(TImage *image) : QAccessibleWidget(image, QAccessible::Graphic) {}
+
+    QString text(QAccessible::Text kind) const override
+    {
+        auto *image = static_cast<TImage *>(widget());
+        if (kind == QAccessible::Name && image->accessibleName().isEmpty()) return QStringLiteral("Picture");
+        if (kind == QAccessible::Description && image->accessibleDescription().isEmpty()) {
+            const TBitmap &bitmap = *image->GetPicture()->GetBitmap();
+            if (bitmap.Empty()) return QStringLiteral("No picture");
+            return QStringLiteral("%1 x %2 pixels").arg(bitmap.GetWidth()).arg(bitmap.GetHeight());
+        }
+        return QAccessibleWidget::text(kind);
+    }
+};
+
+QAccessibleInterface *ImageAccessible(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("TImage") && qobject_cast<TImage *>(object))
+        return new TImageAccessible(qobject_cast<TImage *>(object));
+    return nullptr;
+}
+
+} // namespace
+
 TImage::TImage(QWidget *parent) : TControlOf<QWidget>(parent)
 {
+    static const bool factoryInstalled = (QAccessible::installFactory(ImageAccessible), true);
+    (void)factoryInstalled;
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     // Work on another thread announces its changes there: they are taken

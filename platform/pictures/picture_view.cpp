@@ -48,6 +48,60 @@ inline unsigned ReadRgb(const std::uint8_t *row, int x, const TPalette &palette)
     return pixel::Read<Format, pixel::TOrder::Rgb>(row, x, palette);
 }
 
+// Whether the fourth byte of each pixel is alpha.
+bool HasAlpha(const TBitmap &bitmap) { return bitmap.GetPixelFormat() == pf32bit; }
+
+// The board's grey at a shown position.
+inline unsigned CheckerAt(int x, int y) { return ((x / CheckerSide + y / CheckerSide) & 1) ? CheckerDark : CheckerLight; }
+
+// rgb (0x00RRGGBB) with alpha a over the grey board, rounded to nearest.
+inline QRgb Over(unsigned rgb, unsigned a, unsigned board)
+{
+    const unsigned under = board * (255 - a) + 127;
+    const auto blend = [&](unsigned c) { return (c * a + under) / 255; };
+    return qRgb(static_cast<int>(blend(rgb >> 16)), static_cast<int>(blend((rgb >> 8) & 0xFF)),
+                static_cast<int>(blend(rgb & 0xFF)));
+}
+
+// 32-bit pixels with alpha: each shown pixel is the covered pixels' average
+// weighted by their alpha (so a clear pixel's stored colour counts for
+// nothing), over the board by their average alpha.
+void RenderWithAlpha(const TBitmap &bitmap, const std::vector<Span> &columns, const std::vector<Span> &rows,
+                     QPoint origin, QImage &image)
+{
+    std::vector<std::vector<int>> columnSamples;
+    for (const Span &column : columns) columnSamples.push_back(SamplePositions(column));
+    for (std::size_t j = 0; j < rows.size(); ++j) {
+        auto *out = reinterpret_cast<QRgb *>(image.scanLine(static_cast<int>(j)));
+        const int shownY = origin.y() + static_cast<int>(j);
+        const std::vector<int> rowSamples = SamplePositions(rows[j]);
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            const unsigned board = CheckerAt(origin.x() + static_cast<int>(i), shownY);
+            if (rowSamples.size() == 1 && columnSamples[i].size() == 1) {
+                const std::uint8_t *p = bitmap.Row(rowSamples[0]) + 4 * columnSamples[i][0];
+                out[i] = p[3] == 255 ? qRgb(p[2], p[1], p[0]) : Over(p[2] << 16 | p[1] << 8 | p[0], p[3], board);
+                continue;
+            }
+            unsigned long r = 0, g = 0, b = 0, a = 0, n = 0;
+            for (int y : rowSamples) {
+                const std::uint8_t *row = bitmap.Row(y);
+                for (int x : columnSamples[i]) {
+                    const std::uint8_t *p = row + 4 * x;
+                    r += p[2] * p[3];
+                    g += p[1] * p[3];
+                    b += p[0] * p[3];
+                    a += p[3];
+                    ++n;
+                }
+            }
+            // Premultiplied sums: colour c * a each; the board covers the rest.
+            const unsigned long whole = 255 * n, under = board * (whole - a);
+            const auto channel = [&](unsigned long sum) { return static_cast<int>((sum + under + whole / 2) / whole); };
+            out[i] = qRgb(channel(r), channel(g), channel(b));
+        }
+    }
+}
+
 template <TPixelFormat Format>
 void Render(const TBitmap &bitmap, const std::vector<Span> &columns, const std::vector<Span> &rows, QImage &image)
 {
@@ -101,7 +155,12 @@ QImage RenderPictureView(const TBitmap &bitmap, QSize shown, QRect exposed)
     case pf15bit: Render<pf15bit>(bitmap, columns, rows, image); break;
     case pf16bit: Render<pf16bit>(bitmap, columns, rows, image); break;
     case pf24bit: Render<pf24bit>(bitmap, columns, rows, image); break;
-    case pf32bit: Render<pf32bit>(bitmap, columns, rows, image); break;
+    case pf32bit:
+        if (HasAlpha(bitmap))
+            RenderWithAlpha(bitmap, columns, rows, area.topLeft(), image);
+        else
+            Render<pf32bit>(bitmap, columns, rows, image);
+        break;
     default: image.fill(Qt::black); break;
     }
     return image;

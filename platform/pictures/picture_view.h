@@ -13,6 +13,14 @@ class QPainter;
 // Renders the part `exposed` (in control coordinates) of the bitmap shown at
 // `shown` size: nearest neighbour when enlarged, the average of the covered
 // pixels when reduced. Pixels outside the shown picture are left out.
+// Pixels with an alpha below 255 are drawn over a checkerboard of
+// CheckerSide-pixel squares fixed to the control, CheckerLight where
+// (x / CheckerSide + y / CheckerSide) is even, else CheckerDark; alpha 0
+// shows the board alone, whatever colour the pixel stores.
 QImage RenderPictureView(const TBitmap &bitmap, QSize shown, QRect exposed);
+
+constexpr int CheckerSide = 8;
+constexpr unsigned CheckerLight = 0xCC;
+constexpr unsigned CheckerDark = 0x99;
 
 void DrawPictureView(QPainter &painter, const TBitmap &bitmap, QSize shown, QRect exposed);

@@ -15,15 +15,6 @@
 
 namespace {
 
-// An 8-bit grey picture whose byte at (x, y) is (x * 7 + y * 13) % 256.
-std::unique_ptr<TBitmap> GreyRamp(int width, int height)
-{
-    auto picture = MakeBitmap(width, height, pf8bit);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) picture->GetScanline(y)[x] = static_cast<std::uint8_t>((x * 7 + y * 13) % 256);
-    return picture;
-}
-
 QByteArray Contents(const QString &path)
 {
     QFile file(path);

@@ -1,6 +1,7 @@
 // Zoom box and pointer readout, driven through the real controls.
 #include "main_window_fixture.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -87,6 +88,47 @@ TEST_F(ZoomTest, TypedTextOtherThanAPresetFallsBackToHundredPercent)
     Form().ComboBox1->SetText("200 %");
     EXPECT_EQ(Form().ComboBox1->GetText(), "100%");
     EXPECT_EQ(Form().ComboBox1->count(), 6);
+}
+
+namespace {
+
+// Chosen from the open list with the keyboard, as a user does.
+void ChooseFromList(TComboBox *box, const QString &entry)
+{
+    // The user's earlier steps have been handled, as the message loop does.
+    QApplication::processEvents();
+    box->showPopup();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(box->view()->window()));
+    const int index = box->findText(entry);
+    ASSERT_GE(index, 0) << entry.toStdString();
+    box->view()->setCurrentIndex(box->model()->index(index, 0));
+    QTest::keyClick(box->view(), Qt::Key_Return);
+    ASSERT_FALSE(box->view()->isVisible());
+}
+
+} // namespace
+
+TEST_F(ZoomTest, ChoosingTheEntryTheBoxShowsAppliesItAgain)
+{
+    ShowPicture(*MakeBitmap(30, 20, pf8bit));
+    ChooseFromList(Form().ComboBox1, "200%");
+    EXPECT_EQ(Form().Image1->size(), QSize(60, 40));
+    // Open shows the next picture at its own size; the box still reads 200%.
+    ShowPicture(*MakeBitmap(25, 10, pf8bit));
+    ASSERT_EQ(Form().ComboBox1->GetText(), "200%");
+    ASSERT_EQ(Form().Image1->size(), QSize(25, 10));
+    ChooseFromList(Form().ComboBox1, "200%");
+    EXPECT_EQ(Form().Image1->size(), QSize(50, 20));
+    EXPECT_FALSE(Form().Image1->GetAutoSize());
+    // Another entry still applies once.
+    ChooseFromList(Form().ComboBox1, "50%");
+    EXPECT_EQ(Form().Image1->size(), QSize(12, 5));
+    // Typed text that names no entry still falls back, and a chosen entry
+    // then applies.
+    Type(Form().ComboBox1, "9");
+    EXPECT_EQ(Form().ComboBox1->GetText(), "100%");
+    ChooseFromList(Form().ComboBox1, "100%");
+    EXPECT_EQ(Form().Image1->size(), QSize(25, 10));
 }
 
 TEST_F(ZoomTest, WithoutAPictureTheControlShrinksToNothing)

@@ -28,6 +28,14 @@ static std::size_t PixelBytes(const TBitmap &bitmap)
     return (static_cast<std::size_t>(bitmap.GetWidth()) * BitsPerPixel(bitmap.GetPixelFormat()) + 7) / 8;
 }
 
+std::unique_ptr<TBitmap> GreyRamp(int width, int height)
+{
+    auto picture = MakeBitmap(width, height, pf8bit);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) picture->GetScanline(y)[x] = static_cast<std::uint8_t>((x * 7 + y * 13) % 256);
+    return picture;
+}
+
 void FillRandomBytes(TBitmap &bitmap, std::uint32_t seed)
 {
     std::mt19937 random(seed);

@@ -17,6 +17,9 @@
 // formats, is the grey ramp (index i is grey i, or spread over 2 or 16).
 std::unique_ptr<TBitmap> MakeBitmap(int width, int height, TPixelFormat format);
 
+// An 8-bit grey picture whose byte at (x, y) is (x * 7 + y * 13) % 256.
+std::unique_ptr<TBitmap> GreyRamp(int width, int height);
+
 // Fills every pixel byte (not padding) from a seeded generator.
 void FillRandomBytes(TBitmap &bitmap, std::uint32_t seed);
 

@@ -1,0 +1,181 @@
+// What the desktop around the main window does with it: files opened from
+// outside (at start or dropped), the keyboard and the screen reader's view
+// of the window, and the Save dialog's proposal.
+#include "main_window_fixture.h"
+
+#include "platform/files/picture_files.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QDir>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QUrl>
+
+using DesktopTest = MainWindowTest;
+
+namespace {
+
+// A drag of `urls` entering the form and dropped at a point of the picture;
+// gives whether the form took the drop.
+bool DropOn(TForm1 &form, const QList<QUrl> &urls)
+{
+    QMimeData data;
+    data.setUrls(urls);
+    const QPoint at = form.Image1->mapTo(&form, QPoint(2, 2));
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&form, &enter);
+    if (!enter.isAccepted()) return false;
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&form, &drop);
+    return drop.isAccepted();
+}
+
+} // namespace
+
+TEST_F(DesktopTest, AFileGivenAtStartOpensOnceTheLoopRunsAsOpenWould)
+{
+    WritePictureFile(PathIn("start.bmp"), *GreyRamp(21, 13));
+    Form().ComboBox1->setCurrentIndex(Form().ComboBox1->findText("200%"));
+    Form().OpenPictureOnceShown(PathIn("start.bmp"));
+    // Not before the loop runs: the window comes up first.
+    EXPECT_TRUE(Shown().Empty());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Shown().Empty(); }, 5000));
+    EXPECT_TRUE(SameBitmap(Shown(), *GreyRamp(21, 13)));
+    EXPECT_EQ(Form().Image1->size(), QSize(21, 13));
+    EXPECT_EQ(Form().OpenPictureDialog1->GetFileName(), PathIn("start.bmp"));
+}
+
+TEST_F(DesktopTest, AFileThatCannotOpenAtStartSaysWhatOpenWouldSay)
+{
+    QString missing;
+    AnswerNextMessageBox(&missing);
+    Form().OpenPictureOnceShown(PathIn("missing.png"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !missing.isEmpty(); }, 5000));
+    EXPECT_TRUE(missing.contains(QDir::toNativeSeparators(PathIn("missing.png")))) << missing.toStdString();
+    EXPECT_TRUE(Shown().Empty());
+    EXPECT_TRUE(Form().isVisible());
+
+    QFile damaged(PathIn("damaged.png"));
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write("\x89PNG\r\n\x1a\n and nothing a picture needs");
+    damaged.close();
+    QString atStart, fromMenu;
+    AnswerNextMessageBox(&atStart);
+    Form().OpenPictureOnceShown(PathIn("damaged.png"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !atStart.isEmpty(); }, 5000));
+    AnswerNextMessageBox(&fromMenu);
+    OpenWithShortcut(PathIn("damaged.png"));
+    EXPECT_EQ(atStart, fromMenu);
+    EXPECT_TRUE(Shown().Empty());
+}
+
+TEST_F(DesktopTest, ADroppedPictureFileOpensAndOtherDropsAreRefused)
+{
+    WritePictureFile(PathIn("dropped.png"), *GreyRamp(17, 9));
+    EXPECT_FALSE(DropOn(Form(), {QUrl(QStringLiteral("https://example.invalid/a.png"))}));
+    EXPECT_FALSE(DropOn(Form(), {}));
+    EXPECT_TRUE(DropOn(Form(), {QUrl::fromLocalFile(PathIn("dropped.png"))}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !Shown().Empty(); }, 5000));
+    EXPECT_TRUE(SameBitmap(Shown(), *GreyRamp(17, 9)));
+    EXPECT_EQ(Form().Image1->size(), QSize(17, 9));
+
+    // A dropped file that is no picture: the message names it, the picture stays.
+    QFile text(PathIn("notes.txt"));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write("not a picture");
+    text.close();
+    QString message;
+    AnswerNextMessageBox(&message);
+    EXPECT_TRUE(DropOn(Form(), {QUrl::fromLocalFile(PathIn("notes.txt"))}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !message.isEmpty(); }, 5000));
+    EXPECT_TRUE(message.contains(QDir::toNativeSeparators(PathIn("notes.txt")))) << message.toStdString();
+    EXPECT_TRUE(SameBitmap(Shown(), *GreyRamp(17, 9)));
+}
+
+TEST_F(DesktopTest, SaveProposesTheOpenedFilesFolderAndNameAndTakesATypedOne)
+{
+    WritePictureFile(PathIn("opened.bmp"), *GreyRamp(8, 6));
+    OpenWithShortcut(PathIn("opened.bmp"));
+    ASSERT_FALSE(Shown().Empty());
+
+    QString folder, proposed;
+    OnNextModalWindowOf("QFileDialog", [&](QWidget *modal) {
+        auto *dialog = qobject_cast<QFileDialog *>(modal);
+        folder = dialog->directory().absolutePath();
+        proposed = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->text();
+        dialog->reject();
+    });
+    PressInActiveWindow(Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(folder, QFileInfo(PathIn("opened.bmp")).absolutePath());
+    EXPECT_EQ(proposed, "opened.bmp");
+
+    // A name typed over the proposal is the one saved; the opened file stays.
+    const QByteArray original = [&] {
+        QFile file(PathIn("opened.bmp"));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }();
+    Form().Complement1->trigger();
+    SaveWithShortcut(PathIn("copy.bmp"));
+    EXPECT_TRUE(QFileInfo::exists(PathIn("copy.bmp")));
+    QFile opened(PathIn("opened.bmp"));
+    ASSERT_TRUE(opened.open(QIODevice::ReadOnly));
+    EXPECT_EQ(opened.readAll(), original);
+}
+
+TEST_F(DesktopTest, MenusOpenFromTheKeyboardWhileScreenReadersReadThePlainCaptions)
+{
+    struct Case {
+        QKeySequence keys;
+        QMenu *menu;
+    };
+    for (const Case &c : {Case{QKeySequence(Qt::Key_F10), Form().File1}, Case{QKeySequence(Qt::ALT | Qt::Key_F), Form().File1},
+                          Case{QKeySequence(Qt::ALT | Qt::Key_E), Form().Edit1},
+                          Case{QKeySequence(Qt::ALT | Qt::Key_V), Form().View1},
+                          Case{QKeySequence(Qt::ALT | Qt::Key_I), Form().ImageProcessing1}}) {
+        Form().activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&Form()));
+        QTest::keySequence(&Form(), c.keys);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return c.menu->isVisible(); }, 2000)) << c.keys.toString().toStdString();
+        // Escape closes the menu, a second one leaves the menu bar.
+        QTest::keyClick(c.menu, Qt::Key_Escape);
+        QTest::keyClick(Form().MainMenu1, Qt::Key_Escape);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !c.menu->isVisible(); }, 2000));
+    }
+
+    // Within the open menu, the arrow keys and Enter reach the commands.
+    ShowPicture(*GreyRamp(4, 4));
+    Form().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&Form()));
+    QTest::keySequence(&Form(), QKeySequence(Qt::ALT | Qt::Key_I));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Form().ImageProcessing1->isVisible(); }, 2000));
+    QTest::keyClick(Form().ImageProcessing1, Qt::Key_Down);
+    QTest::keyClick(Form().ImageProcessing1, Qt::Key_Return);
+    EXPECT_EQ(Shown().GetScanline(0)[0], 255 - GreyRamp(4, 4)->GetScanline(0)[0]);
+
+    // Alt+H is the help command itself, a title without a menu.
+    OnNextModalWindow([](QWidget *modal) { modal->close(); });
+    Form().activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&Form()));
+    QTest::keySequence(&Form(), QKeySequence(Qt::ALT | Qt::Key_H));
+
+    QAccessibleInterface *bar = QAccessible::queryAccessibleInterface(Form().MainMenu1);
+    ASSERT_NE(bar, nullptr);
+    QStringList names;
+    for (int i = 0; i < bar->childCount(); ++i) names << bar->child(i)->text(QAccessible::Name);
+    EXPECT_EQ(names, QStringList({"File", "Edit", "View", "Image Processing", "Help"}));
+}
+
+TEST_F(DesktopTest, ThePictureControlIsAGraphicWithANameAndItsSize)
+{
+    QAccessibleInterface *image = QAccessible::queryAccessibleInterface(Form().Image1);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->role(), QAccessible::Graphic);
+    EXPECT_EQ(image->text(QAccessible::Name), "Picture");
+    EXPECT_EQ(image->text(QAccessible::Description), "No picture");
+    ShowPicture(*GreyRamp(30, 20));
+    EXPECT_EQ(image->text(QAccessible::Description), "30 x 20 pixels");
+}
