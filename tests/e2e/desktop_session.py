@@ -65,20 +65,67 @@ def mirror(rows):
     return [list(reversed(row)) for row in rows]
 
 
+# The board transparent pixels are drawn over: squares of 8 pixels fixed to
+# the image control, light where (x // 8 + y // 8) is even.
+CHECKER_SIDE, CHECKER_LIGHT, CHECKER_DARK = 8, 0xCC, 0x99
+
+
+def checker(x, y):
+    return CHECKER_DARK if (x // CHECKER_SIDE + y // CHECKER_SIDE) % 2 else CHECKER_LIGHT
+
+
+def over(colour, alpha, board):
+    return tuple((c * alpha + board * (255 - alpha) + 127) // 255 for c in colour)
+
+
+def transparent_png(path, width, height):
+    """A picture whose top 8 rows are opaque magenta; below, the left half is clear (storing green), the right half
+    half-clear red. Gives the rows the screen should show at its own size."""
+    pixels, shown = bytearray(), []
+    for y in range(height):
+        line = []
+        for x in range(width):
+            if y < 8:
+                rgba, seen = MAGENTA + (255,), MAGENTA
+            elif x < width // 2:
+                rgba, seen = (0, 255, 0, 0), (checker(x, y),) * 3
+            else:
+                rgba, seen = (255, 0, 0, 128), over((255, 0, 0), 128, checker(x, y))
+            pixels += bytes(rgba)
+            line.append(seen)
+        shown.append(line)
+    subprocess.run(['convert', '-size', '%dx%d' % (width, height), '-depth', '8', 'rgba:-', 'png32:' + path],
+                   input=bytes(pixels), check=True)
+    return shown
+
+
+def launcher_command(prefix, path):
+    """The installed desktop entry's Exec line with %f replaced by path, as a desktop's "Open with" runs it."""
+    entry = os.path.join(prefix, 'share', 'applications', 'picture-workbench.desktop')
+    with open(entry, encoding='utf-8') as file:
+        execs = [line.strip()[len('Exec='):] for line in file if line.startswith('Exec=')]
+    if len(execs) != 1 or '%f' not in execs[0].split():
+        raise Failure('the desktop entry\'s Exec %r does not take a file' % execs)
+    command = [path if word == '%f' else word for word in execs[0].split()]
+    # Found on the PATH, as the launcher finds it.
+    command[0] = shutil.which(command[0], path=os.path.join(prefix, 'bin')) or command[0]
+    return command
+
+
 class Session:
-    def __init__(self, display, program, folder):
+    def __init__(self, display, program, folder, arguments=()):
         self.display = display
         self.folder = folder
         home = os.path.join(folder, 'home')
         runtime = os.path.join(folder, 'runtime')
-        os.makedirs(home)
-        os.makedirs(runtime, mode=0o700)
+        os.makedirs(home, exist_ok=True)
+        os.makedirs(runtime, mode=0o700, exist_ok=True)
         environment = {key: value for key, value in os.environ.items() if not key.startswith(('QT_', 'XDG_'))}
         environment.update(HOME=home, XDG_RUNTIME_DIR=runtime, XDG_CONFIG_HOME=os.path.join(home, '.config'),
                            QT_QPA_PLATFORM='xcb', NO_AT_BRIDGE='1', DBUS_SESSION_BUS_ADDRESS='disabled:',
                            LANG='C.UTF-8', LC_ALL='C.UTF-8')
         self.log_path = os.path.join(display.work, 'program.log')
-        self.process = display.start([program], environment, open(self.log_path, 'wb'))
+        self.process = display.start([program] + list(arguments), environment, open(self.log_path, 'ab'))
         self.window = display.wait_for_window('Form1')
         self.left, self.top, self.width, self.height = display.geometry(self.window)
         self.origin = None
@@ -125,10 +172,13 @@ class Session:
             self.wait_for_popups(1)
             self.display.keys(*keys)
 
-    def wait_for_picture(self, what, rows, timeout=20):
-        """Waits until the screen shows rows at the picture's place, pixel for pixel."""
-        width = len(rows[0])
-        expected = [b''.join(bytes((v, v, v)) for v in row) for row in rows]
+    def wait_for_picture(self, what, rows, timeout=20, scale=1):
+        """Waits until the screen shows rows (grey levels or RGB triples) at the picture's place, pixel for pixel,
+        each pixel as a scale x scale square."""
+        def rgb(v):
+            return bytes(v) if isinstance(v, tuple) else bytes((v, v, v))
+        expected = [b''.join(rgb(v) * scale for v in row) for row in rows for _ in range(scale)]
+        width = len(rows[0]) * scale
 
         def shown():
             screen = self.display.grab()
@@ -144,6 +194,15 @@ class Session:
                 return box[:2]
             return None
         return wait_until('a %d x %d magenta picture' % (width, height), found, timeout, interval=0.1)
+
+    def choose_zoom(self, *keys):
+        """Opens the zoom box's list with the mouse, then types keys into it."""
+        self.display.focus(self.window)
+        self.display.click(self.origin[0] - IMAGE_LEFT + ZOOM_BOX_ARROW[0],
+                           self.origin[1] - IMAGE_TOP + ZOOM_BOX_ARROW[1])
+        self.wait_for_popups(1)
+        self.display.keys(*keys)
+        self.wait_for_popups(0)
 
     def find_menus(self):
         """The menu bar's titles: runs of dark text pixels in the strip above the client area."""
@@ -188,10 +247,7 @@ def run(program, folder, work):
         s.menus = s.find_menus()
 
         # The zoom box: its list opened with the mouse, 200% two entries below 100%.
-        s.display.click(s.origin[0] - IMAGE_LEFT + ZOOM_BOX_ARROW[0],
-                        s.origin[1] - IMAGE_TOP + ZOOM_BOX_ARROW[1])
-        s.wait_for_popups(1)
-        s.display.keys('Down', 'Down', 'Return')
+        s.choose_zoom('Down', 'Down', 'Return')
         at = s.wait_for_magenta(120, 80)
         if at != s.origin:
             raise Failure('at 200%% the picture moved from %s to %s' % (s.origin, at))
@@ -209,6 +265,14 @@ def run(program, folder, work):
         s.choose_file('ctrl+o', 'Open', source)
         s.wait_for_picture('grey.bmp at its own size', picture)
         s.step('opened grey.bmp with Ctrl+O: shown at its own size')
+
+        # The box still reads 200%: choosing it again applies it; 100% goes back.
+        s.choose_zoom('Return')
+        s.wait_for_picture('grey.bmp at 200%', picture, scale=2)
+        s.step('chose 200% again in the zoom box: shown at twice its size')
+        s.choose_zoom('Up', 'Up', 'Return')
+        s.wait_for_picture('grey.bmp at 100%', picture)
+        s.step('chose 100%: shown at its own size')
 
         expected = complement(picture)
         s.menu('Image Processing', 'Down', 'Return')
@@ -264,6 +328,22 @@ def run(program, folder, work):
         if code != 0:
             raise Failure('the program ended with exit code %d' % code)
         s.step('File -> Exit -> Exit without Saving: ended with exit code 0', running=False)
+
+        # "Open with": the desktop entry's command with a transparent picture.
+        clear = os.path.join(folder, 'clear.png')
+        shown = transparent_png(clear, 48, 32)
+        command = launcher_command(PREFIX, clear)
+        session = Session(display, command[0], folder, command[1:])
+        s = session
+        s.step('started as "Open with" does: %s' % ' '.join(command))
+        s.origin = s.wait_for_magenta(48, 8)
+        if s.origin[0] - s.left != IMAGE_LEFT:
+            raise Failure('the picture starts %d pixels from the window\'s left, not %d'
+                          % (s.origin[0] - s.left, IMAGE_LEFT))
+        s.wait_for_picture('clear.png over the checkerboard', shown)
+        s.step('clear.png is shown at its own size, clear pixels over the checkerboard, half-clear ones blended')
+        s.process.terminate()
+        s.process.wait(20)
     except Failure:
         print('windows at the failure:\n' + display.describe_windows(), file=sys.stderr)
         print('screen at the failure: ' + display.save_grab('failure.png'), file=sys.stderr)
@@ -286,6 +366,8 @@ def main():
     parser.add_argument('--work', required=True, help='a folder for logs and the screen at a failure')
     options = parser.parse_args()
     program = os.path.join(options.prefix, 'bin', 'picture-workbench')
+    global PREFIX
+    PREFIX = options.prefix
 
     def out_of_time(*_):
         raise Failure('the whole session took longer than %d s' % TOTAL_SECONDS)
@@ -312,6 +394,7 @@ def main():
 
 
 STARTED = time.monotonic()
+PREFIX = None
 
 if __name__ == '__main__':
     sys.exit(main())
