@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 build="${PW_FUZZ_BUILD_DIR:-build-fuzz}"
 cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DPW_BUILD_TESTS=OFF -DPW_BUILD_FUZZ=ON >/dev/null
-cmake --build "$build" -j 2 --target picture_fuzzer bmp_fuzzer make_fuzz_seeds
+cmake --build "$build" -j "$(nproc)" --target picture_fuzzer bmp_fuzzer make_fuzz_seeds
 export ASAN_OPTIONS="detect_leaks=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 # A picture may be 2 GiB by our own limit: a bit more than that is allowed.

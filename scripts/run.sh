@@ -4,5 +4,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-dependencies.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DPW_BUILD_TESTS=OFF
-cmake --build build --target picture-workbench
+cmake --build build --target picture-workbench -j "$(nproc)"
 exec build/app/picture-workbench

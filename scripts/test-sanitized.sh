@@ -19,9 +19,9 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_FLAGS="$sanitizers" -DCMAKE_EXE_LINKER_FLAGS="$sanitizers"
-cmake --build "$build" -j 2
+cmake --build "$build" -j "$(nproc)"
 status=0
-ctest --test-dir "$build" --output-on-failure -j 2 "$@" || status=$?
+ctest --test-dir "$build" --output-on-failure -j "$(nproc)" "$@" || status=$?
 # A report from a process whose exit status no test looks at still counts.
 if grep -nE 'ERROR: (Address|Leak)Sanitizer|runtime error:' "$build/Testing/Temporary/LastTest.log"; then
   echo "Sanitizer reports above." >&2
