@@ -82,7 +82,8 @@ inline TColor FromBgr(const std::uint8_t *p)
 }
 
 // Pixel x of a row as a colour in the given order; palette formats give
-// their palette entry.
+// their palette entry. (GetPixel reads pf24bit and pf32bit through FromBgr,
+// one load a pixel, which suits its single reads.)
 template <TPixelFormat Format, TOrder Order = TOrder::Colour>
 inline std::uint32_t Read(const std::uint8_t *row, int x, const TPalette &palette)
 {
@@ -95,11 +96,9 @@ inline std::uint32_t Read(const std::uint8_t *row, int x, const TPalette &palett
         return Pack<Order>(From5[(v >> 11) & 31], From6[(v >> 5) & 63], From5[v & 31]);
     } else {
         static_assert(Format == pf24bit || Format == pf32bit);
+        // Byte by byte: loops over a row vectorise this form best.
         const std::uint8_t *p = row + (Format == pf24bit ? 3 : 4) * x;
-        if constexpr (Order == TOrder::Colour) return static_cast<std::uint32_t>(FromBgr(p));
-        std::uint32_t v;
-        std::memcpy(&v, p, 4);
-        return v & 0xFFFFFF;
+        return Pack<Order>(p[2], p[1], p[0]);
     }
 }
 
