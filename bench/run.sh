@@ -4,7 +4,7 @@
 # Extra arguments go to the benchmark program, e.g. --benchmark_filter=Mirror.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-dependencies.sh libbenchmark-dev libopencv-dev python3
+scripts/install-dependencies.sh bench
 build=${PW_BENCH_BUILD:-build-bench}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPW_BUILD_BENCH=ON -DPW_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" -j 2 --target pw_bench pw_memory_peak

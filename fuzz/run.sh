@@ -7,6 +7,7 @@
 #                                        fuzz/regressions once through both targets
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scripts/install-dependencies.sh fuzz
 build="${PW_FUZZ_BUILD_DIR:-build-fuzz}"
 cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DPW_BUILD_TESTS=OFF -DPW_BUILD_FUZZ=ON >/dev/null

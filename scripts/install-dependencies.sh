@@ -1,21 +1,46 @@
 #!/usr/bin/env bash
-# Installs, from Debian's packages, what building and testing need and this
-# machine lacks. Extra package names may be passed for optional tools.
+# Installs, from Debian's packages, what this machine lacks for the groups named:
+#   scripts/install-dependencies.sh [run|test|fuzz|bench]... [package]...
+# With no group it installs run, test and fuzz: all that scripts/test.sh and
+# .ci/run use. Other arguments are extra package names for optional tools.
 set -euo pipefail
 
-packages=(
+# Building the program and running it on a desktop. The PNG, JPEG,
+# deflate and zlib libraries are the picture codecs the build links.
+run=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libgl-dev
-  fonts-dejavu-core
-  libgtest-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev
   libspng-dev libturbojpeg0-dev libdeflate-dev zlib1g-dev
-  xvfb xauth xdotool x11-utils imagemagick python3 desktop-file-utils
-  clang libclang-rt-14-dev
-  "$@"
+  qt6-image-formats-plugins fonts-dejavu-core
 )
+# GoogleTest with its mocks (only a recommendation of libgtest-dev, so never
+# pulled in by it here), and what the end-to-end test drives the installed
+# program with: a virtual X server, xdotool, ImageMagick's screen grabs and
+# pictures, Python, and the desktop entry's validator.
+test=(
+  libgtest-dev libgmock-dev
+  xvfb xauth xdotool imagemagick python3 desktop-file-utils
+)
+# clang's libFuzzer and the sanitizers' run-time for it.
+fuzz=(clang libclang-rt-14-dev)
+# Google Benchmark, OpenCV for the peers, and Python for the table.
+bench=(libbenchmark-dev libopencv-dev python3)
+
+packages=()
+groups=0
+for argument in "$@"; do
+  case "$argument" in
+    run) packages+=("${run[@]}"); groups=1 ;;
+    test) packages+=("${run[@]}" "${test[@]}"); groups=1 ;;
+    fuzz) packages+=("${run[@]}" "${fuzz[@]}"); groups=1 ;;
+    bench) packages+=("${run[@]}" "${bench[@]}"); groups=1 ;;
+    *) packages+=("$argument") ;;
+  esac
+done
+[ "$groups" -eq 1 ] || packages+=("${run[@]}" "${test[@]}" "${fuzz[@]}")
 
 missing=()
-for package in "${packages[@]}"; do
+for package in $(printf '%s\n' "${packages[@]}" | sort -u); do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
 done
 if [ ${#missing[@]} -gt 0 ]; then

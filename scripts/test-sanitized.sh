@@ -4,7 +4,7 @@
 # fails the run. Extra arguments go to ctest (e.g. -E '^e2e\.').
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-dependencies.sh
+scripts/install-dependencies.sh test
 
 build="${PW_SANITIZED_BUILD_DIR:-build-sanitized}"
 sanitizers="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
