@@ -7,7 +7,7 @@
 #   PW_FRESH_ROOT_DISPLAY=N  X display for the window check (default: a free one)
 #   PW_FRESH_ROOT_KEEP=1     leave the root in place afterwards
 # The screenshot and logs go to build-fresh-root/.
-set -euo pipefail
+set -Eeuo pipefail
 cd "$(dirname "$0")/.."
 top="$PWD"
 out="$top/build-fresh-root"
@@ -93,6 +93,7 @@ cleanup() {
   exit "$status"
 }
 trap cleanup EXIT
+trap 'echo "fresh-root-check: failed at line $LINENO: $BASH_COMMAND" >&2; trap - ERR' ERR
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
@@ -104,7 +105,10 @@ workdir="$(mktemp -d /var/tmp/pw-fresh-root.XXXXXX)"
 make_root_tarball() {
   command -v debootstrap >/dev/null || DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap
   local fresh="$workdir/debootstrap"
-  debootstrap --variant=minbase "$suite" "$fresh" "$mirror"
+  if ! debootstrap --variant=minbase "$suite" "$fresh" "$mirror" >"$out/debootstrap.log" 2>&1; then
+    tail -n 30 "$out/debootstrap.log"
+    return 1
+  fi
   cat >"$fresh/etc/apt/sources.list" <<EOF
 deb $mirror $suite main
 deb $mirror $suite-updates main
@@ -171,7 +175,8 @@ run_to_window() {
   [ "$display_name" != ":" ] || { echo "Xvfb did not start:"; cat "$out/xvfb.log"; return 1; }
   echo "Xvfb on $display_name; scripts/run.sh's output in $out/run.log"
 
-  in_root env XDG_RUNTIME_DIR=/tmp NO_AT_BRIDGE=1 bash -c 'cd /build/repo && exec scripts/run.sh' \
+  mkdir -m 700 "$root/tmp/runtime"
+  in_root env XDG_RUNTIME_DIR=/tmp/runtime NO_AT_BRIDGE=1 bash -c 'cd /build/repo && exec scripts/run.sh' \
     >"$out/run.log" 2>&1 &
   local program=$! window=
   # Installing and building come first: allow them most of an hour.
