@@ -54,14 +54,16 @@ mounts_under() {
 
 # Processes of ours that still run inside the root (the program, Xvfb).
 stop_root_processes() {
-  local signal pid
+  local signal process
   for signal in TERM KILL; do
-    for pid in $(ls /proc | grep -E '^[0-9]+$'); do
-      [ "$(readlink "/proc/$pid/root" 2>/dev/null)" = "$root" ] && kill "-$signal" "$pid" 2>/dev/null
+    for process in /proc/[0-9]*; do
+      # One may end between the look and the signal.
+      if [ "$(readlink "$process/root" 2>/dev/null)" = "$root" ]; then
+        kill "-$signal" "${process#/proc/}" 2>/dev/null || true
+      fi
     done
     sleep 1
   done
-  return 0
 }
 
 unmount_all() {
@@ -164,10 +166,10 @@ display_name=
 run_to_window() {
   in_root apt-get update -qq
   in_root apt-get install -y -qq --no-install-recommends xvfb xdotool >/dev/null
-  in_root Xvfb ${PW_FRESH_ROOT_DISPLAY:+":$PW_FRESH_ROOT_DISPLAY"} -displayfd 3 \
-    -screen 0 1280x1024x24 -nolisten tcp 3>"$out/display" 2>"$out/xvfb.log" &
-  local waited
-  for waited in $(seq 100); do
+  # Both are stopped by stop_root_processes: their end is no failure of the check.
+  (trap - ERR; in_root Xvfb ${PW_FRESH_ROOT_DISPLAY:+":$PW_FRESH_ROOT_DISPLAY"} -displayfd 3 \
+    -screen 0 1280x1024x24 -nolisten tcp 3>"$out/display" 2>"$out/xvfb.log") &
+  for _ in $(seq 100); do
     grep -q '^[0-9]' "$out/display" 2>/dev/null && break
     sleep 0.2
   done
@@ -176,11 +178,11 @@ run_to_window() {
   echo "Xvfb on $display_name; scripts/run.sh's output in $out/run.log"
 
   mkdir -m 700 "$root/tmp/runtime"
-  in_root env XDG_RUNTIME_DIR=/tmp/runtime NO_AT_BRIDGE=1 bash -c 'cd /build/repo && exec scripts/run.sh' \
-    >"$out/run.log" 2>&1 &
+  (trap - ERR; in_root env XDG_RUNTIME_DIR=/tmp/runtime NO_AT_BRIDGE=1 bash -c 'cd /build/repo && exec scripts/run.sh' \
+    >"$out/run.log" 2>&1) &
   local program=$! window=
   # Installing and building come first: allow them most of an hour.
-  for waited in $(seq 720); do
+  for _ in $(seq 720); do
     window="$(in_root xdotool search --onlyvisible --name '^Form1$' 2>/dev/null | head -n 1)" && [ -n "$window" ] && break
     if ! kill -0 "$program" 2>/dev/null; then
       tail -n 40 "$out/run.log"
