@@ -215,6 +215,8 @@ run_to_window() {
 
 run_tests() {
   in_root bash -c 'cd /build/repo && exec scripts/test.sh'
+  # The kept packages: only those the mirror still has.
+  in_root apt-get autoclean -qq
 }
 
 echo "== fresh root: $suite from $mirror (security: $security), $jobs build jobs"
