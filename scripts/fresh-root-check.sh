@@ -138,7 +138,7 @@ lay_out_root() {
   echo "commit $(git -C "$root/build/repo" rev-parse --short HEAD)"
   [ -z "$(git status --porcelain --untracked-files=no)" ] || echo "note: uncommitted changes are not in the check"
   if [ -d "$top/../shared" ]; then
-    cp -r "$top/../shared" "$root/build/shared"
+    cp -rL "$top/../shared" "$root/build/shared"
   else
     echo "note: no ../shared beside the checkout; the tests that use it skip"
   fi
