@@ -95,7 +95,7 @@ cleanup() {
   exit "$status"
 }
 trap cleanup EXIT
-trap 'echo "fresh-root-check: failed at line $LINENO: $BASH_COMMAND" >&2; trap - ERR' ERR
+trap 'echo "fresh-root-check: failed in ${FUNCNAME[*]:-the script} at line $LINENO" >&2; trap - ERR' ERR
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
