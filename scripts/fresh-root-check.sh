@@ -78,6 +78,7 @@ root=
 cleanup() {
   local status=$?
   set +e
+  trap - ERR
   if [ -n "$root" ]; then
     stop_root_processes
     cp "$root/build/repo/build/Testing/Temporary/LastTest.log" "$out/" 2>/dev/null
