@@ -4,9 +4,41 @@
 #include "platform/files/picture_files.h"
 
 #include <QAbstractItemView>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileIconProvider>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QStorageInfo>
+
+namespace {
+
+// Icons and type names from what a file is, never from its contents: Qt's
+// own provider asks the MIME database, which reads a file it cannot name
+// by its extension, and reading a device or a kernel file such as
+// /proc/kmsg can wait for good.
+class TNameOnlyIconProvider : public QFileIconProvider {
+public:
+    TNameOnlyIconProvider() { setOptions(DontUseCustomDirectoryIcons); }
+    using QFileIconProvider::icon;
+    QIcon icon(const QFileInfo &info) const override { return icon(info.isDir() ? Folder : File); }
+    QString type(const QFileInfo &info) const override
+    {
+        if (info.isDir()) return QStringLiteral("Folder");
+        if (!info.isFile()) return QStringLiteral("Special file");
+        return info.suffix().isEmpty() ? QStringLiteral("File") : info.suffix().toUpper() + QStringLiteral(" file");
+    }
+};
+
+// A folder of no real storage (/proc, /sys): a place a failed save may
+// leave behind, but not one to open the next dialog in.
+bool OnRealStorage(const QString &folder)
+{
+    const QStorageInfo storage(folder);
+    return storage.isValid() && storage.bytesTotal() > 0;
+}
+
+} // namespace
 
 TPictureDialog::TPictureDialog(QWidget *parent, Purpose purpose) : QWidget(parent), purpose_(purpose)
 {
@@ -23,11 +55,16 @@ bool TPictureDialog::Execute()
     dialog.setAcceptMode(open ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
     dialog.setFileMode(open ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     dialog.setNameFilters(open ? OpenPictureFilters() : SavePictureFilters());
+    TNameOnlyIconProvider icons;
+    dialog.setIconProvider(&icons);
     // Start in the last file's folder. The file itself is not selected: Qt
     // would keep it selected beside a newly typed name and take it first.
     // Save proposes its name in the name box alone, where typing replaces it.
+    // A folder of no storage is left for the home folder, or Qt would
+    // open its last visited one, the same.
     if (!fileName_.isEmpty()) {
-        dialog.setDirectory(QFileInfo(fileName_).absolutePath());
+        const QString folder = QFileInfo(fileName_).absolutePath();
+        dialog.setDirectory(OnRealStorage(folder) ? folder : QDir::homePath());
         auto *nameBox = dialog.findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
         auto *list = dialog.findChild<QAbstractItemView *>(QStringLiteral("listView"));
         if (!open && nameBox && list) {

@@ -467,6 +467,8 @@ TRowsMissing DecodeBmp(std::span<const std::uint8_t> bytes, TBitmap &into)
     else
         into.Allocate(layout.width, layout.height, layout.format);
     PreferHugePages(into.Row(0), into.ImageBytes());
+    // 32-bit pixels without an alpha mask are opaque whatever their 4th byte becomes.
+    if (layout.format == pf32bit && layout.masks[Alpha] == 0) into.SetAlphaChannel(TAlphaChannel::Unused);
     if (HasPalette(layout.format)) into.SetPalette(ReadPalette(bytes.data() + layout.paletteAt, layout));
     const int missing = layout.compression == Rle8 || layout.compression == Rle4 ? DecodeRunLengths(pixels, layout, into)
                                                                                   : DecodeRows(pixels, layout, into);

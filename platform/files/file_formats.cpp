@@ -124,6 +124,18 @@ QByteArray EncodePicture(const TBitmap &bitmap, TPictureFileFormat format)
     if (!info.write)
         throw Exception(QStringLiteral("this program cannot write %1 pictures; it writes %2 pictures")
                             .arg(QLatin1String(info.name), WritablePictureFormats()));
+    // A 4th byte that is not alpha is saved as opaque, as the picture is
+    // shown, whatever operations wrote there.
+    if (bitmap.GetPixelFormat() == pf32bit && bitmap.GetAlphaChannel() == TAlphaChannel::Unused && !bitmap.Empty()) {
+        TBitmap opaque;
+        opaque.Assign(&bitmap);
+        for (int y = 0; y < opaque.GetHeight(); ++y) {
+            std::uint8_t *row = opaque.Row(y);
+            for (int x = 0; x < opaque.GetWidth(); ++x) row[4 * static_cast<std::size_t>(x) + 3] = 255;
+        }
+        opaque.SetAlphaChannel(TAlphaChannel::Used);
+        return info.write(opaque, info);
+    }
     return info.write(bitmap, info);
 }
 

@@ -56,7 +56,8 @@ QString SaveFailure(const QFileInfo &target, const QString &qtReason, qint64 byt
     // Replacing goes through a name 7 bytes longer than the target's.
     if (target.exists() && QFile::encodeName(target.fileName()).size() > 255 - 7)
         return QStringLiteral("the file name is too long to replace the file safely; save under a shorter name");
-    if (storage.isValid() && storage.bytesAvailable() >= 0 && storage.bytesAvailable() < bytes)
+    // A file system of no storage (/proc, /sys) has no space to run out of.
+    if (storage.isValid() && storage.bytesTotal() > 0 && storage.bytesAvailable() >= 0 && storage.bytesAvailable() < bytes)
         return QStringLiteral("no space left on device (the file takes %1 KiB, %2 KiB are free)")
             .arg((bytes + 1023) / 1024)
             .arg(storage.bytesAvailable() / 1024);

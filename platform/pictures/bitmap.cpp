@@ -66,6 +66,7 @@ void TBitmap::AllocatePixels(int width, int height, TPixelFormat format, TFill f
     width_ = width;
     height_ = height;
     format_ = format;
+    alpha_ = TAlphaChannel::Used;
     stride_ = stride;
     ForgetPaletteLookups();
     Changed();
@@ -89,6 +90,7 @@ void TBitmap::Assign(const TBitmap *source)
     width_ = source->width_;
     height_ = source->height_;
     format_ = source->format_;
+    alpha_ = source->alpha_;
     stride_ = source->stride_;
     palette_ = source->palette_;
     ForgetPaletteLookups();
@@ -102,6 +104,7 @@ void TBitmap::TakeOver(TBitmap &source)
     width_ = std::exchange(source.width_, 0);
     height_ = std::exchange(source.height_, 0);
     format_ = source.format_;
+    alpha_ = source.alpha_;
     stride_ = std::exchange(source.stride_, 0);
     palette_ = source.palette_;
     ForgetPaletteLookups();

@@ -12,6 +12,9 @@
 //  - pf16bit: 2 bytes a pixel, little-endian RRRRRGGG GGGBBBBB (5-6-5).
 //  - pf24bit: 3 bytes a pixel in the order B, G, R.
 //  - pf32bit: 4 bytes a pixel in the order B, G, R, A; A = 255 is opaque.
+//             Whether A is alpha is the bitmap's TAlphaChannel: a picture
+//             read from a file without alpha has it Unused, and is shown
+//             and saved opaque whatever operations write there.
 //  - The palette always holds 256 TColor entries, whatever the format uses,
 //    so no index read from a row can fall outside it; entries a picture
 //    does not define are black.
@@ -39,6 +42,10 @@
 
 class TCanvas;
 
+// Whether the 4th byte of pf32bit pixels is alpha (Used) or holds nothing
+// (Unused: every pixel counts as opaque).
+enum class TAlphaChannel { Used, Unused };
+
 // Rows a decoder could not find because the file ends early (a row cut in
 // two counts as missing), of the picture's rows.
 struct TRowsMissing {
@@ -62,6 +69,9 @@ public:
     int GetHeight() const { return height_; }
     bool Empty() const { return width_ == 0 || height_ == 0; }
     TPixelFormat GetPixelFormat() const { return format_; }
+    // Used after Allocate; copied by Assign and TakeOver.
+    TAlphaChannel GetAlphaChannel() const { return alpha_; }
+    void SetAlphaChannel(TAlphaChannel alpha) { alpha_ = alpha; }
 
     // Gives the bitmap a new size and format; every pixel becomes 0
     // (palette index 0, or black). Throws when the size is negative or the
@@ -150,6 +160,7 @@ private:
     int width_ = 0;
     int height_ = 0;
     TPixelFormat format_ = pf24bit;
+    TAlphaChannel alpha_ = TAlphaChannel::Used;
     std::size_t stride_ = 0;
     std::unique_ptr<std::uint8_t[], FreeDeleter> pixels_;
     TPalette palette_{};

@@ -6,7 +6,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QImage>
+#include <QLineEdit>
+#include <QFileSystemModel>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -210,4 +214,119 @@ TEST_F(FileCommandsTest, EveryKindOfErrorInAnEventMethodIsShownAndTheProgramGoes
         Form().Complement1->trigger();
         EXPECT_EQ(Shown().GetScanline(0)[0], kind % 2 == 0 ? 255 : 0);
     }
+}
+
+namespace {
+
+// A 32-bit BMP of the common kind: no alpha mask, every 4th byte 0.
+QByteArray UnusedFourthByteBmp(int width, int height)
+{
+    QByteArray b("BM");
+    const auto put = [&](std::uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) b += char(i < 4 ? v >> (8 * i) : 0);
+    };
+    put(54 + 4 * width * height, 4);
+    put(0, 4);
+    put(54, 4);
+    put(40, 4);
+    put(static_cast<std::uint32_t>(width), 4);
+    put(static_cast<std::uint32_t>(height), 4);
+    put(1, 2);
+    put(32, 2);
+    put(0, 4);
+    put(0, 20);
+    for (int i = 0; i < width * height; ++i) put(static_cast<std::uint32_t>((i * 37) & 0xFFFFFF), 4);
+    return b;
+}
+
+} // namespace
+
+// Whether the 4th byte is alpha belongs to the picture: one opened without
+// alpha is saved opaque after any operation, as the screen shows it; one
+// with alpha keeps it.
+TEST_F(FileCommandsTest, APictureWithoutAlphaIsSavedOpaqueAfterEveryOperation)
+{
+    QFile file(PathIn("plain32.bmp"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(UnusedFourthByteBmp(20, 6));
+    file.close();
+    OpenWithShortcut(PathIn("plain32.bmp"));
+    ASSERT_EQ(Shown().GetPixelFormat(), pf32bit);
+    Form().Complement1->trigger();
+    Form().EdgeDetection1->trigger();
+    SaveWithShortcut(PathIn("after.png"));
+    SaveWithShortcut(PathIn("after.bmp"));
+    for (const char *name : {"after.png", "after.bmp"}) {
+        const QImage saved(PathIn(name));
+        ASSERT_FALSE(saved.isNull()) << name;
+        for (int y = 0; y < 6; ++y)
+            for (int x = 0; x < 20; ++x) {
+                ASSERT_EQ(qAlpha(saved.pixel(x, y)), 255) << name << " at " << x << ", " << y;
+                ASSERT_EQ(saved.pixel(x, y) & 0xFFFFFF, static_cast<QRgb>(Shown().GetPixel(x, y) & 0xFF) << 16
+                                                            | (Shown().GetPixel(x, y) & 0xFF00)
+                                                            | (Shown().GetPixel(x, y) >> 16 & 0xFF))
+                    << name << " at " << x << ", " << y;
+            }
+    }
+
+    auto withAlpha = MakeBitmap(20, 6, pf32bit);
+    FillRandomBytes(*withAlpha, 11);
+    WritePictureFile(PathIn("alpha.bmp"), *withAlpha);
+    OpenWithShortcut(PathIn("alpha.bmp"));
+    SaveWithShortcut(PathIn("alpha.png"));
+    const QImage saved(PathIn("alpha.png"));
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 20; ++x) ASSERT_EQ(qAlpha(saved.pixel(x, y)), withAlpha->GetScanline(y)[4 * x + 3]) << x << ", " << y;
+}
+
+// Typing /proc/ into either dialog shows the folder without reading its
+// files (/proc/kmsg would wait for good), and the program goes on answering.
+TEST_F(FileCommandsTest, BrowsingProcInEitherDialogLeavesTheProgramAnswering)
+{
+    if (!QFileInfo::exists(QStringLiteral("/proc/kmsg"))) GTEST_SKIP() << "no /proc/kmsg here";
+    for (QAction *command : {Form().Open1, Form().Save1}) {
+        QStringList listed;
+        OnNextModalWindowOf("QFileDialog", [&listed](QWidget *modal) {
+            auto *dialog = static_cast<QFileDialog *>(modal);
+            auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+            ASSERT_NE(name, nullptr);
+            QTest::keyClicks(name, QStringLiteral("/proc/"));
+            // The folder shown, as the dialog's own navigation shows it, with
+            // every file listed where a filter offers that.
+            dialog->setDirectory(QStringLiteral("/proc"));
+            if (dialog->nameFilters().contains(QStringLiteral("All files (*)"))) dialog->selectNameFilter(QStringLiteral("All files (*)"));
+            // Long enough for the view to ask for every shown file's icon and type.
+            QTest::qWait(1500);
+            // What the view asks of every file it shows: its icon and its type.
+            auto *model = dialog->findChild<QFileSystemModel *>();
+            ASSERT_NE(model, nullptr);
+            const QModelIndex kmsg = model->index(QStringLiteral("/proc/kmsg"));
+            model->data(kmsg, Qt::DecorationRole);
+            listed << kmsg.data().toString() << model->index(kmsg.row(), 2, kmsg.parent()).data().toString();
+            dialog->reject();
+        });
+        command->trigger();
+        if (command == Form().Open1) {
+            EXPECT_TRUE(listed.contains(QStringLiteral("kmsg"))) << listed.join(QLatin1Char(' ')).left(300).toStdString();
+        }
+    }
+}
+
+// A save that fails in /proc tells why, and the next dialog does not open there.
+TEST_F(FileCommandsTest, AFailedSaveInProcSaysWhyAndTheNextDialogOpensElsewhere)
+{
+    if (!QFileInfo(QStringLiteral("/proc")).isDir()) GTEST_SKIP() << "no /proc here";
+    ShowPicture(*GreyRamp(9, 8));
+    QString message;
+    AnswerNextMessageBox(&message);
+    SaveWithShortcut(QStringLiteral("/proc/picture.bmp"));
+    EXPECT_TRUE(message.startsWith(QStringLiteral("Cannot save \"/proc/picture.bmp\": "))) << message.toStdString();
+    EXPECT_FALSE(message.contains(QStringLiteral("space"))) << message.toStdString();
+    QString folder;
+    OnNextModalWindowOf("QFileDialog", [&folder](QWidget *modal) {
+        folder = static_cast<QFileDialog *>(modal)->directory().absolutePath();
+        static_cast<QFileDialog *>(modal)->reject();
+    });
+    Form().Save1->trigger();
+    EXPECT_NE(folder, QStringLiteral("/proc"));
 }
