@@ -8,6 +8,7 @@
 #include <QEventLoop>
 #include <QPointer>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QThread>
 #include <QTimer>
 
@@ -174,12 +175,22 @@ private:
         dialog_->setAutoReset(false);
         dialog_->setAutoClose(false);
         dialog_->setMinimumWidth(360);
-        QObject::connect(dialog_.get(), &QProgressDialog::canceled, [this] { progress_.Cancel(); });
-        QObject::connect(dialog_.get(), &QDialog::rejected, [this] { progress_.Cancel(); });
+        QObject::connect(dialog_.get(), &QProgressDialog::canceled, [this] { Cancel(); });
+        QObject::connect(dialog_.get(), &QDialog::rejected, [this] { Cancel(); });
         blocker_.SetDialog(dialog_.get());
         Update();
         dialog_->show();
         update_.start(100);
+    }
+
+    // The dialog hides itself when cancelled; it stays up, saying so, until
+    // the work reaches a point where it can stop.
+    void Cancel()
+    {
+        progress_.Cancel();
+        dialog_->setLabelText(QStringLiteral("Cancelling…"));
+        if (auto *button = dialog_->findChild<QPushButton *>()) button->setEnabled(false);
+        dialog_->show();
     }
 
     void Update()

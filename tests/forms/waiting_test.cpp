@@ -205,6 +205,10 @@ TEST_F(WaitingTest, OpeningShowsProgressKeepsTheWindowAnsweringAndCancelKeepsThe
         ASSERT_TRUE(cancel);
         EXPECT_EQ(cancel->text(), "Cancel");
         QTest::mouseClick(cancel, Qt::LeftButton);
+        // Up, saying so, until the work stops.
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_EQ(dialog->labelText(), "Cancelling…");
+        EXPECT_FALSE(cancel->isEnabled());
         checked = true;
     });
     OpenWithShortcut(PathIn("new.bmp"));
