@@ -18,6 +18,9 @@
 #include <QTimer>
 
 #include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <optional>
 #include <chrono>
 #include <thread>
@@ -144,6 +147,30 @@ QProgressDialog *ShownProgressDialog()
     auto *dialog = qobject_cast<QProgressDialog *>(QApplication::activeModalWidget());
     return dialog && dialog->isVisible() ? dialog : nullptr;
 }
+
+// Runs steps once, from inside the window's wait, when the progress dialog
+// has come up; polls for at most 10 s.
+class WhenProgressShows {
+public:
+    explicit WhenProgressShows(std::function<void(QProgressDialog *)> steps) : steps_(std::move(steps))
+    {
+        QObject::connect(&poll_, &QTimer::timeout, [this] {
+            if (QProgressDialog *dialog = ShownProgressDialog()) {
+                poll_.stop();
+                steps_(dialog);
+            } else if ((waited_ += 10) > 10000) {
+                poll_.stop();
+                ADD_FAILURE() << "no progress dialog came up";
+            }
+        });
+        poll_.start(10);
+    }
+
+private:
+    std::function<void(QProgressDialog *)> steps_;
+    QTimer poll_;
+    int waited_ = 0;
+};
 
 QByteArray Contents(const QString &path)
 {
@@ -343,4 +370,40 @@ TEST_F(WaitingTest, AnErrorInTheWorkReachesTheMessageBoxAsBefore)
     // The box came once the wait was over, under the ordinary cursor.
     EXPECT_EQ(boxes.Cursors(), QList<Qt::CursorShape>({Qt::ArrowCursor}));
     EXPECT_TRUE(SameBitmap(Shown(), *Stripes(8, 8)));
+}
+
+// A pipe fed by another program: the first half of a picture comes, then
+// nothing while the user waits and cancels.
+TEST_F(WaitingTest, APictureComingSlowlyThroughAPipeCanBeCancelledWhileTheWindowAnswers)
+{
+    ShowPicture(*Stripes(24, 16));
+    const QImage before = ShownOnScreen();
+    const QString fifo = PathIn("slow.bmp");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QByteArray bytes = EncodePicture(*MakeBitmap(100, 60, pf24bit), TPictureFileFormat::Bmp);
+    // Held open for writing all along, as a program still writing holds it.
+    const int writer = ::open(QFile::encodeName(fifo).constData(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(writer, 0);
+    ASSERT_EQ(::write(writer, bytes.constData(), static_cast<std::size_t>(bytes.size() / 2)), bytes.size() / 2);
+    MessageBoxWatch boxes;
+
+    bool checked = false;
+    WhenProgressShows steps([&](QProgressDialog *dialog) {
+        Form().Image1->update();
+        QTest::qWait(10);
+        EXPECT_EQ(ShownOnScreen(), before);
+        EXPECT_EQ(CursorNow(), Qt::WaitCursor);
+        TryToChooseSomethingElse();
+        EXPECT_TRUE(dialog->labelText().contains("slow.bmp"));
+        QTest::mouseClick(dialog->findChild<QPushButton *>(), Qt::LeftButton);
+        checked = true;
+    });
+    OpenWithShortcut(fifo);
+    ::close(writer);
+
+    EXPECT_TRUE(checked);
+    EXPECT_TRUE(boxes.Texts().isEmpty()) << boxes.Texts().join(", ").toStdString();
+    EXPECT_TRUE(SameBitmap(Shown(), *Stripes(24, 16)));
+    EXPECT_EQ(ShownOnScreen(), before);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
