@@ -18,5 +18,6 @@ void RegisterConversions();
 void RegisterPixelAccess();
 void RegisterBmp();
 void RegisterView();
+void RegisterPhotograph();
 
 } // namespace bench

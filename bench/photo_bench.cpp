@@ -1,0 +1,231 @@
+// Opening and saving a 24-megapixel photograph as PNG and JPEG, beside Qt,
+// libspng and TurboJPEG on the same picture and bytes, with the file sizes.
+#include "bench_registry.h"
+#include "bench_support.h"
+
+#include "platform/files/file_formats.h"
+#include "platform/files/qt_image_bridge.h"
+
+#include <QBuffer>
+#include <QImageWriter>
+
+#include <spng.h>
+#include <turbojpeg.h>
+
+#include <memory>
+#include <vector>
+
+namespace bench {
+namespace {
+
+constexpr int Width = 6000, Height = 4000;
+constexpr int Quality = 95;
+
+// The coffee photograph scaled up smoothly to 6000 x 4000, with noise of
+// up to 8 levels a channel as a camera sensor adds; null when absent.
+const TBitmap *Photograph()
+{
+    static std::unique_ptr<TBitmap> made;
+    static bool tried = false;
+    if (tried) return made.get();
+    tried = true;
+    const std::optional<QString> dir = PhotosDir();
+    if (!dir) return nullptr;
+    const QImage photo = QImage(*dir + QStringLiteral("/coffee.png")).convertToFormat(QImage::Format_BGR888);
+    if (photo.isNull()) return nullptr;
+    const QImage large = photo.scaled(Width, Height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_BGR888);
+    made = std::make_unique<TBitmap>();
+    made->Allocate(Width, Height, pf24bit);
+    std::uint32_t state = 0x5EED;
+    for (int y = 0; y < Height; ++y) {
+        const uchar *in = large.constScanLine(y);
+        std::uint8_t *out = made->Row(y);
+        for (int x = 0; x < 3 * Width; ++x) {
+            state = state * 1664525u + 1013904223u;
+            const int noise = static_cast<int>((state >> 16) % 17) - 8;
+            out[x] = static_cast<std::uint8_t>(std::clamp(in[x] + noise, 0, 255));
+        }
+    }
+    return made.get();
+}
+
+std::span<const std::uint8_t> BytesOf(const QByteArray &bytes)
+{
+    return {reinterpret_cast<const std::uint8_t *>(bytes.constData()), static_cast<std::size_t>(bytes.size())};
+}
+
+// The photograph's files as our writers make them, made once.
+const QByteArray &File(TPictureFileFormat format)
+{
+    static QByteArray png, jpeg;
+    QByteArray &file = format == TPictureFileFormat::Png ? png : jpeg;
+    if (file.isEmpty()) file = EncodePicture(*Photograph(), format);
+    return file;
+}
+
+QImage QtView() { return QImageFromBitmap(*Photograph()); }
+
+QByteArray QtWrite(const QImage &image, const char *format, int quality)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    writer.setQuality(quality);
+    writer.write(image);
+    return bytes;
+}
+
+void FileSize(benchmark::State &state, std::size_t bytes) { state.counters["file_bytes"] = static_cast<double>(bytes); }
+
+// Each benchmark first checks that the photograph is there.
+void Add(const std::string &op, const std::string &impl, std::function<void(benchmark::State &)> run)
+{
+    Register("Photo." + op, impl, Width, [run](benchmark::State &state) {
+        if (!Photograph()) return state.SkipWithError("../shared/corpora/photos/coffee.png not found: no photograph to measure");
+        run(state);
+    })->Iterations(1);
+}
+
+void OpenPng()
+{
+    Add("OpenPng", "ours", [](benchmark::State &state) {
+        for (auto _ : state) {
+            TBitmap bitmap;
+            DecodePicture(BytesOf(File(TPictureFileFormat::Png)), bitmap);
+            benchmark::DoNotOptimize(bitmap.Row(0));
+        }
+    });
+    Add("OpenPng", "qt", [](benchmark::State &state) {
+        for (auto _ : state) {
+            const QImage image = QImage::fromData(File(TPictureFileFormat::Png), "PNG");
+            benchmark::DoNotOptimize(image.constBits());
+        }
+    });
+    // libspng to RGB in memory.
+    Add("OpenPng", "spng", [](benchmark::State &state) {
+        const QByteArray &png = File(TPictureFileFormat::Png);
+        for (auto _ : state) {
+            spng_ctx *ctx = spng_ctx_new(0);
+            spng_set_png_buffer(ctx, png.constData(), static_cast<std::size_t>(png.size()));
+            std::size_t size = 0;
+            spng_decoded_image_size(ctx, SPNG_FMT_RGB8, &size);
+            std::unique_ptr<std::uint8_t, decltype(&std::free)> out(static_cast<std::uint8_t *>(std::malloc(size)), &std::free);
+            const int error = spng_decode_image(ctx, out.get(), size, SPNG_FMT_RGB8, 0);
+            spng_ctx_free(ctx);
+            if (error) return state.SkipWithError("libspng failed");
+            benchmark::DoNotOptimize(out.get());
+        }
+    });
+}
+
+void OpenJpeg()
+{
+    Add("OpenJpeg", "ours", [](benchmark::State &state) {
+        for (auto _ : state) {
+            TBitmap bitmap;
+            DecodePicture(BytesOf(File(TPictureFileFormat::Jpeg)), bitmap);
+            benchmark::DoNotOptimize(bitmap.Row(0));
+        }
+    });
+    Add("OpenJpeg", "qt", [](benchmark::State &state) {
+        for (auto _ : state) {
+            const QImage image = QImage::fromData(File(TPictureFileFormat::Jpeg), "JPEG");
+            benchmark::DoNotOptimize(image.constBits());
+        }
+    });
+    // TurboJPEG to B, G, R in memory, with its defaults.
+    Add("OpenJpeg", "turbojpeg", [](benchmark::State &state) {
+        const QByteArray &jpeg = File(TPictureFileFormat::Jpeg);
+        const auto *bytes = reinterpret_cast<const unsigned char *>(jpeg.constData());
+        for (auto _ : state) {
+            tjhandle handle = tjInitDecompress();
+            std::unique_ptr<std::uint8_t, decltype(&std::free)> out(static_cast<std::uint8_t *>(std::malloc(std::size_t(Width) * Height * 3)), &std::free);
+            const int error = tjDecompress2(handle, bytes, static_cast<unsigned long>(jpeg.size()), out.get(), Width, 0, Height, TJPF_BGR, 0);
+            tjDestroy(handle);
+            if (error) return state.SkipWithError("TurboJPEG failed");
+            benchmark::DoNotOptimize(out.get());
+        }
+    });
+}
+
+void SavePng()
+{
+    Add("SavePng", "ours", [](benchmark::State &state) {
+        QByteArray file;
+        for (auto _ : state) file = EncodePicture(*Photograph(), TPictureFileFormat::Png);
+        FileSize(state, static_cast<std::size_t>(file.size()));
+    });
+    Add("SavePng", "qt", [](benchmark::State &state) {
+        const QImage image = QtView();
+        QByteArray file;
+        for (auto _ : state) file = QtWrite(image, "png", -1);
+        FileSize(state, static_cast<std::size_t>(file.size()));
+    });
+    // libspng at compression level 1, from R, G, B rows.
+    Add("SavePng", "spng", [](benchmark::State &state) {
+        std::vector<std::uint8_t> rgb(std::size_t(Width) * Height * 3);
+        for (int y = 0; y < Height; ++y) {
+            const std::uint8_t *in = Photograph()->Row(y);
+            std::uint8_t *out = rgb.data() + std::size_t(y) * Width * 3;
+            for (int x = 0; x < Width; ++x) out[3 * x] = in[3 * x + 2], out[3 * x + 1] = in[3 * x + 1], out[3 * x + 2] = in[3 * x];
+        }
+        std::size_t size = 0;
+        for (auto _ : state) {
+            spng_ctx *ctx = spng_ctx_new(SPNG_CTX_ENCODER);
+            spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
+            spng_set_option(ctx, SPNG_IMG_COMPRESSION_LEVEL, 1);
+            spng_ihdr ihdr{};
+            ihdr.width = Width, ihdr.height = Height, ihdr.bit_depth = 8, ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
+            spng_set_ihdr(ctx, &ihdr);
+            int error = spng_encode_image(ctx, rgb.data(), rgb.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
+            void *buffer = error ? nullptr : spng_get_png_buffer(ctx, &size, &error);
+            spng_ctx_free(ctx);
+            if (!buffer) return state.SkipWithError("libspng failed");
+            std::free(buffer);
+        }
+        FileSize(state, size);
+    });
+}
+
+void SaveJpeg()
+{
+    Add("SaveJpeg", "ours", [](benchmark::State &state) {
+        QByteArray file;
+        for (auto _ : state) file = EncodePicture(*Photograph(), TPictureFileFormat::Jpeg);
+        FileSize(state, static_cast<std::size_t>(file.size()));
+    });
+    Add("SaveJpeg", "qt", [](benchmark::State &state) {
+        const QImage image = QtView();
+        QByteArray file;
+        for (auto _ : state) file = QtWrite(image, "jpeg", Quality);
+        FileSize(state, static_cast<std::size_t>(file.size()));
+    });
+    // TurboJPEG at the same quality, chroma halved both ways and the accurate
+    // DCT: the settings Qt's writer and ours use.
+    Add("SaveJpeg", "turbojpeg", [](benchmark::State &state) {
+        unsigned long size = 0;
+        for (auto _ : state) {
+            tjhandle handle = tjInitCompress();
+            unsigned char *buffer = nullptr;
+            const int error = tjCompress2(handle, Photograph()->Row(0), Width, Photograph()->BytesPerRow(), Height, TJPF_BGR, &buffer, &size,
+                                          TJSAMP_420, Quality, TJFLAG_ACCURATEDCT);
+            tjFree(buffer);
+            tjDestroy(handle);
+            if (error) return state.SkipWithError("TurboJPEG failed");
+        }
+        FileSize(state, size);
+    });
+}
+
+} // namespace
+
+void RegisterPhotograph()
+{
+    OpenPng();
+    OpenJpeg();
+    SavePng();
+    SaveJpeg();
+}
+
+} // namespace bench
