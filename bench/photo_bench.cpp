@@ -54,7 +54,7 @@ std::span<const std::uint8_t> BytesOf(const QByteArray &bytes)
     return {reinterpret_cast<const std::uint8_t *>(bytes.constData()), static_cast<std::size_t>(bytes.size())};
 }
 
-// The photograph's files as our writers make them, made once.
+// The photograph's files as our writers make them, made once, before any timing.
 const QByteArray &File(TPictureFileFormat format)
 {
     static QByteArray png, jpeg;
@@ -90,15 +90,17 @@ void Add(const std::string &op, const std::string &impl, std::function<void(benc
 void OpenPng()
 {
     Add("OpenPng", "ours", [](benchmark::State &state) {
+        const QByteArray &png = File(TPictureFileFormat::Png);
         for (auto _ : state) {
             TBitmap bitmap;
-            DecodePicture(BytesOf(File(TPictureFileFormat::Png)), bitmap);
+            DecodePicture(BytesOf(png), bitmap);
             benchmark::DoNotOptimize(bitmap.Row(0));
         }
     });
     Add("OpenPng", "qt", [](benchmark::State &state) {
+        const QByteArray &png = File(TPictureFileFormat::Png);
         for (auto _ : state) {
-            const QImage image = QImage::fromData(File(TPictureFileFormat::Png), "PNG");
+            const QImage image = QImage::fromData(png, "PNG");
             benchmark::DoNotOptimize(image.constBits());
         }
     });
@@ -122,15 +124,17 @@ void OpenPng()
 void OpenJpeg()
 {
     Add("OpenJpeg", "ours", [](benchmark::State &state) {
+        const QByteArray &jpeg = File(TPictureFileFormat::Jpeg);
         for (auto _ : state) {
             TBitmap bitmap;
-            DecodePicture(BytesOf(File(TPictureFileFormat::Jpeg)), bitmap);
+            DecodePicture(BytesOf(jpeg), bitmap);
             benchmark::DoNotOptimize(bitmap.Row(0));
         }
     });
     Add("OpenJpeg", "qt", [](benchmark::State &state) {
+        const QByteArray &jpeg = File(TPictureFileFormat::Jpeg);
         for (auto _ : state) {
-            const QImage image = QImage::fromData(File(TPictureFileFormat::Jpeg), "JPEG");
+            const QImage image = QImage::fromData(jpeg, "JPEG");
             benchmark::DoNotOptimize(image.constBits());
         }
     });

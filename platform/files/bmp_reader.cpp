@@ -18,6 +18,8 @@
 //  - Palette entries beyond those the file gives are black, and entries
 //    past 256 are ignored: no index can reach them.
 #include "platform/files/bmp_codec.h"
+#include "platform/files/jpeg_codec.h"
+#include "platform/files/png_codec.h"
 #include "platform/files/bmp_format.h"
 
 #include <algorithm>
@@ -61,6 +63,8 @@ struct TLayout {
     std::size_t pixelsAt = 0;
     TPixelFormat format = pf24bit;
     TRowKind kind = TRowKind::Copy;
+    // OS/2's 24-bit run lengths (its compression 4): runs of B, G, R.
+    bool rle24 = false;
 };
 
 [[noreturn]] void Refuse(const QString &reason) { throw Exception(reason); }
@@ -88,7 +92,11 @@ void CheckCompression(std::uint32_t compression, int bits, bool os2)
 {
     // OS/2 2.x gives codes 3 and 4 meanings of its own.
     if (os2 && compression == BitFields) Refuse(QStringLiteral("BMP pictures with Huffman compression are not supported"));
-    if (os2 && compression == Jpeg) Refuse(QStringLiteral("BMP pictures with 24-bit run-length compression are not supported"));
+    if (os2 && compression == Jpeg) {
+        if (bits != 24)
+            Refuse(QStringLiteral("the BMP header gives 24-bit run-length compression to a picture of %1 bits a pixel").arg(bits));
+        return;
+    }
     if (os2 && compression > Rle4) Refuse(QStringLiteral("BMP compression %1 is not supported").arg(compression));
     switch (compression) {
     case Rgb: return;
@@ -105,8 +113,6 @@ void CheckCompression(std::uint32_t compression, int bits, bool os2)
         if (bits != 16 && bits != 32)
             Refuse(QStringLiteral("the BMP header gives bit-field masks to a picture of %1 bits a pixel").arg(bits));
         return;
-    case Jpeg: Refuse(QStringLiteral("BMP files holding a JPEG picture are not supported"));
-    case Png: Refuse(QStringLiteral("BMP files holding a PNG picture are not supported"));
     default: Refuse(QStringLiteral("BMP compression %1 is not supported").arg(compression));
     }
 }
@@ -216,11 +222,20 @@ TLayout ReadLayout(std::span<const std::uint8_t> bytes)
     l.topDown = height < 0;
     l.height = static_cast<int>(height < 0 ? -height : height);
     if (planes != 1) Refuse(QStringLiteral("the BMP header gives %1 colour planes instead of 1").arg(planes));
+    // A whole JPEG or PNG file as the pixels: it has its own header.
+    if (!os2 && (l.compression == Jpeg || l.compression == Png)) {
+        const std::uint32_t pixelsAt = GetU32(p + PixelOffsetAt);
+        if (pixelsAt > size)
+            Refuse(QStringLiteral("the file ends at byte %1, before the pixels its header places at byte %2").arg(size).arg(pixelsAt));
+        l.pixelsAt = pixelsAt;
+        return l;
+    }
     switch (l.bits) {
     case 1: case 2: case 4: case 8: case 16: case 24: case 32: break;
     default: Refuse(QStringLiteral("BMP pictures of %1 bits a pixel are not supported").arg(l.bits));
     }
     CheckCompression(l.compression, l.bits, os2);
+    l.rle24 = os2 && l.compression == Jpeg;
 
     std::size_t headersEnd = FileHeaderBytes + headerSize;
     if (l.compression == BitFields || l.compression == AlphaBitFields) {
@@ -401,12 +416,15 @@ int DecodeRows(std::span<const std::uint8_t> pixels, const TLayout &l, TBitmap &
     return wholeRows >= static_cast<std::size_t>(l.height) ? 0 : l.height - static_cast<int>(wholeRows);
 }
 
+// RLE8 and RLE4 as Windows has them, and OS/2's RLE24, whose runs and
+// absolute pixels are 3 bytes, B, G, R, instead of one index.
 // Gives the rows missing: those the data never reached because it ran out
 // before its end-of-picture code (an early end code is no loss: it leaves
 // the rest index 0 on purpose).
 int DecodeRunLengths(std::span<const std::uint8_t> data, const TLayout &l, TBitmap &into)
 {
     const bool four = l.compression == Rle4;
+    const std::size_t pixel = l.rle24 ? 3 : 1;
     const int width = l.width;
     const std::size_t size = data.size();
     std::size_t pos = 0;
@@ -415,6 +433,15 @@ int DecodeRunLengths(std::span<const std::uint8_t> data, const TLayout &l, TBitm
     // Each step reads a pair: a run of count pixels, or an escape code.
     while (y < l.height && pos + 2 <= size) {
         const int count = data[pos], code = data[pos + 1];
+        if (count > 0 && l.rle24) {
+            if (pos + 4 > size) break;
+            const int n = std::min(count, width - x);
+            std::uint8_t *dst = row() + 3 * static_cast<std::size_t>(x);
+            for (int i = 0; i < n; ++i) std::memcpy(dst + 3 * i, data.data() + pos + 1, 3);
+            x += n;
+            pos += 4;
+            continue;
+        }
         pos += 2;
         if (count > 0) {
             const int n = std::min(count, width - x);
@@ -436,14 +463,14 @@ int DecodeRunLengths(std::span<const std::uint8_t> data, const TLayout &l, TBitm
             pos += 2;
         } else {
             // Absolute mode: code pixels as they are, padded to a 2-byte boundary.
-            const std::size_t bytes = four ? (code + 1) / 2 : code;
+            const std::size_t bytes = four ? (code + 1) / 2 : pixel * code;
             const std::size_t have = std::min(bytes, size - pos);
-            const int present = static_cast<int>(four ? std::min<std::size_t>(code, have * 2) : have);
+            const int present = static_cast<int>(four ? std::min<std::size_t>(code, have * 2) : have / pixel);
             const int n = std::min(present, width - x);
-            std::uint8_t *dst = row() + x;
+            std::uint8_t *dst = row() + pixel * static_cast<std::size_t>(x);
             const std::uint8_t *src = data.data() + pos;
             if (!four)
-                std::memcpy(dst, src, static_cast<std::size_t>(n));
+                std::memcpy(dst, src, pixel * static_cast<std::size_t>(n));
             else
                 pixel::UnpackIndices(pf4bit, src, n, dst);
             x += n;
@@ -462,6 +489,16 @@ TRowsMissing DecodeBmp(std::span<const std::uint8_t> bytes, TBitmap &into)
 {
     const TLayout layout = ReadLayout(bytes);
     const std::span<const std::uint8_t> pixels = bytes.subspan(layout.pixelsAt);
+    if ((layout.compression == Jpeg && !layout.rle24) || layout.compression == Png) {
+        const bool jpeg = layout.compression == Jpeg;
+        if (jpeg ? !LooksLikeJpeg(pixels) : !LooksLikePng(pixels))
+            Refuse(QStringLiteral("the BMP header announces a %1 picture, but its pixels are not one").arg(jpeg ? QStringLiteral("JPEG") : QStringLiteral("PNG")));
+        if (jpeg)
+            DecodeJpeg(pixels, into);
+        else
+            DecodePng(pixels, into);
+        return {0, into.GetHeight()};
+    }
     if (WritesEveryByte(pixels, layout))
         into.AllocateForOverwrite(layout.width, layout.height, layout.format);
     else
@@ -470,7 +507,7 @@ TRowsMissing DecodeBmp(std::span<const std::uint8_t> bytes, TBitmap &into)
     // 32-bit pixels without an alpha mask are opaque whatever their 4th byte becomes.
     if (layout.format == pf32bit && layout.masks[Alpha] == 0) into.SetAlphaChannel(TAlphaChannel::Unused);
     if (HasPalette(layout.format)) into.SetPalette(ReadPalette(bytes.data() + layout.paletteAt, layout));
-    const int missing = layout.compression == Rle8 || layout.compression == Rle4 ? DecodeRunLengths(pixels, layout, into)
-                                                                                  : DecodeRows(pixels, layout, into);
+    const bool runs = layout.compression == Rle8 || layout.compression == Rle4 || layout.rle24;
+    const int missing = runs ? DecodeRunLengths(pixels, layout, into) : DecodeRows(pixels, layout, into);
     return {missing, layout.height};
 }

@@ -13,9 +13,6 @@ namespace {
 struct TjFree {
     void operator()(void *handle) const { tjDestroy(handle); }
 };
-struct TjBufferFree {
-    void operator()(unsigned char *buffer) const { tjFree(buffer); }
-};
 
 bool IsGrey(TColor c) { return GetRValue(c) == GetGValue(c) && GetGValue(c) == GetBValue(c); }
 
@@ -90,13 +87,17 @@ QByteArray EncodeJpeg(const TBitmap &bitmap, const TPictureFileFormatInfo &info)
 
     const std::unique_ptr<void, TjFree> handle(tjInitCompress());
     if (!handle) throw Exception(QStringLiteral("there is not enough memory to encode the picture"));
-    unsigned char *buffer = nullptr;
-    unsigned long size = 0;
+    const int subsampling = grey ? TJSAMP_GRAY : TJSAMP_420;
+    // Encoded straight into the file's bytes, room for the worst case made
+    // beforehand: only the pages written are ever touched.
+    QByteArray file(static_cast<qsizetype>(tjBufSize(width, height, subsampling)), Qt::Uninitialized);
+    auto *buffer = reinterpret_cast<unsigned char *>(file.data());
+    unsigned long size = static_cast<unsigned long>(file.size());
     ReportProgress(0, 1);
-    const int failed = tjCompress2(handle.get(), rows, width, pitch, height, pixelFormat, &buffer, &size,
-                                   grey ? TJSAMP_GRAY : TJSAMP_420, info.quality, TJFLAG_ACCURATEDCT);
-    const std::unique_ptr<unsigned char, TjBufferFree> owned(buffer);
-    if (failed) throw Exception(QStringLiteral("the picture could not be encoded as JPEG: %1").arg(QString::fromLocal8Bit(tjGetErrorStr2(handle.get()))));
+    if (tjCompress2(handle.get(), rows, width, pitch, height, pixelFormat, &buffer, &size, subsampling, info.quality,
+                    TJFLAG_ACCURATEDCT | TJFLAG_NOREALLOC) != 0)
+        throw Exception(QStringLiteral("the picture could not be encoded as JPEG: %1").arg(QString::fromLocal8Bit(tjGetErrorStr2(handle.get()))));
     ReportProgress(1, 1);
-    return QByteArray(reinterpret_cast<const char *>(buffer), static_cast<qsizetype>(size));
+    file.truncate(static_cast<qsizetype>(size));
+    return file;
 }

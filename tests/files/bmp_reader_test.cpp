@@ -1,5 +1,6 @@
 // BMP reading: the public suite's good files against their reference renderings.
 #include "platform/files/bmp_codec.h"
+#include "platform/files/file_formats.h"
 #include "support/pictures.h"
 
 #include <QDir>
@@ -77,4 +78,88 @@ TEST(BmpSuite, EveryGoodFileOpensInItsFormatWithTheReferenceColoursAndSavesUncha
     // A file added to the suite without an entry here would go untested.
     for (const QString &name : QDir(suite + QStringLiteral("g")).entryList({QStringLiteral("*.bmp")}))
         EXPECT_TRUE(listed.count(name)) << name.toStdString() << " has no entry in SuiteFiles";
+}
+
+namespace {
+
+// A BMP whose pixels are a whole JPEG (compression 4) or PNG (5) file.
+QByteArray Embedding(const QByteArray &stream, std::uint32_t compression, int width, int height)
+{
+    QByteArray bmp;
+    const auto put = [&](std::uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) bmp += char((v >> (8 * i)) & 0xFF);
+    };
+    bmp += "BM";
+    put(static_cast<std::uint32_t>(54 + stream.size()), 4);
+    put(0, 4);
+    put(54, 4);
+    put(40, 4);
+    put(static_cast<std::uint32_t>(width), 4);
+    put(static_cast<std::uint32_t>(height), 4);
+    put(1, 2);
+    put(0, 2);
+    put(compression, 4);
+    put(static_cast<std::uint32_t>(stream.size()), 4);
+    put(0, 16);
+    return bmp + stream;
+}
+
+} // namespace
+
+TEST(BmpEmbedded, JpegAndPngPicturesInsideOpenAsTheirOwnFilesDo)
+{
+    auto picture = MakeBitmap(45, 31, pf24bit);
+    FillRandomBytes(*picture, 12);
+    const QByteArray png = EncodePicture(*picture, TPictureFileFormat::Png);
+    const QByteArray jpeg = EncodePicture(*picture, TPictureFileFormat::Jpeg);
+    for (const auto &[stream, compression] : {std::pair{png, 5u}, std::pair{jpeg, 4u}}) {
+        SCOPED_TRACE(compression == 5 ? "PNG" : "JPEG");
+        const QByteArray bmp = Embedding(stream, compression, 45, 31);
+        TBitmap fromBmp, direct;
+        DecodeBmp(Bytes(bmp), fromBmp);
+        DecodePicture(Bytes(stream), direct);
+        EXPECT_TRUE(SameBitmap(fromBmp, direct));
+        if (compression == 5) {
+            EXPECT_TRUE(SameBitmap(fromBmp, *picture));
+        }
+        // A cut-off stream is refused with the stream's own reason.
+        TBitmap cut;
+        const QByteArray half = bmp.left(54 + stream.size() / 2);
+        EXPECT_THROW(DecodeBmp(Bytes(half), cut), Exception);
+    }
+}
+
+TEST(BmpRunLengths24, Os2RunsAndAbsolutePixelsOfThreeBytesOpenAsRle8Does)
+{
+    const int width = 5, height = 2;
+    // Bottom row: a run of 2, then 3 pixels as they are (padded to an even
+    // count of bytes); top row: 3 pixels as they are, a run of 2 and the end.
+    const std::vector<int> runs = {2, 10, 20, 30, 0, 3, 1, 2, 3, 4, 5, 6, 21, 22, 23, 0, 0, 0,
+                                   0, 3, 11, 12, 13, 14, 15, 16, 17, 18, 19, 0, 2, 7, 8, 9, 0, 1};
+    QByteArray bmp;
+    const auto put = [&](std::uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) bmp += char((v >> (8 * i)) & 0xFF);
+    };
+    bmp += "BM";
+    put(static_cast<std::uint32_t>(14 + 64 + runs.size()), 4);
+    put(0, 4);
+    put(14 + 64, 4);
+    put(64, 4);
+    put(width, 4);
+    put(height, 4);
+    put(1, 2);
+    put(24, 2);
+    put(4, 4);
+    put(static_cast<std::uint32_t>(runs.size()), 4);
+    put(0, 16 + 24);
+    for (int b : runs) bmp += char(b);
+    TBitmap bitmap;
+    DecodeBmp(Bytes(bmp), bitmap);
+    ASSERT_EQ(bitmap.GetPixelFormat(), pf24bit);
+    const TColor top[] = {RGB(13, 12, 11), RGB(16, 15, 14), RGB(19, 18, 17), RGB(9, 8, 7), RGB(9, 8, 7)};
+    const TColor bottom[] = {RGB(30, 20, 10), RGB(30, 20, 10), RGB(3, 2, 1), RGB(6, 5, 4), RGB(23, 22, 21)};
+    for (int x = 0; x < width; ++x) {
+        EXPECT_EQ(bitmap.GetPixel(x, 0), top[x]) << x;
+        EXPECT_EQ(bitmap.GetPixel(x, 1), bottom[x]) << x;
+    }
 }
