@@ -48,8 +48,12 @@ inline unsigned ReadRgb(const std::uint8_t *row, int x, const TPalette &palette)
     return pixel::Read<Format, pixel::TOrder::Rgb>(row, x, palette);
 }
 
-// Whether the fourth byte of each pixel is alpha.
-bool HasAlpha(const TBitmap &bitmap) { return bitmap.GetPixelFormat() == pf32bit; }
+// Whether the fourth byte of each pixel is alpha: a picture read without
+// alpha shows opaque whatever an operation left in that byte.
+bool HasAlpha(const TBitmap &bitmap)
+{
+    return bitmap.GetPixelFormat() == pf32bit && bitmap.GetAlphaChannel() == TAlphaChannel::Used;
+}
 
 // The board's grey at a shown position.
 inline unsigned CheckerAt(int x, int y) { return ((x / CheckerSide + y / CheckerSide) & 1) ? CheckerDark : CheckerLight; }

@@ -112,6 +112,17 @@ TEST(PictureView, ClearPixelsShowTheCheckerboardFixedToTheControlAtEveryZoom)
     EXPECT_EQ(view.pixel(CheckerSide, CheckerSide), view.pixel(0, 0));
 }
 
+TEST(PictureView, APictureWithoutAlphaShowsItsColoursWhateverItsFourthByteHolds)
+{
+    // A 32-bit picture read without alpha, whose fourth bytes an operation
+    // set to 0: it shows as stored, never the board.
+    auto unused = Translucent(2, 2, RGB(10, 20, 30), 0);
+    unused->SetAlphaChannel(TAlphaChannel::Unused);
+    const QImage view = RenderPictureView(*unused, QSize(2, 2), QRect(0, 0, 2, 2));
+    EXPECT_EQ(view.pixel(0, 0), qRgb(10, 20, 30));
+    EXPECT_EQ(view.pixel(1, 1), qRgb(10, 20, 30));
+}
+
 TEST(PictureView, TranslucentPixelsBlendWithTheBoardAndOpaqueOnesShowAsStored)
 {
     // Half-clear red over the light square: each channel half-way.
