@@ -87,7 +87,7 @@ QByteArray Embedding(const QByteArray &stream, std::uint32_t compression, int wi
 {
     QByteArray bmp;
     const auto put = [&](std::uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i) bmp += char((v >> (8 * i)) & 0xFF);
+        for (int i = 0; i < bytes; ++i) bmp += char(i < 4 ? (v >> (8 * i)) & 0xFF : 0);
     };
     bmp += "BM";
     put(static_cast<std::uint32_t>(54 + stream.size()), 4);
@@ -138,7 +138,7 @@ TEST(BmpRunLengths24, Os2RunsAndAbsolutePixelsOfThreeBytesOpenAsRle8Does)
                                    0, 3, 11, 12, 13, 14, 15, 16, 17, 18, 19, 0, 2, 7, 8, 9, 0, 1};
     QByteArray bmp;
     const auto put = [&](std::uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i) bmp += char((v >> (8 * i)) & 0xFF);
+        for (int i = 0; i < bytes; ++i) bmp += char(i < 4 ? (v >> (8 * i)) & 0xFF : 0);
     };
     bmp += "BM";
     put(static_cast<std::uint32_t>(14 + 64 + runs.size()), 4);
