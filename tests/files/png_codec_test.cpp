@@ -39,7 +39,7 @@ int Channels(int colourType) { return colourType == 0 || colourType == 3 ? 1 : c
 // A PNG file made here, independently of the code under test: samples
 // packed as the format says, rows with every filter type in turn (plain
 // filters), Adam7 passes when interlaced.
-struct PngSpec {
+struct PngRecipe {
     int width = 0, height = 0, depth = 8, colourType = 2;
     bool interlaced = false;
     QByteArray plte, trns;
@@ -47,20 +47,20 @@ struct PngSpec {
     std::function<unsigned(int x, int y, int c)> sample;
 };
 
-QByteArray MakePng(const PngSpec &spec)
+QByteArray MakePng(const PngRecipe &recipe)
 {
-    const int channels = Channels(spec.colourType);
-    const int bitsPerPixel = channels * spec.depth;
+    const int channels = Channels(recipe.colourType);
+    const int bitsPerPixel = channels * recipe.depth;
     const int step = std::max(1, bitsPerPixel / 8);
     struct Pass {
         int x0, y0, dx, dy;
     };
-    const std::vector<Pass> passes = spec.interlaced ? std::vector<Pass>{{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4}, {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}}
+    const std::vector<Pass> passes = recipe.interlaced ? std::vector<Pass>{{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4}, {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}}
                                                      : std::vector<Pass>{{0, 0, 1, 1}};
     QByteArray raw;
     int filter = 0;
     for (const Pass &p : passes) {
-        const int pw = (spec.width - p.x0 + p.dx - 1) / p.dx, ph = (spec.height - p.y0 + p.dy - 1) / p.dy;
+        const int pw = (recipe.width - p.x0 + p.dx - 1) / p.dx, ph = (recipe.height - p.y0 + p.dy - 1) / p.dy;
         if (pw <= 0 || ph <= 0) continue;
         const std::size_t rowBytes = (static_cast<std::size_t>(pw) * bitsPerPixel + 7) / 8;
         std::vector<std::uint8_t> prior(rowBytes, 0), row(rowBytes), out(rowBytes);
@@ -68,13 +68,13 @@ QByteArray MakePng(const PngSpec &spec)
             std::fill(row.begin(), row.end(), 0);
             std::size_t bit = 0;
             for (int px = 0; px < pw; ++px)
-                for (int c = 0; c < channels; ++c, bit += static_cast<std::size_t>(spec.depth)) {
-                    const unsigned v = spec.sample(p.x0 + px * p.dx, p.y0 + py * p.dy, c);
-                    if (spec.depth == 16) {
+                for (int c = 0; c < channels; ++c, bit += static_cast<std::size_t>(recipe.depth)) {
+                    const unsigned v = recipe.sample(p.x0 + px * p.dx, p.y0 + py * p.dy, c);
+                    if (recipe.depth == 16) {
                         row[bit / 8] = static_cast<std::uint8_t>(v >> 8);
                         row[bit / 8 + 1] = static_cast<std::uint8_t>(v);
                     } else {
-                        row[bit / 8] |= static_cast<std::uint8_t>(v << (8 - spec.depth - bit % 8));
+                        row[bit / 8] |= static_cast<std::uint8_t>(v << (8 - recipe.depth - bit % 8));
                     }
                 }
             const auto type = static_cast<TPngFilter>(filter++ % 5);
@@ -85,10 +85,10 @@ QByteArray MakePng(const PngSpec &spec)
         }
     }
     QByteArray png("\x89PNG\r\n\x1a\n", 8);
-    png += PngChunk("IHDR", BigEndian32(static_cast<std::uint32_t>(spec.width)) + BigEndian32(static_cast<std::uint32_t>(spec.height)) +
-                             char(spec.depth) + char(spec.colourType) + char(0) + char(0) + char(spec.interlaced ? 1 : 0));
-    if (!spec.plte.isEmpty()) png += PngChunk("PLTE", spec.plte);
-    if (!spec.trns.isEmpty()) png += PngChunk("tRNS", spec.trns);
+    png += PngChunk("IHDR", BigEndian32(static_cast<std::uint32_t>(recipe.width)) + BigEndian32(static_cast<std::uint32_t>(recipe.height)) +
+                             char(recipe.depth) + char(recipe.colourType) + char(0) + char(0) + char(recipe.interlaced ? 1 : 0));
+    if (!recipe.plte.isEmpty()) png += PngChunk("PLTE", recipe.plte);
+    if (!recipe.trns.isEmpty()) png += PngChunk("tRNS", recipe.trns);
     // qCompress puts the length before the zlib stream.
     png += PngChunk("IDAT", qCompress(raw, 6).mid(4));
     return png + PngChunk("IEND", {});
@@ -156,28 +156,28 @@ TEST(PngReader, EveryColourTypeAndDepthOpensAsQtOpensIt)
                                                 << width << "x" << height);
                 std::mt19937 random(static_cast<unsigned>(kind.colourType * 100 + kind.depth + (interlaced ? 7 : 0) + width));
                 const unsigned max = (1u << kind.depth) - 1;
-                PngSpec spec;
-                spec.width = width, spec.height = height, spec.depth = kind.depth, spec.colourType = kind.colourType, spec.interlaced = interlaced;
+                PngRecipe recipe;
+                recipe.width = width, recipe.height = height, recipe.depth = kind.depth, recipe.colourType = kind.colourType, recipe.interlaced = interlaced;
                 std::vector<unsigned> samples(static_cast<std::size_t>(width * height * 4));
                 for (unsigned &s : samples) s = random() & max;
-                spec.sample = [&](int x, int y, int c) { return samples[static_cast<std::size_t>((y * width + x) * 4 + c)]; };
+                recipe.sample = [&](int x, int y, int c) { return samples[static_cast<std::size_t>((y * width + x) * 4 + c)]; };
                 if (kind.colourType == 3)
-                    for (unsigned i = 0; i <= max; ++i) spec.plte += Of({int(random() & 255), int(random() & 255), int(random() & 255)});
-                ExpectAsQtReads(MakePng(spec));
+                    for (unsigned i = 0; i <= max; ++i) recipe.plte += Of({int(random() & 255), int(random() & 255), int(random() & 255)});
+                ExpectAsQtReads(MakePng(recipe));
 
                 // Every alpha 255: the smallest opaque form.
                 if (kind.colourType == 4 || kind.colourType == 6) {
                     const int alphaChannel = Channels(kind.colourType) - 1;
                     for (int i = 0; i < width * height; ++i) samples[static_cast<std::size_t>(i * 4 + alphaChannel)] = max;
-                    ExpectAsQtReads(MakePng(spec));
+                    ExpectAsQtReads(MakePng(recipe));
                 }
                 // A palette of greys; a transparent entry that some pixel uses, then none does.
                 if (kind.colourType == 3) {
-                    PngSpec grey = spec;
+                    PngRecipe grey = recipe;
                     grey.plte.clear();
                     for (unsigned i = 0; i <= max; ++i) grey.plte += QByteArray(3, char(random()));
                     ExpectAsQtReads(MakePng(grey));
-                    PngSpec trns = spec;
+                    PngRecipe trns = recipe;
                     trns.trns = Of({255, samples[0] == 0 ? 255 : 0, 128}).left(static_cast<qsizetype>(std::min(3u, max + 1)));
                     ExpectAsQtReads(MakePng(trns));
                     trns.trns = QByteArray(static_cast<qsizetype>(max + 1), char(255));
@@ -185,7 +185,7 @@ TEST(PngReader, EveryColourTypeAndDepthOpensAsQtOpensIt)
                 }
                 // A transparent level or colour that the first pixel has, then one no pixel has.
                 if (kind.colourType == 0 || kind.colourType == 2) {
-                    PngSpec trns = spec;
+                    PngRecipe trns = recipe;
                     const int channels = Channels(kind.colourType);
                     for (int c = 0; c < channels; ++c) {
                         const unsigned v = samples[static_cast<std::size_t>(c)];
@@ -212,7 +212,7 @@ TEST(PngReader, DamagedCutOffAndLyingFilesAreRefusedAndLeaveTheBitmap)
     badDataCrc[badDataCrc.size() - 13] = char(badDataCrc[badDataCrc.size() - 13] ^ 1);
     QByteArray badData = png;
     badData[200] = char(badData[200] ^ 0x55);
-    PngSpec huge;
+    PngRecipe huge;
     huge.width = 100000, huge.height = 100000, huge.colourType = 2;
     huge.sample = [](int, int, int) { return 0u; };
     const QByteArray header = QByteArray("\x89PNG\r\n\x1a\n", 8) + PngChunk("IHDR", BigEndian32(100000) + BigEndian32(100000) + Of({8, 2, 0, 0, 0}));
