@@ -7,9 +7,11 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileIconProvider>
+#include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QStorageInfo>
+
+#include <sys/statvfs.h>
 
 namespace {
 
@@ -31,11 +33,13 @@ public:
 };
 
 // A folder of no real storage (/proc, /sys): a place a failed save may
-// leave behind, but not one to open the next dialog in.
+// leave behind, but not one to open the next dialog in. Asked of the file
+// system itself, not of the mount table, which under a changed root need
+// not list the mount that holds the folder.
 bool OnRealStorage(const QString &folder)
 {
-    const QStorageInfo storage(folder);
-    return storage.isValid() && storage.bytesTotal() > 0;
+    struct statvfs storage {};
+    return ::statvfs(QFile::encodeName(folder).constData(), &storage) == 0 && storage.f_blocks > 0;
 }
 
 } // namespace
