@@ -3,7 +3,9 @@
 # (debootstrap minbase, cached as a tarball), a clone of the committed HEAD
 # with ../shared beside it runs scripts/run.sh up to its main window on a
 # virtual X server, then scripts/test.sh; both as root, in chroot, installing
-# what they need with the root's own apt. Needs root and debootstrap.
+# what they need with the root's own apt. Then the Debian package built there
+# is installed with apt-get into a second fresh root, where the desktop's
+# "Open with" of a PNG must show the picture. Needs root and debootstrap.
 #   PW_FRESH_ROOT_DISPLAY=N  X display for the window check (default: a free one)
 #   PW_FRESH_ROOT_KEEP=1     leave the root in place afterwards
 # The screenshot and logs go to build-fresh-root/.
@@ -52,13 +54,13 @@ mounts_under() {
   findmnt -rn -o TARGET | awk -v top="$1" 'index($0, top "/") == 1 || $0 == top' | sort -r
 }
 
-# Processes of ours that still run inside the root (the program, Xvfb).
+# Processes of ours that still run inside a root (the program, Xvfb).
 stop_root_processes() {
   local signal process
   for signal in TERM KILL; do
     for process in /proc/[0-9]*; do
       # One may end between the look and the signal.
-      if [ "$(readlink "$process/root" 2>/dev/null)" = "$root" ]; then
+      if [ "$(readlink "$process/root" 2>/dev/null)" = "${1:-$root}" ]; then
         kill "-$signal" "${process#/proc/}" 2>/dev/null || true
       fi
     done
@@ -75,14 +77,16 @@ unmount_all() {
 
 workdir=
 root=
+desktop_root=
 cleanup() {
   local status=$?
   set +e
   trap - ERR
   if [ -n "$root" ]; then
-    stop_root_processes
+    stop_root_processes "$root"
     cp "$root/build/repo/build/Testing/Temporary/LastTest.log" "$out/" 2>/dev/null
   fi
+  [ -z "$desktop_root" ] || stop_root_processes "$desktop_root"
   [ -z "$workdir" ] || unmount_all "$workdir"
   if [ -n "$workdir" ] && [ -n "$(mounts_under "$workdir")" ]; then
     echo "fresh-root-check: still mounted under $workdir:" >&2
@@ -126,12 +130,24 @@ EOF
   rm -rf --one-file-system "$fresh"
 }
 
-# The root, the clone of the committed HEAD, shared/ beside it, the mounts.
+# A fresh root from the cached tarball, with what a running system mounts.
+unpack_root() {
+  mkdir "$1"
+  tar -C "$1" --numeric-owner -xzf "$tarball"
+  cp /etc/resolv.conf "$1/etc/resolv.conf"
+  mount -t proc proc "$1/proc"
+  mount -t sysfs -o ro sysfs "$1/sys"
+  mount --bind /dev "$1/dev"
+  mount --bind /dev/pts "$1/dev/pts"
+  mount -t tmpfs -o mode=1777 tmpfs "$1/dev/shm"
+  # Downloaded packages are kept between runs; apt checks each against the fresh index.
+  mount --bind "$cache/apt-archives" "$1/var/cache/apt/archives"
+}
+
+# The root, the clone of the committed HEAD, shared/ beside it.
 lay_out_root() {
   root="$workdir/root"
-  mkdir "$root"
-  tar -C "$root" --numeric-owner -xzf "$tarball"
-  cp /etc/resolv.conf "$root/etc/resolv.conf"
+  unpack_root "$root"
   mkdir -p "$root/build"
   git clone -q --no-local "$top" "$root/build/repo"
   git -C "$root/build/repo" fetch -q "$top" HEAD
@@ -143,20 +159,43 @@ lay_out_root() {
   else
     echo "note: no ../shared beside the checkout; the tests that use it skip"
   fi
-  mount -t proc proc "$root/proc"
-  mount -t sysfs -o ro sysfs "$root/sys"
-  mount --bind /dev "$root/dev"
-  mount --bind /dev/pts "$root/dev/pts"
-  mount -t tmpfs -o mode=1777 tmpfs "$root/dev/shm"
-  # Downloaded packages are kept between runs; apt checks each against the fresh index.
-  mount --bind "$cache/apt-archives" "$root/var/cache/apt/archives"
 }
 
-# A command in the root as root, with a clean environment of its own.
-in_root() {
+# A command in a root (the build root unless in_root_of names another) as
+# root, with a clean environment of its own.
+in_root_of() {
+  local into="$1"
+  shift
   env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     LANG=C.UTF-8 TERM=dumb DEBIAN_FRONTEND=noninteractive CMAKE_BUILD_PARALLEL_LEVEL="$jobs" \
-    ${display_name:+DISPLAY=$display_name} chroot "$root" "$@" </dev/null
+    ${display_name:+DISPLAY=$display_name} chroot "$into" "$@" </dev/null
+}
+in_root() { in_root_of "$root" "$@"; }
+
+# Xvfb in a root; sets display_name. Xvfb is the check's own tool: it is
+# stopped with the root's other processes, which is no failure of the check.
+start_display() {
+  (trap - ERR; in_root_of "$1" Xvfb ${PW_FRESH_ROOT_DISPLAY:+":$PW_FRESH_ROOT_DISPLAY"} -displayfd 3 \
+    -screen 0 1280x1024x24 -nolisten tcp 3>"$out/display" 2>"$out/xvfb.log") &
+  for _ in $(seq 100); do
+    grep -q '^[0-9]' "$out/display" 2>/dev/null && break
+    sleep 0.2
+  done
+  display_name=":$(tr -dc 0-9 <"$out/display")"
+  [ "$display_name" != ":" ] || { echo "Xvfb did not start:"; cat "$out/xvfb.log"; return 1; }
+}
+
+# The first visible main window in a root, waiting up to $2 five-second
+# steps while process $3 runs; prints its id.
+wait_for_window() {
+  local window
+  for _ in $(seq "$2"); do
+    window="$(in_root_of "$1" xdotool search --onlyvisible --name '^Form1$' 2>/dev/null | head -n 1)" &&
+      [ -n "$window" ] && { echo "$window"; return 0; }
+    kill -0 "$3" 2>/dev/null || return 1
+    sleep 5
+  done
+  return 1
 }
 
 display_name=
@@ -167,32 +206,19 @@ display_name=
 run_to_window() {
   in_root apt-get update -qq
   in_root apt-get install -y -qq --no-install-recommends xvfb xdotool >/dev/null
-  # Both are stopped by stop_root_processes: their end is no failure of the check.
-  (trap - ERR; in_root Xvfb ${PW_FRESH_ROOT_DISPLAY:+":$PW_FRESH_ROOT_DISPLAY"} -displayfd 3 \
-    -screen 0 1280x1024x24 -nolisten tcp 3>"$out/display" 2>"$out/xvfb.log") &
-  for _ in $(seq 100); do
-    grep -q '^[0-9]' "$out/display" 2>/dev/null && break
-    sleep 0.2
-  done
-  display_name=":$(tr -dc 0-9 <"$out/display")"
-  [ "$display_name" != ":" ] || { echo "Xvfb did not start:"; cat "$out/xvfb.log"; return 1; }
+  start_display "$root"
   echo "Xvfb on $display_name; scripts/run.sh's output in $out/run.log"
 
   mkdir -m 700 "$root/tmp/runtime"
   (trap - ERR; in_root env XDG_RUNTIME_DIR=/tmp/runtime NO_AT_BRIDGE=1 bash -c 'cd /build/repo && exec scripts/run.sh' \
     >"$out/run.log" 2>&1) &
-  local program=$! window=
+  local program=$! window
   # Installing and building come first: allow them most of an hour.
-  for _ in $(seq 720); do
-    window="$(in_root xdotool search --onlyvisible --name '^Form1$' 2>/dev/null | head -n 1)" && [ -n "$window" ] && break
-    if ! kill -0 "$program" 2>/dev/null; then
-      tail -n 40 "$out/run.log"
-      echo "scripts/run.sh ended before its main window appeared"
-      return 1
-    fi
-    sleep 5
-  done
-  [ -n "$window" ] || { tail -n 40 "$out/run.log"; echo "no main window after an hour"; return 1; }
+  if ! window="$(wait_for_window "$root" 720 "$program")"; then
+    tail -n 40 "$out/run.log"
+    echo "scripts/run.sh showed no main window (it ended, or an hour passed)"
+    return 1
+  fi
   eval "$(in_root xdotool getwindowgeometry --shell "$window")"
   echo "main window $window: ${WIDTH} x ${HEIGHT}"
 
@@ -209,7 +235,7 @@ run_to_window() {
     echo "the main window's grab is not the window's size or is nearly blank"
     return 1
   fi
-  stop_root_processes
+  stop_root_processes "$root"
   wait "$program" 2>/dev/null || true
   display_name=
 }
@@ -218,6 +244,62 @@ run_tests() {
   in_root bash -c 'cd /build/repo && exec scripts/test.sh'
   # The kept packages: only those the mirror still has.
   in_root apt-get autoclean -qq
+}
+
+# The README's package command in the build root, then the package installed
+# with apt-get into a second fresh root that has never built anything.
+# There, the desktop's "Open with" (gio launching the installed desktop entry
+# with a file) must show the picture in the main window.
+install_package_and_open_with() {
+  # The README's command, in the build folder that scripts/test.sh left.
+  in_root bash -c 'cd /build/repo/build && cpack -G DEB' >"$out/package.log" 2>&1 ||
+    { tail -n 30 "$out/package.log"; return 1; }
+  local package
+  package="$(cd "$root/build/repo/build" && ls picture-workbench_*.deb | head -n 1)"
+  echo "package: $package"
+
+  desktop_root="$workdir/desktop"
+  unpack_root "$desktop_root"
+  cp "$root/build/repo/build/$package" "$desktop_root/tmp/"
+  in_root_of "$desktop_root" apt-get update -qq
+  in_root_of "$desktop_root" bash -c "cd /tmp && apt-get install -y -qq ./$package" >"$out/package-install.log" 2>&1 ||
+    { tail -n 30 "$out/package-install.log"; return 1; }
+  # The desktop's own launcher and the check's tools, after the package, so
+  # that none of them can stand in for something the package lacks.
+  in_root_of "$desktop_root" apt-get install -y -qq --no-install-recommends libglib2.0-bin xvfb xdotool >/dev/null
+  # A magenta picture, written here so that nothing in the root makes it.
+  python3 - "$desktop_root/tmp/magenta.png" <<'PNG'
+import struct, sys, zlib
+width, height = 96, 64
+def chunk(kind, data):
+    return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+rows = b''.join(b'\0' + b'\xff\x00\xff' * width for _ in range(height))
+with open(sys.argv[1], 'wb') as f:
+    f.write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, 8, 2, 0, 0, 0))
+            + chunk(b'IDAT', zlib.compress(rows)) + chunk(b'IEND', b''))
+PNG
+  start_display "$desktop_root"
+  mkdir -m 700 "$desktop_root/tmp/runtime"
+  (trap - ERR; in_root_of "$desktop_root" env XDG_RUNTIME_DIR=/tmp/runtime NO_AT_BRIDGE=1 \
+    gio launch /usr/share/applications/picture-workbench.desktop /tmp/magenta.png >"$out/open-with.log" 2>&1) &
+  local window
+  # gio ends once the program has started; the window is waited for alone.
+  if ! window="$(wait_for_window "$desktop_root" 12 $$)"; then
+    cat "$out/open-with.log"
+    echo "no main window after opening the PNG with the installed entry"
+    return 1
+  fi
+  in_root_of "$desktop_root" apt-get install -y -qq --no-install-recommends imagemagick >/dev/null
+  sleep 2
+  in_root_of "$desktop_root" import -window "$window" /tmp/window.png
+  cp "$desktop_root/tmp/window.png" "$out/open-with.png"
+  local magenta
+  magenta="$(in_root_of "$desktop_root" convert /tmp/window.png -format %c histogram:info:- |
+    awk '/#FF00FF/ { sub(":", "", $1); print $1 }')"
+  echo "window after \"Open with\": ${magenta:-0} magenta pixels of the picture's $((96 * 64)) ($out/open-with.png)"
+  [ "${magenta:-0}" -ge $((96 * 64)) ] || { echo "the opened picture is not shown"; return 1; }
+  stop_root_processes "$desktop_root"
+  display_name=
 }
 
 echo "== fresh root: $suite from $mirror (security: $security), $jobs build jobs"
@@ -229,3 +311,4 @@ fi
 stage "unpacking the root and cloning" lay_out_root
 stage "scripts/run.sh up to its main window" run_to_window
 stage "scripts/test.sh" run_tests
+stage "the Debian package installed in a fresh root, and \"Open with\"" install_package_and_open_with
