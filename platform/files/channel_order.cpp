@@ -1,6 +1,8 @@
 // R, G, B to B, G, R: a byte shuffle with SSSE3 where present, else plain loops.
 #include "platform/files/channel_order.h"
 
+#include "platform/pictures/vector_kernels.h"
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
 #define PW_HAVE_X86 1
@@ -57,10 +59,19 @@ namespace {
     SwapRedBlue32Plain(in + 4 * i, out + 4 * i, pixels - i);
 }
 
-const bool HasSsse3 = __builtin_cpu_supports("ssse3");
-
 } // namespace
 #endif
+
+namespace {
+
+#ifdef PW_HAVE_X86
+constexpr TVectorKernels Kernels{TVectorLevel::Ssse3};
+#else
+constexpr TVectorKernels Kernels{};
+#endif
+const bool HasSsse3 = Kernels.Fastest() == TVectorLevel::Ssse3;
+
+} // namespace
 
 void SwapRedBlue24(const std::uint8_t *in, std::uint8_t *out, std::size_t pixels)
 {
