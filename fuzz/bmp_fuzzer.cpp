@@ -3,15 +3,11 @@
 #include "fuzz_support.h"
 
 #include "platform/files/bmp_codec.h"
+#include "support/decoding.h"
 
 namespace {
 
 constexpr long long MaxSavedPixels = 1LL << 22;
-
-std::span<const std::uint8_t> Bytes(const QByteArray &data)
-{
-    return {reinterpret_cast<const std::uint8_t *>(data.constData()), static_cast<std::size_t>(data.size())};
-}
 
 } // namespace
 

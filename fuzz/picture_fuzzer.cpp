@@ -11,6 +11,7 @@
 #include "platform/files/picture_files.h"
 #include "platform/pictures/picture_view.h"
 #include "platform/files/qt_codec.h"
+#include "support/decoding.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -24,11 +25,6 @@ constexpr long long MaxDecodedPixels = 1LL << 22;
 // Operations, conversions and saves run on pictures up to this size, so
 // that each input takes a fraction of a second under the sanitizers.
 constexpr long long MaxProcessedPixels = 1LL << 18;
-
-std::span<const std::uint8_t> Bytes(const QByteArray &data)
-{
-    return {reinterpret_cast<const std::uint8_t *>(data.constData()), static_cast<std::size_t>(data.size())};
-}
 
 long long Pixels(int width, int height) { return static_cast<long long>(width) * height; }
 

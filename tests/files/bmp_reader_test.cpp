@@ -2,6 +2,7 @@
 #include "platform/files/bmp_codec.h"
 #include "platform/files/file_formats.h"
 #include "support/pictures.h"
+#include "support/decoding.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,11 +33,6 @@ const TSuiteFile SuiteFiles[] = {
     {"rgb16-565pal", "rgb16-565", pf16bit}, {"rgb24", "rgb24", pf24bit}, {"rgb24pal", "rgb24", pf24bit},
     {"rgb32", "rgb24", pf32bit}, {"rgb32bfdef", "rgb24", pf32bit}, {"rgb32bf", "rgb24", pf32bit},
 };
-
-std::span<const std::uint8_t> Bytes(const QByteArray &data)
-{
-    return {reinterpret_cast<const std::uint8_t *>(data.constData()), static_cast<std::size_t>(data.size())};
-}
 
 } // namespace
 

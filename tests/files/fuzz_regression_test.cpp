@@ -7,6 +7,7 @@
 #include "imaging/pixel_capture.h"
 #include "platform/files/picture_files.h"
 #include "support/pictures.h"
+#include "support/decoding.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,11 +28,6 @@ QByteArray Contents(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-std::span<const std::uint8_t> Bytes(const QByteArray &data)
-{
-    return {reinterpret_cast<const std::uint8_t *>(data.constData()), static_cast<std::size_t>(data.size())};
 }
 
 // "opens W x H" or the reason it is refused.

@@ -5,6 +5,7 @@
 #include "platform/files/qt_codec.h"
 #include "support/file_builders.h"
 #include "support/pictures.h"
+#include "support/decoding.h"
 
 #include <gtest/gtest.h>
 
@@ -14,11 +15,6 @@
 namespace {
 
 const std::string Damaged = "the picture data is damaged or incomplete";
-
-std::span<const std::uint8_t> Bytes(const QByteArray &data)
-{
-    return {reinterpret_cast<const std::uint8_t *>(data.constData()), static_cast<std::size_t>(data.size())};
-}
 
 // The reason the bytes are refused, or "" when they open.
 std::string Refusal(const QByteArray &bytes, TBitmap &into)

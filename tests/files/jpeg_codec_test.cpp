@@ -6,6 +6,7 @@
 #include "platform/files/qt_codec.h"
 #include "platform/files/qt_image_bridge.h"
 #include "support/pictures.h"
+#include "support/decoding.h"
 
 #include <QBuffer>
 #include <QImageWriter>
@@ -17,11 +18,6 @@
 namespace {
 
 const std::string Damaged = "the picture data is damaged or incomplete";
-
-std::span<const std::uint8_t> Bytes(const QByteArray &data)
-{
-    return {reinterpret_cast<const std::uint8_t *>(data.constData()), static_cast<std::size_t>(data.size())};
-}
 
 const TPictureFileFormatInfo &Jpeg() { return PictureFileFormatInfo(TPictureFileFormat::Jpeg); }
 
@@ -50,20 +46,6 @@ QByteArray QtWritten(const QImage &image, int quality, bool progressive)
     return bytes;
 }
 
-std::unique_ptr<TBitmap> Ours(const QByteArray &jpeg)
-{
-    auto bitmap = std::make_unique<TBitmap>();
-    DecodeJpeg(Bytes(jpeg), *bitmap);
-    return bitmap;
-}
-
-std::unique_ptr<TBitmap> QtReads(const QByteArray &jpeg)
-{
-    auto bitmap = std::make_unique<TBitmap>();
-    DecodeWithQt(Bytes(jpeg), *bitmap);
-    return bitmap;
-}
-
 // The JPEG with an EXIF block right after its start marker whose first
 // directory holds the orientation tag, in either byte order.
 QByteArray WithOrientation(const QByteArray &jpeg, int orientation, bool bigEndian)
@@ -89,13 +71,13 @@ TEST(JpegReader, ColourGreyAndProgressivePicturesOpenWithQtsPixels)
                 const auto colour = Photo(width, height, pf24bit, static_cast<std::uint32_t>(width + quality));
                 const QImage image = QImageFromBitmap(*colour);
                 const QByteArray jpeg = QtWritten(image, quality, progressive);
-                const auto ours = Ours(jpeg);
+                const auto ours = DecodedBy(DecodeJpeg, jpeg);
                 EXPECT_EQ(ours->GetPixelFormat(), pf24bit);
-                EXPECT_TRUE(SameBitmap(*ours, *QtReads(jpeg)));
+                EXPECT_TRUE(SameBitmap(*ours, *DecodedBy(DecodeWithQt, jpeg)));
                 const QByteArray grey = QtWritten(image.convertToFormat(QImage::Format_Grayscale8), quality, progressive);
-                const auto oursGrey = Ours(grey);
+                const auto oursGrey = DecodedBy(DecodeJpeg, grey);
                 EXPECT_EQ(oursGrey->GetPixelFormat(), pf8bit);
-                EXPECT_TRUE(SameBitmap(*oursGrey, *QtReads(grey)));
+                EXPECT_TRUE(SameBitmap(*oursGrey, *DecodedBy(DecodeWithQt, grey)));
             }
 }
 
@@ -107,9 +89,9 @@ TEST(JpegReader, EveryOrientationTagTurnsThePictureAsQtTurnsIt)
         for (int orientation = 0; orientation <= 9; ++orientation) {
             SCOPED_TRACE(testing::Message() << "orientation " << orientation << (bigEndian ? ", big-endian" : ""));
             const QByteArray tagged = WithOrientation(jpeg, orientation, bigEndian);
-            const auto ours = Ours(tagged);
+            const auto ours = DecodedBy(DecodeJpeg, tagged);
             EXPECT_EQ(ours->GetWidth(), orientation >= 5 && orientation <= 8 ? 16 : 24);
-            EXPECT_TRUE(SameBitmap(*ours, *QtReads(tagged)));
+            EXPECT_TRUE(SameBitmap(*ours, *DecodedBy(DecodeWithQt, tagged)));
         }
 }
 
@@ -139,7 +121,7 @@ TEST(JpegReader, DamagedCutOffAndHugePicturesAreRefusedAndLeaveTheBitmap)
         EXPECT_TRUE(SameBitmap(*kept, bitmap));
     }
     // Bytes after the end marker are no damage.
-    EXPECT_EQ(Ours(jpeg + QByteArray(100, 'x'))->GetWidth(), 120);
+    EXPECT_EQ(DecodedBy(DecodeJpeg, jpeg + QByteArray(100, 'x'))->GetWidth(), 120);
 }
 
 TEST(JpegWriter, EveryFormGivesThePixelsQtsWriterGave)
@@ -155,8 +137,8 @@ TEST(JpegWriter, EveryFormGivesThePixelsQtsWriterGave)
                 for (TColor &c : palette) c = static_cast<TColor>(random() & 0xFFFFFF);
                 bitmap->SetPalette(palette);
             }
-            const auto ours = Ours(EncodeJpeg(*bitmap, Jpeg()));
-            const auto qt = QtReads(EncodeWithQt(*bitmap, Jpeg()));
+            const auto ours = DecodedBy(DecodeJpeg, EncodeJpeg(*bitmap, Jpeg()));
+            const auto qt = DecodedBy(DecodeWithQt, EncodeWithQt(*bitmap, Jpeg()));
             EXPECT_EQ(ours->GetPixelFormat(), greyPalette ? pf8bit : pf24bit);
             EXPECT_TRUE(SameBitmap(*ours, *qt));
         }

@@ -8,6 +8,7 @@
 #include "platform/files/qt_codec.h"
 #include "support/file_builders.h"
 #include "support/pictures.h"
+#include "support/decoding.h"
 
 #include <QImage>
 #include <QProcess>
@@ -21,11 +22,6 @@
 namespace {
 
 const std::string Damaged = "the picture data is damaged or incomplete";
-
-std::span<const std::uint8_t> Bytes(const QByteArray &data)
-{
-    return {reinterpret_cast<const std::uint8_t *>(data.constData()), static_cast<std::size_t>(data.size())};
-}
 
 QByteArray Of(std::initializer_list<int> bytes)
 {
@@ -94,20 +90,6 @@ QByteArray MakePng(const PngRecipe &recipe)
     return png + PngChunk("IEND", {});
 }
 
-std::unique_ptr<TBitmap> OursOf(const QByteArray &png)
-{
-    auto bitmap = std::make_unique<TBitmap>();
-    DecodePng(Bytes(png), *bitmap);
-    return bitmap;
-}
-
-std::unique_ptr<TBitmap> QtOf(const QByteArray &png)
-{
-    auto bitmap = std::make_unique<TBitmap>();
-    DecodeWithQt(Bytes(png), *bitmap);
-    return bitmap;
-}
-
 std::string FirstDifference(const TBitmap &a, const TBitmap &b)
 {
     for (int i = 0; i < a.PaletteSize(); ++i)
@@ -132,8 +114,8 @@ std::string Dump(const TBitmap &a)
 // Same form, palette and bytes as Qt's reading, alpha included.
 void ExpectAsQtReads(const QByteArray &png)
 {
-    const auto ours = OursOf(png);
-    const auto qt = QtOf(png);
+    const auto ours = DecodedBy(DecodePng, png);
+    const auto qt = DecodedBy(DecodeWithQt, png);
     ASSERT_EQ(ours->GetPixelFormat(), qt->GetPixelFormat()) << Dump(*ours) << " vs " << Dump(*qt);
     EXPECT_TRUE(SameBitmap(*ours, *qt)) << FirstDifference(*ours, *qt) << "\n" << Dump(*ours) << " vs " << Dump(*qt);
 }

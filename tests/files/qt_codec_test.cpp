@@ -4,6 +4,7 @@
 #include "platform/files/qt_image_bridge.h"
 #include "support/file_builders.h"
 #include "support/pictures.h"
+#include "support/decoding.h"
 
 #include <QBuffer>
 #include <QImageWriter>
@@ -21,11 +22,6 @@ const TPixelFormat AllFormats[] = {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf2
 
 const std::string NotAPicture = "the file is not a picture in a format this program reads";
 const std::string Damaged = "the picture data is damaged or incomplete";
-
-std::span<const std::uint8_t> Bytes(const QByteArray &data)
-{
-    return {reinterpret_cast<const std::uint8_t *>(data.constData()), static_cast<std::size_t>(data.size())};
-}
 
 // Random pixels; palette formats get random, non-grey colours.
 std::unique_ptr<TBitmap> RandomPicture(TPixelFormat format, std::uint32_t seed, int width = 37, int height = 19)
