@@ -3,6 +3,7 @@
 #include "platform/files/picture_files.h"
 #include "platform/pictures/work_progress.h"
 #include "support/pictures.h"
+#include "support/disk_files.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,25 +13,6 @@
 
 #include <chrono>
 #include <thread>
-
-namespace {
-
-QByteArray FileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void PutFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-    ASSERT_EQ(file.write(bytes), bytes.size());
-}
-
-QStringList Listing(const QString &dir) { return QDir(dir).entryList(QDir::Files | QDir::Hidden, QDir::Name); }
-
-} // namespace
 
 TEST(CancelledWork, AnOpenOrSaveCancelledBeforeItsEndChangesNothingAndIsNoFailure)
 {

@@ -8,6 +8,7 @@
 #include "platform/files/picture_files.h"
 #include "support/pictures.h"
 #include "support/decoding.h"
+#include "support/disk_files.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,12 +23,6 @@ namespace {
 QDir FuzzFolder(const char *name)
 {
     return QDir(QStringLiteral(PW_SOURCE_DIR "/fuzz/") + QLatin1String(name));
-}
-
-QByteArray Contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // "opens W x H" or the reason it is refused.
@@ -81,7 +76,7 @@ TEST(FuzzRegressions, EveryInputGivesItsOutcomeAndOperationsOnItStayInside)
         const auto expected = Expected.find(name);
         EXPECT_NE(expected, Expected.end()) << "an input without its expected outcome";
         TBitmap picture;
-        const std::string outcome = Outcome(Contents(folder.filePath(name)), picture);
+        const std::string outcome = Outcome(FileBytes(folder.filePath(name)), picture);
         if (expected != Expected.end()) {
             EXPECT_EQ(outcome, expected->second);
         }
@@ -97,7 +92,7 @@ TEST(FuzzSeeds, EverySeedOpens)
     for (const QString &name : names) {
         SCOPED_TRACE(name.toStdString());
         TBitmap picture;
-        const std::string outcome = Outcome(Contents(folder.filePath(name)), picture);
+        const std::string outcome = Outcome(FileBytes(folder.filePath(name)), picture);
         EXPECT_EQ(outcome.rfind("opens ", 0), 0u) << outcome;
     }
 }

@@ -5,6 +5,7 @@
 #include "platform/files/picture_files.h"
 #include "support/pictures.h"
 #include "support/tmpfs.h"
+#include "support/disk_files.h"
 
 #include <QDir>
 #include <QFile>
@@ -19,17 +20,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray FileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-QStringList Listing(const QString &dir)
-{
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
 
 std::string SaveMessage(const QString &path, const TBitmap &bitmap)
 {

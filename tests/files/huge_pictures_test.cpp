@@ -11,6 +11,7 @@
 #include "platform/pictures/picture_view.h"
 #include "support/file_builders.h"
 #include "support/pictures.h"
+#include "support/disk_files.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -45,13 +46,6 @@ void FillBlocks(TBitmap &bitmap)
 }
 
 QRgb Rgb(TColor c) { return qRgb(GetRValue(c), GetGValue(c), GetBValue(c)); }
-
-void PutFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-    ASSERT_EQ(file.write(bytes), bytes.size());
-}
 
 // Ends a death test's child: each mismatch on stderr, exit code 0 when there was none.
 [[noreturn]] void ExitWith(const std::vector<std::string> &mismatches)

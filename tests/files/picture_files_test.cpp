@@ -5,6 +5,7 @@
 #include "platform/files/picture_files.h"
 #include "support/pictures.h"
 #include "support/tmpfs.h"
+#include "support/disk_files.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,24 +23,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray FileBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void PutFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-    ASSERT_EQ(file.write(bytes), bytes.size());
-}
-
-QStringList Listing(const QString &dir)
-{
-    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
 
 std::string Expected(const char *action, const QString &path, const QString &reason)
 {

@@ -3,6 +3,7 @@
 
 #include "platform/files/picture_files.h"
 #include "support/tmpfs.h"
+#include "support/disk_files.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,16 +17,6 @@
 
 #include <stdexcept>
 #include <sys/stat.h>
-
-namespace {
-
-QByteArray Contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-} // namespace
 
 using FileCommandsTest = MainWindowTest;
 
@@ -125,7 +116,7 @@ TEST_F(FileCommandsTest, ABitmapCutShortShowsItsRowsAndSaysHowManyAreMissing)
 {
     ShowPicture(*GreyRamp(12, 12));
     WritePictureFile(PathIn("whole.bmp"), *GreyRamp(40, 30));
-    QByteArray bytes = Contents(PathIn("whole.bmp"));
+    QByteArray bytes = FileBytes(PathIn("whole.bmp"));
     // Rows are stored bottom first, 40 bytes each: 10 and a half of them go.
     bytes.chop(10 * 40 + 20);
     QFile cut(PathIn("cut.bmp"));
@@ -164,7 +155,7 @@ TEST_F(FileCommandsTest, AFailedSaveShowsWhyAndLeavesTheFolderAsItWas)
         << message.toStdString();
     EXPECT_TRUE(message.contains("space", Qt::CaseInsensitive)) << message.toStdString();
 
-    EXPECT_EQ(Contents(PathIn("small/existing.bmp")), QByteArray("precious bytes"));
+    EXPECT_EQ(FileBytes(PathIn("small/existing.bmp")), QByteArray("precious bytes"));
     EXPECT_EQ(QDir(PathIn("small")).entryList(QDir::Files | QDir::Hidden), QStringList({"existing.bmp"}));
     EXPECT_TRUE(SameBitmap(Shown(), *GreyRamp(300, 300)));
 }

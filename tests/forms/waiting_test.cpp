@@ -5,6 +5,7 @@
 #include "platform/controls/waiting.h"
 #include "platform/files/picture_files.h"
 #include "platform/pictures/work_progress.h"
+#include "support/disk_files.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -172,12 +173,6 @@ private:
     int waited_ = 0;
 };
 
-QByteArray Contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // Grey checks, 8 bits a pixel: the operations complement their bytes.
 std::unique_ptr<TBitmap> Stripes(int width, int height)
 {
@@ -284,7 +279,7 @@ TEST_F(WaitingTest, CancellingASaveLeavesTheOldFileByteForByte)
     EXPECT_TRUE(checked);
     ASSERT_TRUE(boxes);
     EXPECT_TRUE(boxes->Texts().isEmpty()) << boxes->Texts().join(", ").toStdString();
-    EXPECT_EQ(Contents(PathIn("kept.bmp")), old);
+    EXPECT_EQ(FileBytes(PathIn("kept.bmp")), old);
     EXPECT_EQ(QDir(PathIn("")).entryList(QDir::Files | QDir::Hidden), QStringList({"kept.bmp"}));
 
     // The same save, not cancelled, replaces the file.
