@@ -189,6 +189,18 @@ protected:
     // What the image control shows on screen now, as an image.
     QImage ShownOnScreen() { return Form().Image1->grab().toImage().convertToFormat(QImage::Format_RGB32); }
 
+    // While held work runs: the control repaints the picture shown before
+    // (not the bitmap the work changes), the cursor says busy, and nothing
+    // else can be chosen.
+    void ExpectTheOldPictureBusyAndNothingElseChosen(const QImage &before)
+    {
+        Form().Image1->update();
+        QTest::qWait(10);
+        EXPECT_EQ(ShownOnScreen(), before);
+        EXPECT_TRUE(QTest::qWaitFor([] { return CursorNow() == Qt::WaitCursor; }, 2000));
+        TryToChooseSomethingElse();
+    }
+
     // The user tries every way to choose something else; nothing may open.
     void TryToChooseSomethingElse()
     {
@@ -215,11 +227,7 @@ TEST_F(WaitingTest, OpeningShowsProgressKeepsTheWindowAnsweringAndCancelKeepsThe
     slow.WhileHeld([&] {
         // The picture is decoded, not yet shown: the control still repaints
         // the old one.
-        Form().Image1->update();
-        QTest::qWait(10);
-        EXPECT_EQ(ShownOnScreen(), before);
-        EXPECT_TRUE(QTest::qWaitFor([] { return CursorNow() == Qt::WaitCursor; }, 2000));
-        TryToChooseSomethingElse();
+        ExpectTheOldPictureBusyAndNothingElseChosen(before);
         ASSERT_TRUE(QTest::qWaitFor([] { return ShownProgressDialog() != nullptr; }, 5000));
         QProgressDialog *dialog = ShownProgressDialog();
         EXPECT_TRUE(dialog->labelText().contains("new.bmp")) << dialog->labelText().toStdString();
@@ -302,11 +310,7 @@ TEST_F(WaitingTest, AnOperationShowsThePictureAsItWasUntilItIsDone)
     slow.WhileHeld([&] {
         // The bitmap is complemented already; the control repaints what it
         // showed before, without reading it.
-        Form().Image1->update();
-        QTest::qWait(10);
-        EXPECT_EQ(ShownOnScreen(), before);
-        EXPECT_TRUE(QTest::qWaitFor([] { return CursorNow() == Qt::WaitCursor; }, 2000));
-        TryToChooseSomethingElse();
+        ExpectTheOldPictureBusyAndNothingElseChosen(before);
         // An operation cannot stop half-way: it has no progress dialog.
         QTest::qWait(ProgressDialogDelayMs + 200);
         EXPECT_EQ(ShownProgressDialog(), nullptr);
@@ -384,11 +388,7 @@ TEST_F(WaitingTest, APictureComingSlowlyThroughAPipeCanBeCancelledWhileTheWindow
 
     bool checked = false;
     WhenProgressShows steps([&](QProgressDialog *dialog) {
-        Form().Image1->update();
-        QTest::qWait(10);
-        EXPECT_EQ(ShownOnScreen(), before);
-        EXPECT_EQ(CursorNow(), Qt::WaitCursor);
-        TryToChooseSomethingElse();
+        ExpectTheOldPictureBusyAndNothingElseChosen(before);
         EXPECT_TRUE(dialog->labelText().contains("slow.bmp"));
         QTest::mouseClick(dialog->findChild<QPushButton *>(), Qt::LeftButton);
         checked = true;
