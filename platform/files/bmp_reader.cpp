@@ -15,16 +15,24 @@
 //    exactly: round(v * 255 / max), so a full 10-bit channel reads as 255.
 //  - 32-bit pixels without an alpha mask are opaque: the 4th byte of such
 //    files is unused, and often 0.
+//  - 64-bit pixels are B, G, R, A as signed 16-bit fixed point with 13
+//    fraction bits (8192 is 1.0) in linear light. Each is clamped to 0..1;
+//    colours go through the sRGB curve, alpha straight, to 8 bits rounded.
+//  - OS/2's Huffman code (1 bit a pixel): white runs are index 0, black
+//    runs index 1, whatever colours the palette gives them. Bad codes and
+//    runs past the end of a row make the file damaged.
 //  - Palette entries beyond those the file gives are black, and entries
 //    past 256 are ignored: no index can reach them.
 #include "platform/files/bmp_codec.h"
 #include "platform/files/jpeg_codec.h"
 #include "platform/files/png_codec.h"
 #include "platform/files/bmp_format.h"
+#include "platform/files/fax_huffman.h"
 
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <vector>
@@ -39,6 +47,7 @@ enum class TRowKind {
     Copy15,       // 5-5-5 in 16 bits: the unused top bit is cleared
     Unpack,       // 2 or 4 bits an index become one byte an index
     Masks,        // bit fields: each channel scaled to 8 bits
+    Fixed64,      // 64-bit linear fixed point: B, G, R, A to 8-bit sRGB
 };
 
 enum TChannelIndex { Red, Green, Blue, Alpha };
@@ -65,6 +74,8 @@ struct TLayout {
     TRowKind kind = TRowKind::Copy;
     // OS/2's 24-bit run lengths (its compression 4): runs of B, G, R.
     bool rle24 = false;
+    // OS/2's fax Huffman code (its compression 3) for 1-bit pictures.
+    bool huffman = false;
 };
 
 [[noreturn]] void Refuse(const QString &reason) { throw Exception(reason); }
@@ -91,7 +102,13 @@ bool KnownHeaderSize(std::uint32_t size)
 void CheckCompression(std::uint32_t compression, int bits, bool os2)
 {
     // OS/2 2.x gives codes 3 and 4 meanings of its own.
-    if (os2 && compression == BitFields) Refuse(QStringLiteral("BMP pictures with Huffman compression are not supported"));
+    if (os2 && compression == BitFields) {
+        if (bits != 1)
+            Refuse(QStringLiteral("the BMP header gives Huffman compression to a picture of %1 bits a pixel").arg(bits));
+        return;
+    }
+    if (bits == 64 && compression != Rgb)
+        Refuse(QStringLiteral("the BMP header gives compression %1 to a picture of 64 bits a pixel").arg(compression));
     if (os2 && compression == Jpeg) {
         if (bits != 24)
             Refuse(QStringLiteral("the BMP header gives 24-bit run-length compression to a picture of %1 bits a pixel").arg(bits));
@@ -175,6 +192,10 @@ void ChooseForm(TLayout &l)
         l.format = pf24bit;
         l.kind = TRowKind::Copy;
         break;
+    case 64:
+        l.format = pf32bit;
+        l.kind = TRowKind::Fixed64;
+        break;
     default:
         if (!bitFields) l.masks = Masks888;
         l.format = pf32bit;
@@ -232,13 +253,16 @@ TLayout ReadLayout(std::span<const std::uint8_t> bytes)
     }
     switch (l.bits) {
     case 1: case 2: case 4: case 8: case 16: case 24: case 32: break;
+    // OS/2 headers predate pixels of 64 bits.
+    case 64: if (!os2) break; [[fallthrough]];
     default: Refuse(QStringLiteral("BMP pictures of %1 bits a pixel are not supported").arg(l.bits));
     }
     CheckCompression(l.compression, l.bits, os2);
     l.rle24 = os2 && l.compression == Jpeg;
+    l.huffman = os2 && l.compression == BitFields;
 
     std::size_t headersEnd = FileHeaderBytes + headerSize;
-    if (l.compression == BitFields || l.compression == AlphaBitFields) {
+    if (!l.huffman && (l.compression == BitFields || l.compression == AlphaBitFields)) {
         if (headerSize == InfoHeaderBytes) {
             // The 40-byte header keeps its masks just after itself.
             const std::size_t count = l.compression == AlphaBitFields ? 4 : 3;
@@ -319,6 +343,34 @@ private:
     std::vector<std::uint8_t> table_;
 };
 
+// 64-bit pixels' 8-bit values for each fixed-point sample from 0 to 1.0:
+// colour through the sRGB curve, alpha in proportion.
+struct TFixedPoint {
+    static constexpr int One = 8192;
+    std::array<std::uint8_t, One + 1> colour, alpha;
+
+    TFixedPoint()
+    {
+        for (int v = 0; v <= One; ++v) {
+            const double linear = double(v) / One;
+            const double srgb = linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1 / 2.4) - 0.055;
+            colour[std::size_t(v)] = static_cast<std::uint8_t>(std::lround(srgb * 255));
+            alpha[std::size_t(v)] = static_cast<std::uint8_t>((v * 255 + One / 2) / One);
+        }
+    }
+    // A little-endian signed sample, clamped to 0..1.0.
+    static std::size_t Sample(const std::uint8_t *p)
+    {
+        return static_cast<std::size_t>(std::clamp<int>(static_cast<std::int16_t>(GetU16(p)), 0, One));
+    }
+};
+
+const TFixedPoint &FixedPoint()
+{
+    static const TFixedPoint tables;
+    return tables;
+}
+
 // Turns one row of the file into one of ours, for every row kind but RLE.
 class TRowConverter {
 public:
@@ -371,6 +423,14 @@ public:
             }
             break;
         }
+        case TRowKind::Fixed64: {
+            const TFixedPoint &fixed = FixedPoint();
+            for (int x = 0; x < width; ++x, src += 8, dst += 4) {
+                for (int c = 0; c < 3; ++c) dst[c] = fixed.colour[TFixedPoint::Sample(src + 2 * c)];
+                dst[3] = fixed.alpha[TFixedPoint::Sample(src + 6)];
+            }
+            break;
+        }
         }
     }
 
@@ -386,7 +446,7 @@ std::size_t FileRowBytes(const TLayout &l) { return (static_cast<std::size_t>(l.
 // every byte of the bitmap, and it need not be cleared first.
 bool WritesEveryByte(std::span<const std::uint8_t> pixels, const TLayout &l)
 {
-    return (l.compression == Rgb || l.compression == BitFields || l.compression == AlphaBitFields)
+    return !l.huffman && (l.compression == Rgb || l.compression == BitFields || l.compression == AlphaBitFields)
         && pixels.size() / FileRowBytes(l) >= static_cast<std::size_t>(l.height);
 }
 
@@ -505,8 +565,13 @@ TRowsMissing DecodeBmp(std::span<const std::uint8_t> bytes, TBitmap &into)
         into.Allocate(layout.width, layout.height, layout.format);
     PreferHugePages(into.Row(0), into.ImageBytes());
     // 32-bit pixels without an alpha mask are opaque whatever their 4th byte becomes.
-    if (layout.format == pf32bit && layout.masks[Alpha] == 0) into.SetAlphaChannel(TAlphaChannel::Unused);
+    if (layout.format == pf32bit && layout.kind != TRowKind::Fixed64 && layout.masks[Alpha] == 0)
+        into.SetAlphaChannel(TAlphaChannel::Unused);
     if (HasPalette(layout.format)) into.SetPalette(ReadPalette(bytes.data() + layout.paletteAt, layout));
+    if (layout.huffman) {
+        const auto row = [&](int y) { return into.Row(layout.topDown ? y : layout.height - 1 - y); };
+        return {layout.height - fax::DecodeRows(pixels, layout.width, layout.height, row), layout.height};
+    }
     const bool runs = layout.compression == Rle8 || layout.compression == Rle4 || layout.rle24;
     const int missing = runs ? DecodeRunLengths(pixels, layout, into) : DecodeRows(pixels, layout, into);
     return {missing, layout.height};

@@ -3,6 +3,7 @@
 // fields of every width, and every layout the fuzzers start from cut at
 // every byte.
 #include "platform/files/bmp_codec.h"
+#include "support/file_builders.h"
 #include "support/pictures.h"
 
 #include <QDir>
@@ -21,46 +22,7 @@ namespace {
 
 using TBytes = std::vector<std::uint8_t>;
 
-// A BMP file put together field by field, so that any field can lie.
-struct TRecipe {
-    std::uint32_t headerSize = 40;
-    std::int32_t width = 4, height = 2;
-    std::uint32_t planes = 1, bits = 8, compression = 0, colours = 0;
-    std::vector<std::uint32_t> masks = {};    // inside headers of 52 bytes and more, else after the header
-    std::vector<std::uint32_t> palette = {0x000000, 0xFFFFFF};  // 0x00RRGGBB
-    TBytes pixels = TBytes(8, 1);
-    std::size_t gap = 0;                 // bytes of 0xEE between the palette and the pixels
-    std::int64_t pixelsAt = -1;          // -1: just after the palette and the gap
-    std::uint32_t fileSize = 0;
-};
-
-TBytes Make(const TRecipe &r)
-{
-    TBytes b;
-    const auto put = [](TBytes &to, std::uint64_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i) to.push_back(i < 8 ? static_cast<std::uint8_t>(v >> (8 * i)) : 0);
-    };
-    put(b, 'B' | ('M' << 8), 2);
-    put(b, r.fileSize, 4);
-    put(b, 0, 8);
-    TBytes header;
-    const int sizeBytes = r.headerSize == 12 ? 2 : 4;
-    for (const auto &[value, bytes] : std::initializer_list<std::pair<std::uint64_t, int>>{
-             {r.headerSize, 4}, {std::uint32_t(r.width), sizeBytes}, {std::uint32_t(r.height), sizeBytes}, {r.planes, 2},
-             {r.bits, 2}, {r.compression, 4}, {0, 12}, {r.colours, 4}, {0, 4}})
-        put(header, value, bytes);
-    const bool masksInside = r.headerSize > 40;
-    for (std::uint32_t mask : r.masks) put(masksInside ? header : b, mask, 4);
-    // A lying size field is not followed by gigabytes.
-    header.resize(std::min<std::uint32_t>(r.headerSize, 124));
-    b.insert(b.begin() + 14, header.begin(), header.end());
-    for (std::uint32_t colour : r.palette) put(b, colour, r.headerSize == 12 ? 3 : 4);
-    b.insert(b.end(), r.gap, 0xEE);
-    const std::uint32_t pixelsAt = r.pixelsAt < 0 ? static_cast<std::uint32_t>(b.size()) : static_cast<std::uint32_t>(r.pixelsAt);
-    for (int i = 0; i < 4; ++i) b[10 + i] = static_cast<std::uint8_t>(pixelsAt >> (8 * i));
-    b.insert(b.end(), r.pixels.begin(), r.pixels.end());
-    return b;
-}
+using TRecipe = TBmpRecipe;
 
 // The reason DecodeBmp gives, or "" when the file opens.
 QString Refusal(const TBytes &file, TBitmap &into)
@@ -72,6 +34,14 @@ QString Refusal(const TBytes &file, TBitmap &into)
         EXPECT_FALSE(error.Message().isEmpty());
         return error.Message();
     }
+}
+
+// A 1-bit OS/2 picture in the fax code, white first in its palette; rows
+// as the file has them, the bottom row first.
+TRecipe HuffmanRecipe(TBytes code, std::int32_t width, std::int32_t height)
+{
+    return {.headerSize = 64, .width = width, .height = height, .bits = 1, .compression = 3,
+            .palette = {0xFFFFFF, 0x000000}, .pixels = std::move(code)};
 }
 
 QDir Seeds() { return QDir(QStringLiteral(PW_SOURCE_DIR "/fuzz/seeds")); }
@@ -96,7 +66,7 @@ TEST(BmpHostile, LyingHeadersAreRefusedWithTheirReason)
         {TRecipe{.bits = 4, .compression = 1}, "the BMP header gives 8-bit run-length compression to a picture of 4 bits a pixel"},
         {TRecipe{.bits = 24, .compression = 3, .masks = {0xFF0000, 0xFF00, 0xFF}},
          "the BMP header gives bit-field masks to a picture of 24 bits a pixel"},
-        {TRecipe{.headerSize = 64, .compression = 3}, "BMP pictures with Huffman compression are not supported"},
+        {TRecipe{.headerSize = 64, .compression = 3}, "the BMP header gives Huffman compression to a picture of 8 bits a pixel"},
         {TRecipe{.headerSize = 0xFFFFFFFF}, "the BMP header size of 4294967295 bytes is not one this program knows"},
         {TRecipe{.pixelsAt = 0xFFFFFFFF}, "the file ends at byte 70, before the pixels its header places at byte 4294967295"},
         {TRecipe{.pixelsAt = 20}, "the BMP header places the pixels at byte 20, inside its own headers"},
@@ -116,7 +86,7 @@ TEST(BmpHostile, LyingHeadersAreRefusedWithTheirReason)
     };
     for (const auto &c : cases) {
         TBitmap bitmap;
-        const QString reason = Refusal(Make(c.recipe), bitmap);
+        const QString reason = Refusal(BmpFile(c.recipe), bitmap);
         EXPECT_TRUE(reason.contains(QLatin1String(c.reason))) << c.reason << ", got: " << reason.toStdString();
     }
 }
@@ -165,7 +135,7 @@ TEST(BmpHostile, ToleratedLiesOpenWithDefinedPixels)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         TBitmap bitmap;
-        ASSERT_EQ(Refusal(Make(c.recipe), bitmap), QString());
+        ASSERT_EQ(Refusal(BmpFile(c.recipe), bitmap), QString());
         ASSERT_EQ(bitmap.GetPixelFormat(), c.format);
         for (std::size_t i = 0; i < c.colours.size(); ++i)
             EXPECT_EQ(bitmap.GetPixel(int(i % 4), int(i / 4)), c.colours[i]) << "pixel " << i;
@@ -188,8 +158,10 @@ TEST(BmpHostile, EveryCutAndMutationOpensWithDefinedPixelsOrIsRefused)
         const QByteArray file = EncodeBmp(*picture);
         files.emplace_back(file.begin(), file.end());
     }
-    files.push_back(Make(TRecipe{.compression = 1, .pixels = {3, 1, 0, 3, 2, 0, 1, 0, 0, 1}}));
-    files.push_back(Make(TRecipe{.headerSize = 12, .palette = {0xFF0000, 0x00FF00, 0x0000FF}}));
+    files.push_back(BmpFile(TRecipe{.compression = 1, .pixels = {3, 1, 0, 3, 2, 0, 1, 0, 0, 1}}));
+    files.push_back(BmpFile(TRecipe{.headerSize = 12, .palette = {0xFF0000, 0x00FF00, 0x0000FF}}));
+    files.push_back(BmpFile(HuffmanRecipe(FaxCoded({{3, 2, 3}, {0, 5, 1, 2}, {8}}, TFaxRowStart::AfterLastRow), 8, 3)));
+    files.push_back(BmpFile(TRecipe{.width = 2, .height = 2, .bits = 64, .palette = {}, .pixels = TBytes(32, 0x11)}));
 
     for (const TBytes &whole : files) {
         TBitmap full;
@@ -237,7 +209,10 @@ TEST(HostileBmp, LiesTheOtherTestsLeaveOutAreRefusedWithTheirReason)
          "the BMP header gives bit-field masks to a picture of 24 bits a pixel"},
         {TRecipe{.bits = 8, .compression = 2}, "the BMP header gives 4-bit run-length compression to a picture of 8 bits a pixel"},
         {TRecipe{.bits = 0}, "BMP pictures of 0 bits a pixel are not supported"},
-        {TRecipe{.bits = 64}, "BMP pictures of 64 bits a pixel are not supported"},
+        {TRecipe{.headerSize = 64, .bits = 64}, "BMP pictures of 64 bits a pixel are not supported"},
+        {TRecipe{.headerSize = 56, .bits = 64, .compression = 3, .masks = {0xFF0000, 0xFF00, 0xFF, 0}},
+         "the BMP header gives compression 3 to a picture of 64 bits a pixel"},
+        {TRecipe{.bits = 64, .compression = 1}, "the BMP header gives compression 1 to a picture of 64 bits a pixel"},
         // Masks after a 40-byte header that the file cuts off.
         {TRecipe{.bits = 16, .compression = 3, .masks = {0x7C00}, .palette = {}, .pixels = {}}, "the file ends before its headers do"},
         {TRecipe{.bits = 16, .compression = 6, .masks = {0x7C00, 0x3E0, 0x1F}, .palette = {}, .pixels = {}},
@@ -255,7 +230,7 @@ TEST(HostileBmp, LiesTheOtherTestsLeaveOutAreRefusedWithTheirReason)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.reason);
         TBitmap bitmap;
-        EXPECT_NE(Refusal(Make(c.bmp), bitmap).toStdString().find(c.reason), std::string::npos) << Refusal(Make(c.bmp), bitmap).toStdString();
+        EXPECT_NE(Refusal(BmpFile(c.bmp), bitmap).toStdString().find(c.reason), std::string::npos) << Refusal(BmpFile(c.bmp), bitmap).toStdString();
         EXPECT_TRUE(bitmap.Empty());
     }
 }
@@ -302,7 +277,7 @@ TEST(HostileBmp, TolerableLiesAndRunsLeavingThePictureOpenWithDefinedPixels)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         TBitmap bitmap;
-        ASSERT_EQ(Refusal(Make(c.bmp), bitmap).toStdString(), "");
+        ASSERT_EQ(Refusal(BmpFile(c.bmp), bitmap).toStdString(), "");
         for (std::size_t i = 0; i < c.colours.size(); ++i)
             EXPECT_EQ(bitmap.GetPixel(int(i % 4), int(i / 4)), c.colours[i]) << "pixel " << i;
     }
@@ -338,4 +313,119 @@ TEST(HostileBmp, EveryLayoutCutAtEveryByteIsRefusedInItsHeadersOrOpensWithTheFil
                         << "cut at " << size << ", pixel " << x << ", " << y;
         }
     }
+}
+
+TEST(BmpHuffman, FaxRowsOpenWhateverTheirAlignmentAndDamageIsRefused)
+{
+    const struct {
+        const char *what;
+        const char *bits;
+        int width;
+        std::vector<int> blacks;   // per row from the top, the black pixels' bits
+        int missing = 0;
+    } opening[] = {
+        // White 3 (1000), black 2 (11), white 3; white 0 (00110101), black 8 (000101).
+        {"rows straight after one another", "1000 11 1000  00110101 000101", 8, {0x18, 0xFF}},
+        {"each row after an end of line, the second with fill to a byte",
+         "000000000001 1000 11 1000  000000 000000000001 00110101 000101", 8, {0x18, 0xFF}},
+        {"each row on a new byte", "1000 11 1000 000000  00110101 000101", 8, {0x18, 0xFF}},
+        {"the end-of-picture codes after the last row are ignored",
+         "1000 11 1000 00110101 000101 000000000001 000000000001 000000000001 1111", 8, {0x18, 0xFF}},
+        {"a make-up code and a terminating 0", "00110101 0000001111 0000110111 1000", 64, {-1, -1}, 1},
+        {"the data ends inside the second row, in a black code", "1000 11 1000  00110101 000000", 8, {0x18, 0}, 1},
+        {"the data ends in the first row's fill", "1000 11 1000 0000", 8, {0x18, 0}, 1},
+    };
+    for (const auto &c : opening) {
+        SCOPED_TRACE(c.what);
+        TBitmap bitmap;
+        TRowsMissing missing;
+        ASSERT_NO_THROW(missing = DecodeBmp(BmpFile(HuffmanRecipe(PackedBits(c.bits), c.width, -2)), bitmap));
+        EXPECT_EQ(missing.missing, c.missing);
+        ASSERT_EQ(bitmap.GetPixelFormat(), pf1bit);
+        EXPECT_EQ(bitmap.GetPalette()[0], clWhite);
+        if (c.width == 8) {
+            EXPECT_EQ(bitmap.GetScanline(0)[0], c.blacks[0]);
+            EXPECT_EQ(bitmap.GetScanline(1)[0], c.blacks[1]);
+        }
+    }
+    {
+        // The first row, white 0 then black 64 + 0, is whole; the second
+        // has its first 3 pixels (white), then the data ends.
+        TBitmap bitmap;
+        DecodeBmp(BmpFile(HuffmanRecipe(PackedBits(opening[4].bits), 64, -2)), bitmap);
+        for (int x = 0; x < 64; ++x) {
+            EXPECT_EQ(bitmap.GetPixel(x, 0), clBlack) << x;
+            EXPECT_EQ(bitmap.GetPixel(x, 1), clWhite) << x;
+        }
+    }
+
+    // Runs of the extended make-up codes, both colours, and runs longer
+    // than the longest code: white 1800 (1792 + 8), black 1900 (1856 + 44),
+    // then white 6000 as 2560 + 2560 + 832 + 48, then black 4.
+    const int wide = 1800 + 1900 + 6000 + 4;
+    const std::string bits = std::string("00000001000 10011  00000001100 000001010100 ")
+        + "000000011111 000000011111 011010010 00001011  011";
+    TBitmap bitmap;
+    ASSERT_EQ(DecodeBmp(BmpFile(HuffmanRecipe(PackedBits(bits), wide, 1)), bitmap).missing, 0);
+    for (int x : {0, 1799, 1800, 3699, 3700, 9699, 9700, 9703})
+        EXPECT_EQ(bitmap.GetPixel(x, 0), (x >= 1800 && x < 3700) || x >= 9700 ? clBlack : clWhite) << x;
+    EXPECT_EQ(FaxCoded({{1800, 1900, 6000, 4}}, TFaxRowStart::AfterLastRow), PackedBits(bits));
+
+    // Every layout of many rows of random runs, read back exactly, the
+    // bottom row first as the file stores it.
+    std::mt19937 random(3);
+    std::vector<std::vector<int>> rows;
+    for (int y = 0; y < 40; ++y) {
+        std::vector<int> runs;
+        for (int x = 0; x < 3000;) {
+            const int run = std::min<int>(3000 - x, static_cast<int>(random() % (y % 3 ? 20 : 2700)) + (runs.empty() ? 0 : 1));
+            runs.push_back(run);
+            x += run;
+        }
+        rows.push_back(runs);
+    }
+    for (TFaxRowStart start : {TFaxRowStart::AfterLastRow, TFaxRowStart::OnAByte, TFaxRowStart::AfterEndOfLine}) {
+        TBitmap read;
+        ASSERT_EQ(DecodeBmp(BmpFile(HuffmanRecipe(FaxCoded(rows, start), 3000, 40)), read).missing, 0);
+        for (int y = 0; y < 40; ++y) ASSERT_EQ(FaxRuns(read.GetScanline(39 - y), 3000), rows[static_cast<std::size_t>(y)]) << y;
+    }
+
+    const struct {
+        const char *what;
+        const char *bits;
+    } damaged[] = {
+        {"a run past the end of the row: white 3, black 6", "1000 0010 1000 1000 1000 1000"},
+        {"a make-up code past the end of the row", "11011 0111 0111 0111 0111"},
+        {"bits that are no code: 8 zeros and a 1 inside a row", "1000 000000001 11 1000 1000 1000 1000 1000"},
+    };
+    for (const auto &c : damaged) {
+        SCOPED_TRACE(c.what);
+        TBitmap refused;
+        EXPECT_EQ(Refusal(BmpFile(HuffmanRecipe(PackedBits(c.bits), 8, 2)), refused),
+                  QStringLiteral("the picture data is damaged or incomplete"));
+    }
+}
+
+TEST(Bmp64Bit, LinearFixedPointClampsToOneAndZeroAndGoesThroughTheSrgbCurve)
+{
+    // B, G, R, A as signed 16-bit values, 8192 being 1.0.
+    const std::vector<std::int16_t> samples = {
+        8192, 4096, -100, 8192,         // 1.0, 0.5 (sRGB 188), below 0, opaque
+        16, 12000, 32767, 2048,         // 0.002 (sRGB 6), beyond 1.0 twice, alpha 0.25
+        -32768, 1, 8191, -5,            // the least value, the smallest step (sRGB 0), just under 1.0; alpha below 0
+        0, 0, 0, 12000,                 // alpha beyond 1.0
+    };
+    TBytes pixels;
+    for (std::int16_t v : samples) {
+        pixels.push_back(static_cast<std::uint8_t>(v));
+        pixels.push_back(static_cast<std::uint8_t>(static_cast<std::uint16_t>(v) >> 8));
+    }
+    TBitmap bitmap;
+    ASSERT_EQ(Refusal(BmpFile(TRecipe{.headerSize = 124, .width = 2, .height = -2, .bits = 64, .palette = {}, .pixels = pixels}), bitmap),
+              QString());
+    ASSERT_EQ(bitmap.GetPixelFormat(), pf32bit);
+    EXPECT_EQ(bitmap.GetAlphaChannel(), TAlphaChannel::Used);
+    const std::uint8_t expected[2][8] = {{255, 188, 0, 255, 6, 255, 255, 64}, {0, 0, 255, 0, 0, 0, 0, 255}};
+    for (int y = 0; y < 2; ++y)
+        for (int i = 0; i < 8; ++i) EXPECT_EQ(bitmap.GetScanline(y)[i], expected[y][i]) << "row " << y << ", byte " << i;
 }

@@ -1,6 +1,10 @@
-// BMP reading: the public suite's good files against their reference renderings.
+// BMP reading: the public suite's good files against their reference
+// renderings, embedded streams, OS/2's 24-bit runs and Huffman code, and
+// 64-bit linear pixels.
 #include "platform/files/bmp_codec.h"
+#include "platform/files/fax_huffman.h"
 #include "platform/files/file_formats.h"
+#include "support/file_builders.h"
 #include "support/pictures.h"
 #include "support/decoding.h"
 
@@ -10,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <set>
 
 namespace {
@@ -158,4 +163,105 @@ TEST(BmpRunLengths24, Os2RunsAndAbsolutePixelsOfThreeBytesOpenAsRle8Does)
         EXPECT_EQ(bitmap.GetPixel(x, 0), top[x]) << x;
         EXPECT_EQ(bitmap.GetPixel(x, 1), bottom[x]) << x;
     }
+}
+
+TEST(FaxCodes, EachColourIsAPrefixCodeFillingEveryBranchButTheZerosOfEndOfLine)
+{
+    // A wrong bit anywhere in the tables leaves a gap or an overlap: the
+    // codes would no longer fill exactly the 2^13 windows that do not start
+    // with 8 zero bits (those are kept for end of line).
+    for (fax::TInk ink : {fax::TInk::White, fax::TInk::Black}) {
+        SCOPED_TRACE(ink == fax::TInk::White ? "white" : "black");
+        const auto codes = fax::Codes(ink);
+        EXPECT_EQ(codes.size(), 64u + 27u + 13u);
+        std::vector<int> covered(1 << 13, 0);
+        for (const fax::TCode &code : codes) {
+            ASSERT_TRUE(code.length >= 2 && code.length <= 13) << code.run;
+            const int first = code.bits << (13 - code.length);
+            for (int w = first; w < first + (1 << (13 - code.length)); ++w) ++covered[static_cast<std::size_t>(w)];
+        }
+        for (int w = 0; w < (1 << 13); ++w) ASSERT_EQ(covered[static_cast<std::size_t>(w)], w < (1 << 5) ? 0 : 1) << w;
+        std::set<int> runs;
+        for (const fax::TCode &code : codes) runs.insert(code.run);
+        EXPECT_EQ(runs.size(), codes.size());
+        EXPECT_EQ(*runs.rbegin(), 2560);
+    }
+}
+
+TEST(BmpSuiteHuffman, TheOneBitPictureCodedAsFaxRowsOpensAsItsReference)
+{
+    // The suite's Huffman file is the 1-bit picture in the fax code with the
+    // palette white first; here it is made from the good file's pixels.
+    SKIP_WITHOUT_CORPORA(corpora);
+    const QString suite = corpora + QStringLiteral("/bmpsuite-good/");
+    QFile file(suite + QStringLiteral("g/pal1.bmp"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    TBitmap pal1;
+    DecodeBmp(Bytes(file.readAll()), pal1);
+    ASSERT_EQ(pal1.GetPixelFormat(), pf1bit);
+    ASSERT_EQ(pal1.GetPalette()[0], clBlack);
+    const QImage reference = QImage(suite + QStringLiteral("html/pal1.png")).convertToFormat(QImage::Format_RGB32);
+    ASSERT_FALSE(reference.isNull());
+
+    std::vector<std::vector<int>> rows;
+    for (int y = pal1.GetHeight() - 1; y >= 0; --y) {
+        std::vector<std::uint8_t> inverted(pal1.GetScanline(y), pal1.GetScanline(y) + pal1.BytesPerRow());
+        for (std::uint8_t &b : inverted) b = static_cast<std::uint8_t>(~b);
+        rows.push_back(FaxRuns(inverted.data(), pal1.GetWidth()));
+    }
+    for (TFaxRowStart start : {TFaxRowStart::AfterLastRow, TFaxRowStart::OnAByte, TFaxRowStart::AfterEndOfLine}) {
+        SCOPED_TRACE(static_cast<int>(start));
+        const auto bmp = BmpFile({.headerSize = 64, .width = pal1.GetWidth(), .height = pal1.GetHeight(), .bits = 1,
+                                  .compression = 3, .palette = {0xFFFFFF, 0x000000}, .pixels = FaxCoded(rows, start)});
+        TBitmap bitmap;
+        const TRowsMissing missing = DecodeBmp(bmp, bitmap);
+        EXPECT_EQ(missing.missing, 0);
+        ASSERT_EQ(bitmap.GetPixelFormat(), pf1bit);
+        int wrong = 0;
+        for (int y = 0; y < reference.height(); ++y)
+            for (int x = 0; x < reference.width(); ++x)
+                wrong += bitmap.GetPixel(x, y) != (reference.pixel(x, y) == qRgb(255, 255, 255) ? clWhite : clBlack);
+        EXPECT_EQ(wrong, 0);
+    }
+}
+
+TEST(BmpSuite64Bit, TheAlphaPictureInLinearFixedPointOpensAsItsReferenceWithAlpha)
+{
+    // The suite's 64-bit file is its alpha picture in linear light, s2.13:
+    // made here from the reference, each 8-bit sRGB value taken to the
+    // nearest 1/8192 in linear light. Reading must give every byte back.
+    SKIP_WITHOUT_CORPORA(corpora);
+    const QImage reference = QImage(corpora + QStringLiteral("/bmpsuite-good/html/rgba32.png"))
+                                 .convertToFormat(QImage::Format_ARGB32);
+    ASSERT_FALSE(reference.isNull());
+    const auto linear = [](int v) {
+        const double s = v / 255.0;
+        return static_cast<int>(std::lround(8192 * (s <= 0.04045 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4))));
+    };
+    std::vector<std::uint8_t> pixels;
+    for (int y = reference.height() - 1; y >= 0; --y)
+        for (int x = 0; x < reference.width(); ++x) {
+            const QRgb p = reference.pixel(x, y);
+            for (int v : {linear(qBlue(p)), linear(qGreen(p)), linear(qRed(p)), (qAlpha(p) * 8192 + 127) / 255}) {
+                pixels.push_back(static_cast<std::uint8_t>(v));
+                pixels.push_back(static_cast<std::uint8_t>(v >> 8));
+            }
+        }
+    const auto bmp = BmpFile({.width = reference.width(), .height = reference.height(), .bits = 64, .palette = {},
+                              .pixels = pixels});
+    TBitmap bitmap;
+    EXPECT_EQ(DecodeBmp(bmp, bitmap).missing, 0);
+    ASSERT_EQ(bitmap.GetPixelFormat(), pf32bit);
+    EXPECT_EQ(bitmap.GetAlphaChannel(), TAlphaChannel::Used);
+    int wrong = 0;
+    for (int y = 0; y < reference.height(); ++y)
+        for (int x = 0; x < reference.width(); ++x) {
+            const QRgb p = reference.pixel(x, y);
+            const std::uint8_t *got = bitmap.GetScanline(y) + 4 * x;
+            const bool same = got[0] == qBlue(p) && got[1] == qGreen(p) && got[2] == qRed(p) && got[3] == qAlpha(p);
+            if (!same && wrong++ < 3)
+                ADD_FAILURE() << "pixel " << x << ", " << y << ": " << int(got[2]) << " " << int(got[1]) << " "
+                              << int(got[0]) << " " << int(got[3]) << ", the reference " << std::hex << p;
+        }
+    EXPECT_EQ(wrong, 0);
 }

@@ -1,5 +1,102 @@
-// PNG chunks and GIF image data, byte by byte.
+// BMP files, PNG chunks, GIF image data and fax-coded rows, byte by byte.
 #include "support/file_builders.h"
+
+#include "platform/files/fax_huffman.h"
+
+#include <algorithm>
+#include <initializer_list>
+#include <string>
+#include <utility>
+
+std::vector<std::uint8_t> BmpFile(const TBmpRecipe &r)
+{
+    using TBytes = std::vector<std::uint8_t>;
+    TBytes b;
+    const auto put = [](TBytes &to, std::uint64_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) to.push_back(i < 8 ? static_cast<std::uint8_t>(v >> (8 * i)) : 0);
+    };
+    put(b, 'B' | ('M' << 8), 2);
+    put(b, r.fileSize, 4);
+    put(b, 0, 8);
+    TBytes header;
+    const int sizeBytes = r.headerSize == 12 ? 2 : 4;
+    for (const auto &[value, bytes] : std::initializer_list<std::pair<std::uint64_t, int>>{
+             {r.headerSize, 4}, {std::uint32_t(r.width), sizeBytes}, {std::uint32_t(r.height), sizeBytes}, {r.planes, 2},
+             {r.bits, 2}, {r.compression, 4}, {0, 12}, {r.colours, 4}, {0, 4}})
+        put(header, value, bytes);
+    const bool masksInside = r.headerSize > 40;
+    for (std::uint32_t mask : r.masks) put(masksInside ? header : b, mask, 4);
+    // A lying size field is not followed by gigabytes.
+    header.resize(std::min<std::uint32_t>(r.headerSize, 124));
+    b.insert(b.begin() + 14, header.begin(), header.end());
+    for (std::uint32_t colour : r.palette) put(b, colour, r.headerSize == 12 ? 3 : 4);
+    b.insert(b.end(), r.gap, 0xEE);
+    const std::uint32_t pixelsAt = r.pixelsAt < 0 ? static_cast<std::uint32_t>(b.size()) : static_cast<std::uint32_t>(r.pixelsAt);
+    for (int i = 0; i < 4; ++i) b[10 + i] = static_cast<std::uint8_t>(pixelsAt >> (8 * i));
+    b.insert(b.end(), r.pixels.begin(), r.pixels.end());
+    return b;
+}
+
+std::vector<std::uint8_t> PackedBits(std::string_view text)
+{
+    std::vector<std::uint8_t> bytes;
+    int count = 0;
+    for (char c : text) {
+        if (c != '0' && c != '1') continue;
+        if (count % 8 == 0) bytes.push_back(0);
+        if (c == '1') bytes.back() = static_cast<std::uint8_t>(bytes.back() | 0x80 >> (count % 8));
+        ++count;
+    }
+    return bytes;
+}
+
+namespace {
+
+std::string CodeText(fax::TInk ink, int run)
+{
+    for (const fax::TCode &code : fax::Codes(ink))
+        if (code.run == run) {
+            std::string text;
+            for (int b = code.length - 1; b >= 0; --b) text += (code.bits >> b & 1) ? '1' : '0';
+            return text;
+        }
+    return "no code";
+}
+
+} // namespace
+
+std::vector<std::uint8_t> FaxCoded(const std::vector<std::vector<int>> &rows, TFaxRowStart start)
+{
+    std::string bits;
+    for (const std::vector<int> &runs : rows) {
+        if (start == TFaxRowStart::OnAByte) bits.resize((bits.size() + 7) / 8 * 8, '0');
+        if (start == TFaxRowStart::AfterEndOfLine) bits += "000000000001";
+        fax::TInk ink = fax::TInk::White;
+        for (int run : runs) {
+            for (int makeUp; (makeUp = std::min(run / 64 * 64, 2560)) > 0; run -= makeUp) bits += CodeText(ink, makeUp);
+            bits += CodeText(ink, run);
+            ink = ink == fax::TInk::White ? fax::TInk::Black : fax::TInk::White;
+        }
+    }
+    return PackedBits(bits);
+}
+
+std::vector<int> FaxRuns(const std::uint8_t *row, int width)
+{
+    std::vector<int> runs;
+    int colour = 0, run = 0;
+    for (int x = 0; x < width; ++x) {
+        const int bit = row[x >> 3] >> (7 - (x & 7)) & 1;
+        if (bit != colour) {
+            runs.push_back(run);
+            colour = bit;
+            run = 0;
+        }
+        ++run;
+    }
+    runs.push_back(run);
+    return runs;
+}
 
 QByteArray BigEndian32(std::uint32_t v)
 {

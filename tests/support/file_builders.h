@@ -1,11 +1,39 @@
 // Picture files put together byte by byte, shared by the tests and the fuzz
-// seeds: PNG chunks with their CRC, and GIF image data.
+// seeds: BMP files field by field, PNG chunks with their CRC, GIF image
+// data, and rows in the fax standard's Huffman code.
 #pragma once
 
 #include <QByteArray>
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
+
+// A BMP file put together field by field, so that any field can lie.
+struct TBmpRecipe {
+    std::uint32_t headerSize = 40;
+    std::int32_t width = 4, height = 2;
+    std::uint32_t planes = 1, bits = 8, compression = 0, colours = 0;
+    std::vector<std::uint32_t> masks = {};    // inside headers of 52 bytes and more, else after the header
+    std::vector<std::uint32_t> palette = {0x000000, 0xFFFFFF};  // 0x00RRGGBB
+    std::vector<std::uint8_t> pixels = std::vector<std::uint8_t>(8, 1);
+    std::size_t gap = 0;                 // bytes of 0xEE between the palette and the pixels
+    std::int64_t pixelsAt = -1;          // -1: just after the palette and the gap
+    std::uint32_t fileSize = 0;
+};
+std::vector<std::uint8_t> BmpFile(const TBmpRecipe &recipe);
+
+// Bits given as text ("0111 1000": spaces ignored), packed the first bit
+// highest; the last byte is filled with 0 bits.
+std::vector<std::uint8_t> PackedBits(std::string_view text);
+
+// Rows of runs (white first, then alternating; a row starting black starts
+// with a white run of 0) in the fax standard's one-dimensional Huffman
+// code: make-up codes, largest first, then a terminating code per run.
+enum class TFaxRowStart { AfterLastRow, OnAByte, AfterEndOfLine };
+std::vector<std::uint8_t> FaxCoded(const std::vector<std::vector<int>> &rows, TFaxRowStart start);
+// The runs of a row of 1-bit pixels packed 8 to a byte, bit 0 white.
+std::vector<int> FaxRuns(const std::uint8_t *row, int width);
 
 QByteArray BigEndian32(std::uint32_t v);
 // The CRC-32 of PNG chunks (and zip): polynomial 0xEDB88320, reflected.
