@@ -121,7 +121,14 @@ public:
 
     std::size_t Left() const { return end_ - at_; }
     void Skip(std::size_t bits) { at_ = std::min(at_ + bits, end_); }
-    void ToByte() { Skip((8 - (at_ & 7)) & 7); }
+    // The bits up to the next byte: false when they are not all 0.
+    bool ToByte()
+    {
+        const std::size_t fill = std::min<std::size_t>((8 - (at_ & 7)) & 7, Left());
+        const bool zeros = Zeros() >= fill;
+        Skip(fill);
+        return zeros;
+    }
 
     // The next Window bits; 0 bits past the end.
     unsigned Peek() const
@@ -173,7 +180,8 @@ TReading Read(std::span<const std::uint8_t> data, int width, int height, const s
     const TCodeBook &book = Book();
     TBits bits(data);
     for (int y = 0; y < height; ++y) {
-        if (start == TRowStart::OnAByte) bits.ToByte();
+        // Fill bits are 0: any other bit means rows do not start on bytes.
+        if (start == TRowStart::OnAByte && !bits.ToByte()) return {y, TEnd::Damaged};
         // End-of-line codes and the fill before them.
         for (std::size_t zeros; (zeros = bits.Zeros()) >= EndOfLineZeros;) {
             if (zeros == bits.Left()) return {y, TEnd::DataEnds};
@@ -214,14 +222,22 @@ std::span<const TCode> Codes(TInk ink) { return Book().codes[static_cast<std::si
 int DecodeRows(std::span<const std::uint8_t> data, int width, int height, const std::function<std::uint8_t *(int)> &row)
 {
     if (width <= 0 || height <= 0) return 0;
+    // Each reading clears the rows it reaches; those it stops short of may
+    // hold what an earlier one wrote.
+    const auto read = [&](TRowStart start, const TReading &before) {
+        for (int y = 0; y <= std::min(before.rows, height - 1); ++y)
+            std::memset(row(y), 0, (static_cast<std::size_t>(width) + 7) / 8);
+        return Read(data, width, height, row, start);
+    };
     const TReading flowing = Read(data, width, height, row, TRowStart::AfterLastRow);
-    if (flowing.end != TEnd::Damaged) return flowing.rows;
-    // Rows read the wrong way may lie beyond where the other way stops.
-    for (int y = 0; y <= std::min(flowing.rows, height - 1); ++y)
-        std::memset(row(y), 0, (static_cast<std::size_t>(width) + 7) / 8);
-    const TReading aligned = Read(data, width, height, row, TRowStart::OnAByte);
-    if (aligned.end != TEnd::Damaged) return aligned.rows;
-    throw Exception(QStringLiteral("the picture data is damaged or incomplete"));
+    if (flowing.end == TEnd::Whole) return flowing.rows;
+    // Rows on bytes read wrongly as flowing ones soon meet a bad code or an
+    // overlong run; data cut short may end before they do. Rows on bytes,
+    // whose fill bits are all 0, are trusted when they reach as far.
+    const TReading aligned = read(TRowStart::OnAByte, flowing);
+    if (aligned.end != TEnd::Damaged && (flowing.end == TEnd::Damaged || aligned.rows >= flowing.rows)) return aligned.rows;
+    if (flowing.end == TEnd::Damaged) throw Exception(QStringLiteral("the picture data is damaged or incomplete"));
+    return read(TRowStart::AfterLastRow, aligned).rows;
 }
 
 } // namespace fax

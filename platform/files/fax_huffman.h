@@ -34,8 +34,8 @@ constexpr int EndOfLineZeros = 11;
 // black ones bit 1, packed 8 to a byte, the first pixel in the top bit,
 // into the (width + 7) / 8 bytes at row(y), which the decoder clears first.
 // An end-of-line code may come before any row. Rows may follow one another
-// bit by bit or each start on a new byte: both are understood. Data after
-// the last row is ignored.
+// bit by bit or each start on a new byte after 0 fill bits: both are
+// understood. Data after the last row is ignored.
 // Gives the rows decoded whole: fewer than height when the data ends early
 // (the rows it lacks, and the rest of a row it cuts, stay white).
 // Throws Exception when the bits match no code, or a run passes the end of
