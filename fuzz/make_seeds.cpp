@@ -189,6 +189,22 @@ void HandMadeBmps()
     Write(QStringLiteral("8bit-3-colours.bmp"), Make({.width = 5, .height = 2, .bits = 8, .coloursUsed = 3,
                                                       .palette = Colours(3, 15), .pixels = {0, 1, 2, 1, 0, 0, 0, 0, 2, 2, 1, 0, 0, 0, 0, 0}}));
     Write(QStringLiteral("24bit-top-down.bmp"), Make({.width = 3, .height = -3, .bits = 24, .pixels = RandomBytes(36, 16)}));
+    // 64 bits a pixel: linear fixed point, values below 0 and beyond 1.0 among them.
+    Write(QStringLiteral("v3-64bit.bmp"), BmpFile({.width = 3, .height = 2, .bits = 64, .palette = {}, .pixels = RandomBytes(48, 17)}));
+    // OS/2's fax Huffman code, its rows in each of the layouts read, and
+    // runs that need the extended make-up codes.
+    const std::vector<std::vector<int>> rows = {{3, 2, 14}, {0, 19}, {19}, {5, 1, 1, 1, 1, 10}};
+    const struct {
+        const char *name;
+        TFaxRowStart start;
+    } layouts[] = {{"os2-huffman.bmp", TFaxRowStart::AfterLastRow}, {"os2-huffman-bytes.bmp", TFaxRowStart::OnAByte},
+                   {"os2-huffman-eol.bmp", TFaxRowStart::AfterEndOfLine}};
+    for (const auto &layout : layouts)
+        Write(QLatin1String(layout.name), BmpFile({.headerSize = 64, .width = 19, .height = 4, .bits = 1, .compression = 3,
+                                                   .palette = {0xFFFFFF, 0x000000}, .pixels = FaxCoded(rows, layout.start)}));
+    Write(QStringLiteral("os2-huffman-wide.bmp"), BmpFile({.headerSize = 64, .width = 6000, .height = 2, .bits = 1, .compression = 3,
+                                                          .palette = {0x000000, 0xFFFFFF},
+                                                          .pixels = FaxCoded({{1900, 4100}, {0, 5999, 1}}, TFaxRowStart::AfterLastRow)}));
 }
 
 // A GIF of one image over a colour table of 2^(depth) entries, its LZW data
