@@ -1,6 +1,6 @@
 // Checks of picture containers that Qt's readers do not make, written by
-// hand over the file's bytes: PBM/PGM/PPM headers, the JPEG end marker and
-// the structure of a GIF.
+// hand over the file's bytes: PBM/PGM/PPM headers, the JPEG end marker,
+// the structure of a GIF and the frame size of an MNG.
 #pragma once
 
 #include "platform/pictures/bitmap.h"
@@ -33,3 +33,8 @@ struct GifFirstImage {
     QList<QRgb> colours;
 };
 GifFirstImage ReadGifStructure(std::span<const std::uint8_t> bytes);
+
+// An MNG's frame size from its header chunk, which Qt's reader does not
+// give before decoding; an invalid size when the bytes do not start with
+// one or it gives a side of 0 (unstated) or beyond INT_MAX.
+QSize MngFrameSize(std::span<const std::uint8_t> bytes);

@@ -15,7 +15,10 @@
 // holds the pixels exactly, as BitmapFromQImage (qt_image_bridge.h)
 // describes, turned upright as a photograph's orientation tag says. A
 // picture whose header gives a size beyond TBitmap::MaxPixelBytes, or beyond
-// its format's reading limit, is refused before any pixel is allocated. A
+// its format's reading limit, is refused before any pixel is allocated, and
+// so is one that Qt's plugin would decode in more memory than twice our
+// bitmap's bytes and 256 MiB (a GIF in 32 bits a pixel, say): the message
+// gives its size and the memory. A
 // GIF, which Qt gives in 32-bit form, comes back as pf8bit with the file's
 // own colour table when its colours are all opaque. Throws Exception with a
 // plain reason (no file name) when the bytes are not a picture it reads, are
@@ -32,6 +35,6 @@ void DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into);
 // format's side limit, or the writer fails.
 QByteArray EncodeWithQt(const TBitmap &bitmap, const TPictureFileFormatInfo &format);
 
-// Throws Exception, giving the size, when a picture of width x height
-// would not fit under TBitmap::MaxPixelBytes in the given format.
+// Throws Exception with TBitmap::TooLargeReason when a picture of width x
+// height would not fit under TBitmap::MaxPixelBytes in the given format.
 void CheckPictureFits(int width, int height, TPixelFormat format);

@@ -4,6 +4,7 @@
 #include "platform/pictures/canvas.h"
 #include "platform/pictures/huge_pages.h"
 
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -34,16 +35,20 @@ bool TBitmap::SizeFits(int width, int height, TPixelFormat format)
     return stride < MaxPixelBytes && (height == 0 || stride <= (MaxPixelBytes - 1) / static_cast<std::size_t>(height));
 }
 
+QString TBitmap::TooLargeReason(int width, int height, TPixelFormat format)
+{
+    const double bytes = static_cast<double>(RowBytes(width, format == pfDevice ? pf32bit : format)) * height;
+    return QStringLiteral("the picture is %1 x %2 pixels, which would take %3 MiB; this program handles pictures of less than %4 MiB")
+        .arg(width).arg(height).arg(std::ceil(bytes / double(1 << 20)), 0, 'f', 0).arg(MaxPixelBytes >> 20);
+}
+
 void TBitmap::AllocatePixels(int width, int height, TPixelFormat format, TFill fill)
 {
     if (format == pfDevice) format = pf32bit;
     if (format == pfCustom) throw Exception(QStringLiteral("A bitmap cannot take a custom pixel format"));
     if (width < 0 || height < 0)
         throw Exception(QStringLiteral("Invalid picture size %1 x %2").arg(width).arg(height));
-    if (!SizeFits(width, height, format))
-        throw Exception(QStringLiteral("A picture of %1 x %2 pixels at %3 bits a pixel is too large: "
-                                       "this program handles pictures of up to %4 MiB")
-                            .arg(width).arg(height).arg(BitsPerPixel(format)).arg(MaxPixelBytes >> 20));
+    if (!SizeFits(width, height, format)) throw Exception(TooLargeReason(width, height, format));
     const std::size_t stride = RowBytes(width, format);
     const std::size_t bytes = stride * static_cast<std::size_t>(height);
     // calloc: large blocks come zeroed from the system without an extra

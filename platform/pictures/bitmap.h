@@ -121,6 +121,9 @@ public:
     // MaxPixelBytes, and so each of its rows too: decoders check a claimed
     // size with it before they decode anything.
     static bool SizeFits(int width, int height, TPixelFormat format);
+    // Why a picture of this size and format does not fit: its size, the
+    // MiB it would take and the limit it must stay under.
+    static QString TooLargeReason(int width, int height, TPixelFormat format);
 
 private:
     struct FreeDeleter {

@@ -81,8 +81,8 @@ TEST(BmpHostile, LyingHeadersAreRefusedWithTheirReason)
         {TRecipe{.headerSize = 56, .bits = 32, .compression = 3, .masks = {0xFF0000, 0xFF00, 0xFF, 0xFFF00000}},
          "the BMP alpha mask 0xFFF00000 overlaps another mask"},
         // Rows whose size overflows 32 bits, and pictures beyond the size limit.
-        {TRecipe{.width = INT32_MAX, .height = 1, .bits = 32}, "too large"},
-        {TRecipe{.width = INT32_MAX, .height = INT32_MAX, .bits = 1}, "too large"},
+        {TRecipe{.width = INT32_MAX, .height = 1, .bits = 32}, "this program handles pictures of less than 2048 MiB"},
+        {TRecipe{.width = INT32_MAX, .height = INT32_MAX, .bits = 1}, "this program handles pictures of less than 2048 MiB"},
     };
     for (const auto &c : cases) {
         TBitmap bitmap;
@@ -224,8 +224,8 @@ TEST(HostileBmp, LiesTheOtherTestsLeaveOutAreRefusedWithTheirReason)
          "the BMP alpha mask 0x7F800000 overlaps another mask"},
         {TRecipe{.colours = 257, .palette = std::vector<std::uint32_t>(256, 0)},
          "the BMP header lists 257 palette colours, but the file has room for 256"},
-        {TRecipe{.width = 0x40000000, .height = 4, .bits = 32, .palette = {}}, "too large"},
-        {TRecipe{.width = 3, .height = -0x7FFFFFFF, .bits = 8}, "too large"},
+        {TRecipe{.width = 0x40000000, .height = 4, .bits = 32, .palette = {}}, "this program handles pictures of less than 2048 MiB"},
+        {TRecipe{.width = 3, .height = -0x7FFFFFFF, .bits = 8}, "this program handles pictures of less than 2048 MiB"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.reason);

@@ -143,10 +143,10 @@ TEST(HostileQtFiles, FilesLyingAboutTheirSizeAreRefusedWithTheirReasonOrOpenWith
         {"PNG of a palette it lacks", Png(3, 1, 8, 3, row), Damaged},
         {"PNG claiming 900 megapixels, holding one row", Png(30000, 30000, 8, 0, QByteArray(30001, '\0')), Damaged},
         {"JPEG claiming 60000 x 60000", JpegClaiming(jpeg, 60000, 60000),
-         "the picture is 60000 x 60000 pixels, which would take 10300 MiB; this program handles pictures of up to 2048 MiB"},
+         "the picture is 60000 x 60000 pixels, which would take 10300 MiB; this program handles pictures of less than 2048 MiB"},
         {"JPEG of height 0", JpegClaiming(jpeg, 16, 0), Damaged},
         {"GIF screen of 60000 x 60000, frame of 1 x 1", Gif(60000, 60000, 0, 0, 1, 1),
-         "the picture is 60000 x 60000 pixels, which would take 13733 MiB; this program handles pictures of up to 2048 MiB"},
+         "the picture is 60000 x 60000 pixels, which would take 13733 MiB; this program handles pictures of less than 2048 MiB"},
         {"GIF frame larger than its screen", Gif(4, 3, 0, 0, 60000, 60000), ""},
         {"GIF frame outside its screen", Gif(4, 3, 60000, 60000, 4, 3), ""},
         {"PGM of maximum 0", QByteArray("P5 4 4 0\n") + QByteArray(16, '\1'), Damaged},
@@ -155,7 +155,7 @@ TEST(HostileQtFiles, FilesLyingAboutTheirSizeAreRefusedWithTheirReasonOrOpenWith
         {"PGM of width -4", QByteArray("P5 -4 4 255\n") + QByteArray(16, '\1'), Damaged},
         {"PGM with values above its maximum", QByteArray("P2 2 2 255\n300 1 2 3\n"), ""},
         {"TIFF 2^31 - 1 pixels wide", TiffWith(tiff, 256, 0x7FFFFFFF),
-         "the picture is 2147483647 x 5 pixels, which would take 30720 MiB; this program handles pictures of up to 2048 MiB"},
+         "the picture is 2147483647 x 5 pixels, which would take 30720 MiB; this program handles pictures of less than 2048 MiB"},
         {"TIFF whose strips lie beyond the file", TiffWith(tiff, 273, 0xFFFFFF00), Damaged},
     };
     for (const auto &c : cases) {

@@ -109,7 +109,7 @@ TEST(JpegReader, DamagedCutOffAndHugePicturesAreRefusedAndLeaveTheBitmap)
         {"cut in half", jpeg.left(jpeg.size() / 2), Damaged},
         {"without its end marker", jpeg.left(jpeg.size() - 2), Damaged},
         {"start marker only", jpeg.left(3), Damaged},
-        {"60000 x 60000 claimed", huge, "the picture is 60000 x 60000 pixels, which would take 10300 MiB; this program handles pictures of up to 2048 MiB"},
+        {"60000 x 60000 claimed", huge, "the picture is 60000 x 60000 pixels, which would take 10300 MiB; this program handles pictures of less than 2048 MiB"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);

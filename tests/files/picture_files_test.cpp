@@ -200,7 +200,7 @@ TEST(PictureFiles, FailedOpensNameTheFileAndLeaveThePictureAsItWas)
         {"cut.png", QStringLiteral("the picture data is damaged or incomplete")},
         {"cut.jpg", QStringLiteral("the picture data is damaged or incomplete")},
         {"huge.pgm", QStringLiteral("the picture is 100000 x 100000 pixels, which would take 9537 MiB; "
-                                    "this program handles pictures of up to 2048 MiB")},
+                                    "this program handles pictures of less than 2048 MiB")},
     };
     TPicture picture;
     picture.GetBitmap()->Assign(shown.get());

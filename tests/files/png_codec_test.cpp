@@ -209,7 +209,7 @@ TEST(PngReader, DamagedCutOffAndLyingFilesAreRefusedAndLeaveTheBitmap)
         {"a bit flipped in a data chunk's checksum", badDataCrc, Damaged},
         {"compressed data changed", badData, Damaged},
         {"100000 x 100000 claimed", header + PngChunk("IDAT", qCompress(QByteArray(64, '\0')).mid(4)) + PngChunk("IEND", {}),
-         "the picture is 100000 x 100000 pixels, which would take 28611 MiB; this program handles pictures of up to 2048 MiB"},
+         "the picture is 100000 x 100000 pixels, which would take 28611 MiB; this program handles pictures of less than 2048 MiB"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);

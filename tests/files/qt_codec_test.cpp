@@ -447,9 +447,9 @@ TEST(QtCodec, HugeHeadersAreRefusedWithTheirSizeBeforeAnyPixelIsAllocated)
 {
     TBitmap bitmap;
     EXPECT_EQ(MessageOf([&] { DecodeWithQt(Bytes(PngClaiming(100000, 100000, 2)), bitmap); }),
-              "the picture is 100000 x 100000 pixels, which would take 28611 MiB; this program handles pictures of up to 2048 MiB");
+              "the picture is 100000 x 100000 pixels, which would take 28611 MiB; this program handles pictures of less than 2048 MiB");
     EXPECT_EQ(MessageOf([&] { DecodeWithQt(Bytes(QByteArray("P5\n100000 100000\n255\n") + QByteArray(64, 'x')), bitmap); }),
-              "the picture is 100000 x 100000 pixels, which would take 9537 MiB; this program handles pictures of up to 2048 MiB");
+              "the picture is 100000 x 100000 pixels, which would take 9537 MiB; this program handles pictures of less than 2048 MiB");
     // GIF readers do not say their form: the 32 bits a pixel Qt decodes into count.
     std::vector<std::uint8_t> few(16, 0);
     QByteArray gif = MakeGif(4, 4, {qRgb(0, 0, 0)}, few);
@@ -458,7 +458,7 @@ TEST(QtCodec, HugeHeadersAreRefusedWithTheirSizeBeforeAnyPixelIsAllocated)
         gif[at + 1] = '\x9c';
     }
     EXPECT_EQ(MessageOf([&] { DecodeWithQt(Bytes(gif), bitmap); }),
-              "the picture is 40000 x 40000 pixels, which would take 6104 MiB; this program handles pictures of up to 2048 MiB");
+              "the picture is 40000 x 40000 pixels, which would take 6104 MiB; this program handles pictures of less than 2048 MiB");
     // Within our limit but beyond what Qt's PGM reader takes.
     EXPECT_EQ(MessageOf([&] { DecodeWithQt(Bytes(QByteArray("P5 40000 2 255\n") + QByteArray(80000, 'x')), bitmap); }),
               "the picture is 40000 x 2 pixels; this program reads PBM, PGM and PPM pictures of at most 32767 pixels wide and high");
@@ -475,7 +475,7 @@ TEST(QtCodec, SizeCheckAllowsUpToJustBelowTheLimit)
     EXPECT_NE(MessageOf([] { CheckPictureFits(2147483645, 1, pf8bit); }).find("which would take 2048 MiB"), std::string::npos);
     EXPECT_NO_THROW(CheckPictureFits(100000, 100000, pf1bit));
     EXPECT_EQ(MessageOf([] { CheckPictureFits(65536, 32769, pf8bit); }),
-              "the picture is 65536 x 32769 pixels, which would take 2049 MiB; this program handles pictures of up to 2048 MiB");
+              "the picture is 65536 x 32769 pixels, which would take 2049 MiB; this program handles pictures of less than 2048 MiB");
     EXPECT_NE(MessageOf([] { CheckPictureFits(2147483647, 2147483647, pf32bit); }).find("which would take"), std::string::npos);
 }
 
