@@ -22,8 +22,11 @@ bool LooksLikePng(std::span<const std::uint8_t> bytes);
 //    form when every colour is grey (indices past the palette read black);
 //  - everything else: pf24bit.
 // No gamma or colour-space conversion is applied. The header's size is
-// checked against TBitmap::MaxPixelBytes before any pixel is allocated; a
+// checked against TBitmap::MaxPixelBytes, and the memory decoding takes
+// against CheckOpeningMemory (qt_codec.h), before any pixel is allocated; a
 // side of more than a million pixels is refused as damaged, as libpng does.
+// Pixels that may carry alpha are kept in their opaque form until a
+// translucent one turns up, so an opaque picture never takes both forms.
 // Throws Exception with a plain reason (no file name) when the data is
 // damaged or incomplete (a bad checksum of a critical chunk, a cut-off
 // stream) or too large; `into` is then unchanged.

@@ -190,23 +190,26 @@ bool DecodesInPlace(const Layout &f)
     return (f.colourType == Grey && f.form == pf8bit) || f.colourType == Indexed;
 }
 
-// A pf32bit picture without a translucent pixel, in its smallest form: grey
-// ones as pf8bit grey, others as pf24bit.
-void DropAlpha(TBitmap &bitmap, bool grey)
+// A pf32bit row without a translucent pixel in its opaque form: grey levels
+// for a grey picture, else B, G, R.
+void NarrowRow(const std::uint8_t *in, std::uint8_t *out, std::size_t n, bool grey)
 {
-    TBitmap opaque;
-    opaque.Allocate(bitmap.GetWidth(), bitmap.GetHeight(), grey ? pf8bit : pf24bit);
-    if (grey) opaque.SetPalette(GreyRamp());
-    const std::size_t n = static_cast<std::size_t>(bitmap.GetWidth());
-    for (int y = 0; y < bitmap.GetHeight(); ++y) {
-        const std::uint8_t *in = bitmap.Row(y);
-        std::uint8_t *out = opaque.Row(y);
+    if (grey)
+        for (std::size_t x = 0; x < n; ++x) out[x] = in[4 * x];
+    else
+        for (std::size_t x = 0; x < n; ++x) std::memcpy(out + 3 * x, in + 4 * x, 3);
+}
+
+// An opaque row back in pf32bit.
+void WidenRow(const std::uint8_t *in, std::uint8_t *out, std::size_t n, bool grey)
+{
+    for (std::size_t x = 0; x < n; ++x, out += 4) {
         if (grey)
-            for (std::size_t x = 0; x < n; ++x) out[x] = in[4 * x];
+            out[0] = out[1] = out[2] = in[x];
         else
-            for (std::size_t x = 0; x < n; ++x) std::memcpy(out + 3 * x, in + 4 * x, 3);
+            std::memcpy(out, in + 3 * x, 3);
+        out[3] = 255;
     }
-    bitmap.TakeOver(opaque);
 }
 
 // A palette picture with a translucent pixel, in pf32bit.
@@ -313,9 +316,22 @@ void DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
     if (spng_decoded_image_size(ctx, SPNG_FMT_PNG, &imageSize) != 0) throw Exception(Damaged());
     const std::size_t rawRowBytes = imageSize / static_cast<std::size_t>(f.height);
 
+    // Pixels that may carry alpha are kept in their opaque form until a
+    // translucent one turns up, and widened to pf32bit then: an opaque
+    // picture never takes both forms at once.
+    const bool narrowing = f.form == pf32bit;
+    const bool grey = narrowing && f.opaqueAsGrey;
+    const TPixelFormat kept = narrowing ? (grey ? pf8bit : pf24bit) : f.form;
+    const std::uint64_t keptBytes = TBitmap::RowBytes(f.width, kept) * std::uint64_t(f.height);
+    const std::uint64_t wideBytes = TBitmap::RowBytes(f.width, pf32bit) * std::uint64_t(f.height);
+    // Interlaced passes revisit every row: the whole image is decoded first.
+    const std::uint64_t rawBytes = f.interlaced ? imageSize : 2 * rawRowBytes;
+    CheckOpeningMemory(f.width, f.height, QStringLiteral("PNG"), bytes.size() + rawBytes + keptBytes, keptBytes);
+    if (narrowing) CheckOpeningMemory(f.width, f.height, QStringLiteral("PNG"), bytes.size() + rawBytes + keptBytes + wideBytes, wideBytes);
+
     TBitmap bitmap;
-    AllocateDecoded(bitmap, f.width, f.height, f.form);
-    if (f.form == pf1bit) {
+    AllocateDecoded(bitmap, f.width, f.height, kept);
+    if (kept == pf1bit) {
         TPalette palette{};
         if (f.colourType == Grey) {
             palette[0] = clWhite;
@@ -324,7 +340,7 @@ void DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
                 palette[i] = RGB(f.plte.entries[i].red, f.plte.entries[i].green, f.plte.entries[i].blue);
         }
         bitmap.SetPalette(palette);
-    } else if (f.form == pf8bit) {
+    } else if (kept == pf8bit) {
         if (f.colourType == Grey || f.greyPalette) {
             bitmap.SetPalette(GreyRamp());
         } else {
@@ -335,35 +351,48 @@ void DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
         }
     }
 
+    const std::size_t width = static_cast<std::size_t>(f.width);
     bool translucent = false;
+    std::vector<std::uint8_t> wide(narrowing ? TBitmap::RowBytes(f.width, pf32bit) : 0);
+    // Converts row y from the decoder's bytes into the bitmap.
+    const auto take = [&](int y, std::uint8_t *decoded) {
+        if (!narrowing || translucent) {
+            translucent |= ConvertRow(f, decoded, bitmap.Row(y));
+        } else if (!ConvertRow(f, decoded, wide.data())) {
+            NarrowRow(wide.data(), bitmap.Row(y), width, grey);
+        } else {
+            translucent = true;
+            TBitmap widened;
+            AllocateDecoded(widened, f.width, f.height, pf32bit);
+            for (int above = 0; above < y; ++above) WidenRow(bitmap.Row(above), widened.Row(above), width, grey);
+            std::memcpy(widened.Row(y), wide.data(), 4 * width);
+            bitmap.TakeOver(widened);
+        }
+    };
     std::vector<std::uint8_t> raw;
     if (f.interlaced) {
-        // Passes revisit every row: the whole image is decoded first.
         raw.resize(imageSize);
         ReportProgress(0, 2);
         if (spng_decode_image(ctx, raw.data(), raw.size(), SPNG_FMT_PNG, 0) != 0) throw Exception(Damaged());
         ReportProgress(1, 2);
-        for (int y = 0; y < f.height; ++y) translucent |= ConvertRow(f, raw.data() + rawRowBytes * static_cast<std::size_t>(y), bitmap.Row(y));
+        for (int y = 0; y < f.height; ++y) take(y, raw.data() + rawRowBytes * static_cast<std::size_t>(y));
     } else {
         if (spng_decode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_DECODE_PROGRESSIVE) != 0) throw Exception(Damaged());
         const bool inPlace = DecodesInPlace(f);
-        if (!inPlace) raw.resize(rawRowBytes);
+        if (!inPlace || narrowing) raw.resize(rawRowBytes);
         for (int y = 0; y < f.height; ++y) {
-            std::uint8_t *row = bitmap.Row(y);
-            std::uint8_t *target = inPlace ? row : raw.data();
+            std::uint8_t *target = inPlace && (!narrowing || translucent) ? bitmap.Row(y) : raw.data();
             const int error = spng_decode_row(ctx, target, rawRowBytes);
             if (error != 0 && !(error == SPNG_EOI && y == f.height - 1)) throw Exception(Damaged());
-            translucent |= ConvertRow(f, target, row);
+            take(y, target);
             if ((y & 31) == 31) ReportProgress(static_cast<std::uint64_t>(y) + 1, static_cast<std::uint64_t>(f.height));
         }
     }
+    raw = {};
 
     // The rest of the file: the last data chunk's checksum and the chunks after it.
     if (spng_decode_chunks(ctx) != 0) throw Exception(Damaged());
 
-    if (f.form == pf32bit && !translucent)
-        DropAlpha(bitmap, f.opaqueAsGrey);
-    else if (translucent && (f.colourType == Indexed))
-        ExpandPalette(f, bitmap);
+    if (translucent && f.colourType == Indexed) ExpandPalette(f, bitmap);
     into.TakeOver(bitmap);
 }

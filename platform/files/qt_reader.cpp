@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -59,7 +61,8 @@ constexpr std::uint64_t ReaderWorkingBytes = 8 * MiBBytes;
 constexpr std::uint64_t ConversionBandBytes = 32 * MiBBytes;
 // What the rest of the program holds resident while a picture opens.
 constexpr std::uint64_t ProgramBytes = 64 * MiBBytes;
-// Opening a picture may take twice its bytes and this much more.
+// Opening a picture may take twice its bytes and this much more, the
+// program's own memory included.
 constexpr std::uint64_t OpeningAllowance = 256 * MiBBytes;
 // Qt's allocation limit, in MiB, for a file that does not give its size
 // before decoding: an image within it opens within the allowance.
@@ -80,34 +83,18 @@ std::uint64_t ImageBytes(QSize size, int bits)
 
 int QtBits(QImage::Format format) { return format == QImage::Format_Invalid ? 32 : int(QImage::toPixelFormat(format).bitsPerPixel()); }
 
-// The memory opening a picture of `size` takes at its peak, beside what it
-// may take: the file's bytes, then the larger of Qt's decoding and our
-// conversion, which holds Qt's image and our bitmap at once.
-struct TOpeningMemory {
-    std::uint64_t picture;
-    std::uint64_t needed;
-    std::uint64_t allowed;
-};
-TOpeningMemory OpeningMemory(QSize size, QImage::Format qtFormat, TPixelFormat smallest, int readerImages, std::size_t fileBytes)
+// Opening a picture of `size` with Qt: the file's bytes, then the larger
+// of Qt's decoding and our conversion, which holds Qt's image and our
+// bitmap at once.
+std::uint64_t QtOpeningBytes(QSize size, QImage::Format qtFormat, std::uint64_t picture, int readerImages, std::size_t fileBytes)
 {
     const std::uint64_t decoded = ImageBytes(size, QtBits(qtFormat));
-    const std::uint64_t picture = TBitmap::RowBytes(size.width(), smallest) * std::uint64_t(size.height());
     const std::uint64_t decoding = std::uint64_t(readerImages) * decoded + ReaderWorkingBytes;
     const std::uint64_t converting = decoded + picture + ConversionBandBytes;
-    return {picture, ProgramBytes + fileBytes + std::max(decoding, converting), 2 * picture + OpeningAllowance};
+    return fileBytes + std::max(decoding, converting);
 }
 
 std::uint64_t CeilMiB(std::uint64_t bytes) { return (bytes + MiBBytes - 1) / MiBBytes; }
-
-// Throws, giving the size, when opening the picture would take more than it may.
-void CheckOpeningMemory(QSize size, const QString &formatName, const TOpeningMemory &memory)
-{
-    if (memory.needed <= memory.allowed) return;
-    throw Exception(QStringLiteral("the picture is %1 x %2 pixels; opening a %3 picture of this size would take about "
-                                   "%4 MiB of memory, more than the %5 MiB this program allows for a picture of %6 MiB")
-                        .arg(size.width()).arg(size.height()).arg(formatName)
-                        .arg(CeilMiB(memory.needed)).arg(memory.allowed / MiBBytes).arg(CeilMiB(memory.picture)));
-}
 
 // Qt's allocation limit, in MiB, for the image the header announces: Qt
 // counts every pixel at 32 bits or more, whatever its format, and refuses
@@ -131,18 +118,37 @@ private:
 };
 
 // A 32-bit image indexed again by a file's own colour table, when every
-// pixel is one of its colours; else the image as it was.
+// pixel is one of its colours; else the image as it was. Written here
+// rather than by Qt's conversion, which first makes a 32-bit copy.
 QImage IndexedByTable(const QImage &image, const QList<QRgb> &colours)
 {
-    if (colours.isEmpty() || (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32)) return image;
-    const QImage indexed = image.convertToFormat(QImage::Format_Indexed8, colours, Qt::ThresholdDither | Qt::AvoidDither);
+    if (colours.isEmpty() || colours.size() > 256 || (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32))
+        return image;
+    // Opaque colours sorted, each with its first index in the table.
+    std::vector<std::pair<QRgb, uchar>> table;
+    for (qsizetype i = 0; i < colours.size(); ++i) table.emplace_back(colours[i] | 0xFF000000, static_cast<uchar>(i));
+    std::stable_sort(table.begin(), table.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+    QImage indexed(image.size(), QImage::Format_Indexed8);
     if (indexed.isNull()) return image;
+    indexed.setColorTable(colours);
     const int width = image.width();
     for (int y = 0; y < image.height(); ++y) {
         const QRgb *source = reinterpret_cast<const QRgb *>(image.constScanLine(y));
-        const uchar *line = indexed.constScanLine(y);
-        for (int x = 0; x < width; ++x)
-            if (line[x] >= colours.size() || (colours[line[x]] | 0xFF000000) != source[x]) return image;
+        uchar *line = indexed.scanLine(y);
+        // Runs of one colour are looked up once.
+        QRgb last = 0;
+        uchar index = 0;
+        bool known = false;
+        for (int x = 0; x < width; ++x) {
+            if (!known || source[x] != last) {
+                const auto found = std::lower_bound(table.begin(), table.end(), source[x], [](const auto &entry, QRgb c) { return entry.first < c; });
+                if (found == table.end() || found->first != source[x]) return image;
+                last = source[x];
+                index = found->second;
+                known = true;
+            }
+            line[x] = index;
+        }
     }
     return indexed;
 }
@@ -153,6 +159,16 @@ void CheckPictureFits(int width, int height, TPixelFormat format)
 {
     if (width <= 0 || height <= 0) return;
     if (!TBitmap::SizeFits(width, height, format)) throw Exception(TBitmap::TooLargeReason(width, height, format));
+}
+
+void CheckOpeningMemory(int width, int height, const QString &formatName, std::uint64_t openingBytes, std::uint64_t pictureBytes)
+{
+    const std::uint64_t needed = ProgramBytes + openingBytes, allowed = 2 * pictureBytes + OpeningAllowance;
+    if (needed <= allowed) return;
+    throw Exception(QStringLiteral("the picture is %1 x %2 pixels; opening this %3 picture would take about "
+                                   "%4 MiB of memory, more than the %5 MiB this program allows for a picture of %6 MiB")
+                        .arg(width).arg(height).arg(formatName)
+                        .arg(CeilMiB(needed)).arg(allowed / MiBBytes).arg(CeilMiB(pictureBytes)));
 }
 
 void DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into)
@@ -194,7 +210,9 @@ void DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into)
     const auto checkSize = [&](QSize claimed) {
         if (claimed.isEmpty()) return;
         CheckPictureFits(claimed.width(), claimed.height(), SmallestFormatFor(qtFormat));
-        CheckOpeningMemory(claimed, formatName, OpeningMemory(claimed, qtFormat, smallest, ReaderImages(format), bytes.size()));
+        const std::uint64_t picture = TBitmap::RowBytes(claimed.width(), smallest) * std::uint64_t(claimed.height());
+        CheckOpeningMemory(claimed.width(), claimed.height(), formatName,
+                           QtOpeningBytes(claimed, qtFormat, picture, ReaderImages(format), bytes.size()), picture);
     };
     checkSize(size);
     if (is(TPictureFileFormat::Jpeg) && JpegIsIncomplete(bytes)) throw Exception(Damaged());

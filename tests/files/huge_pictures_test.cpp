@@ -84,9 +84,11 @@ QByteArray Bmp(std::int32_t width, std::int32_t height, int bits, int compressio
 }
 
 // A PNG header claiming the size, then a few bytes of data: the size is checked first.
-QByteArray PngClaiming(std::uint32_t width, std::uint32_t height)
+// An 8-bit RGB PNG claiming width x height, or another form: depth, colour
+// type, compression, filter and interlace method.
+QByteArray PngClaiming(std::uint32_t width, std::uint32_t height, const QByteArray &form = QByteArray("\x08\x02\0\0\0", 5))
 {
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + PngChunk("IHDR", BigEndian32(width) + BigEndian32(height) + QByteArray("\x08\x02\0\0\0", 5)) +
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + PngChunk("IHDR", BigEndian32(width) + BigEndian32(height) + form) +
            PngChunk("IDAT", QByteArray("\x78\x9c\x63\x00\x00\x00\x01\x00\x01", 9)) + PngChunk("IEND", {});
 }
 
@@ -294,14 +296,18 @@ TEST(HugePicturesDeathTest, ClaimsBeyondTheLimitAreRefusedWithTheirSizeBeforeAny
         {"big.jpg", JpegClaiming(60000, 60000), QStringLiteral("the picture is 60000 x 60000 pixels, which would take 10300 MiB") + tail},
         {"big.pgm", QByteArray("P5 100000 100000 255\n") + QByteArray(64, 'x'),
          QStringLiteral("the picture is 100000 x 100000 pixels, which would take 9537 MiB") + tail},
+        // Interlaced: its 16-bit RGBA samples are decoded whole before the rows are.
+        {"interlaced.png", PngClaiming(10000, 10000, QByteArray("\x10\x06\0\0\1", 5)),
+         QStringLiteral("the picture is 10000 x 10000 pixels; opening this PNG picture would take about 1114 MiB "
+                        "of memory, more than the 828 MiB this program allows for a picture of 287 MiB")},
         // Within the size limit, but Qt decodes a GIF in 32 bits a pixel.
         {"wide.gif", GifClaiming(16000, 16000),
-         QStringLiteral("the picture is 16000 x 16000 pixels; opening a GIF picture of this size would take about 1317 MiB "
+         QStringLiteral("the picture is 16000 x 16000 pixels; opening this GIF picture would take about 1317 MiB "
                         "of memory, more than the 744 MiB this program allows for a picture of 245 MiB")},
     };
     if (QImageReader::supportedImageFormats().contains("mng"))
         cases.push_back({"wide.mng", MngClaiming(20000, 20000),
-                         QStringLiteral("the picture is 20000 x 20000 pixels; opening a MNG picture of this size would take about "
+                         QStringLiteral("the picture is 20000 x 20000 pixels; opening this MNG picture would take about "
                                         "2767 MiB of memory, more than the 2544 MiB this program allows for a picture of 1145 MiB")});
     else
         std::cout << "Qt's MNG plugin is not installed: the MNG claim is left out\n";

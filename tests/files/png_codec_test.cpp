@@ -152,6 +152,9 @@ TEST(PngReader, EveryColourTypeAndDepthOpensAsQtOpensIt)
                     const int alphaChannel = Channels(kind.colourType) - 1;
                     for (int i = 0; i < width * height; ++i) samples[static_cast<std::size_t>(i * 4 + alphaChannel)] = max;
                     ExpectAsQtReads(MakePng(recipe));
+                    // Translucent only in the last pixel: the rows above, read as opaque, widen.
+                    samples[static_cast<std::size_t>((width * height - 1) * 4 + alphaChannel)] = max / 2;
+                    ExpectAsQtReads(MakePng(recipe));
                 }
                 // A palette of greys; a transparent entry that some pixel uses, then none does.
                 if (kind.colourType == 3) {
@@ -175,6 +178,13 @@ TEST(PngReader, EveryColourTypeAndDepthOpensAsQtOpensIt)
                     }
                     // Qt reads 16-bit RGB with a transparent colour as if it had four channels.
                     if (kind.colourType == 2 && kind.depth == 16) continue;
+                    ExpectAsQtReads(MakePng(trns));
+                    // The last pixel's, which the rows above may lack.
+                    trns.trns.clear();
+                    for (int c = 0; c < channels; ++c) {
+                        const unsigned v = samples[static_cast<std::size_t>((width * height - 1) * 4 + c)];
+                        trns.trns += Of({int(v >> 8), int(v & 255)});
+                    }
                     ExpectAsQtReads(MakePng(trns));
                     for (int i = 0; i < width * height; ++i) samples[static_cast<std::size_t>(i * 4)] &= ~1u & max;
                     trns.trns = Of({0, int(1 & max)}).repeated(channels);
