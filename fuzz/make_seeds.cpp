@@ -66,59 +66,6 @@ const char *Name(TPixelFormat format)
     }
 }
 
-void Put(TBytes &to, std::uint64_t value, int bytes)
-{
-    for (int i = 0; i < bytes; ++i) to.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
-// A BMP file field by field: the info header (any of its sizes), masks
-// after a 40-byte header, the palette (3-byte entries after a 12-byte
-// header) and the pixels as given.
-struct TBmp {
-    std::uint32_t headerSize = 40;
-    std::int32_t width = 4, height = 4;
-    std::uint32_t bits = 8, compression = 0, coloursUsed = 0;
-    std::vector<std::uint32_t> masks;
-    std::vector<std::uint32_t> palette;
-    TBytes pixels;
-};
-
-TBytes Make(const TBmp &b)
-{
-    TBytes header;
-    Put(header, b.headerSize, 4);
-    if (b.headerSize == 12) {
-        Put(header, static_cast<std::uint32_t>(b.width), 2);
-        Put(header, static_cast<std::uint32_t>(b.height), 2);
-        Put(header, 1, 2);
-        Put(header, b.bits, 2);
-    } else {
-        Put(header, static_cast<std::uint32_t>(b.width), 4);
-        Put(header, static_cast<std::uint32_t>(b.height), 4);
-        Put(header, 1, 2);
-        Put(header, b.bits, 2);
-        Put(header, b.compression, 4);
-        Put(header, b.pixels.size(), 4);
-        Put(header, 2835, 4);
-        Put(header, 2835, 4);
-        Put(header, b.coloursUsed, 4);
-        Put(header, 0, 4);
-        if (b.headerSize > 40)
-            for (std::uint32_t mask : b.masks) Put(header, mask, 4);
-        header.resize(b.headerSize, 0);
-        if (b.headerSize == 40)
-            for (std::uint32_t mask : b.masks) Put(header, mask, 4);
-    }
-    for (std::uint32_t colour : b.palette) Put(header, colour, b.headerSize == 12 ? 3 : 4);
-    TBytes file{'B', 'M'};
-    Put(file, 14 + header.size() + b.pixels.size(), 4);
-    Put(file, 0, 4);
-    Put(file, 14 + header.size(), 4);
-    file.insert(file.end(), header.begin(), header.end());
-    file.insert(file.end(), b.pixels.begin(), b.pixels.end());
-    return file;
-}
-
 std::vector<std::uint32_t> Colours(int count, std::uint32_t seed)
 {
     std::mt19937 random(seed);
@@ -149,46 +96,46 @@ void OurBmps()
 void HandMadeBmps()
 {
     // Run lengths: runs, an absolute run with its padding, a delta, ends of line and of picture.
-    Write(QStringLiteral("rle8.bmp"), Make({.width = 8, .height = 4, .bits = 8, .compression = 1, .palette = Colours(4, 1),
+    Write(QStringLiteral("rle8.bmp"), BmpFile({.width = 8, .height = 4, .bits = 8, .compression = 1, .palette = Colours(4, 1),
                                             .pixels = {3, 1, 0, 4, 1, 2, 3, 0, 0, 0, 0, 2, 2, 1, 5, 3, 0, 0, 0, 1}}));
-    Write(QStringLiteral("rle4.bmp"), Make({.width = 8, .height = 4, .bits = 4, .compression = 2, .palette = Colours(16, 2),
+    Write(QStringLiteral("rle4.bmp"), BmpFile({.width = 8, .height = 4, .bits = 4, .compression = 2, .palette = Colours(16, 2),
                                             .pixels = {5, 0x12, 0, 3, 0x34, 0x50, 0, 0, 0, 2, 1, 1, 4, 0xAB, 0, 0, 0, 1}}));
     // The old core header: 16-bit sizes, 3-byte palette entries.
     for (std::uint32_t bits : {1u, 4u, 8u, 24u}) {
         const int entries = bits <= 8 ? 1 << bits : 0;
         Write(QStringLiteral("core-%1bit.bmp").arg(bits),
-              Make({.headerSize = 12, .width = 5, .height = 3, .bits = bits, .palette = Colours(entries, bits),
+              BmpFile({.headerSize = 12, .width = 5, .height = 3, .bits = bits, .palette = Colours(entries, bits),
                     .pixels = RandomBytes(3 * ((5 * bits + 31) / 32 * 4), bits)}));
     }
     // OS/2 2.x headers, short and full.
-    Write(QStringLiteral("os2-16-8bit.bmp"), Make({.headerSize = 16, .width = 4, .height = 2, .bits = 8,
+    Write(QStringLiteral("os2-16-8bit.bmp"), BmpFile({.headerSize = 16, .width = 4, .height = 2, .bits = 8,
                                                    .palette = Colours(256, 3), .pixels = RandomBytes(8, 3)}));
-    Write(QStringLiteral("os2-64-rle4.bmp"), Make({.headerSize = 64, .width = 6, .height = 2, .bits = 4, .compression = 2,
+    Write(QStringLiteral("os2-64-rle4.bmp"), BmpFile({.headerSize = 64, .width = 6, .height = 2, .bits = 4, .compression = 2,
                                                    .palette = Colours(16, 4), .pixels = {6, 0x12, 0, 0, 3, 0x45, 0, 1}}));
     // Bit fields after a 40-byte header, and inside the longer headers.
-    Write(QStringLiteral("bitfields-565.bmp"), Make({.width = 3, .height = 2, .bits = 16, .compression = 3,
-                                                     .masks = {0xF800, 0x07E0, 0x001F}, .pixels = RandomBytes(16, 5)}));
-    Write(QStringLiteral("bitfields-3-10-3.bmp"), Make({.width = 3, .height = -2, .bits = 16, .compression = 3,
-                                                        .masks = {0xE000, 0x1FF8, 0x0007}, .pixels = RandomBytes(16, 6)}));
-    Write(QStringLiteral("alphabitfields-4444.bmp"), Make({.width = 3, .height = 2, .bits = 16, .compression = 6,
-                                                          .masks = {0x0F00, 0x00F0, 0x000F, 0xF000}, .pixels = RandomBytes(16, 7)}));
-    Write(QStringLiteral("v2-565.bmp"), Make({.headerSize = 52, .width = 3, .height = 2, .bits = 16, .compression = 3,
-                                              .masks = {0xF800, 0x07E0, 0x001F}, .pixels = RandomBytes(16, 8)}));
-    Write(QStringLiteral("v3-8888.bmp"), Make({.headerSize = 56, .width = 2, .height = 2, .bits = 32, .compression = 3,
-                                               .masks = {0xFF0000, 0xFF00, 0xFF, 0xFF000000}, .pixels = RandomBytes(16, 9)}));
-    Write(QStringLiteral("v3-10-10-10-2.bmp"), Make({.headerSize = 56, .width = 2, .height = 2, .bits = 32, .compression = 3,
-                                                     .masks = {0x3FF00000, 0xFFC00, 0x3FF, 0xC0000000}, .pixels = RandomBytes(16, 10)}));
-    Write(QStringLiteral("v4-4444.bmp"), Make({.headerSize = 108, .width = 3, .height = 2, .bits = 16, .compression = 3,
-                                               .masks = {0x0F00, 0x00F0, 0x000F, 0xF000}, .pixels = RandomBytes(16, 11)}));
-    Write(QStringLiteral("v5-32bit-rgb.bmp"), Make({.headerSize = 124, .width = 2, .height = -2, .bits = 32,
-                                                    .pixels = RandomBytes(16, 12)}));
-    Write(QStringLiteral("v5-rle8.bmp"), Make({.headerSize = 124, .width = 5, .height = 2, .bits = 8, .compression = 1,
+    Write(QStringLiteral("bitfields-565.bmp"), BmpFile({.width = 3, .height = 2, .bits = 16, .compression = 3,
+                                                     .masks = {0xF800, 0x07E0, 0x001F}, .palette = {}, .pixels = RandomBytes(16, 5)}));
+    Write(QStringLiteral("bitfields-3-10-3.bmp"), BmpFile({.width = 3, .height = -2, .bits = 16, .compression = 3,
+                                                        .masks = {0xE000, 0x1FF8, 0x0007}, .palette = {}, .pixels = RandomBytes(16, 6)}));
+    Write(QStringLiteral("alphabitfields-4444.bmp"), BmpFile({.width = 3, .height = 2, .bits = 16, .compression = 6,
+                                                          .masks = {0x0F00, 0x00F0, 0x000F, 0xF000}, .palette = {}, .pixels = RandomBytes(16, 7)}));
+    Write(QStringLiteral("v2-565.bmp"), BmpFile({.headerSize = 52, .width = 3, .height = 2, .bits = 16, .compression = 3,
+                                              .masks = {0xF800, 0x07E0, 0x001F}, .palette = {}, .pixels = RandomBytes(16, 8)}));
+    Write(QStringLiteral("v3-8888.bmp"), BmpFile({.headerSize = 56, .width = 2, .height = 2, .bits = 32, .compression = 3,
+                                               .masks = {0xFF0000, 0xFF00, 0xFF, 0xFF000000}, .palette = {}, .pixels = RandomBytes(16, 9)}));
+    Write(QStringLiteral("v3-10-10-10-2.bmp"), BmpFile({.headerSize = 56, .width = 2, .height = 2, .bits = 32, .compression = 3,
+                                                     .masks = {0x3FF00000, 0xFFC00, 0x3FF, 0xC0000000}, .palette = {}, .pixels = RandomBytes(16, 10)}));
+    Write(QStringLiteral("v4-4444.bmp"), BmpFile({.headerSize = 108, .width = 3, .height = 2, .bits = 16, .compression = 3,
+                                               .masks = {0x0F00, 0x00F0, 0x000F, 0xF000}, .palette = {}, .pixels = RandomBytes(16, 11)}));
+    Write(QStringLiteral("v5-32bit-rgb.bmp"), BmpFile({.headerSize = 124, .width = 2, .height = -2, .bits = 32,
+                                                    .palette = {}, .pixels = RandomBytes(16, 12)}));
+    Write(QStringLiteral("v5-rle8.bmp"), BmpFile({.headerSize = 124, .width = 5, .height = 2, .bits = 8, .compression = 1,
                                                .palette = Colours(3, 13), .pixels = {5, 2, 0, 0, 0, 3, 0, 1, 2, 0}}));
     // Two bits a pixel, a short palette, and 24 bits top row first.
-    Write(QStringLiteral("2bit.bmp"), Make({.width = 9, .height = 2, .bits = 2, .palette = Colours(4, 14), .pixels = RandomBytes(8, 14)}));
-    Write(QStringLiteral("8bit-3-colours.bmp"), Make({.width = 5, .height = 2, .bits = 8, .coloursUsed = 3,
+    Write(QStringLiteral("2bit.bmp"), BmpFile({.width = 9, .height = 2, .bits = 2, .palette = Colours(4, 14), .pixels = RandomBytes(8, 14)}));
+    Write(QStringLiteral("8bit-3-colours.bmp"), BmpFile({.width = 5, .height = 2, .bits = 8, .colours = 3,
                                                       .palette = Colours(3, 15), .pixels = {0, 1, 2, 1, 0, 0, 0, 0, 2, 2, 1, 0, 0, 0, 0, 0}}));
-    Write(QStringLiteral("24bit-top-down.bmp"), Make({.width = 3, .height = -3, .bits = 24, .pixels = RandomBytes(36, 16)}));
+    Write(QStringLiteral("24bit-top-down.bmp"), BmpFile({.width = 3, .height = -3, .bits = 24, .palette = {}, .pixels = RandomBytes(36, 16)}));
     // 64 bits a pixel: linear fixed point, values below 0 and beyond 1.0 among them.
     Write(QStringLiteral("v3-64bit.bmp"), BmpFile({.width = 3, .height = 2, .bits = 64, .palette = {}, .pixels = RandomBytes(48, 17)}));
     // OS/2's fax Huffman code, its rows in each of the layouts read, and
