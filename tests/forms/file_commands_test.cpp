@@ -2,8 +2,9 @@
 #include "main_window_fixture.h"
 
 #include "platform/files/picture_files.h"
-#include "support/tmpfs.h"
 #include "support/disk_files.h"
+#include "support/file_builders.h"
+#include "support/tmpfs.h"
 
 #include <QDir>
 #include <QFile>
@@ -212,22 +213,11 @@ namespace {
 // A 32-bit BMP of the common kind: no alpha mask, every 4th byte 0.
 QByteArray UnusedFourthByteBmp(int width, int height)
 {
-    QByteArray b("BM");
-    const auto put = [&](std::uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i) b += char(i < 4 ? v >> (8 * i) : 0);
-    };
-    put(54 + 4 * width * height, 4);
-    put(0, 4);
-    put(54, 4);
-    put(40, 4);
-    put(static_cast<std::uint32_t>(width), 4);
-    put(static_cast<std::uint32_t>(height), 4);
-    put(1, 2);
-    put(32, 2);
-    put(0, 4);
-    put(0, 20);
-    for (int i = 0; i < width * height; ++i) put(static_cast<std::uint32_t>((i * 37) & 0xFFFFFF), 4);
-    return b;
+    std::vector<std::uint8_t> pixels;
+    for (int i = 0; i < width * height; ++i)
+        for (int shift : {0, 8, 16, 24}) pixels.push_back(static_cast<std::uint8_t>(shift < 24 ? ((i * 37) & 0xFFFFFF) >> shift : 0));
+    const auto file = BmpFile({.width = width, .height = height, .bits = 32, .palette = {}, .pixels = pixels});
+    return QByteArray(reinterpret_cast<const char *>(file.data()), static_cast<qsizetype>(file.size()));
 }
 
 } // namespace
@@ -237,10 +227,7 @@ QByteArray UnusedFourthByteBmp(int width, int height)
 // with alpha keeps it.
 TEST_F(FileCommandsTest, APictureWithoutAlphaIsSavedOpaqueAfterEveryOperation)
 {
-    QFile file(PathIn("plain32.bmp"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(UnusedFourthByteBmp(20, 6));
-    file.close();
+    PutFile(PathIn("plain32.bmp"), UnusedFourthByteBmp(20, 6));
     OpenWithShortcut(PathIn("plain32.bmp"));
     ASSERT_EQ(Shown().GetPixelFormat(), pf32bit);
     Form().Complement1->trigger();
