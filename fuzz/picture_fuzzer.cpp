@@ -10,6 +10,7 @@
 #include "platform/files/bmp_codec.h"
 #include "platform/files/picture_files.h"
 #include "platform/pictures/picture_view.h"
+#include "platform/files/opening_limits.h"
 #include "platform/files/qt_codec.h"
 #include "support/decoding.h"
 

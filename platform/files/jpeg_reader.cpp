@@ -2,6 +2,7 @@
 #include "platform/files/jpeg_codec.h"
 
 #include "platform/files/container_checks.h"
+#include "platform/files/opening_limits.h"
 #include "platform/files/qt_codec.h"
 #include "platform/pictures/work_progress.h"
 
@@ -105,17 +106,6 @@ void TurnUpright(TBitmap &bitmap, int orientation)
         if ((y & 63) == 63) ReportProgress(std::uint64_t(y) + 1, std::uint64_t(outHeight));
     }
     bitmap.TakeOver(turned);
-}
-
-// Allocates the decoded picture; its size was checked, so a failure here
-// is a lack of memory, told as the other readers tell it.
-void AllocateDecoded(TBitmap &bitmap, int width, int height, TPixelFormat format)
-{
-    try {
-        bitmap.Allocate(width, height, format);
-    } catch (const Exception &) {
-        throw Exception(QStringLiteral("there is not enough memory to read the picture"));
-    }
 }
 
 } // namespace

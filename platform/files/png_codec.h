@@ -23,7 +23,7 @@ bool LooksLikePng(std::span<const std::uint8_t> bytes);
 //  - everything else: pf24bit.
 // No gamma or colour-space conversion is applied. The header's size is
 // checked against TBitmap::MaxPixelBytes, and the memory decoding takes
-// against CheckOpeningMemory (qt_codec.h), before any pixel is allocated; a
+// against CheckOpeningMemory (opening_limits.h), before any pixel is allocated; a
 // side of more than a million pixels is refused as damaged, as libpng does.
 // Pixels that may carry alpha are kept in their opaque form until a
 // translucent one turns up, so an opaque picture never takes both forms.

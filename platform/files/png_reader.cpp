@@ -2,7 +2,7 @@
 #include "platform/files/png_codec.h"
 
 #include "platform/files/channel_order.h"
-#include "platform/files/qt_codec.h"
+#include "platform/files/opening_limits.h"
 #include "platform/pictures/work_progress.h"
 
 #include <spng.h>
@@ -276,17 +276,6 @@ Layout ReadLayout(spng_ctx *ctx)
     default: f.form = pf32bit; break;
     }
     return f;
-}
-
-// Allocates the decoded picture; its size was checked, so a failure here
-// is a lack of memory, told as the other readers tell it.
-void AllocateDecoded(TBitmap &bitmap, int width, int height, TPixelFormat format)
-{
-    try {
-        bitmap.Allocate(width, height, format);
-    } catch (const Exception &) {
-        throw Exception(QStringLiteral("there is not enough memory to read the picture"));
-    }
 }
 
 } // namespace

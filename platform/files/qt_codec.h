@@ -34,14 +34,3 @@ void DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into);
 // Exception with the reason when the picture is empty, larger than the
 // format's side limit, or the writer fails.
 QByteArray EncodeWithQt(const TBitmap &bitmap, const TPictureFileFormatInfo &format);
-
-// Throws Exception with TBitmap::TooLargeReason when a picture of width x
-// height would not fit under TBitmap::MaxPixelBytes in the given format.
-void CheckPictureFits(int width, int height, TPixelFormat format);
-
-// Throws Exception, giving the size and the memory, when opening a picture
-// of width x height would take openingBytes (the file's bytes and the
-// decoder's at its peak) while the picture takes pictureBytes: opening may
-// take twice the picture's bytes and 256 MiB, the program's own included.
-// formatName is as messages write it ("GIF").
-void CheckOpeningMemory(int width, int height, const QString &formatName, std::uint64_t openingBytes, std::uint64_t pictureBytes);

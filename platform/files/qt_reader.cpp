@@ -2,6 +2,7 @@
 #include "platform/files/qt_codec.h"
 
 #include "platform/files/container_checks.h"
+#include "platform/files/opening_limits.h"
 #include "platform/files/qt_image_bridge.h"
 
 #include <QBuffer>
@@ -55,15 +56,9 @@ struct TQtReaderPeak {
 constexpr TQtReaderPeak ReaderPeaks[] = {{"gif", 1}, {"mng", 1}, {"tiff", 1}, {"pbm", 1}, {"pgm", 1}, {"ppm", 1},
                                          {"xbm", 1}, {"xpm", 1}, {"ico", 1}, {"webp", 2}};
 constexpr int UnmeasuredReaderImages = 2;
-constexpr std::uint64_t MiBBytes = std::uint64_t(1) << 20;
 constexpr std::uint64_t ReaderWorkingBytes = 8 * MiBBytes;
 // The bridge converts a band of up to 16 MiB at a time (qt_image_bridge.cpp).
 constexpr std::uint64_t ConversionBandBytes = 32 * MiBBytes;
-// What the rest of the program holds resident while a picture opens.
-constexpr std::uint64_t ProgramBytes = 64 * MiBBytes;
-// Opening a picture may take twice its bytes and this much more, the
-// program's own memory included.
-constexpr std::uint64_t OpeningAllowance = 256 * MiBBytes;
 // Qt's allocation limit, in MiB, for a file that does not give its size
 // before decoding: an image within it opens within the allowance.
 constexpr int UnknownSizeLimitMiB = 64;
@@ -93,8 +88,6 @@ std::uint64_t QtOpeningBytes(QSize size, QImage::Format qtFormat, std::uint64_t 
     const std::uint64_t converting = decoded + picture + ConversionBandBytes;
     return fileBytes + std::max(decoding, converting);
 }
-
-std::uint64_t CeilMiB(std::uint64_t bytes) { return (bytes + MiBBytes - 1) / MiBBytes; }
 
 // Qt's allocation limit, in MiB, for the image the header announces: Qt
 // counts every pixel at 32 bits or more, whatever its format, and refuses
@@ -154,22 +147,6 @@ QImage IndexedByTable(const QImage &image, const QList<QRgb> &colours)
 }
 
 } // namespace
-
-void CheckPictureFits(int width, int height, TPixelFormat format)
-{
-    if (width <= 0 || height <= 0) return;
-    if (!TBitmap::SizeFits(width, height, format)) throw Exception(TBitmap::TooLargeReason(width, height, format));
-}
-
-void CheckOpeningMemory(int width, int height, const QString &formatName, std::uint64_t openingBytes, std::uint64_t pictureBytes)
-{
-    const std::uint64_t needed = ProgramBytes + openingBytes, allowed = 2 * pictureBytes + OpeningAllowance;
-    if (needed <= allowed) return;
-    throw Exception(QStringLiteral("the picture is %1 x %2 pixels; opening this %3 picture would take about "
-                                   "%4 MiB of memory, more than the %5 MiB this program allows for a picture of %6 MiB")
-                        .arg(width).arg(height).arg(formatName)
-                        .arg(CeilMiB(needed)).arg(allowed / MiBBytes).arg(CeilMiB(pictureBytes)));
-}
 
 void DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into)
 {

@@ -1,5 +1,6 @@
 // Pictures through Qt's image plugins: round trips in every pixel format, the
 // forms decoded pictures take, and the refusals.
+#include "platform/files/opening_limits.h"
 #include "platform/files/qt_codec.h"
 #include "platform/files/qt_image_bridge.h"
 #include "support/file_builders.h"

@@ -1,0 +1,37 @@
+// How much memory opening a picture may take.
+#include "platform/files/opening_limits.h"
+
+namespace {
+
+// What the rest of the program holds resident while a picture opens.
+constexpr std::uint64_t ProgramBytes = 64 * MiBBytes;
+// Opening a picture may take twice its bytes and this much more, the
+// program's own memory included.
+constexpr std::uint64_t OpeningAllowance = 256 * MiBBytes;
+
+} // namespace
+
+void CheckPictureFits(int width, int height, TPixelFormat format)
+{
+    if (width <= 0 || height <= 0) return;
+    if (!TBitmap::SizeFits(width, height, format)) throw Exception(TBitmap::TooLargeReason(width, height, format));
+}
+
+void CheckOpeningMemory(int width, int height, const QString &formatName, std::uint64_t openingBytes, std::uint64_t pictureBytes)
+{
+    const std::uint64_t needed = ProgramBytes + openingBytes, allowed = 2 * pictureBytes + OpeningAllowance;
+    if (needed <= allowed) return;
+    throw Exception(QStringLiteral("the picture is %1 x %2 pixels; opening this %3 picture would take about "
+                                   "%4 MiB of memory, more than the %5 MiB this program allows for a picture of %6 MiB")
+                        .arg(width).arg(height).arg(formatName)
+                        .arg(CeilMiB(needed)).arg(allowed / MiBBytes).arg(CeilMiB(pictureBytes)));
+}
+
+void AllocateDecoded(TBitmap &bitmap, int width, int height, TPixelFormat format)
+{
+    try {
+        bitmap.Allocate(width, height, format);
+    } catch (const Exception &) {
+        throw Exception(QStringLiteral("there is not enough memory to read the picture"));
+    }
+}
