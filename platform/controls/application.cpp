@@ -55,8 +55,11 @@ AnsiString TApplication::GetTitle() const { return QApplication::applicationName
 
 void TApplication::ShowException(const Exception *error)
 {
-    QMessageBox box(QMessageBox::Critical, GetTitle(), error ? error->Message() : QString(),
-                    QMessageBox::Ok, QApplication::activeWindow());
+    // Reasons are written as the ends of sentences wherever they are raised;
+    // shown alone, a reason starts its own sentence.
+    QString text = error ? error->Message() : QString();
+    if (!text.isEmpty()) text[0] = text[0].toUpper();
+    QMessageBox box(QMessageBox::Critical, GetTitle(), text, QMessageBox::Ok, QApplication::activeWindow());
     box.exec();
 }
 

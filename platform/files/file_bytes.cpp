@@ -17,6 +17,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+QString SystemWording(const QString &text)
+{
+    if (text.isEmpty()) return QStringLiteral("the system gave no reason");
+    // An initial capital starts a sentence; a name in capitals ("EOF") stays.
+    if (text.size() > 1 && text[0].isUpper() && !text[1].isUpper()) return text[0].toLower() + text.mid(1);
+    return text;
+}
+
 namespace {
 
 // How long one wait for a pipe or device lasts: short, so that a cancel
@@ -29,7 +37,7 @@ constexpr std::size_t MiB = std::size_t(1) << 20;
 
 [[noreturn]] void Refuse(const QString &reason) { throw Exception(reason); }
 
-QString SystemReason(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+QString SystemReason(int error) { return SystemWording(QString::fromLocal8Bit(std::strerror(error))); }
 
 // Closes the descriptor on every way out.
 class TDescriptor {

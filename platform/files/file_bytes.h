@@ -21,6 +21,10 @@ inline constexpr std::size_t MaxFileBytes = TBitmap::MaxPixelBytes + (std::size_
 // it is given up, when the user does not cancel first.
 inline constexpr int IdleSecondsAllowed = 10;
 
+// A reason worded by the system or Qt ("No space left on device") as the
+// end of this program's sentences ("no space left on device").
+QString SystemWording(const QString &text);
+
 // A file's bytes, held in memory of their own.
 class TFileBytes {
 public:

@@ -16,19 +16,9 @@
 
 namespace {
 
-// A reason ("No space left on device", "A picture of ...") as the end of
-// our sentence; a name in capitals ("BMP ...") stays as it is.
-QString AsReason(const QString &text)
-{
-    if (text.isEmpty()) return QStringLiteral("the system gave no reason");
-    if (text.size() > 1 && text[0].isUpper() && (text[1].isLower() || text[1] == QLatin1Char(' ')))
-        return text[0].toLower() + text.mid(1);
-    return text;
-}
-
 [[noreturn]] void Fail(const char *action, const AnsiString &fileName, const QString &reason)
 {
-    throw Exception(QStringLiteral("Cannot %1 %2: %3").arg(QLatin1String(action), QuotedPath(fileName), AsReason(reason)));
+    throw Exception(QStringLiteral("Cannot %1 %2: %3").arg(QLatin1String(action), QuotedPath(fileName), reason));
 }
 
 // A path the system cannot take whole would otherwise be reported as a
@@ -175,14 +165,14 @@ void WritePictureFile(const AnsiString &fileName, const TBitmap &bitmap)
     {
         QSaveFile file(fileName);
         if (!file.open(QIODevice::WriteOnly)) {
-            reason = file.errorString();
+            reason = SystemWording(file.errorString());
         } else if (!WriteAll(file, encoded)) {
-            reason = file.errorString();
+            reason = SystemWording(file.errorString());
             file.cancelWriting();
         } else {
             CheckCancelled();
             if (file.commit()) return;
-            reason = file.errorString();
+            reason = SystemWording(file.errorString());
         }
     }
     // Told once the unfinished file is gone and its space free again.

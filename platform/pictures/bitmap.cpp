@@ -45,9 +45,9 @@ QString TBitmap::TooLargeReason(int width, int height, TPixelFormat format)
 void TBitmap::AllocatePixels(int width, int height, TPixelFormat format, TFill fill)
 {
     if (format == pfDevice) format = pf32bit;
-    if (format == pfCustom) throw Exception(QStringLiteral("A bitmap cannot take a custom pixel format"));
+    if (format == pfCustom) throw Exception(QStringLiteral("a bitmap cannot take a custom pixel format"));
     if (width < 0 || height < 0)
-        throw Exception(QStringLiteral("Invalid picture size %1 x %2").arg(width).arg(height));
+        throw Exception(QStringLiteral("invalid picture size %1 x %2").arg(width).arg(height));
     if (!SizeFits(width, height, format)) throw Exception(TooLargeReason(width, height, format));
     const std::size_t stride = RowBytes(width, format);
     const std::size_t bytes = stride * static_cast<std::size_t>(height);
@@ -63,7 +63,7 @@ void TBitmap::AllocatePixels(int width, int height, TPixelFormat format, TFill f
             if (pixels) std::memset(pixels.get() + bytes, 0, Slack);
         }
         if (!pixels)
-            throw Exception(QStringLiteral("Not enough memory for a picture of %1 x %2 pixels (%3 MiB)")
+            throw Exception(QStringLiteral("not enough memory for a picture of %1 x %2 pixels (%3 MiB)")
                                 .arg(width).arg(height).arg((bytes + (1 << 20) - 1) >> 20));
         PreferHugePages(pixels.get(), bytes);
     }
@@ -85,7 +85,7 @@ void TBitmap::Assign(const TBitmap *source)
     if (bytes > 0) {
         pixels.reset(static_cast<std::uint8_t *>(std::malloc(bytes + Slack)));
         if (!pixels)
-            throw Exception(QStringLiteral("Not enough memory to copy a picture of %1 x %2 pixels")
+            throw Exception(QStringLiteral("not enough memory to copy a picture of %1 x %2 pixels")
                                 .arg(source->width_).arg(source->height_));
         PreferHugePages(pixels.get(), bytes);
         std::memcpy(pixels.get(), source->pixels_.get(), bytes);
@@ -120,7 +120,7 @@ void TBitmap::TakeOver(TBitmap &source)
 std::uint8_t *TBitmap::GetScanline(int y)
 {
     if (y < 0 || y >= height_)
-        throw Exception(QStringLiteral("Scan line %1 is outside the picture of %2 rows").arg(y).arg(height_));
+        throw Exception(QStringLiteral("scan line %1 is outside the picture of %2 rows").arg(y).arg(height_));
     return Row(y);
 }
 

@@ -331,7 +331,7 @@ void pixel_format::UseIndexKernel(IndexKernel kernel) { ChosenKernel() = IndexKe
 void TBitmap::SetPixelFormat(TPixelFormat format)
 {
     if (format == pfDevice) format = pf32bit;
-    if (format == pfCustom) throw Exception(QStringLiteral("A bitmap cannot take a custom pixel format"));
+    if (format == pfCustom) throw Exception(QStringLiteral("a bitmap cannot take a custom pixel format"));
     if (format == format_) return;
 
     // Every row's pixel bytes are written below, and its padding at the end.

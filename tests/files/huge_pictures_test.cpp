@@ -365,13 +365,13 @@ TEST(HugePicturesDeathTest, RunningOutOfMemoryAnywhereGivesAMessageAndKeepsThePi
             expectKept("open a large file", *shown, *picture.GetBitmap());
 
             Expect(mismatches, "thresholding", MessageOf([&] { CapturePixels(large); }),
-                   "Not enough memory for a picture of 6000 x 6000 pixels (35 MiB)");
+                   "not enough memory for a picture of 6000 x 6000 pixels (35 MiB)");
             expectKept("thresholding", kept, large);
             Expect(mismatches, "conversion", MessageOf([&] { large.SetPixelFormat(pf32bit); }),
-                   "Not enough memory for a picture of 6000 x 6000 pixels (138 MiB)");
+                   "not enough memory for a picture of 6000 x 6000 pixels (138 MiB)");
             expectKept("conversion", kept, large);
             TBitmap copy;
-            Expect(mismatches, "copy", MessageOf([&] { copy.Assign(&large); }), "Not enough memory to copy a picture of 6000 x 6000 pixels");
+            Expect(mismatches, "copy", MessageOf([&] { copy.Assign(&large); }), "not enough memory to copy a picture of 6000 x 6000 pixels");
             const QString saved = dir.filePath(QStringLiteral("saved.bmp"));
             Expect(mismatches, "save", MessageOf([&] { WritePictureFile(saved, large); }),
                    QStringLiteral("Cannot save %1: there is not enough memory to encode the picture").arg(QuotedPath(saved)).toStdString());

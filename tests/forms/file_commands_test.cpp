@@ -197,7 +197,8 @@ TEST_F(FileCommandsTest, EveryKindOfErrorInAnEventMethodIsShownAndTheProgramGoes
         default: throw 42;
         }
     });
-    const char *expected[] = {"platform error", "standard error", "memory", "unknown"};
+    // Shown alone, each reason starts its sentence.
+    const char *expected[] = {"Platform error", "Standard error", "memory", "unknown"};
     for (kind = 0; kind < 4; ++kind) {
         QString message;
         AnswerNextMessageBox(&message);
