@@ -4,6 +4,7 @@
 #include "platform/pictures/canvas.h"
 #include "platform/pictures/huge_pages.h"
 
+#include <bitset>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -155,33 +156,71 @@ int TBitmap::PaletteSize() const
     }
 }
 
+namespace {
+
+std::uint32_t ExactSlotOf(TColor colour) { return (static_cast<std::uint32_t>(colour) * 2654435761u) >> 22; }
+
+} // namespace
+
+// Made again with every palette and format, so that the lookups of
+// NearestPaletteIndex only read.
 void TBitmap::ForgetPaletteLookups() const
 {
     if (!paletteLookups_) paletteLookups_ = std::make_unique<PaletteLookups>();
-    paletteLookups_->recent.fill({-1, 0});
-    paletteLookups_->exactMade = false;
+    PaletteLookups &lookups = *paletteLookups_;
+    // The palette's distinct colours, each with its lowest index, as the
+    // search gives it.
+    std::array<int, 256> distinct;
+    int count = 0;
+    lookups.exactColours.fill(-1);
+    for (int i = 0; i < PaletteSize(); ++i) {
+        const TColor p = palette_[static_cast<std::size_t>(i)];
+        std::uint32_t slot = ExactSlotOf(p);
+        while (lookups.exactColours[slot] != -1 && lookups.exactColours[slot] != p) slot = (slot + 1) % ExactSlots;
+        if (lookups.exactColours[slot] == p) continue;
+        lookups.exactColours[slot] = p;
+        lookups.exactIndices[slot] = static_cast<std::uint8_t>(i);
+        distinct[static_cast<std::size_t>(count++)] = i;
+    }
+    // The first of a fixed sequence of multipliers under which those
+    // colours take slots of their own, else the one with the fewest
+    // shared (with 256 colours, one in seven multipliers shares none), so
+    // that painting in the palette's colours never misses. The high bit
+    // set gives colour 1 another slot than colour 0's, slot 0.
+    constexpr int shift = 32 - RecentBits;
+    std::uint32_t seed = 2654435761u, best = seed;
+    int fewest = count + 1;
+    for (int attempt = 0; attempt < 32 && fewest > 0; ++attempt) {
+        const std::uint32_t multiplier = seed | 0x80000001u;
+        seed = seed * 1664525u + 1013904223u;
+        std::bitset<std::size_t(1) << RecentBits> taken;
+        int shared = 0;
+        for (int k = 0; k < count; ++k) {
+            const auto colour = static_cast<std::uint32_t>(palette_[static_cast<std::size_t>(distinct[static_cast<std::size_t>(k)])]);
+            const std::size_t slot = (colour * multiplier) >> shift;
+            shared += taken[slot];
+            taken[slot] = true;
+        }
+        if (shared < fewest) fewest = shared, best = multiplier;
+    }
+    lookups.multiplier = best;
+    // An empty slot holds a colour whose own slot is another (colour 0's
+    // slot is 0, colour 1's is not), so no lookup ever finds it.
+    lookups.recent.fill(RecentLookup{0});
+    lookups.recent[0] = RecentLookup{1u << 8};
+    for (int k = count - 1; k >= 0; --k) {
+        const int index = distinct[static_cast<std::size_t>(k)];
+        const auto colour = static_cast<std::uint32_t>(palette_[static_cast<std::size_t>(index)]);
+        lookups.recent[(colour * best) >> shift] = RecentLookup{colour << 8 | static_cast<std::uint32_t>(index)};
+    }
 }
 
 std::uint8_t TBitmap::NearestPaletteIndex(TColor colour) const
 {
-    const int entries = PaletteSize();
-    PaletteLookups &lookups = *paletteLookups_;
-    auto slotOf = [](TColor c) { return (static_cast<std::uint32_t>(c) * 2654435761u) >> 22; };
-    if (!lookups.exactMade) {
-        // The lowest index of each colour, as the search below gives it.
-        lookups.exactColours.fill(-1);
-        for (int i = 0; i < entries; ++i) {
-            const TColor p = palette_[static_cast<std::size_t>(i)];
-            std::uint32_t slot = slotOf(p);
-            while (lookups.exactColours[slot] != -1 && lookups.exactColours[slot] != p) slot = (slot + 1) % ExactSlots;
-            if (lookups.exactColours[slot] == p) continue;
-            lookups.exactColours[slot] = p;
-            lookups.exactIndices[slot] = static_cast<std::uint8_t>(i);
-        }
-        lookups.exactMade = true;
-    }
-    for (std::uint32_t slot = slotOf(colour); lookups.exactColours[slot] != -1; slot = (slot + 1) % ExactSlots)
+    const PaletteLookups &lookups = *paletteLookups_;
+    for (std::uint32_t slot = ExactSlotOf(colour); lookups.exactColours[slot] != -1; slot = (slot + 1) % ExactSlots)
         if (lookups.exactColours[slot] == colour) return lookups.exactIndices[slot];
+    const int entries = PaletteSize();
     int best = 0;
     long bestDistance = std::numeric_limits<long>::max();
     for (int i = 0; i < entries; ++i) {
@@ -209,14 +248,17 @@ TColor TBitmap::OtherFormatPixel(const std::uint8_t *row, int x) const
     }
 }
 
-void TBitmap::SetOtherFormatPixel(std::uint8_t *row, int x, TColor colour)
+std::uint64_t TBitmap::OtherFormatStore(const std::uint8_t *row, int x, TColor colour) const
 {
+    // Without the recent lookups, which this may not write: these palettes
+    // hold at most 16 entries.
+    const auto at = [](int offset, unsigned bytes) { return static_cast<std::uint64_t>(offset) << 16 | bytes; };
     switch (format_) {
-    case pf1bit: pixel::SetIndex<pf1bit>(row, x, PaletteIndexOf(colour)); break;
-    case pf4bit: pixel::SetIndex<pf4bit>(row, x, PaletteIndexOf(colour)); break;
-    case pf15bit: pixel::Write<pf15bit>(row, x, colour); break;
-    case pf16bit: pixel::Write<pf16bit>(row, x, colour); break;
-    default: break;
+    case pf1bit: return at(pixel::IndexByteOffset<pf1bit>(x), pixel::WithIndex<pf1bit>(row, x, NearestPaletteIndex(colour & 0xFFFFFF)));
+    case pf4bit: return at(pixel::IndexByteOffset<pf4bit>(x), pixel::WithIndex<pf4bit>(row, x, NearestPaletteIndex(colour & 0xFFFFFF)));
+    case pf15bit: return at(2 * x, pixel::Packed16<pf15bit>(colour));
+    case pf16bit: return at(2 * x, pixel::Packed16<pf16bit>(colour));
+    default: return 0;
     }
 }
 

@@ -129,20 +129,23 @@ private:
     struct FreeDeleter {
         void operator()(std::uint8_t *p) const { std::free(p); }
     };
-    struct CacheEntry {
-        TColor colour;
-        std::uint8_t index;
-    };
-    static constexpr int CacheSize = 4096;
+    // A recent lookup: the colour in the high 24 bits, its index in the
+    // low 8. A type of its own, not an integer, so that for the compiler
+    // storing one changes no member of the bitmap (as pixel::StoreByte).
+    enum class RecentLookup : std::uint32_t {};
+    static constexpr int RecentBits = 14;
     static constexpr std::uint32_t ExactSlots = 1024;
-    // Recent lookups by colour hash, and the palette's own colours in an
-    // open-addressed table (made on first need), so that a colour that is
+    // Recent lookups by colour hash, which start with the palette's own
+    // colours, each in a slot of its own where the hash allows; and those
+    // colours again in an open-addressed table, so that a colour that is
     // an entry never costs a search even when its recent slot is taken.
     struct PaletteLookups {
-        std::array<CacheEntry, CacheSize> recent;
+        // Of the hash (colour * multiplier) >> (32 - RecentBits), chosen
+        // with each palette.
+        std::uint32_t multiplier;
+        std::array<RecentLookup, std::size_t(1) << RecentBits> recent;
         std::array<TColor, ExactSlots> exactColours;
         std::array<std::uint8_t, ExactSlots> exactIndices;
-        bool exactMade = false;
     };
 
     enum class TFill { Zeroes, None };
@@ -153,11 +156,17 @@ private:
     void AllocateForOverwrite(int width, int height, TPixelFormat format);
     friend TRowsMissing DecodeBmp(std::span<const std::uint8_t> bytes, TBitmap &into);
 
-    std::uint8_t NearestPaletteIndex(TColor colour) const;
+    // Reads the palette and the lookups, writes nothing: the compiler may
+    // keep what it read before a call in registers after it.
+    [[gnu::pure]] std::uint8_t NearestPaletteIndex(TColor colour) const;
     // GetPixel and SetPixel for pf1bit, pf4bit, pf15bit and pf16bit, out
     // of line so that loops over the common formats stay small.
     [[gnu::pure]] TColor OtherFormatPixel(const std::uint8_t *row, int x) const;
-    void SetOtherFormatPixel(std::uint8_t *row, int x, TColor colour);
+    // What SetPixel stores for pf1bit and pf4bit (the byte holding pixel x,
+    // with its bits set to the nearest palette entry's index) and for
+    // pf15bit and pf16bit (the pixel's 2 bytes, little-endian): the offset
+    // in the row times 65536, plus the bytes.
+    [[gnu::pure]] std::uint64_t OtherFormatStore(const std::uint8_t *row, int x, TColor colour) const;
     void ForgetPaletteLookups() const;
 
     int width_ = 0;
@@ -195,24 +204,36 @@ inline TColor TBitmap::GetPixel(int x, int y) const
 // on pf32bit the pixel becomes opaque.
 inline void TBitmap::SetPixel(int x, int y, TColor colour)
 {
-    if (static_cast<unsigned>(x) >= static_cast<unsigned>(width_)
-        || static_cast<unsigned>(y) >= static_cast<unsigned>(height_))
-        return;
-    std::uint8_t *row = Row(y);
-    // The common formats first, as in GetPixel.
-    if (format_ == pf8bit) {
-        row[x] = PaletteIndexOf(colour);
-        return;
-    }
-    if (format_ == pf24bit) return pixel::Write<pf24bit>(row, x, colour);
-    if (format_ == pf32bit) return pixel::Write<pf32bit>(row, x, colour);
-    SetOtherFormatPixel(row, x, colour);
+    // As in GetPixel. No store below changes a member for the compiler
+    // (pixel::StoreByte, RecentLookup) and no call writes memory, so a
+    // loop of SetPixel calls, too, reads the members once.
+    const TPixelFormat format = format_;
+    const unsigned width = static_cast<unsigned>(width_), height = static_cast<unsigned>(height_);
+    std::uint8_t *pixels = pixels_.get();
+    const std::size_t offset = stride_ * static_cast<std::size_t>(y);
+    const unsigned columns = static_cast<unsigned>(y) < height ? width : 0;
+    if (static_cast<unsigned>(x) >= columns) return;
+    std::uint8_t *row = pixels + offset;
+    if (format == pf8bit) return pixel::SetIndex<pf8bit>(row, x, PaletteIndexOf(colour));
+    if (format == pf24bit) return pixel::Write<pf24bit>(row, x, colour);
+    if (format == pf32bit) return pixel::Write<pf32bit>(row, x, colour);
+    // The other formats' bytes are worked out out of line, by a function
+    // that only reads, and stored here: a call that may write would make
+    // a loop read every member again after it.
+    const std::uint64_t store = OtherFormatStore(row, x, colour);
+    pixel::StoreByte(row + (store >> 16), static_cast<unsigned>(store & 0xFF));
+    if (format == pf15bit || format == pf16bit) pixel::StoreByte(row + (store >> 16) + 1, static_cast<unsigned>((store >> 8) & 0xFF));
 }
 
 inline std::uint8_t TBitmap::PaletteIndexOf(TColor colour) const
 {
-    colour &= 0xFFFFFF;
-    CacheEntry &entry = paletteLookups_->recent[(static_cast<std::uint32_t>(colour) * 2654435761u) >> 20];
-    if (entry.colour != colour) entry = {colour, NearestPaletteIndex(colour)};
-    return entry.index;
+    PaletteLookups &lookups = *paletteLookups_;
+    const auto key = static_cast<std::uint32_t>(colour) & 0xFFFFFF;
+    RecentLookup &recent = lookups.recent[(key * lookups.multiplier) >> (32 - RecentBits)];
+    const auto found = static_cast<std::uint32_t>(recent);
+    if (found >> 8 == key) [[likely]]
+        return static_cast<std::uint8_t>(found);
+    const std::uint8_t index = NearestPaletteIndex(static_cast<TColor>(key));
+    recent = RecentLookup{key << 8 | index};
+    return index;
 }

@@ -55,20 +55,48 @@ inline unsigned Index(const std::uint8_t *row, int x)
     return row[x];
 }
 
+// A byte of a pixel stored as char8_t: unlike a std::uint8_t store, the
+// compiler may assume it changes no int, size or pointer, so a loop of
+// SetPixel calls keeps the bitmap's size, format and row address in
+// registers instead of reading them again after every pixel. Every other
+// access to pixel bytes is through unsigned char or memcpy, which may
+// access an object of any type.
+inline void StoreByte(std::uint8_t *p, unsigned value)
+{
+    *reinterpret_cast<char8_t *>(p) = static_cast<char8_t>(value);
+}
+
+// The byte of a pf1bit or pf4bit row that holds pixel x, and that byte
+// with the pixel's bits set to index (the other pixels keep theirs).
+template <TPixelFormat Format>
+inline int IndexByteOffset(int x)
+{
+    static_assert(Format == pf1bit || Format == pf4bit);
+    return Format == pf1bit ? x >> 3 : x >> 1;
+}
+template <TPixelFormat Format>
+inline unsigned WithIndex(const std::uint8_t *row, int x, unsigned index)
+{
+    static_assert(Format == pf1bit || Format == pf4bit);
+    const unsigned byte = row[IndexByteOffset<Format>(x)];
+    if constexpr (Format == pf1bit) {
+        const int shift = 7 - (x & 7);
+        return (byte & ~(1u << shift)) | ((index & 1) << shift);
+    } else {
+        const int shift = (x & 1) ? 0 : 4;
+        return (byte & ~(15u << shift)) | ((index & 15) << shift);
+    }
+}
+
 // Sets the index of pixel x; the row's other pixels keep theirs.
 template <TPixelFormat Format>
 inline void SetIndex(std::uint8_t *row, int x, unsigned index)
 {
     static_assert(HasPalette(Format));
-    if constexpr (Format == pf1bit) {
-        const int shift = 7 - (x & 7);
-        row[x >> 3] = static_cast<std::uint8_t>((row[x >> 3] & ~(1 << shift)) | ((index & 1) << shift));
-    } else if constexpr (Format == pf4bit) {
-        const int shift = (x & 1) ? 0 : 4;
-        row[x >> 1] = static_cast<std::uint8_t>((row[x >> 1] & ~(15 << shift)) | ((index & 15) << shift));
-    } else {
-        row[x] = static_cast<std::uint8_t>(index);
-    }
+    if constexpr (Format == pf8bit)
+        StoreByte(row + x, index);
+    else
+        StoreByte(row + IndexByteOffset<Format>(x), WithIndex<Format>(row, x, index));
 }
 
 // The three bytes B, G, R at p as a TColor. Reads four bytes: after a
@@ -102,6 +130,15 @@ inline std::uint32_t Read(const std::uint8_t *row, int x, const TPalette &palett
     }
 }
 
+// A colour as the 16-bit value of a pf15bit or pf16bit pixel.
+template <TPixelFormat Format>
+inline unsigned Packed16(TColor colour)
+{
+    static_assert(Format == pf15bit || Format == pf16bit);
+    const unsigned r = GetRValue(colour), g = GetGValue(colour), b = GetBValue(colour);
+    return Format == pf15bit ? (To5[r] << 10) | (To5[g] << 5) | To5[b] : (To5[r] << 11) | (To6[g] << 5) | To5[b];
+}
+
 // Writes a colour as pixel x of a pf15bit, pf16bit, pf24bit or pf32bit row,
 // its channels rounded to the format's bits; pf32bit pixels become opaque.
 template <TPixelFormat Format>
@@ -109,19 +146,15 @@ inline void Write(std::uint8_t *row, int x, TColor colour)
 {
     static_assert(!HasPalette(Format));
     if constexpr (Format == pf15bit || Format == pf16bit) {
-        const unsigned r = GetRValue(colour), g = GetGValue(colour), b = GetBValue(colour);
-        const unsigned v = Format == pf15bit ? (To5[r] << 10) | (To5[g] << 5) | To5[b] : (To5[r] << 11) | (To6[g] << 5) | To5[b];
-        row[2 * x] = static_cast<std::uint8_t>(v);
-        row[2 * x + 1] = static_cast<std::uint8_t>(v >> 8);
-    } else if constexpr (Format == pf24bit) {
-        // B, G, R is the colour's byte order reversed.
-        std::uint8_t *p = row + 3 * x;
-        const std::uint32_t bgr = __builtin_bswap32(static_cast<std::uint32_t>(colour) << 8);
-        std::memcpy(p, &bgr, 2);
-        p[2] = static_cast<std::uint8_t>(bgr >> 16);
+        const unsigned v = Packed16<Format>(colour);
+        StoreByte(row + 2 * x, v & 0xFF);
+        StoreByte(row + 2 * x + 1, v >> 8);
     } else {
-        const std::uint32_t v = __builtin_bswap32(static_cast<std::uint32_t>(colour) << 8) | 0xFF000000u;
-        std::memcpy(row + 4 * x, &v, 4);
+        std::uint8_t *p = row + (Format == pf24bit ? 3 : 4) * x;
+        StoreByte(p, GetBValue(colour));
+        StoreByte(p + 1, GetGValue(colour));
+        StoreByte(p + 2, GetRValue(colour));
+        if constexpr (Format == pf32bit) StoreByte(p + 3, 0xFF);
     }
 }
 

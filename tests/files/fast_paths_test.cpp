@@ -132,6 +132,47 @@ TEST(PixelAccess, SetPixelWritesOnlyItsOwnPixelInEveryWholeByteFormat)
         }
 }
 
+// Far along rows wider than 65536 bytes, in every format: each pixel
+// written changes only its own bits, and reads back as the plain
+// definition says.
+TEST(PixelAccess, SetPixelFarAlongWideRowsChangesOnlyItsOwnBits)
+{
+    std::mt19937 random(11);
+    const int width = 140000;
+    for (TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit}) {
+        auto bitmap = MakeBitmap(width, 2, format);
+        FillRandomBytes(*bitmap, random());
+        TPalette palette{};
+        for (TColor &c : palette) c = static_cast<TColor>(random() & 0xFFFFFF);
+        if (HasPalette(format)) bitmap->SetPalette(palette);
+        for (int x : {0, 1, 7, 32767, 32768, 65535, 65536, 65537, 100001, width - 1}) {
+            TBitmap before;
+            before.Assign(bitmap.get());
+            const TColor colour = HasPalette(format) ? palette[static_cast<std::size_t>(random() % 2)]
+                                                     : static_cast<TColor>(random() & 0xFFFFFF);
+            bitmap->SetPixel(x, 1, colour);
+            const int bits = BitsPerPixel(format);
+            for (int y = 0; y < 2; ++y)
+                for (int i = 0; i < static_cast<int>(bitmap->BytesPerRow()); ++i) {
+                    const int first = x * bits / 8, last = ((x + 1) * bits - 1) / 8;
+                    if (y == 1 && i >= first && i <= last) continue;
+                    ASSERT_EQ(bitmap->GetScanline(y)[i], before.GetScanline(y)[i]) << "format " << format << ", x " << x << ", byte " << i;
+                }
+            // Only the pixel's own bits of a shared byte change.
+            for (int other = (x * bits / 8) * 8 / bits; other < ((x * bits / 8) + 1) * 8 / bits && bits < 8; ++other)
+                if (other != x) {
+                    ASSERT_EQ(PlainPixel(*bitmap, other, 1), PlainPixel(before, other, 1)) << format << ", " << other;
+                }
+            ASSERT_EQ(bitmap->GetPixel(x, 1), PlainPixel(*bitmap, x, 1)) << "format " << format << ", x " << x;
+            if (format == pf15bit || format == pf16bit) {
+                ASSERT_LE(std::abs(GetRValue(bitmap->GetPixel(x, 1)) - GetRValue(colour)), 4) << format << ", " << x;
+            } else {
+                ASSERT_EQ(bitmap->GetPixel(x, 1), colour) << "format " << format << ", x " << x;
+            }
+        }
+    }
+}
+
 // Many colours whose recent-lookup slots collide, asked for over and over,
 // with duplicates in the palette and colours that are no entry.
 TEST(PixelAccess, SetPixelOnPalettesGivesTheLowestNearestEntryThroughEveryLookup)
