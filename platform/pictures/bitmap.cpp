@@ -215,6 +215,11 @@ void TBitmap::ForgetPaletteLookups() const
     }
 }
 
+std::uint32_t TBitmap::NearestPaletteEntry(std::uint32_t colour) const
+{
+    return colour << 8 | NearestPaletteIndex(static_cast<TColor>(colour));
+}
+
 std::uint8_t TBitmap::NearestPaletteIndex(TColor colour) const
 {
     const PaletteLookups &lookups = *paletteLookups_;

@@ -159,6 +159,8 @@ private:
     // Reads the palette and the lookups, writes nothing: the compiler may
     // keep what it read before a call in registers after it.
     [[gnu::pure]] std::uint8_t NearestPaletteIndex(TColor colour) const;
+    // The recent lookup of a 24-bit colour: its NearestPaletteIndex with it.
+    [[gnu::pure]] std::uint32_t NearestPaletteEntry(std::uint32_t colour) const;
     // GetPixel and SetPixel for pf1bit, pf4bit, pf15bit and pf16bit, out
     // of line so that loops over the common formats stay small.
     [[gnu::pure]] TColor OtherFormatPixel(const std::uint8_t *row, int x) const;
@@ -233,7 +235,9 @@ inline std::uint8_t TBitmap::PaletteIndexOf(TColor colour) const
     const auto found = static_cast<std::uint32_t>(recent);
     if (found >> 8 == key) [[likely]]
         return static_cast<std::uint8_t>(found);
-    const std::uint8_t index = NearestPaletteIndex(static_cast<TColor>(key));
-    recent = RecentLookup{key << 8 | index};
-    return index;
+    // The slot is worked out again from the call's result, so that the
+    // loop around keeps less on the stack for this rare path.
+    const std::uint32_t entry = NearestPaletteEntry(key);
+    lookups.recent[((entry >> 8) * lookups.multiplier) >> (32 - RecentBits)] = RecentLookup{entry};
+    return static_cast<std::uint8_t>(entry);
 }
