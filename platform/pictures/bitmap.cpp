@@ -187,9 +187,11 @@ void TBitmap::ForgetPaletteLookups() const
     // shared (with 256 colours, one in seven multipliers shares none), so
     // that painting in the palette's colours never misses. The high bit
     // set gives colour 1 another slot than colour 0's, slot 0.
+    // An empty bitmap (as TakeOver leaves its source) has no pixel to set:
+    // it keeps the first multiplier without a search.
     constexpr int shift = 32 - RecentBits;
-    std::uint32_t seed = 2654435761u, best = seed;
-    int fewest = count + 1;
+    std::uint32_t seed = 2654435761u, best = seed | 0x80000001u;
+    int fewest = Empty() ? 0 : count + 1;
     for (int attempt = 0; attempt < 32 && fewest > 0; ++attempt) {
         const std::uint32_t multiplier = seed | 0x80000001u;
         seed = seed * 1664525u + 1013904223u;
