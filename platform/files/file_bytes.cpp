@@ -1,6 +1,8 @@
 // Whole files read into memory and written out with plain system calls.
 #include "platform/files/file_bytes.h"
 
+#include "platform/pictures/huge_pages.h"
+
 #include "platform/pictures/work_progress.h"
 
 #include <QFile>
@@ -135,6 +137,9 @@ void ReadRegular(int fd, const struct stat &before, TGrowingBuffer &buffer)
 {
     const std::size_t size = static_cast<std::size_t>(before.st_size);
     buffer.Reserve(size);
+    // Written whole right away: faulting it in by 4 KiB pages would cost
+    // more than the reading itself.
+    PreferHugePages(buffer.data.get(), size);
     while (buffer.size < size) {
         const std::size_t piece = std::min(ReadPiece, size - buffer.size);
         const ssize_t got = ::read(fd, buffer.data.get() + buffer.size, piece);
