@@ -251,8 +251,9 @@ run_tests() {
 # There, the desktop's "Open with" (gio launching the installed desktop entry
 # with a file) must show the picture in the main window.
 install_package_and_open_with() {
-  # The README's command, in the build folder that scripts/test.sh left.
-  in_root bash -c 'cd /build/repo/build && cpack -G DEB' >"$out/package.log" 2>&1 ||
+  # The README's commands, in the build folder that scripts/test.sh left.
+  in_root bash -c 'cd /build/repo && scripts/install-dependencies.sh package && cd build && cpack -G DEB' \
+    >"$out/package.log" 2>&1 ||
     { tail -n 30 "$out/package.log"; return 1; }
   local package
   package="$(cd "$root/build/repo/build" && ls picture-workbench_*.deb | head -n 1)"

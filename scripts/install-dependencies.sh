@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs, from Debian's packages, what this machine lacks for the groups named:
-#   scripts/install-dependencies.sh [run|test|fuzz|bench]... [package]...
+#   scripts/install-dependencies.sh [run|test|fuzz|bench|package]... [package-name]...
 # With no group it installs run, test and fuzz: all that scripts/test.sh and
 # .ci/run use. Other arguments are extra package names for optional tools.
 set -euo pipefail
@@ -25,6 +25,9 @@ test=(
 fuzz=(clang libclang-rt-14-dev)
 # Google Benchmark, OpenCV for the peers, and Python for the table.
 bench=(libbenchmark-dev libopencv-dev python3)
+# Making the Debian package: CPack finds the libraries the program needs
+# with dpkg-shlibdeps, and tells executables apart with file.
+packaging=(dpkg-dev file)
 
 packages=()
 groups=0
@@ -34,6 +37,7 @@ for argument in "$@"; do
     test) packages+=("${run[@]}" "${test[@]}"); groups=1 ;;
     fuzz) packages+=("${run[@]}" "${fuzz[@]}"); groups=1 ;;
     bench) packages+=("${run[@]}" "${bench[@]}"); groups=1 ;;
+    package) packages+=("${run[@]}" "${packaging[@]}"); groups=1 ;;
     *) packages+=("$argument") ;;
   esac
 done
