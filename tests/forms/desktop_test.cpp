@@ -4,6 +4,7 @@
 #include "main_window_fixture.h"
 
 #include "platform/files/picture_files.h"
+#include "support/disk_files.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -59,10 +60,7 @@ TEST_F(DesktopTest, AFileThatCannotOpenAtStartSaysWhatOpenWouldSay)
     EXPECT_TRUE(Shown().Empty());
     EXPECT_TRUE(Form().isVisible());
 
-    QFile damaged(PathIn("damaged.png"));
-    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
-    damaged.write("\x89PNG\r\n\x1a\n and nothing a picture needs");
-    damaged.close();
+    PutFile(PathIn("damaged.png"), QByteArray("\x89PNG\r\n\x1a\n and nothing a picture needs"));
     QString atStart, fromMenu;
     AnswerNextMessageBox(&atStart);
     Form().OpenPictureOnceShown(PathIn("damaged.png"));
@@ -84,10 +82,7 @@ TEST_F(DesktopTest, ADroppedPictureFileOpensAndOtherDropsAreRefused)
     EXPECT_EQ(Form().Image1->size(), QSize(17, 9));
 
     // A dropped file that is no picture: the message names it, the picture stays.
-    QFile text(PathIn("notes.txt"));
-    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
-    text.write("not a picture");
-    text.close();
+    PutFile(PathIn("notes.txt"), QByteArray("not a picture"));
     QString message;
     AnswerNextMessageBox(&message);
     EXPECT_TRUE(DropOn(Form(), {QUrl::fromLocalFile(PathIn("notes.txt"))}));

@@ -74,10 +74,7 @@ TEST_F(FileCommandsTest, ADamagedFileShowsWhyAndKeepsTheOldPicture)
 {
     ShowPicture(*GreyRamp(12, 12));
     Form().ComboBox1->setCurrentIndex(Form().ComboBox1->findText("200%"));
-    QFile damaged(PathIn("damaged.png"));
-    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
-    damaged.write("\x89PNG\r\n\x1a\n but nothing after the signature");
-    damaged.close();
+    PutFile(PathIn("damaged.png"), QByteArray("\x89PNG\r\n\x1a\n but nothing after the signature"));
 
     QString message;
     AnswerNextMessageBox(&message);
@@ -120,10 +117,7 @@ TEST_F(FileCommandsTest, ABitmapCutShortShowsItsRowsAndSaysHowManyAreMissing)
     QByteArray bytes = FileBytes(PathIn("whole.bmp"));
     // Rows are stored bottom first, 40 bytes each: 10 and a half of them go.
     bytes.chop(10 * 40 + 20);
-    QFile cut(PathIn("cut.bmp"));
-    ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
-    cut.write(bytes);
-    cut.close();
+    PutFile(PathIn("cut.bmp"), bytes);
 
     QString message;
     AnswerNextMessageBox(&message);
@@ -142,10 +136,7 @@ TEST_F(FileCommandsTest, AFailedSaveShowsWhyAndLeavesTheFolderAsItWas)
     QDir(PathIn("")).mkdir("small");
     TmpfsMount small(PathIn("small"));
     if (!small.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here (needs root and permission to mount)";
-    QFile existing(PathIn("small/existing.bmp"));
-    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
-    existing.write("precious bytes");
-    existing.close();
+    PutFile(PathIn("small/existing.bmp"), QByteArray("precious bytes"));
     // Larger than the whole file system.
     ShowPicture(*GreyRamp(300, 300));
 

@@ -260,11 +260,7 @@ TEST_F(WaitingTest, OpeningShowsProgressKeepsTheWindowAnsweringAndCancelKeepsThe
 TEST_F(WaitingTest, CancellingASaveLeavesTheOldFileByteForByte)
 {
     const QByteArray old = "the old file, which no cancelled save may touch";
-    {
-        QFile file(PathIn("kept.bmp"));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(old);
-    }
+    PutFile(PathIn("kept.bmp"), old);
     ShowPicture(*Stripes(300, 200));
     SlowWork slow(SlowWork::THold::BeforeWork);
     // From the work on: the file dialog asks first whether to replace.
