@@ -205,15 +205,17 @@ void TBitmap::ForgetPaletteLookups() const
         }
         if (shared < fewest) fewest = shared, best = multiplier;
     }
-    lookups.multiplier = best;
+    recentMultiplier_ = best;
     // An empty slot holds a colour whose own slot is another (colour 0's
     // slot is 0, colour 1's is not), so no lookup ever finds it.
-    lookups.recent.fill(RecentLookup{0});
-    lookups.recent[0] = RecentLookup{1u << 8};
+    lookups.recentColours.fill(RecentColour{0});
+    lookups.recentColours[0] = RecentColour{1};
     for (int k = count - 1; k >= 0; --k) {
         const int index = distinct[static_cast<std::size_t>(k)];
         const auto colour = static_cast<std::uint32_t>(palette_[static_cast<std::size_t>(index)]);
-        lookups.recent[(colour * best) >> shift] = RecentLookup{colour << 8 | static_cast<std::uint32_t>(index)};
+        const std::size_t slot = (colour * best) >> shift;
+        lookups.recentColours[slot] = RecentColour{colour};
+        lookups.recentIndices[slot] = static_cast<char8_t>(index);
     }
 }
 

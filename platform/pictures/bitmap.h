@@ -129,10 +129,10 @@ private:
     struct FreeDeleter {
         void operator()(std::uint8_t *p) const { std::free(p); }
     };
-    // A recent lookup: the colour in the high 24 bits, its index in the
-    // low 8. A type of its own, not an integer, so that for the compiler
-    // storing one changes no member of the bitmap (as pixel::StoreByte).
-    enum class RecentLookup : std::uint32_t {};
+    // The colour of a recent lookup. A type of its own, not an integer, so
+    // that for the compiler storing one changes no member of the bitmap;
+    // its index is kept as char8_t for the same reason (pixel::StoreByte).
+    enum class RecentColour : std::uint32_t {};
     static constexpr int RecentBits = 14;
     static constexpr std::uint32_t ExactSlots = 1024;
     // Recent lookups by colour hash, which start with the palette's own
@@ -140,10 +140,8 @@ private:
     // colours again in an open-addressed table, so that a colour that is
     // an entry never costs a search even when its recent slot is taken.
     struct PaletteLookups {
-        // Of the hash (colour * multiplier) >> (32 - RecentBits), chosen
-        // with each palette.
-        std::uint32_t multiplier;
-        std::array<RecentLookup, std::size_t(1) << RecentBits> recent;
+        std::array<RecentColour, std::size_t(1) << RecentBits> recentColours;
+        std::array<char8_t, std::size_t(1) << RecentBits> recentIndices;
         std::array<TColor, ExactSlots> exactColours;
         std::array<std::uint8_t, ExactSlots> exactIndices;
     };
@@ -170,6 +168,8 @@ private:
     // in the row times 65536, plus the bytes.
     [[gnu::pure]] std::uint64_t OtherFormatStore(const std::uint8_t *row, int x, TColor colour) const;
     void ForgetPaletteLookups() const;
+    // PaletteIndexOf from the lookups and their multiplier read beforehand.
+    inline std::uint8_t RecentPaletteIndex(PaletteLookups *lookups, std::uint32_t multiplier, TColor colour) const;
 
     int width_ = 0;
     int height_ = 0;
@@ -179,6 +179,12 @@ private:
     std::unique_ptr<std::uint8_t[], FreeDeleter> pixels_;
     TPalette palette_{};
     mutable std::unique_ptr<PaletteLookups> paletteLookups_;
+    // The multiplier of the recent lookups' hash
+    // (colour * multiplier) >> (32 - RecentBits), chosen with each palette.
+    // A member of its own, as is the lookups' address, so that SetPixel
+    // reads both with the other members, before any test, and a loop of
+    // calls reads them once.
+    mutable std::uint32_t recentMultiplier_ = 0;
     std::unique_ptr<TCanvas> canvas_;
     std::function<void()> onChange_;
 };
@@ -207,16 +213,18 @@ inline TColor TBitmap::GetPixel(int x, int y) const
 inline void TBitmap::SetPixel(int x, int y, TColor colour)
 {
     // As in GetPixel. No store below changes a member for the compiler
-    // (pixel::StoreByte, RecentLookup) and no call writes memory, so a
+    // (pixel::StoreByte, RecentColour) and no call writes memory, so a
     // loop of SetPixel calls, too, reads the members once.
     const TPixelFormat format = format_;
     const unsigned width = static_cast<unsigned>(width_), height = static_cast<unsigned>(height_);
     std::uint8_t *pixels = pixels_.get();
     const std::size_t offset = stride_ * static_cast<std::size_t>(y);
+    PaletteLookups *lookups = paletteLookups_.get();
+    const std::uint32_t multiplier = recentMultiplier_;
     const unsigned columns = static_cast<unsigned>(y) < height ? width : 0;
     if (static_cast<unsigned>(x) >= columns) return;
     std::uint8_t *row = pixels + offset;
-    if (format == pf8bit) return pixel::SetIndex<pf8bit>(row, x, PaletteIndexOf(colour));
+    if (format == pf8bit) return pixel::SetIndex<pf8bit>(row, x, RecentPaletteIndex(lookups, multiplier, colour));
     if (format == pf24bit) return pixel::Write<pf24bit>(row, x, colour);
     if (format == pf32bit) return pixel::Write<pf32bit>(row, x, colour);
     // The other formats' bytes are worked out out of line, by a function
@@ -229,15 +237,20 @@ inline void TBitmap::SetPixel(int x, int y, TColor colour)
 
 inline std::uint8_t TBitmap::PaletteIndexOf(TColor colour) const
 {
-    PaletteLookups &lookups = *paletteLookups_;
+    return RecentPaletteIndex(paletteLookups_.get(), recentMultiplier_, colour);
+}
+
+inline std::uint8_t TBitmap::RecentPaletteIndex(PaletteLookups *lookups, std::uint32_t multiplier, TColor colour) const
+{
     const auto key = static_cast<std::uint32_t>(colour) & 0xFFFFFF;
-    RecentLookup &recent = lookups.recent[(key * lookups.multiplier) >> (32 - RecentBits)];
-    const auto found = static_cast<std::uint32_t>(recent);
-    if (found >> 8 == key) [[likely]]
-        return static_cast<std::uint8_t>(found);
+    const std::size_t slot = (key * multiplier) >> (32 - RecentBits);
+    if (static_cast<std::uint32_t>(lookups->recentColours[slot]) == key) [[likely]]
+        return static_cast<std::uint8_t>(lookups->recentIndices[slot]);
     // The slot is worked out again from the call's result, so that the
     // loop around keeps less on the stack for this rare path.
     const std::uint32_t entry = NearestPaletteEntry(key);
-    lookups.recent[((entry >> 8) * lookups.multiplier) >> (32 - RecentBits)] = RecentLookup{entry};
+    const std::size_t own = ((entry >> 8) * multiplier) >> (32 - RecentBits);
+    lookups->recentColours[own] = RecentColour{entry >> 8};
+    lookups->recentIndices[own] = static_cast<char8_t>(entry);
     return static_cast<std::uint8_t>(entry);
 }
