@@ -19,12 +19,17 @@ void CheckPictureFits(int width, int height, TPixelFormat format)
 
 void CheckOpeningMemory(int width, int height, const QString &formatName, std::uint64_t openingBytes, std::uint64_t pictureBytes)
 {
+    if (OpeningFits(openingBytes, pictureBytes)) return;
     const std::uint64_t needed = ProgramBytes + openingBytes, allowed = 2 * pictureBytes + OpeningAllowance;
-    if (needed <= allowed) return;
     throw Exception(QStringLiteral("the picture is %1 x %2 pixels; opening this %3 picture would take about "
                                    "%4 MiB of memory, more than the %5 MiB this program allows for a picture of %6 MiB")
                         .arg(width).arg(height).arg(formatName)
                         .arg(CeilMiB(needed)).arg(allowed / MiBBytes).arg(CeilMiB(pictureBytes)));
+}
+
+bool OpeningFits(std::uint64_t openingBytes, std::uint64_t pictureBytes)
+{
+    return ProgramBytes + openingBytes <= 2 * pictureBytes + OpeningAllowance;
 }
 
 void AllocateDecoded(TBitmap &bitmap, int width, int height, TPixelFormat format)

@@ -22,6 +22,9 @@ void CheckPictureFits(int width, int height, TPixelFormat format);
 // take twice the picture's bytes and 256 MiB, the program's own included.
 // formatName is as messages write it ("GIF").
 void CheckOpeningMemory(int width, int height, const QString &formatName, std::uint64_t openingBytes, std::uint64_t pictureBytes);
+// Whether opening may take openingBytes for a picture of pictureBytes, as
+// CheckOpeningMemory counts: for a reader that can choose a way that takes less.
+bool OpeningFits(std::uint64_t openingBytes, std::uint64_t pictureBytes);
 
 // Allocates the decoded picture, its size checked before: a failure here
 // is a lack of memory, and says so as every reader does.

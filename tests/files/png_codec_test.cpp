@@ -5,6 +5,7 @@
 #include "platform/files/channel_order.h"
 #include "platform/files/png_codec.h"
 #include "platform/files/png_filters.h"
+#include "platform/files/png_unfilter.h"
 #include "platform/files/qt_codec.h"
 #include "support/file_builders.h"
 #include "support/pictures.h"
@@ -12,6 +13,7 @@
 
 #include <QImage>
 #include <QProcess>
+#include <QtEndian>
 #include <QStandardPaths>
 
 #include <gtest/gtest.h>
@@ -232,6 +234,54 @@ TEST(PngReader, DamagedCutOffAndLyingFilesAreRefusedAndLeaveTheBitmap)
     }
 }
 
+// Files whose data the quick way (all data inflated at once) does not take
+// as they are: split in many chunks, followed by more data than the rows
+// need, with an unknown filter, or with damage after the data. Each reads as
+// the rows say or is refused as damaged, whichever way reads it.
+TEST(PngReader, DataInManyChunksOrFollowedByOddChunksReadsAsOneChunkOrIsRefused)
+{
+    PngRecipe recipe;
+    recipe.width = 53, recipe.height = 21, recipe.colourType = 2;
+    std::mt19937 random(5);
+    std::vector<unsigned> samples(53 * 21 * 3);
+    for (unsigned &v : samples) v = random() & 255;
+    recipe.sample = [&](int x, int y, int c) { return samples[static_cast<std::size_t>((y * 53 + x) * 3 + c)]; };
+    const QByteArray png = MakePng(recipe);
+    const auto reference = DecodedBy(DecodePng, png);
+    ASSERT_TRUE(reference);
+
+    // The file's parts: signature and header, the zlib stream, the end.
+    const qsizetype dataAt = png.indexOf("IDAT") - 4;
+    const qsizetype dataLength = qFromBigEndian<quint32>(png.constData() + dataAt);
+    const QByteArray head = png.left(dataAt), stream = png.mid(dataAt + 8, dataLength), end = PngChunk("IEND", {});
+    QByteArray split = head;
+    for (qsizetype at = 0; at < stream.size(); at += 7) split += PngChunk("IDAT", stream.mid(at, 7));
+    const auto fromSplit = DecodedBy(DecodePng, split + end);
+    ASSERT_TRUE(fromSplit);
+    EXPECT_TRUE(SameBitmap(*reference, *fromSplit));
+    // An ancillary chunk after the data, whole or with a broken checksum, is not looked at.
+    QByteArray note = PngChunk("tEXt", QByteArray("Comment\0made here", 17));
+    const auto withNote = DecodedBy(DecodePng, head + png.mid(dataAt, dataLength + 12) + note + end);
+    ASSERT_TRUE(withNote);
+    EXPECT_TRUE(SameBitmap(*reference, *withNote));
+    note[note.size() - 1] = char(note[note.size() - 1] ^ 1);
+    const auto withBrokenNote = DecodedBy(DecodePng, head + png.mid(dataAt, dataLength + 12) + note + end);
+    ASSERT_TRUE(withBrokenNote);
+    EXPECT_TRUE(SameBitmap(*reference, *withBrokenNote));
+
+    // Rows with a filter type 5, and a stream with a row more than the header says.
+    QByteArray rows = qUncompress(BigEndian32(21 * (1 + 53 * 3)) + stream);
+    ASSERT_EQ(rows.size(), 21 * (1 + 53 * 3));
+    QByteArray badFilter = rows;
+    badFilter[(1 + 53 * 3) * 20] = 5;
+    QByteArray longer = rows + rows.left(1 + 53 * 3);
+    const auto withData = [&](const QByteArray &raw) { return head + PngChunk("IDAT", qCompress(raw, 6).mid(4)) + end; };
+    EXPECT_EQ(MessageOf([&] { TBitmap b; DecodePng(Bytes(withData(badFilter)), b); }), Damaged);
+    const auto fromLonger = DecodedBy(DecodePng, withData(longer));
+    ASSERT_TRUE(fromLonger);
+    EXPECT_TRUE(SameBitmap(*reference, *fromLonger));
+}
+
 // --- Writing: every form, every size, read back by three readers ---------------
 
 namespace {
@@ -376,4 +426,29 @@ TEST(PngKernels, FiltersAndChannelSwapsEqualThePlainLoopsAtEveryLengthAndStep)
             ASSERT_EQ(a, b) << pixels;
         }
     }
+}
+
+TEST(PngKernels, UnfilteringUndoesEveryFilterAtEveryLengthAndStepAsThePlainLoops)
+{
+    std::mt19937 random(12);
+    std::vector<std::uint8_t> row(300), prior(300), filtered(300), vector(300), plain(300);
+    for (int round = 0; round < 3; ++round) {
+        for (auto &b : row) b = static_cast<std::uint8_t>(round == 2 ? (random() & 1) * 255 : random());
+        for (auto &b : prior) b = static_cast<std::uint8_t>(round == 1 ? 255 - random() % 3 : random());
+        for (const TPngFilter filter : {TPngFilter::None, TPngFilter::Sub, TPngFilter::Up, TPngFilter::Average, TPngFilter::Paeth})
+            for (int step : {1, 2, 3, 4, 6, 8})
+                for (std::size_t bytes : {0, 1, 3, 4, 6, 8, 12, 24, 99, 296}) {
+                    SCOPED_TRACE(testing::Message() << "filter " << int(filter) << ", step " << step << ", " << bytes << " bytes");
+                    FilterPngRowPlain(filter, row.data(), prior.data(), bytes, step, filtered.data());
+                    std::fill(vector.begin(), vector.end(), 0xA5);
+                    std::fill(plain.begin(), plain.end(), 0xA5);
+                    ASSERT_TRUE(UnfilterPngRow(static_cast<unsigned>(filter), filtered.data(), prior.data(), bytes, step, vector.data()));
+                    ASSERT_TRUE(UnfilterPngRowPlain(static_cast<unsigned>(filter), filtered.data(), prior.data(), bytes, step, plain.data()));
+                    ASSERT_TRUE(std::equal(row.begin(), row.begin() + static_cast<std::ptrdiff_t>(bytes), vector.begin()));
+                    ASSERT_TRUE(std::equal(row.begin(), row.begin() + static_cast<std::ptrdiff_t>(bytes), plain.begin()));
+                    // Nothing written past the row.
+                    ASSERT_EQ(vector[bytes], 0xA5);
+                }
+    }
+    EXPECT_FALSE(UnfilterPngRow(5, row.data(), prior.data(), 12, 3, vector.data()));
 }
