@@ -158,15 +158,16 @@ private:
     // keep what it read before a call in registers after it.
     [[gnu::pure]] std::uint8_t NearestPaletteIndex(TColor colour) const;
     // The recent lookup of a 24-bit colour: its NearestPaletteIndex with it.
-    [[gnu::pure]] std::uint32_t NearestPaletteEntry(std::uint32_t colour) const;
+    [[gnu::pure, gnu::cold]] std::uint32_t NearestPaletteEntry(std::uint32_t colour) const;
     // GetPixel and SetPixel for pf1bit, pf4bit, pf15bit and pf16bit, out
     // of line so that loops over the common formats stay small.
     [[gnu::pure]] TColor OtherFormatPixel(const std::uint8_t *row, int x) const;
     // What SetPixel stores for pf1bit and pf4bit (the byte holding pixel x,
     // with its bits set to the nearest palette entry's index) and for
     // pf15bit and pf16bit (the pixel's 2 bytes, little-endian): the offset
-    // in the row times 65536, plus the bytes.
-    [[gnu::pure]] std::uint64_t OtherFormatStore(const std::uint8_t *row, int x, TColor colour) const;
+    // in the row times 65536, plus the bytes. Cold, as the other rare path:
+    // a caller's loop is then laid out for the common formats.
+    [[gnu::pure, gnu::cold]] std::uint64_t OtherFormatStore(const std::uint8_t *row, int x, TColor colour) const;
     void ForgetPaletteLookups() const;
     // PaletteIndexOf from the lookups and their multiplier read beforehand.
     inline std::uint8_t RecentPaletteIndex(PaletteLookups *lookups, std::uint32_t multiplier, TColor colour) const;
