@@ -1,4 +1,7 @@
-// Reading JPEG pictures through TurboJPEG, straight into the bitmap's rows.
+// Reading JPEG pictures through libjpeg-turbo, straight into the bitmap's
+// rows: the header through its TurboJPEG interface, the rows through its
+// libjpeg interface, a band at a time, so that a long opening reports its
+// progress and can be cancelled between bands.
 #include "platform/files/jpeg_codec.h"
 
 #include "platform/files/container_checks.h"
@@ -8,8 +11,14 @@
 
 #include <turbojpeg.h>
 
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <vector>
+
+#include <jpeglib.h>
 
 namespace {
 
@@ -108,6 +117,81 @@ void TurnUpright(TBitmap &bitmap, int orientation)
     bitmap.TakeOver(turned);
 }
 
+// libjpeg reports a fatal error by calling error_exit, which must not
+// return: it jumps back to the setjmp of the call into libjpeg that failed.
+// Only the functions below call into libjpeg, and they hold nothing that
+// needs destroying, so the jump skips no destructor.
+struct TDecompressor {
+    jpeg_decompress_struct info{};
+    jpeg_error_mgr errors{};
+    std::jmp_buf failed;
+
+    TDecompressor()
+    {
+        info.err = jpeg_std_error(&errors);
+        errors.error_exit = [](j_common_ptr common) { std::longjmp(static_cast<TDecompressor *>(common->client_data)->failed, 1); };
+        // Warnings (corrupt but decodable data) are not fatal: the whole
+        // picture still comes, as libjpeg's own readers accept it.
+        errors.output_message = [](j_common_ptr) {};
+        info.client_data = this;
+    }
+    ~TDecompressor() { jpeg_destroy_decompress(&info); }
+    TDecompressor(const TDecompressor &) = delete;
+    TDecompressor &operator=(const TDecompressor &) = delete;
+};
+
+// Reads the header from memory and starts decompressing to B, G, R or grey.
+bool StartDecompressing(TDecompressor &d, std::span<const std::uint8_t> bytes, bool grey)
+{
+    if (setjmp(d.failed)) return false;
+    jpeg_create_decompress(&d.info);
+    jpeg_mem_src(&d.info, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    if (jpeg_read_header(&d.info, TRUE) != JPEG_HEADER_OK) return false;
+    d.info.out_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    d.info.dct_method = JDCT_ISLOW;
+    return jpeg_start_decompress(&d.info) == TRUE;
+}
+
+// Reads up to `count` rows into `rows`: the number read, or -1 on an error.
+int ReadRows(TDecompressor &d, std::uint8_t **rows, int count)
+{
+    if (setjmp(d.failed)) return -1;
+    return static_cast<int>(jpeg_read_scanlines(&d.info, rows, static_cast<JDIMENSION>(count)));
+}
+
+bool FinishDecompressing(TDecompressor &d)
+{
+    if (setjmp(d.failed)) return false;
+    return jpeg_finish_decompress(&d.info) == TRUE;
+}
+
+// Decodes every row of the picture into the bitmap, allocated to its size.
+void DecodeRows(std::span<const std::uint8_t> bytes, TBitmap &bitmap, bool grey)
+{
+    TDecompressor d;
+    if (!StartDecompressing(d, bytes, grey)) throw Exception(Damaged());
+    const int height = bitmap.GetHeight();
+    if (static_cast<int>(d.info.output_width) != bitmap.GetWidth() || static_cast<int>(d.info.output_height) != height ||
+        d.info.output_components != (grey ? 1 : 3))
+        throw Exception(Damaged());
+    // Bands of about a megabyte between reports.
+    const int band = std::max(1, static_cast<int>((std::size_t(1) << 20) / std::max<std::size_t>(1, bitmap.BytesPerRow())));
+    std::vector<std::uint8_t *> rows(static_cast<std::size_t>(std::min(band, height)));
+    ReportProgress(0, static_cast<std::uint64_t>(height));
+    for (int y = 0; y < height;) {
+        const int count = std::min(band, height - y);
+        for (int i = 0; i < count; ++i) rows[static_cast<std::size_t>(i)] = bitmap.Row(y + i);
+        for (int done = 0; done < count;) {
+            const int read = ReadRows(d, rows.data() + done, count - done);
+            if (read <= 0) throw Exception(Damaged());
+            done += read;
+        }
+        y += count;
+        ReportProgress(static_cast<std::uint64_t>(y), static_cast<std::uint64_t>(height));
+    }
+    if (!FinishDecompressing(d)) throw Exception(Damaged());
+}
+
 } // namespace
 
 bool LooksLikeJpeg(std::span<const std::uint8_t> bytes)
@@ -135,15 +219,7 @@ void DecodeJpeg(std::span<const std::uint8_t> bytes, TBitmap &into)
     TBitmap bitmap;
     AllocateDecoded(bitmap, width, height, format);
     if (grey) bitmap.SetPalette(GreyPalette());
-    ReportProgress(0, 1);
-    // Straight into the rows: their stride is the pitch. A warning (corrupt
-    // but decodable data) still gives the whole picture, as libjpeg's own
-    // readers accept it.
-    if (tjDecompress2(handle.get(), bytes.data(), static_cast<unsigned long>(bytes.size()), bitmap.Row(0), width, bitmap.BytesPerRow(), height,
-                      grey ? TJPF_GRAY : TJPF_BGR, TJFLAG_ACCURATEDCT) != 0
-        && tjGetErrorCode(handle.get()) != TJERR_WARNING)
-        throw Exception(Damaged());
-    ReportProgress(1, 1);
+    DecodeRows(bytes, bitmap, grey);
     TurnUpright(bitmap, Orientation(bytes));
     into.TakeOver(bitmap);
 }

@@ -1,8 +1,10 @@
 // Opening and saving cancelled by the user: nothing they would have changed
 // is changed, and the cancellation is not taken for a failure.
+#include "platform/files/file_formats.h"
 #include "platform/files/picture_files.h"
 #include "platform/pictures/work_progress.h"
 #include "support/pictures.h"
+#include "support/decoding.h"
 #include "support/disk_files.h"
 
 #include <QDir>
@@ -11,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -78,4 +81,53 @@ TEST(CancelledWork, ASaveCancelledAtAnyMomentLeavesTheOldFileOrTheNewOne)
     }
     // The first cancellations come before the save can have finished.
     EXPECT_GT(cancelled, 0);
+}
+
+// A long opening can be cancelled while its rows are decoded, not only
+// before or after: once some rows are reported done, a cancel stops the
+// decoding at the next band and the picture in hand stays as it was.
+TEST(CancelledWork, AJpegOrPngOpeningCancelledWhileItsRowsAreDecodedStopsThere)
+{
+    const auto picture = MakeBitmap(3000, 2000, pf24bit);
+    FillRandomBytes(*picture, 13);
+    for (const TPictureFileFormat format : {TPictureFileFormat::Jpeg, TPictureFileFormat::Png}) {
+        const QByteArray file = EncodePicture(*picture, format);
+        bool stoppedHalfway = false;
+        // The canceller polls from another thread: a few tries, in case it is
+        // not scheduled while the rows are decoded.
+        for (int attempt = 0; attempt < 5 && !stoppedHalfway; ++attempt) {
+            const auto shown = MakeBitmap(3, 2, pf8bit);
+            FillRandomBytes(*shown, 3);
+            const auto before = MakeBitmap(3, 2, pf8bit);
+            before->Assign(shown.get());
+            TWorkProgress progress;
+            std::atomic<bool> finished{false}, cancelledHalfway{false};
+            std::thread canceller([&] {
+                while (!finished.load()) {
+                    const double done = progress.Fraction();
+                    if (done > 0 && done < 1) {
+                        progress.Cancel();
+                        cancelledHalfway = true;
+                        return;
+                    }
+                }
+            });
+            bool threw = false;
+            {
+                TWorkScope scope(progress);
+                try {
+                    DecodePicture(Bytes(file), *shown);
+                } catch (const ECancelled &) {
+                    threw = true;
+                }
+            }
+            finished = true;
+            canceller.join();
+            stoppedHalfway = threw && cancelledHalfway;
+            if (threw) {
+                EXPECT_TRUE(SameBitmap(*shown, *before));
+            }
+        }
+        EXPECT_TRUE(stoppedHalfway) << (format == TPictureFileFormat::Jpeg ? "JPEG" : "PNG") << ": never cancelled while its rows were decoded";
+    }
 }
