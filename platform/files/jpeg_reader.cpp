@@ -5,6 +5,7 @@
 #include "platform/files/jpeg_codec.h"
 
 #include "platform/files/container_checks.h"
+#include "platform/files/libjpeg_errors.h"
 #include "platform/files/opening_limits.h"
 #include "platform/files/qt_codec.h"
 #include "platform/pictures/work_progress.h"
@@ -12,13 +13,9 @@
 #include <turbojpeg.h>
 
 #include <algorithm>
-#include <csetjmp>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <vector>
-
-#include <jpeglib.h>
 
 namespace {
 
@@ -117,24 +114,14 @@ void TurnUpright(TBitmap &bitmap, int orientation)
     bitmap.TakeOver(turned);
 }
 
-// libjpeg reports a fatal error by calling error_exit, which must not
-// return: it jumps back to the setjmp of the call into libjpeg that failed.
-// Only the functions below call into libjpeg, and they hold nothing that
-// needs destroying, so the jump skips no destructor.
+// Only the functions below call into libjpeg (libjpeg_errors.h). A warning
+// (corrupt but decodable data) still gives the whole picture, as libjpeg's
+// own readers accept it.
 struct TDecompressor {
     jpeg_decompress_struct info{};
-    jpeg_error_mgr errors{};
-    std::jmp_buf failed;
+    TLibjpegErrors errors;
 
-    TDecompressor()
-    {
-        info.err = jpeg_std_error(&errors);
-        errors.error_exit = [](j_common_ptr common) { std::longjmp(static_cast<TDecompressor *>(common->client_data)->failed, 1); };
-        // Warnings (corrupt but decodable data) are not fatal: the whole
-        // picture still comes, as libjpeg's own readers accept it.
-        errors.output_message = [](j_common_ptr) {};
-        info.client_data = this;
-    }
+    TDecompressor() { errors.Install(reinterpret_cast<j_common_ptr>(&info)); }
     ~TDecompressor() { jpeg_destroy_decompress(&info); }
     TDecompressor(const TDecompressor &) = delete;
     TDecompressor &operator=(const TDecompressor &) = delete;
@@ -143,7 +130,7 @@ struct TDecompressor {
 // Reads the header from memory and starts decompressing to B, G, R or grey.
 bool StartDecompressing(TDecompressor &d, std::span<const std::uint8_t> bytes, bool grey)
 {
-    if (setjmp(d.failed)) return false;
+    if (setjmp(d.errors.failed)) return false;
     jpeg_create_decompress(&d.info);
     jpeg_mem_src(&d.info, bytes.data(), static_cast<unsigned long>(bytes.size()));
     if (jpeg_read_header(&d.info, TRUE) != JPEG_HEADER_OK) return false;
@@ -155,13 +142,13 @@ bool StartDecompressing(TDecompressor &d, std::span<const std::uint8_t> bytes, b
 // Reads up to `count` rows into `rows`: the number read, or -1 on an error.
 int ReadRows(TDecompressor &d, std::uint8_t **rows, int count)
 {
-    if (setjmp(d.failed)) return -1;
+    if (setjmp(d.errors.failed)) return -1;
     return static_cast<int>(jpeg_read_scanlines(&d.info, rows, static_cast<JDIMENSION>(count)));
 }
 
 bool FinishDecompressing(TDecompressor &d)
 {
-    if (setjmp(d.failed)) return false;
+    if (setjmp(d.errors.failed)) return false;
     return jpeg_finish_decompress(&d.info) == TRUE;
 }
 
