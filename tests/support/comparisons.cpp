@@ -31,7 +31,10 @@ bool SameColours(const TBitmap &a, const TBitmap &b)
 bool SameAlpha(const TBitmap &a, const TBitmap &b)
 {
     if (a.GetWidth() != b.GetWidth() || a.GetHeight() != b.GetHeight()) return false;
-    const auto alpha = [](const TBitmap &bitmap, int x, int y) { return bitmap.GetPixelFormat() == pf32bit ? bitmap.Row(y)[4 * x + 3] : 255; };
+    const auto alpha = [](const TBitmap &bitmap, int x, int y) {
+        const bool used = bitmap.GetPixelFormat() == pf32bit && bitmap.GetAlphaChannel() == TAlphaChannel::Used;
+        return used ? bitmap.Row(y)[4 * x + 3] : 255;
+    };
     for (int y = 0; y < a.GetHeight(); ++y)
         for (int x = 0; x < a.GetWidth(); ++x)
             if (alpha(a, x, y) != alpha(b, x, y)) return false;

@@ -10,5 +10,6 @@ bool SameBitmap(const TBitmap &a, const TBitmap &b);
 // Every pixel's colour is equal (formats may differ).
 bool SameColours(const TBitmap &a, const TBitmap &b);
 
-// Every pixel has the same alpha: its 4th byte in pf32bit, else 255.
+// Every pixel has the same alpha: its 4th byte in pf32bit whose alpha is
+// used, else 255 (the 4th byte of an unused alpha channel means nothing).
 bool SameAlpha(const TBitmap &a, const TBitmap &b);
