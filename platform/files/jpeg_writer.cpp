@@ -3,6 +3,7 @@
 // cancelled between bands.
 #include "platform/files/jpeg_codec.h"
 
+#include "platform/files/file_bytes.h"
 #include "platform/files/libjpeg_errors.h"
 #include "platform/pictures/work_progress.h"
 
@@ -145,8 +146,10 @@ QByteArray EncodeJpeg(const TBitmap &bitmap, const TPictureFileFormatInfo &info)
     }
     const int components = input == JCS_GRAYSCALE ? 1 : input == JCS_EXT_BGRX ? 4 : 3;
 
-    const auto failed = [] { return Exception(QStringLiteral("the picture could not be encoded as JPEG")); };
     TCompressor c;
+    const auto failed = [&] {
+        return Exception(QStringLiteral("the picture could not be encoded as JPEG: %1").arg(SystemWording(QString::fromLocal8Bit(c.errors.message))));
+    };
     // Encoded straight into the file's bytes, room for the worst case made
     // beforehand: only the pages written are ever touched.
     QByteArray file(static_cast<qsizetype>(tjBufSize(width, height, grey ? TJSAMP_GRAY : TJSAMP_420)), Qt::Uninitialized);

@@ -13,13 +13,19 @@
 struct TLibjpegErrors {
     jpeg_error_mgr manager{};
     std::jmp_buf failed;
+    // libjpeg's own words for the last fatal error.
+    char message[JMSG_LENGTH_MAX] = {};
 
     // Makes these the error handlers of a compressor or decompressor.
     void Install(j_common_ptr common)
     {
         common->err = jpeg_std_error(&manager);
         common->client_data = this;
-        manager.error_exit = [](j_common_ptr c) { std::longjmp(static_cast<TLibjpegErrors *>(c->client_data)->failed, 1); };
+        manager.error_exit = [](j_common_ptr c) {
+            auto *errors = static_cast<TLibjpegErrors *>(c->client_data);
+            c->err->format_message(c, errors->message);
+            std::longjmp(errors->failed, 1);
+        };
         manager.output_message = [](j_common_ptr) {};
     }
 };
