@@ -321,12 +321,15 @@ std::optional<std::span<const std::uint8_t>> ImageData(std::span<const std::uint
         if (data) where = InData;
         else if (where == InData) where = AfterData;
         const bool critical = (type[0] & 0x20) == 0;
+        const bool end = std::memcmp(type, "IEND", 4) == 0;
         // The chunks before the data were checked as libspng read them.
+        // After it, a critical chunk but IEND is libspng's to judge.
+        if (where == AfterData && critical && !end) return std::nullopt;
         if (where != BeforeData && critical && libdeflate_crc32(0, type, length + 4) != BigEndian32(type + 4 + length))
             return std::nullopt;
         if (data) parts.emplace_back(type + 4, length);
         at += 12 + std::size_t(length);
-        if (std::memcmp(type, "IEND", 4) == 0) break;
+        if (end) break;
     }
     if (parts.empty()) return std::nullopt;
     if (parts.size() == 1) return parts.front();

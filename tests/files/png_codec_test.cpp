@@ -269,6 +269,9 @@ TEST(PngReader, DataInManyChunksOrFollowedByOddChunksReadsAsOneChunkOrIsRefused)
     ASSERT_TRUE(withBrokenNote);
     EXPECT_TRUE(SameBitmap(*reference, *withBrokenNote));
 
+    // An unknown critical chunk after the data: libspng's verdict, as before.
+    EXPECT_EQ(MessageOf([&] { TBitmap b; DecodePng(Bytes(head + png.mid(dataAt, dataLength + 12) + PngChunk("CRIT", "x") + end), b); }), Damaged);
+
     // Rows with a filter type 5, and a stream with a row more than the header says.
     QByteArray rows = qUncompress(BigEndian32(21 * (1 + 53 * 3)) + stream);
     ASSERT_EQ(rows.size(), 21 * (1 + 53 * 3));
