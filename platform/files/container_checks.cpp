@@ -1,6 +1,8 @@
 // Hand-written checks of PBM/PGM/PPM headers, JPEG end markers, GIF structure and MNG headers.
 #include "platform/files/container_checks.h"
 
+#include <QtEndian>
+
 #include <array>
 #include <climits>
 #include <cstring>
@@ -154,10 +156,8 @@ QSize MngFrameSize(std::span<const std::uint8_t> bytes)
 {
     static constexpr std::uint8_t Start[] = {0x8A, 'M', 'N', 'G', '\r', '\n', 0x1A, '\n', 0, 0, 0, 28, 'M', 'H', 'D', 'R'};
     if (bytes.size() < sizeof Start + 8 || std::memcmp(bytes.data(), Start, sizeof Start) != 0) return {};
-    const auto side = [&](std::size_t at) {
-        return std::uint32_t(bytes[at]) << 24 | std::uint32_t(bytes[at + 1]) << 16 | std::uint32_t(bytes[at + 2]) << 8 | bytes[at + 3];
-    };
-    const std::uint32_t width = side(sizeof Start), height = side(sizeof Start + 4);
+    const std::uint32_t width = qFromBigEndian<std::uint32_t>(bytes.data() + sizeof Start);
+    const std::uint32_t height = qFromBigEndian<std::uint32_t>(bytes.data() + sizeof Start + 4);
     if (width == 0 || height == 0 || width > INT_MAX || height > INT_MAX) return {};
     return {static_cast<int>(width), static_cast<int>(height)};
 }

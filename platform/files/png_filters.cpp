@@ -1,6 +1,8 @@
 // PNG row filters: SSE2 kernels (every x86-64 has them) and plain loops.
 #include "platform/files/png_filters.h"
 
+#include "platform/files/png_paeth.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -12,12 +14,6 @@ namespace {
 
 inline std::uint8_t Size(std::uint8_t b) { return b < 128 ? b : static_cast<std::uint8_t>(256 - b); }
 
-inline std::uint8_t Paeth(int a, int b, int c)
-{
-    const int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
-    if (pa <= pb && pa <= pc) return static_cast<std::uint8_t>(a);
-    return static_cast<std::uint8_t>(pb <= pc ? b : c);
-}
 
 inline std::uint8_t Predict(TPngFilter filter, int a, int b, int c)
 {
@@ -26,7 +22,7 @@ inline std::uint8_t Predict(TPngFilter filter, int a, int b, int c)
     case TPngFilter::Sub: return static_cast<std::uint8_t>(a);
     case TPngFilter::Up: return static_cast<std::uint8_t>(b);
     case TPngFilter::Average: return static_cast<std::uint8_t>((a + b) >> 1);
-    case TPngFilter::Paeth: return Paeth(a, b, c);
+    case TPngFilter::Paeth: return PaethPredictor(a, b, c);
     }
     return 0;
 }
@@ -47,21 +43,6 @@ std::uint64_t FilterTail(TPngFilter filter, const std::uint8_t *row, const std::
 
 #if defined(__SSE2__)
 inline __m128i Load(const std::uint8_t *p) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p)); }
-
-// The Paeth predictor of 8 pixels' bytes widened to 16 bits.
-inline __m128i Paeth16(__m128i a, __m128i b, __m128i c)
-{
-    const __m128i zero = _mm_setzero_si128();
-    const auto abs16 = [&](__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(zero, v)); };
-    const __m128i pa = abs16(_mm_sub_epi16(b, c));
-    const __m128i pb = abs16(_mm_sub_epi16(a, c));
-    const __m128i pc = abs16(_mm_sub_epi16(_mm_add_epi16(a, b), _mm_add_epi16(c, c)));
-    // a where pa <= pb and pa <= pc; else b where pb <= pc; else c.
-    const __m128i takeA = _mm_andnot_si128(_mm_or_si128(_mm_cmpgt_epi16(pa, pb), _mm_cmpgt_epi16(pa, pc)), _mm_set1_epi16(-1));
-    const __m128i takeB = _mm_andnot_si128(_mm_cmpgt_epi16(pb, pc), _mm_set1_epi16(-1));
-    const __m128i bOrC = _mm_or_si128(_mm_and_si128(takeB, b), _mm_andnot_si128(takeB, c));
-    return _mm_or_si128(_mm_and_si128(takeA, a), _mm_andnot_si128(takeA, bOrC));
-}
 
 std::uint64_t FilterSse2(TPngFilter filter, const std::uint8_t *row, const std::uint8_t *prior, std::size_t bytes, std::size_t step,
                          std::uint8_t *out)
@@ -87,8 +68,8 @@ std::uint64_t FilterSse2(TPngFilter filter, const std::uint8_t *row, const std::
         }
         case TPngFilter::Paeth: {
             const __m128i a = Load(row + i - step), b = Load(prior + i), c = Load(prior + i - step);
-            const __m128i low = Paeth16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero), _mm_unpacklo_epi8(c, zero));
-            const __m128i high = Paeth16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero), _mm_unpackhi_epi8(c, zero));
+            const __m128i low = PaethPredictor16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero), _mm_unpacklo_epi8(c, zero));
+            const __m128i high = PaethPredictor16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero), _mm_unpackhi_epi8(c, zero));
             predicted = _mm_packus_epi16(low, high);
             break;
         }

@@ -8,6 +8,8 @@
 #include "platform/pictures/huge_pages.h"
 #include "platform/pictures/work_progress.h"
 
+#include <QtEndian>
+
 #include <libdeflate.h>
 #include <spng.h>
 
@@ -289,11 +291,6 @@ Layout ReadLayout(spng_ctx *ctx)
 // cancelling an opening never waits long for libdeflate, which cannot stop.
 constexpr std::uint64_t MaxInflatedAtOnce = 256 * MiBBytes;
 
-std::uint32_t BigEndian32(const std::uint8_t *p)
-{
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
-}
-
 struct FreeBytes {
     void operator()(std::uint8_t *p) const { std::free(p); }
 };
@@ -313,7 +310,7 @@ std::optional<std::span<const std::uint8_t>> ImageData(std::span<const std::uint
     for (;;) {
         if (file.size() - at < 12) return std::nullopt;
         const std::uint8_t *chunk = file.data() + at;
-        const std::uint32_t length = BigEndian32(chunk);
+        const std::uint32_t length = qFromBigEndian<std::uint32_t>(chunk);
         if (length > 0x7FFFFFFFu || file.size() - at - 12 < length) return std::nullopt;
         const std::uint8_t *type = chunk + 4;
         const bool data = std::memcmp(type, "IDAT", 4) == 0;
@@ -325,7 +322,7 @@ std::optional<std::span<const std::uint8_t>> ImageData(std::span<const std::uint
         // The chunks before the data were checked as libspng read them.
         // After it, a critical chunk but IEND is libspng's to judge.
         if (where == AfterData && critical && !end) return std::nullopt;
-        if (where != BeforeData && critical && libdeflate_crc32(0, type, length + 4) != BigEndian32(type + 4 + length))
+        if (where != BeforeData && critical && libdeflate_crc32(0, type, length + 4) != qFromBigEndian<std::uint32_t>(type + 4 + length))
             return std::nullopt;
         if (data) parts.emplace_back(type + 4, length);
         at += 12 + std::size_t(length);
@@ -422,6 +419,7 @@ void DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
         if (const auto stream = ImageData(bytes, joined)) inflated = InflateRows(*stream, static_cast<std::size_t>(f.height), rawRowBytes);
         joined.reset();
     }
+    const bool inflatedAtOnce = inflated != nullptr;
 
     TBitmap bitmap;
     AllocateDecoded(bitmap, f.width, f.height, kept);
@@ -470,7 +468,7 @@ void DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
         if (spng_decode_image(ctx, raw.data(), raw.size(), SPNG_FMT_PNG, 0) != 0) throw Exception(Damaged());
         ReportProgress(1, 2);
         for (int y = 0; y < f.height; ++y) take(y, raw.data() + rawRowBytes * static_cast<std::size_t>(y));
-    } else if (inflated) {
+    } else if (inflatedAtOnce) {
         // Each row unfiltered next to the one above it, then converted.
         std::vector<std::uint8_t> rows(2 * rawRowBytes), samples(f.depth == 16 ? rawRowBytes : 0);
         const int step = FilterStep(f);
@@ -511,7 +509,7 @@ void DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
 
     // The rest of the file: the last data chunk's checksum and the chunks
     // after it (checked already when the data was inflated at once).
-    if (!inflated && spng_decode_chunks(ctx) != 0) throw Exception(Damaged());
+    if (!inflatedAtOnce && spng_decode_chunks(ctx) != 0) throw Exception(Damaged());
 
     if (translucent && f.colourType == Indexed) ExpandPalette(f, bitmap);
     into.TakeOver(bitmap);

@@ -3,45 +3,32 @@
 // pixel needs the one to its left.
 #include "platform/files/png_unfilter.h"
 
-#include <cstdlib>
-#include <cstring>
+#include "platform/files/png_filters.h"
+#include "platform/files/png_paeth.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include <cstring>
 
 namespace {
 
-enum : unsigned { None = 0, Sub = 1, Up = 2, Average = 3, Paeth = 4 };
-
-inline unsigned PaethPredictor(unsigned a, unsigned b, unsigned c)
-{
-    const int pa = std::abs(static_cast<int>(b) - static_cast<int>(c));
-    const int pb = std::abs(static_cast<int>(a) - static_cast<int>(c));
-    const int pc = std::abs(static_cast<int>(a + b) - 2 * static_cast<int>(c));
-    if (pa <= pb && pa <= pc) return a;
-    return pb <= pc ? b : c;
-}
-
 // Bytes [from, bytes) of a row, plainly; the bytes before `from` are done.
-void UnfilterTail(unsigned filter, const std::uint8_t *in, const std::uint8_t *prior, std::size_t from, std::size_t bytes,
+void UnfilterTail(TPngFilter filter, const std::uint8_t *in, const std::uint8_t *prior, std::size_t from, std::size_t bytes,
                   std::size_t step, std::uint8_t *out)
 {
     switch (filter) {
-    case None: std::memcpy(out + from, in + from, bytes - from); return;
-    case Up:
+    case TPngFilter::None: std::memcpy(out + from, in + from, bytes - from); return;
+    case TPngFilter::Up:
         for (std::size_t i = from; i < bytes; ++i) out[i] = static_cast<std::uint8_t>(in[i] + prior[i]);
         return;
-    case Sub:
+    case TPngFilter::Sub:
         for (std::size_t i = from; i < bytes; ++i) out[i] = static_cast<std::uint8_t>(in[i] + (i >= step ? out[i - step] : 0));
         return;
-    case Average:
+    case TPngFilter::Average:
         for (std::size_t i = from; i < bytes; ++i)
             out[i] = static_cast<std::uint8_t>(in[i] + (((i >= step ? out[i - step] : 0u) + prior[i]) >> 1));
         return;
-    case Paeth:
+    case TPngFilter::Paeth:
         for (std::size_t i = from; i < bytes; ++i) {
-            const unsigned a = i >= step ? out[i - step] : 0, c = i >= step ? prior[i - step] : 0;
+            const int a = i >= step ? out[i - step] : 0, c = i >= step ? prior[i - step] : 0;
             out[i] = static_cast<std::uint8_t>(in[i] + PaethPredictor(a, prior[i], c));
         }
         return;
@@ -67,20 +54,20 @@ inline void StorePixel(std::uint8_t *p, __m128i v)
 // The row's pixels a pixel at a time, but for the last of 3 bytes, whose
 // load would read past the row; returns the bytes done.
 template <int Step>
-std::size_t UnfilterPixels(unsigned filter, const std::uint8_t *in, const std::uint8_t *prior, std::size_t bytes, std::uint8_t *out)
+std::size_t UnfilterPixels(TPngFilter filter, const std::uint8_t *in, const std::uint8_t *prior, std::size_t bytes, std::uint8_t *out)
 {
     const std::size_t whole = bytes - bytes % Step;
     const std::size_t end = Step == 4 || whole == 0 ? whole : whole - Step;
     const __m128i zero = _mm_setzero_si128();
     __m128i a = zero; // the unfiltered pixel to the left
     switch (filter) {
-    case Sub:
+    case TPngFilter::Sub:
         for (std::size_t i = 0; i < end; i += Step) {
             a = _mm_add_epi8(a, LoadPixel(in + i));
             StorePixel<Step>(out + i, a);
         }
         return end;
-    case Average:
+    case TPngFilter::Average:
         for (std::size_t i = 0; i < end; i += Step) {
             const __m128i b = LoadPixel(prior + i);
             // floor((a + b) / 2): the rounded-up mean less the odd bit.
@@ -89,19 +76,11 @@ std::size_t UnfilterPixels(unsigned filter, const std::uint8_t *in, const std::u
             StorePixel<Step>(out + i, a);
         }
         return end;
-    case Paeth: {
-        // In 16-bit lanes, where the distances cannot overflow.
+    case TPngFilter::Paeth: {
         __m128i a16 = zero, c16 = zero;
-        const auto abs16 = [&](__m128i v) { return _mm_max_epi16(v, _mm_sub_epi16(zero, v)); };
         for (std::size_t i = 0; i < end; i += Step) {
             const __m128i b16 = _mm_unpacklo_epi8(LoadPixel(prior + i), zero);
-            const __m128i towardsB = _mm_sub_epi16(b16, c16), towardsA = _mm_sub_epi16(a16, c16);
-            const __m128i pa = abs16(towardsB), pb = abs16(towardsA), pc = abs16(_mm_add_epi16(towardsB, towardsA));
-            const __m128i smallest = _mm_min_epi16(pc, _mm_min_epi16(pa, pb));
-            // a on a tie with either, then b, then c.
-            const __m128i useA = _mm_cmpeq_epi16(pa, smallest), useB = _mm_cmpeq_epi16(pb, smallest);
-            const __m128i bOrC = _mm_or_si128(_mm_and_si128(useB, b16), _mm_andnot_si128(useB, c16));
-            const __m128i predicted = _mm_or_si128(_mm_and_si128(useA, a16), _mm_andnot_si128(useA, bOrC));
+            const __m128i predicted = PaethPredictor16(a16, b16, c16);
             const __m128i pixel = _mm_add_epi8(_mm_packus_epi16(predicted, predicted), LoadPixel(in + i));
             StorePixel<Step>(out + i, pixel);
             a16 = _mm_unpacklo_epi8(pixel, zero);
@@ -119,22 +98,21 @@ std::size_t UnfilterPixels(unsigned filter, const std::uint8_t *in, const std::u
 bool UnfilterPngRowPlain(unsigned filter, const std::uint8_t *filtered, const std::uint8_t *prior, std::size_t bytes, int step,
                          std::uint8_t *out)
 {
-    if (filter > Paeth) return false;
-    UnfilterTail(filter, filtered, prior, 0, bytes, static_cast<std::size_t>(step), out);
+    if (filter > static_cast<unsigned>(TPngFilter::Paeth)) return false;
+    UnfilterTail(static_cast<TPngFilter>(filter), filtered, prior, 0, bytes, static_cast<std::size_t>(step), out);
     return true;
 }
 
 bool UnfilterPngRow(unsigned filter, const std::uint8_t *filtered, const std::uint8_t *prior, std::size_t bytes, int step,
                     std::uint8_t *out)
 {
-    if (filter > Paeth) return false;
+    if (filter > static_cast<unsigned>(TPngFilter::Paeth)) return false;
+    const auto type = static_cast<TPngFilter>(filter);
     std::size_t done = 0;
 #if defined(__SSE2__)
-    if (filter == Sub || filter == Average || filter == Paeth) {
-        if (step == 3) done = UnfilterPixels<3>(filter, filtered, prior, bytes, out);
-        if (step == 4) done = UnfilterPixels<4>(filter, filtered, prior, bytes, out);
-    }
+    if (step == 3) done = UnfilterPixels<3>(type, filtered, prior, bytes, out);
+    if (step == 4) done = UnfilterPixels<4>(type, filtered, prior, bytes, out);
 #endif
-    UnfilterTail(filter, filtered, prior, done, bytes, static_cast<std::size_t>(step), out);
+    UnfilterTail(type, filtered, prior, done, bytes, static_cast<std::size_t>(step), out);
     return true;
 }
