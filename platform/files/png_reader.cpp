@@ -27,6 +27,21 @@ constexpr std::uint32_t MaxSide = 1000000;
 
 QString Damaged() { return QStringLiteral("the picture data is damaged or incomplete"); }
 
+// Text, colour profiles and the other metadata chunks are not used here, yet
+// libspng keeps them, inflating the compressed ones: without a limit a file
+// of a few megabytes could have it inflate gigabytes before the first row.
+// libspng refuses a file whose metadata would take more than this (or that
+// has more than its 1000 such chunks).
+constexpr std::size_t MaxMetadataBytes = 16 * MiBBytes;
+
+// Why libspng refused the file.
+QString Refusal(int error)
+{
+    if (error == SPNG_ECHUNK_LIMITS)
+        return QStringLiteral("its text, colour profile and other notes take more than %1 MiB or 1000 chunks").arg(MaxMetadataBytes / MiBBytes);
+    return Damaged();
+}
+
 struct SpngFree {
     void operator()(spng_ctx *ctx) const { spng_ctx_free(ctx); }
 };
@@ -247,17 +262,17 @@ Layout ReadLayout(spng_ctx *ctx)
 {
     Layout f;
     spng_ihdr ihdr{};
-    if (spng_get_ihdr(ctx, &ihdr) != 0) throw Exception(Damaged());
+    if (const int error = spng_get_ihdr(ctx, &ihdr); error != 0) throw Exception(Refusal(error));
     f.width = static_cast<int>(ihdr.width);
     f.height = static_cast<int>(ihdr.height);
     f.colourType = ihdr.color_type;
     f.depth = ihdr.bit_depth;
     f.interlaced = ihdr.interlace_method != 0;
     int error = spng_get_trns(ctx, &f.trns);
-    if (error != 0 && error != SPNG_ECHUNKAVAIL) throw Exception(Damaged());
+    if (error != 0 && error != SPNG_ECHUNKAVAIL) throw Exception(Refusal(error));
     f.hasTrns = error == 0;
     error = spng_get_plte(ctx, &f.plte);
-    if (error != 0 && error != SPNG_ECHUNKAVAIL) throw Exception(Damaged());
+    if (error != 0 && error != SPNG_ECHUNKAVAIL) throw Exception(Refusal(error));
     if (error != 0) f.plte.n_entries = 0;
     if (f.colourType == Indexed && f.plte.n_entries == 0) throw Exception(Damaged());
 
@@ -386,6 +401,7 @@ void DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
     spng_set_crc_action(ctx, SPNG_CRC_ERROR, SPNG_CRC_DISCARD);
     // libpng's limit of a million pixels a side, which Qt's reader kept.
     spng_set_image_limits(ctx, MaxSide, MaxSide);
+    spng_set_chunk_limits(ctx, MaxMetadataBytes, MaxMetadataBytes);
 
     const Layout f = ReadLayout(ctx);
     // The size check counts the form the pixels are decoded into.
@@ -508,8 +524,13 @@ void DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
     raw = {};
 
     // The rest of the file: the last data chunk's checksum and the chunks
-    // after it (checked already when the data was inflated at once).
-    if (!inflatedAtOnce && spng_decode_chunks(ctx) != 0) throw Exception(Damaged());
+    // after it (checked already when the data was inflated at once). Notes
+    // beyond the limit there are let go: the picture is whole, and the quick
+    // way never reads them.
+    if (!inflatedAtOnce) {
+        const int error = spng_decode_chunks(ctx);
+        if (error != 0 && error != SPNG_ECHUNK_LIMITS) throw Exception(Damaged());
+    }
 
     if (translucent && f.colourType == Indexed) ExpandPalette(f, bitmap);
     into.TakeOver(bitmap);

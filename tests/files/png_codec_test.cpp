@@ -282,6 +282,39 @@ TEST(PngReader, DataInManyChunksOrFollowedByOddChunksReadsAsOneChunkOrIsRefused)
     EXPECT_TRUE(readsAsReference(withData(longer)));
 }
 
+// Metadata is not used, and is not inflated without end: a small file whose
+// notes would take more than 16 MiB is refused with that reason before any
+// row, while real notes, and notes beyond the limit after the data of a
+// file that libspng reads row by row, leave the picture as it is.
+TEST(PngReader, NotesThatWouldInflateWithoutEndAreRefusedWithTheirReason)
+{
+    for (const bool interlaced : {false, true}) {
+        SCOPED_TRACE(interlaced ? "interlaced" : "not interlaced");
+        PngRecipe recipe;
+        recipe.width = 40, recipe.height = 30, recipe.interlaced = interlaced;
+        recipe.sample = [](int x, int y, int c) { return static_cast<unsigned>(x * 5 + y * 3 + c * 80) & 255; };
+        const QByteArray png = MakePng(recipe);
+        const auto reference = DecodedBy(DecodePng, png);
+        ASSERT_TRUE(reference);
+        const qsizetype dataAt = png.indexOf("IDAT") - 4, endAt = png.indexOf("IEND") - 4;
+        const auto withNotes = [&](const QByteArray &before, const QByteArray &after) {
+            return png.left(dataAt) + before + png.mid(dataAt, endAt - dataAt) + after + png.mid(endAt);
+        };
+        // A compressed text of 24 MiB (100 KiB in the file), and one of a line.
+        const auto note = [](qsizetype bytes) { return PngChunk("zTXt", QByteArray("Comment\0\0", 9) + qCompress(QByteArray(bytes, 'a'), 1).mid(4)); };
+        const QByteArray bomb = note(qsizetype(24) << 20), line = note(80);
+
+        const auto readsAsReference = [&](const QByteArray &file) {
+            const auto read = DecodedBy(DecodePng, file);
+            return read && SameBitmap(*reference, *read);
+        };
+        EXPECT_TRUE(readsAsReference(withNotes(line + PngChunk("tEXt", QByteArray("Title\0x", 7)), line)));
+        EXPECT_EQ(MessageOf([&] { TBitmap b; DecodePng(Bytes(withNotes(bomb, {})), b); }),
+                  "its text, colour profile and other notes take more than 16 MiB or 1000 chunks");
+        EXPECT_TRUE(readsAsReference(withNotes({}, bomb)));
+    }
+}
+
 // --- Writing: every form, every size, read back by three readers ---------------
 
 namespace {
