@@ -17,7 +17,9 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+#include <vector>
 
 QString SystemWording(const QString &text)
 {
@@ -272,6 +274,27 @@ bool MustWriteInPlace(const QString &fileName)
     if (st.st_mode & (S_ISUID | S_ISGID | S_ISVTX)) return true;
     const QByteArray folder = QFile::encodeName(QFileInfo(fileName).absolutePath());
     return ::faccessat(AT_FDCWD, folder.constData(), W_OK, AT_EACCESS) != 0 && errno != EROFS;
+}
+
+bool CopyExtendedAttributes(const QString &fromFile, int to)
+{
+    const QByteArray path = QFile::encodeName(fromFile);
+    ssize_t listed = ::listxattr(path.constData(), nullptr, 0);
+    // A file that is not there yet, or a file system without them, has none.
+    if (listed < 0) return errno == ENOENT || errno == ENOTSUP;
+    std::vector<char> names(static_cast<std::size_t>(listed));
+    listed = ::listxattr(path.constData(), names.data(), names.size());
+    if (listed < 0) return false;
+    std::vector<char> value;
+    for (std::size_t at = 0; at < static_cast<std::size_t>(listed); at += std::strlen(names.data() + at) + 1) {
+        const char *name = names.data() + at;
+        const ssize_t size = ::getxattr(path.constData(), name, nullptr, 0);
+        if (size < 0) return false;
+        value.resize(static_cast<std::size_t>(size));
+        const ssize_t got = ::getxattr(path.constData(), name, value.data(), value.size());
+        if (got < 0 || ::fsetxattr(to, name, value.data(), static_cast<std::size_t>(got), 0) != 0) return false;
+    }
+    return true;
 }
 
 void WriteInPlace(const QString &fileName, const QByteArray &bytes)

@@ -59,6 +59,11 @@ void WriteToSpecialFile(const QString &fileName, const QByteArray &bytes);
 // lies in a folder the user cannot write.
 bool MustWriteInPlace(const QString &fileName);
 
+// Gives the open file `to` every extended attribute of the named file (user
+// attributes such as tags, access lists), if it has any. False when one
+// cannot be read or given.
+bool CopyExtendedAttributes(const QString &fromFile, int to);
+
 // Overwrites the named regular file with bytes, keeping its identity
 // (inode, links, owner, group, mode). The space is reserved first, so that
 // a full disk leaves the old bytes as they were. Throws Exception with the

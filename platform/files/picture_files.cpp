@@ -144,13 +144,18 @@ void WritePictureFile(const AnsiString &fileName, const TBitmap &bitmap)
     // them (that would swap a device node for a regular file), nor can a
     // file whose other names, owner or mode bits a new file would not keep:
     // those are written in place.
+    const auto writeInPlace = [&] {
+        try {
+            WriteInPlace(fileName, encoded);
+        } catch (const ECancelled &) {
+            throw;
+        } catch (const Exception &error) {
+            Fail("save", fileName, error.Message());
+        }
+    };
     try {
         if (info.exists() && !info.isFile()) {
             WriteToSpecialFile(fileName, encoded);
-            return;
-        }
-        if (MustWriteInPlace(fileName)) {
-            WriteInPlace(fileName, encoded);
             return;
         }
     } catch (const ECancelled &) {
@@ -158,10 +163,12 @@ void WritePictureFile(const AnsiString &fileName, const TBitmap &bitmap)
     } catch (const Exception &error) {
         Fail("save", fileName, error.Message());
     }
+    if (MustWriteInPlace(fileName)) return writeInPlace();
     // The target is replaced only once every byte is on disk; on failure,
     // and when cancelled before the commit, QSaveFile removes its
     // unfinished file.
     QString reason;
+    bool attributesKept = true;
     {
         QSaveFile file(fileName);
         if (!file.open(QIODevice::WriteOnly)) {
@@ -171,10 +178,16 @@ void WritePictureFile(const AnsiString &fileName, const TBitmap &bitmap)
             file.cancelWriting();
         } else {
             CheckCancelled();
-            if (file.commit()) return;
-            reason = SystemWording(file.errorString());
+            // The new file would lose the old one's tags, the address it was
+            // downloaded from and its access list, all extended attributes.
+            attributesKept = CopyExtendedAttributes(fileName, file.handle());
+            if (!attributesKept) file.cancelWriting();
+            else if (file.commit()) return;
+            else reason = SystemWording(file.errorString());
         }
     }
+    // An attribute that cannot be given to a new file stays with the old one.
+    if (!attributesKept) return writeInPlace();
     // Told once the unfinished file is gone and its space free again.
     Fail("save", fileName, SaveFailure(info, reason, encoded.size()));
 }

@@ -15,8 +15,10 @@
 
 #include <csignal>
 #include <cstdio>
+#include <iostream>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace {
@@ -186,4 +188,63 @@ TEST(HostileSaves, AFullDiskLeavesAFileWrittenInPlaceAsItWas)
     EXPECT_EQ(FileBytes(path), old);
     EXPECT_EQ(FileBytes(other), old);
     EXPECT_EQ(Listing(dir.path()), QStringList({QStringLiteral("link.bmp"), QStringLiteral("linked.bmp")}));
+}
+
+namespace {
+
+QByteArray Attribute(const QString &path, const char *name)
+{
+    char value[256];
+    const ssize_t size = ::getxattr(QFile::encodeName(path).constData(), name, value, sizeof value);
+    return size < 0 ? QByteArray() : QByteArray(value, size);
+}
+
+// A POSIX access list as the system stores it: the owner, the group and
+// others as the mode bits 0664 say, and user 65534 allowed to read and write.
+QByteArray AccessListWithAnotherUser()
+{
+    QByteArray list;
+    const auto add = [&](quint16 tag, quint16 permissions, quint32 id) {
+        list.append(reinterpret_cast<const char *>(&tag), 2).append(reinterpret_cast<const char *>(&permissions), 2);
+        list.append(reinterpret_cast<const char *>(&id), 4);
+    };
+    const quint32 version = 2, anyone = 0xFFFFFFFF;
+    list.append(reinterpret_cast<const char *>(&version), 4);
+    add(0x01, 6, anyone); // the owner
+    add(0x02, 6, 65534);  // a named user
+    add(0x04, 4, anyone); // the group
+    add(0x10, 6, anyone); // the mask
+    add(0x20, 4, anyone); // others
+    return list;
+}
+
+} // namespace
+
+// A new file renamed over the old one would lose its extended attributes:
+// tags, the address a browser downloaded it from, its access list. They
+// are carried over.
+TEST(HostileSaves, SavingOverAFileKeepsItsTagsAndAccessList)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("downloaded.png"));
+    WritePictureFile(path, *Noise(10, 11));
+    const QByteArray name = QFile::encodeName(path);
+    const QByteArray origin("https://example.org/pictures/downloaded.png"), tags("holiday,sea");
+    if (::setxattr(name.constData(), "user.xdg.origin.url", origin.constData(), origin.size(), 0) != 0)
+        GTEST_SKIP() << "this file system keeps no user attributes";
+    ASSERT_EQ(::setxattr(name.constData(), "user.xdg.tags", tags.constData(), tags.size(), 0), 0);
+    const QByteArray list = AccessListWithAnotherUser();
+    const bool listed = ::setxattr(name.constData(), "system.posix_acl_access", list.constData(), list.size(), 0) == 0;
+    if (!listed) std::cerr << "this file system keeps no access lists: only user attributes are checked\n";
+
+    WritePictureFile(path, *Noise(30, 12));
+    TBitmap back;
+    ReadPictureFile(path, back);
+    EXPECT_TRUE(SameBitmap(*Noise(30, 12), back));
+    EXPECT_EQ(Attribute(path, "user.xdg.origin.url"), origin);
+    EXPECT_EQ(Attribute(path, "user.xdg.tags"), tags);
+    if (listed) {
+        EXPECT_EQ(Attribute(path, "system.posix_acl_access"), list);
+    }
+    EXPECT_EQ(Listing(dir.path()), QStringList({QStringLiteral("downloaded.png")}));
 }
