@@ -1,7 +1,8 @@
 // Reading JPEG pictures through libjpeg-turbo, straight into the bitmap's
 // rows: the header through its TurboJPEG interface, the rows through its
 // libjpeg interface, a band at a time, so that a long opening reports its
-// progress and can be cancelled between bands.
+// progress and can be cancelled between bands, and while the scans of a
+// progressive file are read before its first row.
 #include "platform/files/jpeg_codec.h"
 
 #include "platform/files/container_checks.h"
@@ -114,29 +115,96 @@ void TurnUpright(TBitmap &bitmap, int orientation)
     bitmap.TakeOver(turned);
 }
 
+// A progressive file (or one whose colours come in scans of their own) has
+// all its scans read before its first row, each a pass over the whole
+// picture. Real files have a few dozen; a crafted one can repeat an empty
+// scan endlessly and keep libjpeg busy for hours.
+constexpr int MaxScans = 1000;
+
+// Called by libjpeg while it reads those scans, and with every call for
+// rows: counts the scans, reports how far the reading is by the bytes read,
+// and heeds a cancel. It stops libjpeg by the jump its errors take.
+struct TScanMonitor {
+    jpeg_progress_mgr manager{}; // first: libjpeg hands back its address
+    std::jmp_buf *stop = nullptr;
+    std::size_t fileBytes = 0;
+    bool readingScans = false;
+    bool cancelled = false;
+    bool tooManyScans = false;
+
+    static void Monitor(j_common_ptr common)
+    {
+        auto *self = reinterpret_cast<TScanMonitor *>(common->progress);
+        const auto *info = reinterpret_cast<j_decompress_ptr>(common);
+        self->tooManyScans = info->input_scan_number > MaxScans;
+        if (self->readingScans && !self->tooManyScans) {
+            // Reported as the first half of the opening; the rows are the second.
+            try {
+                ReportProgress(self->fileBytes - info->src->bytes_in_buffer, 2 * std::uint64_t(self->fileBytes));
+            } catch (const ECancelled &) {
+                self->cancelled = true;
+            }
+        }
+        if (self->cancelled || self->tooManyScans) std::longjmp(*self->stop, 1);
+    }
+};
+
 // Only the functions below call into libjpeg (libjpeg_errors.h). A warning
 // (corrupt but decodable data) still gives the whole picture, as libjpeg's
 // own readers accept it.
 struct TDecompressor {
     jpeg_decompress_struct info{};
     TLibjpegErrors errors;
+    TScanMonitor monitor;
 
-    TDecompressor() { errors.Install(reinterpret_cast<j_common_ptr>(&info)); }
+    TDecompressor()
+    {
+        errors.Install(reinterpret_cast<j_common_ptr>(&info));
+        monitor.manager.progress_monitor = TScanMonitor::Monitor;
+        monitor.stop = &errors.failed;
+    }
     ~TDecompressor() { jpeg_destroy_decompress(&info); }
     TDecompressor(const TDecompressor &) = delete;
     TDecompressor &operator=(const TDecompressor &) = delete;
+
+    // Whether every scan is read before the first row.
+    bool ReadsScansFirst() const { return info.progressive_mode || info.comps_in_scan < info.num_components; }
+    // The memory libjpeg then keeps the picture's coefficients in.
+    std::uint64_t CoefficientBytes() const
+    {
+        std::uint64_t bytes = 0;
+        for (int c = 0; c < info.num_components; ++c) {
+            const jpeg_component_info &k = info.comp_info[c];
+            const auto roundUp = [](std::uint64_t n, std::uint64_t step) { return (n + step - 1) / step * step; };
+            bytes += roundUp(k.width_in_blocks, std::uint64_t(k.h_samp_factor)) * roundUp(k.height_in_blocks, std::uint64_t(k.v_samp_factor)) *
+                     sizeof(JBLOCK);
+        }
+        return bytes;
+    }
 };
 
-// Reads the header from memory and starts decompressing to B, G, R or grey.
-bool StartDecompressing(TDecompressor &d, std::span<const std::uint8_t> bytes, bool grey)
+// Reads the header from memory, up to the first scan, to B, G, R or grey.
+bool ReadHeader(TDecompressor &d, std::span<const std::uint8_t> bytes, bool grey)
 {
     if (setjmp(d.errors.failed)) return false;
     jpeg_create_decompress(&d.info);
+    d.info.progress = &d.monitor.manager;
+    d.monitor.fileBytes = bytes.size();
     jpeg_mem_src(&d.info, bytes.data(), static_cast<unsigned long>(bytes.size()));
     if (jpeg_read_header(&d.info, TRUE) != JPEG_HEADER_OK) return false;
     d.info.out_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
     d.info.dct_method = JDCT_ISLOW;
-    return jpeg_start_decompress(&d.info) == TRUE;
+    return true;
+}
+
+// Starts decompressing: reads every scan first where the file needs it.
+bool StartDecompressing(TDecompressor &d)
+{
+    if (setjmp(d.errors.failed)) return false;
+    d.monitor.readingScans = d.ReadsScansFirst();
+    const bool started = jpeg_start_decompress(&d.info) == TRUE;
+    d.monitor.readingScans = false;
+    return started;
 }
 
 // Reads up to `count` rows into `rows`: the number read, or -1 on an error.
@@ -152,31 +220,42 @@ bool FinishDecompressing(TDecompressor &d)
     return jpeg_finish_decompress(&d.info) == TRUE;
 }
 
-// Decodes every row of the picture into the bitmap, allocated to its size.
-void DecodeRows(std::span<const std::uint8_t> bytes, TBitmap &bitmap, bool grey)
+// Why libjpeg stopped: a cancel, too many scans, or damage.
+[[noreturn]] void Stopped(const TDecompressor &d)
 {
-    TDecompressor d;
-    if (!StartDecompressing(d, bytes, grey)) throw Exception(Damaged());
+    if (d.monitor.cancelled) throw ECancelled();
+    if (d.monitor.tooManyScans)
+        throw Exception(QStringLiteral("it has more than %1 scans; real pictures have a few dozen, and each takes a pass over the whole picture").arg(MaxScans));
+    throw Exception(Damaged());
+}
+
+// Decodes every row of the picture into the bitmap, allocated to its size,
+// after the header was read.
+void DecodeRows(TDecompressor &d, TBitmap &bitmap, bool grey)
+{
+    if (!StartDecompressing(d)) Stopped(d);
     const int height = bitmap.GetHeight();
     if (static_cast<int>(d.info.output_width) != bitmap.GetWidth() || static_cast<int>(d.info.output_height) != height ||
         d.info.output_components != (grey ? 1 : 3))
         throw Exception(Damaged());
-    // Bands of about a megabyte between reports.
+    // Bands of about a megabyte between reports; after the scans read
+    // first, the second half of the opening.
     const int band = std::max(1, static_cast<int>((std::size_t(1) << 20) / std::max<std::size_t>(1, bitmap.BytesPerRow())));
+    const std::uint64_t before = d.ReadsScansFirst() ? height : 0;
     std::vector<std::uint8_t *> rows(static_cast<std::size_t>(std::min(band, height)));
-    ReportProgress(0, static_cast<std::uint64_t>(height));
+    ReportProgress(before, before + height);
     for (int y = 0; y < height;) {
         const int count = std::min(band, height - y);
         for (int i = 0; i < count; ++i) rows[static_cast<std::size_t>(i)] = bitmap.Row(y + i);
         for (int done = 0; done < count;) {
             const int read = ReadRows(d, rows.data() + done, count - done);
-            if (read <= 0) throw Exception(Damaged());
+            if (read <= 0) Stopped(d);
             done += read;
         }
         y += count;
-        ReportProgress(static_cast<std::uint64_t>(y), static_cast<std::uint64_t>(height));
+        ReportProgress(before + y, before + height);
     }
-    if (!FinishDecompressing(d)) throw Exception(Damaged());
+    if (!FinishDecompressing(d)) Stopped(d);
 }
 
 } // namespace
@@ -203,10 +282,16 @@ void DecodeJpeg(std::span<const std::uint8_t> bytes, TBitmap &into)
     CheckPictureFits(width, height, format);
     if (JpegIsIncomplete(bytes)) throw Exception(Damaged());
 
+    TDecompressor d;
+    if (!ReadHeader(d, bytes, grey)) Stopped(d);
+    if (d.ReadsScansFirst()) {
+        const std::uint64_t pictureBytes = TBitmap::RowBytes(width, format) * std::uint64_t(height);
+        CheckOpeningMemory(width, height, QStringLiteral("JPEG"), bytes.size() + pictureBytes + d.CoefficientBytes(), pictureBytes);
+    }
     TBitmap bitmap;
     AllocateDecoded(bitmap, width, height, format);
     if (grey) bitmap.SetPalette(GreyPalette());
-    DecodeRows(bytes, bitmap, grey);
+    DecodeRows(d, bitmap, grey);
     TurnUpright(bitmap, Orientation(bytes));
     into.TakeOver(bitmap);
 }

@@ -5,6 +5,7 @@
 #include "platform/files/jpeg_codec.h"
 #include "platform/files/qt_codec.h"
 #include "platform/files/qt_image_bridge.h"
+#include "platform/pictures/work_progress.h"
 #include "support/pictures.h"
 #include "support/decoding.h"
 
@@ -122,6 +123,59 @@ TEST(JpegReader, DamagedCutOffAndHugePicturesAreRefusedAndLeaveTheBitmap)
     }
     // Bytes after the end marker are no damage.
     EXPECT_EQ(DecodedBy(DecodeJpeg, jpeg + QByteArray(100, 'x'))->GetWidth(), 120);
+}
+
+namespace {
+
+// Where the last scan of a JPEG starts (its SOS marker) and ends (the end marker).
+std::pair<qsizetype, qsizetype> LastScan(const QByteArray &jpeg)
+{
+    return {jpeg.lastIndexOf(QByteArray("\xFF\xDA", 2)), jpeg.lastIndexOf(QByteArray("\xFF\xD9", 2))};
+}
+
+} // namespace
+
+// Every scan of a progressive file is read before its first row. A crafted
+// file repeating a scan without end is refused for its scans; while the
+// scans are read, a cancel is heeded: cancelled before it starts, a file
+// whose third scan is fatally damaged stops as cancelled, before libjpeg
+// reaches that scan.
+TEST(JpegReader, AProgressiveFileIsReadScanByScanWithinALimit)
+{
+    const auto photo = Photo(160, 120, pf24bit, 21);
+    const QImage image = QImageFromBitmap(*photo);
+    const QByteArray jpeg = QtWritten(image, 90, true);
+    const auto [scan, end] = LastScan(jpeg);
+    ASSERT_GT(scan, 0);
+    const QByteArray last = jpeg.mid(scan, end - scan);
+    const auto repeated = [&](int times) { return jpeg.left(end) + last.repeated(times) + jpeg.mid(end); };
+    const auto read = DecodedBy(DecodeJpeg, repeated(50));
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->GetWidth(), 160);
+    EXPECT_EQ(MessageOf([&] { TBitmap b; DecodeJpeg(Bytes(repeated(1000)), b); }),
+              "it has more than 1000 scans; real pictures have a few dozen, and each takes a pass over the whole picture");
+
+    // A scan of a colour the frame does not have: libjpeg's fatal error.
+    const qsizetype third = jpeg.indexOf(QByteArray("\xFF\xDA", 2), jpeg.indexOf(QByteArray("\xFF\xDA", 2)) + 2);
+    const QByteArray damaged = jpeg.left(third) + QByteArray("\xFF\xDA\x00\x08\x01\x63\x00\x00\x3F\x00", 10) + jpeg.mid(third);
+    EXPECT_EQ(MessageOf([&] { TBitmap b; DecodeJpeg(Bytes(damaged), b); }), Damaged);
+    {
+        TWorkProgress progress;
+        progress.Cancel();
+        TWorkScope scope(progress);
+        EXPECT_EQ(MessageOf([&] { TBitmap b; DecodeJpeg(Bytes(damaged), b); }), "Cancelled");
+    }
+
+    // The scans' coefficients take twice a grey picture's bytes: counted
+    // with the picture before anything is allocated.
+    QByteArray claimed = QtWritten(image.convertToFormat(QImage::Format_Grayscale8), 90, true);
+    const qsizetype frame = claimed.indexOf(QByteArray("\xFF\xC2", 2));
+    ASSERT_GT(frame, 0);
+    claimed[frame + 5] = char(15000 >> 8), claimed[frame + 6] = char(15000 & 255);
+    claimed[frame + 7] = char(20000 >> 8), claimed[frame + 8] = char(20000 & 255);
+    EXPECT_EQ(MessageOf([&] { TBitmap b; DecodeJpeg(Bytes(claimed), b); }),
+              "the picture is 20000 x 15000 pixels; opening this JPEG picture would take about 923 MiB of memory, more than the 828 MiB "
+              "this program allows for a picture of 287 MiB");
 }
 
 TEST(JpegWriter, EveryFormGivesThePixelsQtsWriterGave)
