@@ -1,4 +1,4 @@
-// Hand-written checks of PBM/PGM/PPM headers, JPEG end markers, GIF structure and MNG headers.
+// Hand-written checks of PBM/PGM/PPM headers, JPEG end markers and scans, GIF structure and MNG headers.
 #include "platform/files/container_checks.h"
 
 #include <QtEndian>
@@ -46,32 +46,37 @@ TPixelFormat PnmFormat(std::span<const std::uint8_t> bytes)
 // end is looked for here: segments are skipped by their lengths,
 // entropy-coded data up to the next marker that is neither a stuffed 0xFF
 // nor a restart marker.
-bool JpegIsIncomplete(std::span<const std::uint8_t> bytes)
+TJpegOutline OutlineOfJpeg(std::span<const std::uint8_t> bytes)
 {
     const std::size_t n = bytes.size();
     const std::uint8_t *data = bytes.data();
+    TJpegOutline outline;
     std::size_t i = 2;
     for (;;) {
         // Bytes before a marker are tolerated, as libjpeg does.
         const void *ff = i < n ? std::memchr(data + i, 0xFF, n - i) : nullptr;
-        if (!ff) return true;
+        if (!ff) return outline;
         i = static_cast<std::size_t>(static_cast<const std::uint8_t *>(ff) - data);
         while (i < n && data[i] == 0xFF) ++i;
-        if (i >= n) return true;
+        if (i >= n) return outline;
         const std::uint8_t marker = data[i++];
-        if (marker == 0xD9) return false;
+        if (marker == 0xD9) {
+            outline.complete = true;
+            return outline;
+        }
         if (marker == 0x00 || marker == 0x01 || marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7)) continue;
-        if (n - i < 2) return true;
+        if (n - i < 2) return outline;
         const std::size_t length = (std::size_t(data[i]) << 8) | data[i + 1];
-        if (length < 2 || length > n - i) return true;
+        if (length < 2 || length > n - i) return outline;
         i += length;
         if (marker != 0xDA) continue;
+        ++outline.scans;
         // Entropy-coded data after a start of scan.
         for (;;) {
             ff = i < n ? std::memchr(data + i, 0xFF, n - i) : nullptr;
-            if (!ff) return true;
+            if (!ff) return outline;
             i = static_cast<std::size_t>(static_cast<const std::uint8_t *>(ff) - data);
-            if (i + 1 >= n) return true;
+            if (i + 1 >= n) return outline;
             const std::uint8_t next = data[i + 1];
             if (next == 0x00 || (next >= 0xD0 && next <= 0xD7)) {
                 i += 2;
@@ -84,6 +89,11 @@ bool JpegIsIncomplete(std::span<const std::uint8_t> bytes)
             break;
         }
     }
+}
+
+QString TooManyJpegScans()
+{
+    return QStringLiteral("it has more than %1 scans; real pictures have a few dozen, and each takes a pass over the whole picture").arg(MaxJpegScans);
 }
 
 namespace {

@@ -1,5 +1,5 @@
 // Checks of picture containers that Qt's readers do not make, written by
-// hand over the file's bytes: PBM/PGM/PPM headers, the JPEG end marker,
+// hand over the file's bytes: PBM/PGM/PPM headers, the JPEG end marker and scans,
 // the structure of a GIF and the frame size of an MNG.
 #pragma once
 
@@ -19,8 +19,19 @@ QSize PnmHeaderSize(std::span<const std::uint8_t> bytes);
 // bytes start with a valid header.
 TPixelFormat PnmFormat(std::span<const std::uint8_t> bytes);
 
-// True when a JPEG stream ends before its end-of-image marker.
-bool JpegIsIncomplete(std::span<const std::uint8_t> bytes);
+// What a walk over a JPEG stream's segments finds: whether it reaches the
+// end-of-image marker, and the scans before it.
+struct TJpegOutline {
+    bool complete = false;
+    int scans = 0;
+};
+TJpegOutline OutlineOfJpeg(std::span<const std::uint8_t> bytes);
+
+// A progressive file has every scan read before its first row, each a pass
+// over the whole picture. Real files have a few dozen; a crafted one can
+// repeat an empty scan without end and keep a reader busy for hours.
+inline constexpr int MaxJpegScans = 1000;
+QString TooManyJpegScans();
 
 // A GIF's logical screen size (its picture's size, whatever the size of its
 // frames), or an invalid size for fewer than 10 bytes.

@@ -115,37 +115,30 @@ void TurnUpright(TBitmap &bitmap, int orientation)
     bitmap.TakeOver(turned);
 }
 
-// A progressive file (or one whose colours come in scans of their own) has
-// all its scans read before its first row, each a pass over the whole
-// picture. Real files have a few dozen; a crafted one can repeat an empty
-// scan endlessly and keep libjpeg busy for hours.
-constexpr int MaxScans = 1000;
-
-// Called by libjpeg while it reads those scans, and with every call for
-// rows: counts the scans, reports how far the reading is by the bytes read,
-// and heeds a cancel. It stops libjpeg by the jump its errors take.
+// Called by libjpeg while it reads the scans of a progressive file (or of
+// one whose colours come in scans of their own) before the first row, and
+// with every call for rows: reports how far the reading of scans is by the
+// bytes read, and heeds a cancel, stopping libjpeg by the jump its errors
+// take. (The scans were counted before: OutlineOfJpeg.)
 struct TScanMonitor {
     jpeg_progress_mgr manager{}; // first: libjpeg hands back its address
     std::jmp_buf *stop = nullptr;
     std::size_t fileBytes = 0;
     bool readingScans = false;
     bool cancelled = false;
-    bool tooManyScans = false;
 
     static void Monitor(j_common_ptr common)
     {
         auto *self = reinterpret_cast<TScanMonitor *>(common->progress);
-        const auto *info = reinterpret_cast<j_decompress_ptr>(common);
-        self->tooManyScans = info->input_scan_number > MaxScans;
-        if (self->readingScans && !self->tooManyScans) {
-            // Reported as the first half of the opening; the rows are the second.
-            try {
-                ReportProgress(self->fileBytes - info->src->bytes_in_buffer, 2 * std::uint64_t(self->fileBytes));
-            } catch (const ECancelled &) {
-                self->cancelled = true;
-            }
+        if (!self->readingScans) return;
+        // Reported as the first half of the opening; the rows are the second.
+        const std::size_t unread = reinterpret_cast<j_decompress_ptr>(common)->src->bytes_in_buffer;
+        try {
+            ReportProgress(self->fileBytes - unread, 2 * std::uint64_t(self->fileBytes));
+        } catch (const ECancelled &) {
+            self->cancelled = true;
         }
-        if (self->cancelled || self->tooManyScans) std::longjmp(*self->stop, 1);
+        if (self->cancelled) std::longjmp(*self->stop, 1);
     }
 };
 
@@ -220,12 +213,10 @@ bool FinishDecompressing(TDecompressor &d)
     return jpeg_finish_decompress(&d.info) == TRUE;
 }
 
-// Why libjpeg stopped: a cancel, too many scans, or damage.
+// Why libjpeg stopped: a cancel or damage.
 [[noreturn]] void Stopped(const TDecompressor &d)
 {
     if (d.monitor.cancelled) throw ECancelled();
-    if (d.monitor.tooManyScans)
-        throw Exception(QStringLiteral("it has more than %1 scans; real pictures have a few dozen, and each takes a pass over the whole picture").arg(MaxScans));
     throw Exception(Damaged());
 }
 
@@ -280,7 +271,9 @@ void DecodeJpeg(std::span<const std::uint8_t> bytes, TBitmap &into)
     const bool grey = colourSpace == TJCS_GRAY;
     const TPixelFormat format = grey ? pf8bit : pf24bit;
     CheckPictureFits(width, height, format);
-    if (JpegIsIncomplete(bytes)) throw Exception(Damaged());
+    const TJpegOutline outline = OutlineOfJpeg(bytes);
+    if (!outline.complete) throw Exception(Damaged());
+    if (outline.scans > MaxJpegScans) throw Exception(TooManyJpegScans());
 
     TDecompressor d;
     if (!ReadHeader(d, bytes, grey)) Stopped(d);

@@ -192,7 +192,11 @@ void DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into)
                            QtOpeningBytes(claimed, qtFormat, picture, ReaderImages(format), bytes.size()), picture);
     };
     checkSize(size);
-    if (is(TPictureFileFormat::Jpeg) && JpegIsIncomplete(bytes)) throw Exception(Damaged());
+    if (is(TPictureFileFormat::Jpeg)) {
+        const TJpegOutline outline = OutlineOfJpeg(bytes);
+        if (!outline.complete) throw Exception(Damaged());
+        if (outline.scans > MaxJpegScans) throw Exception(TooManyJpegScans());
+    }
     GifFirstImage gif;
     if (is(TPictureFileFormat::Gif) && !(gif = ReadGifStructure(bytes)).complete) throw Exception(Damaged());
 

@@ -139,7 +139,7 @@ std::pair<qsizetype, qsizetype> LastScan(const QByteArray &jpeg)
 // file repeating a scan without end is refused for its scans; while the
 // scans are read, a cancel is heeded: cancelled before it starts, a file
 // whose third scan is fatally damaged stops as cancelled, before libjpeg
-// reaches that scan.
+// reaches that scan; and the memory of the scans is counted.
 TEST(JpegReader, AProgressiveFileIsReadScanByScanWithinALimit)
 {
     const auto photo = Photo(160, 120, pf24bit, 21);
@@ -152,8 +152,10 @@ TEST(JpegReader, AProgressiveFileIsReadScanByScanWithinALimit)
     const auto read = DecodedBy(DecodeJpeg, repeated(50));
     ASSERT_TRUE(read);
     EXPECT_EQ(read->GetWidth(), 160);
-    EXPECT_EQ(MessageOf([&] { TBitmap b; DecodeJpeg(Bytes(repeated(1000)), b); }),
-              "it has more than 1000 scans; real pictures have a few dozen, and each takes a pass over the whole picture");
+    // Counted before reading, as Qt's reader (four-channel files) cannot be stopped.
+    const std::string tooMany = "it has more than 1000 scans; real pictures have a few dozen, and each takes a pass over the whole picture";
+    EXPECT_EQ(MessageOf([&] { TBitmap b; DecodeJpeg(Bytes(repeated(1000)), b); }), tooMany);
+    EXPECT_EQ(MessageOf([&] { TBitmap b; DecodeWithQt(Bytes(repeated(1000)), b); }), tooMany);
 
     // A scan of a colour the frame does not have: libjpeg's fatal error.
     const qsizetype third = jpeg.indexOf(QByteArray("\xFF\xDA", 2), jpeg.indexOf(QByteArray("\xFF\xDA", 2)) + 2);
