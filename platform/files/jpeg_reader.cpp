@@ -162,18 +162,6 @@ struct TDecompressor {
 
     // Whether every scan is read before the first row.
     bool ReadsScansFirst() const { return info.progressive_mode || info.comps_in_scan < info.num_components; }
-    // The memory libjpeg then keeps the picture's coefficients in.
-    std::uint64_t CoefficientBytes() const
-    {
-        std::uint64_t bytes = 0;
-        for (int c = 0; c < info.num_components; ++c) {
-            const jpeg_component_info &k = info.comp_info[c];
-            const auto roundUp = [](std::uint64_t n, std::uint64_t step) { return (n + step - 1) / step * step; };
-            bytes += roundUp(k.width_in_blocks, std::uint64_t(k.h_samp_factor)) * roundUp(k.height_in_blocks, std::uint64_t(k.v_samp_factor)) *
-                     sizeof(JBLOCK);
-        }
-        return bytes;
-    }
 };
 
 // Reads the header from memory, up to the first scan, to B, G, R or grey.
@@ -277,10 +265,6 @@ void DecodeJpeg(std::span<const std::uint8_t> bytes, TBitmap &into)
 
     TDecompressor d;
     if (!ReadHeader(d, bytes, grey)) Stopped(d);
-    if (d.ReadsScansFirst()) {
-        const std::uint64_t pictureBytes = TBitmap::RowBytes(width, format) * std::uint64_t(height);
-        CheckOpeningMemory(width, height, QStringLiteral("JPEG"), bytes.size() + pictureBytes + d.CoefficientBytes(), pictureBytes);
-    }
     TBitmap bitmap;
     AllocateDecoded(bitmap, width, height, format);
     if (grey) bitmap.SetPalette(GreyPalette());

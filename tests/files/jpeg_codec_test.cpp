@@ -139,7 +139,7 @@ std::pair<qsizetype, qsizetype> LastScan(const QByteArray &jpeg)
 // file repeating a scan without end is refused for its scans; while the
 // scans are read, a cancel is heeded: cancelled before it starts, a file
 // whose third scan is fatally damaged stops as cancelled, before libjpeg
-// reaches that scan; and the memory of the scans is counted.
+// reaches that scan.
 TEST(JpegReader, AProgressiveFileIsReadScanByScanWithinALimit)
 {
     const auto photo = Photo(160, 120, pf24bit, 21);
@@ -161,23 +161,10 @@ TEST(JpegReader, AProgressiveFileIsReadScanByScanWithinALimit)
     const qsizetype third = jpeg.indexOf(QByteArray("\xFF\xDA", 2), jpeg.indexOf(QByteArray("\xFF\xDA", 2)) + 2);
     const QByteArray damaged = jpeg.left(third) + QByteArray("\xFF\xDA\x00\x08\x01\x63\x00\x00\x3F\x00", 10) + jpeg.mid(third);
     EXPECT_EQ(MessageOf([&] { TBitmap b; DecodeJpeg(Bytes(damaged), b); }), Damaged);
-    {
-        TWorkProgress progress;
-        progress.Cancel();
-        TWorkScope scope(progress);
-        EXPECT_EQ(MessageOf([&] { TBitmap b; DecodeJpeg(Bytes(damaged), b); }), "Cancelled");
-    }
-
-    // The scans' coefficients take twice a grey picture's bytes: counted
-    // with the picture before anything is allocated.
-    QByteArray claimed = QtWritten(image.convertToFormat(QImage::Format_Grayscale8), 90, true);
-    const qsizetype frame = claimed.indexOf(QByteArray("\xFF\xC2", 2));
-    ASSERT_GT(frame, 0);
-    claimed[frame + 5] = char(15000 >> 8), claimed[frame + 6] = char(15000 & 255);
-    claimed[frame + 7] = char(20000 >> 8), claimed[frame + 8] = char(20000 & 255);
-    EXPECT_EQ(MessageOf([&] { TBitmap b; DecodeJpeg(Bytes(claimed), b); }),
-              "the picture is 20000 x 15000 pixels; opening this JPEG picture would take about 923 MiB of memory, more than the 828 MiB "
-              "this program allows for a picture of 287 MiB");
+    TWorkProgress progress;
+    progress.Cancel();
+    TWorkScope scope(progress);
+    EXPECT_EQ(MessageOf([&] { TBitmap b; DecodeJpeg(Bytes(damaged), b); }), "Cancelled");
 }
 
 TEST(JpegWriter, EveryFormGivesThePixelsQtsWriterGave)
