@@ -258,6 +258,20 @@ void ExpandPalette(const Layout &f, TBitmap &bitmap)
     bitmap.TakeOver(expanded);
 }
 
+// The rows of an interlaced picture's seven passes together (a pass with
+// no column has no rows).
+std::uint64_t InterlacedPassRows(int width, int height)
+{
+    struct Pass {
+        int x0, y0, dx, dy;
+    };
+    static constexpr Pass Passes[] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4}, {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    std::uint64_t rows = 0;
+    for (const Pass &p : Passes)
+        if (width > p.x0 && height > p.y0) rows += static_cast<std::uint64_t>((height - p.y0 + p.dy - 1) / p.dy);
+    return rows;
+}
+
 Layout ReadLayout(spng_ctx *ctx)
 {
     Layout f;
@@ -479,11 +493,26 @@ void DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
     };
     std::vector<std::uint8_t> raw;
     if (f.interlaced) {
+        // Every pass's rows are put in their places in the whole image, which
+        // is converted once the last pass is in.
         raw.resize(imageSize);
-        ReportProgress(0, 2);
-        if (spng_decode_image(ctx, raw.data(), raw.size(), SPNG_FMT_PNG, 0) != 0) throw Exception(Damaged());
-        ReportProgress(1, 2);
-        for (int y = 0; y < f.height; ++y) take(y, raw.data() + rawRowBytes * static_cast<std::size_t>(y));
+        const std::uint64_t passRows = InterlacedPassRows(f.width, f.height), total = passRows + static_cast<std::uint64_t>(f.height);
+        if (spng_decode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_DECODE_PROGRESSIVE) != 0) throw Exception(Damaged());
+        for (std::uint64_t done = 1;; ++done) {
+            // libspng tells the end either with the last row or after it.
+            spng_row_info row{};
+            const int next = spng_get_row_info(ctx, &row);
+            if (next == SPNG_EOI) break;
+            if (next != 0 || row.row_num >= static_cast<std::uint32_t>(f.height)) throw Exception(Damaged());
+            const int error = spng_decode_row(ctx, raw.data() + rawRowBytes * row.row_num, rawRowBytes);
+            if (error == SPNG_EOI) break;
+            if (error != 0) throw Exception(Damaged());
+            if ((done & 31) == 0) ReportProgress(done, total);
+        }
+        for (int y = 0; y < f.height; ++y) {
+            take(y, raw.data() + rawRowBytes * static_cast<std::size_t>(y));
+            if ((y & 31) == 31) ReportProgress(passRows + static_cast<std::uint64_t>(y) + 1, total);
+        }
     } else if (inflatedAtOnce) {
         // Each row unfiltered next to the one above it, then converted.
         std::vector<std::uint8_t> rows(2 * rawRowBytes), samples(f.depth == 16 ? rawRowBytes : 0);

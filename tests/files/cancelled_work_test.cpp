@@ -6,6 +6,7 @@
 #include "support/pictures.h"
 #include "support/decoding.h"
 #include "support/disk_files.h"
+#include "support/file_builders.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,6 +18,7 @@
 #include <chrono>
 #include <functional>
 #include <thread>
+#include <utility>
 
 TEST(CancelledWork, AnOpenOrSaveCancelledBeforeItsEndChangesNothingAndIsNoFailure)
 {
@@ -123,15 +125,20 @@ bool CancelledHalfway(const std::function<void()> &work)
 
 } // namespace
 
-// Opening a JPEG or PNG stops between bands of rows and keeps the picture
-// in hand; saving a JPEG stops between bands and gives no file's bytes.
+// Opening a JPEG or PNG (interlaced too) stops between bands of rows and
+// keeps the picture in hand; saving a JPEG stops between bands and gives no
+// file's bytes.
 TEST(CancelledWork, JpegAndPngOpeningsAndJpegSavingStopWhileTheirRowsGoBy)
 {
     const auto picture = MakeBitmap(3000, 2000, pf24bit);
     FillRandomBytes(*picture, 13);
-    for (const TPictureFileFormat format : {TPictureFileFormat::Jpeg, TPictureFileFormat::Png}) {
-        const QByteArray file = EncodePicture(*picture, format);
-        const char *name = format == TPictureFileFormat::Jpeg ? "JPEG" : "PNG";
+    PngRecipe interlaced;
+    interlaced.width = 3000, interlaced.height = 2000, interlaced.interlaced = true;
+    interlaced.sample = [&](int x, int y, int c) { return unsigned(picture->Row(y)[3 * x + c]); };
+    const std::pair<const char *, QByteArray> files[] = {{"JPEG", EncodePicture(*picture, TPictureFileFormat::Jpeg)},
+                                                         {"PNG", EncodePicture(*picture, TPictureFileFormat::Png)},
+                                                         {"interlaced PNG", MakePng(interlaced)}};
+    for (const auto &[name, file] : files) {
         const auto shown = MakeBitmap(3, 2, pf8bit);
         FillRandomBytes(*shown, 3);
         EXPECT_TRUE(CancelledHalfway([&] {

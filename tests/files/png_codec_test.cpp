@@ -32,66 +32,6 @@ QByteArray Of(std::initializer_list<int> bytes)
     return out;
 }
 
-int Channels(int colourType) { return colourType == 0 || colourType == 3 ? 1 : colourType == 4 ? 2 : colourType == 2 ? 3 : 4; }
-
-// A PNG file made here, independently of the code under test: samples
-// packed as the format says, rows with every filter type in turn (plain
-// filters), Adam7 passes when interlaced.
-struct PngRecipe {
-    int width = 0, height = 0, depth = 8, colourType = 2;
-    bool interlaced = false;
-    QByteArray plte, trns;
-    // The sample of channel c at (x, y), within the depth's range.
-    std::function<unsigned(int x, int y, int c)> sample;
-};
-
-QByteArray MakePng(const PngRecipe &recipe)
-{
-    const int channels = Channels(recipe.colourType);
-    const int bitsPerPixel = channels * recipe.depth;
-    const int step = std::max(1, bitsPerPixel / 8);
-    struct Pass {
-        int x0, y0, dx, dy;
-    };
-    const std::vector<Pass> passes = recipe.interlaced ? std::vector<Pass>{{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4}, {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}}
-                                                     : std::vector<Pass>{{0, 0, 1, 1}};
-    QByteArray raw;
-    int filter = 0;
-    for (const Pass &p : passes) {
-        const int pw = (recipe.width - p.x0 + p.dx - 1) / p.dx, ph = (recipe.height - p.y0 + p.dy - 1) / p.dy;
-        if (pw <= 0 || ph <= 0) continue;
-        const std::size_t rowBytes = (static_cast<std::size_t>(pw) * bitsPerPixel + 7) / 8;
-        std::vector<std::uint8_t> prior(rowBytes, 0), row(rowBytes), out(rowBytes);
-        for (int py = 0; py < ph; ++py) {
-            std::fill(row.begin(), row.end(), 0);
-            std::size_t bit = 0;
-            for (int px = 0; px < pw; ++px)
-                for (int c = 0; c < channels; ++c, bit += static_cast<std::size_t>(recipe.depth)) {
-                    const unsigned v = recipe.sample(p.x0 + px * p.dx, p.y0 + py * p.dy, c);
-                    if (recipe.depth == 16) {
-                        row[bit / 8] = static_cast<std::uint8_t>(v >> 8);
-                        row[bit / 8 + 1] = static_cast<std::uint8_t>(v);
-                    } else {
-                        row[bit / 8] |= static_cast<std::uint8_t>(v << (8 - recipe.depth - bit % 8));
-                    }
-                }
-            const auto type = static_cast<TPngFilter>(filter++ % 5);
-            FilterPngRowPlain(type, row.data(), prior.data(), rowBytes, step, out.data());
-            raw += char(type);
-            raw += QByteArray(reinterpret_cast<const char *>(out.data()), static_cast<qsizetype>(rowBytes));
-            prior = row;
-        }
-    }
-    QByteArray png("\x89PNG\r\n\x1a\n", 8);
-    png += PngChunk("IHDR", BigEndian32(static_cast<std::uint32_t>(recipe.width)) + BigEndian32(static_cast<std::uint32_t>(recipe.height)) +
-                             char(recipe.depth) + char(recipe.colourType) + char(0) + char(0) + char(recipe.interlaced ? 1 : 0));
-    if (!recipe.plte.isEmpty()) png += PngChunk("PLTE", recipe.plte);
-    if (!recipe.trns.isEmpty()) png += PngChunk("tRNS", recipe.trns);
-    // qCompress puts the length before the zlib stream.
-    png += PngChunk("IDAT", qCompress(raw, 6).mid(4));
-    return png + PngChunk("IEND", {});
-}
-
 std::string FirstDifference(const TBitmap &a, const TBitmap &b)
 {
     for (int i = 0; i < a.PaletteSize(); ++i)
@@ -151,7 +91,7 @@ TEST(PngReader, EveryColourTypeAndDepthOpensAsQtOpensIt)
 
                 // Every alpha 255: the smallest opaque form.
                 if (kind.colourType == 4 || kind.colourType == 6) {
-                    const int alphaChannel = Channels(kind.colourType) - 1;
+                    const int alphaChannel = PngChannels(kind.colourType) - 1;
                     for (int i = 0; i < width * height; ++i) samples[static_cast<std::size_t>(i * 4 + alphaChannel)] = max;
                     ExpectAsQtReads(MakePng(recipe));
                     // Translucent only in the last pixel: the rows above, read as opaque, widen.
@@ -173,7 +113,7 @@ TEST(PngReader, EveryColourTypeAndDepthOpensAsQtOpensIt)
                 // A transparent level or colour that the first pixel has, then one no pixel has.
                 if (kind.colourType == 0 || kind.colourType == 2) {
                     PngRecipe trns = recipe;
-                    const int channels = Channels(kind.colourType);
+                    const int channels = PngChannels(kind.colourType);
                     for (int c = 0; c < channels; ++c) {
                         const unsigned v = samples[static_cast<std::size_t>(c)];
                         trns.trns += Of({int(v >> 8), int(v & 255)});

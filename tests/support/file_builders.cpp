@@ -1,7 +1,8 @@
-// BMP files, PNG chunks, GIF image data and fax-coded rows, byte by byte.
+// BMP files, PNG chunks and files, GIF image data and fax-coded rows, byte by byte.
 #include "support/file_builders.h"
 
 #include "platform/files/fax_huffman.h"
+#include "platform/files/png_filters.h"
 
 #include <algorithm>
 #include <initializer_list>
@@ -147,4 +148,53 @@ QByteArray GifLiteralImageData(const std::vector<int> &indices, int codeSize)
     }
     blocks += char(0);
     return blocks;
+}
+
+int PngChannels(int colourType) { return colourType == 0 || colourType == 3 ? 1 : colourType == 4 ? 2 : colourType == 2 ? 3 : 4; }
+
+QByteArray MakePng(const PngRecipe &recipe)
+{
+    const int channels = PngChannels(recipe.colourType);
+    const int bitsPerPixel = channels * recipe.depth;
+    const int step = std::max(1, bitsPerPixel / 8);
+    struct Pass {
+        int x0, y0, dx, dy;
+    };
+    const std::vector<Pass> passes = recipe.interlaced ? std::vector<Pass>{{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4}, {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}}
+                                                     : std::vector<Pass>{{0, 0, 1, 1}};
+    QByteArray raw;
+    int filter = 0;
+    for (const Pass &p : passes) {
+        const int pw = (recipe.width - p.x0 + p.dx - 1) / p.dx, ph = (recipe.height - p.y0 + p.dy - 1) / p.dy;
+        if (pw <= 0 || ph <= 0) continue;
+        const std::size_t rowBytes = (static_cast<std::size_t>(pw) * bitsPerPixel + 7) / 8;
+        std::vector<std::uint8_t> prior(rowBytes, 0), row(rowBytes), out(rowBytes);
+        for (int py = 0; py < ph; ++py) {
+            std::fill(row.begin(), row.end(), 0);
+            std::size_t bit = 0;
+            for (int px = 0; px < pw; ++px)
+                for (int c = 0; c < channels; ++c, bit += static_cast<std::size_t>(recipe.depth)) {
+                    const unsigned v = recipe.sample(p.x0 + px * p.dx, p.y0 + py * p.dy, c);
+                    if (recipe.depth == 16) {
+                        row[bit / 8] = static_cast<std::uint8_t>(v >> 8);
+                        row[bit / 8 + 1] = static_cast<std::uint8_t>(v);
+                    } else {
+                        row[bit / 8] |= static_cast<std::uint8_t>(v << (8 - recipe.depth - bit % 8));
+                    }
+                }
+            const auto type = static_cast<TPngFilter>(filter++ % 5);
+            FilterPngRowPlain(type, row.data(), prior.data(), rowBytes, step, out.data());
+            raw += char(type);
+            raw += QByteArray(reinterpret_cast<const char *>(out.data()), static_cast<qsizetype>(rowBytes));
+            prior = row;
+        }
+    }
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    png += PngChunk("IHDR", BigEndian32(static_cast<std::uint32_t>(recipe.width)) + BigEndian32(static_cast<std::uint32_t>(recipe.height)) +
+                             char(recipe.depth) + char(recipe.colourType) + char(0) + char(0) + char(recipe.interlaced ? 1 : 0));
+    if (!recipe.plte.isEmpty()) png += PngChunk("PLTE", recipe.plte);
+    if (!recipe.trns.isEmpty()) png += PngChunk("tRNS", recipe.trns);
+    // qCompress puts the length before the zlib stream.
+    png += PngChunk("IDAT", qCompress(raw, 6).mid(4));
+    return png + PngChunk("IEND", {});
 }

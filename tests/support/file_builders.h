@@ -1,11 +1,13 @@
 // Picture files put together byte by byte, shared by the tests and the fuzz
 // seeds: BMP files field by field, PNG chunks with their CRC, GIF image
-// data, and rows in the fax standard's Huffman code.
+// data, PNG files of every colour type, depth and interlacing, and rows in
+// the fax standard's Huffman code.
 #pragma once
 
 #include <QByteArray>
 
 #include <cstdint>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -40,6 +42,22 @@ QByteArray BigEndian32(std::uint32_t v);
 std::uint32_t Crc32(const QByteArray &bytes);
 // A PNG chunk: its length, type, data and the CRC of type and data.
 QByteArray PngChunk(const char *type, const QByteArray &data);
+
+// The channels of a PNG colour type (0 grey, 2 RGB, 3 palette, 4 grey and
+// alpha, 6 RGBA).
+int PngChannels(int colourType);
+// A PNG file made here, independently of the code under test: samples
+// packed as the format says, rows with every filter type in turn (plain
+// filters), Adam7 passes when interlaced.
+struct PngRecipe {
+    int width = 0, height = 0, depth = 8, colourType = 2;
+    bool interlaced = false;
+    QByteArray plte, trns;
+    // The sample of channel c at (x, y), within the depth's range.
+    std::function<unsigned(int x, int y, int c)> sample;
+};
+
+QByteArray MakePng(const PngRecipe &recipe);
 
 // A GIF image's data from its LZW code size on: the indices as literal
 // codes of codeSize + 1 bits, with a clear code often enough to keep that
