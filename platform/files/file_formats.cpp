@@ -5,6 +5,7 @@
 #include "platform/files/bmp_codec.h"
 #include "platform/files/jpeg_codec.h"
 #include "platform/files/png_codec.h"
+#include "platform/files/pnm_codec.h"
 #include "platform/files/qt_codec.h"
 
 #include <QFileInfo>
@@ -34,9 +35,9 @@ constexpr TPictureFileFormatInfo Formats[] = {
     {TPictureFileFormat::Png, "PNG", "png", {"png"}, 1, "PNG pictures", LooksLikePng, WholeRows<DecodePng>, WritePng, -1, -1, 0, 0},
     {TPictureFileFormat::Jpeg, "JPEG", "jpeg", {"jpg", "jpeg", "jpe"}, 2, "JPEG pictures", LooksLikeJpeg, WholeRows<DecodeJpeg>, EncodeJpeg, 95, -1, 65500, 0},
     {TPictureFileFormat::Gif, "GIF", "gif", {"gif"}, 1, "GIF pictures", nullptr, nullptr, nullptr, -1, -1, 0, 0},
-    {TPictureFileFormat::Pbm, "PBM", "pbm", {"pbm"}, 1, "Portable pixmaps", nullptr, nullptr, EncodeWithQt, -1, -1, 0, 32767},
-    {TPictureFileFormat::Pgm, "PGM", "pgm", {"pgm"}, 1, "Portable pixmaps", nullptr, nullptr, EncodeWithQt, -1, -1, 0, 32767},
-    {TPictureFileFormat::Ppm, "PPM", "ppm", {"ppm"}, 1, "Portable pixmaps", nullptr, nullptr, EncodeWithQt, -1, -1, 0, 32767},
+    {TPictureFileFormat::Pbm, "PBM", "pbm", {"pbm"}, 1, "Portable pixmaps", LooksLikeBinaryPnm, WholeRows<DecodePnm>, EncodeWithQt, -1, -1, 0, 32767},
+    {TPictureFileFormat::Pgm, "PGM", "pgm", {"pgm"}, 1, "Portable pixmaps", LooksLikeBinaryPnm, WholeRows<DecodePnm>, EncodeWithQt, -1, -1, 0, 32767},
+    {TPictureFileFormat::Ppm, "PPM", "ppm", {"ppm"}, 1, "Portable pixmaps", LooksLikeBinaryPnm, WholeRows<DecodePnm>, EncodeWithQt, -1, -1, 0, 32767},
     {TPictureFileFormat::Tiff, "TIFF", "tiff", {"tif", "tiff"}, 2, "TIFF pictures", nullptr, nullptr, EncodeWithQt, -1, 1, 0, 0},
     {TPictureFileFormat::Webp, "WebP", "webp", {"webp"}, 1, "WebP pictures", nullptr, nullptr, EncodeWithQt, 100, -1, 16383, 0},
     {TPictureFileFormat::Ico, "ICO", "ico", {"ico"}, 1, "Icons", nullptr, nullptr, EncodeWithQt, -1, -1, IcoSide, 0},
