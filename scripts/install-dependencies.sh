@@ -6,12 +6,12 @@
 set -euo pipefail
 
 # Building the program and running it on a desktop. The PNG, JPEG (both
-# of libjpeg-turbo's interfaces), TIFF, deflate and zlib libraries are the
+# of libjpeg-turbo's interfaces), TIFF, WebP, deflate and zlib libraries are the
 # picture codecs the build links.
 run=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  libspng-dev libturbojpeg0-dev libjpeg62-turbo-dev libtiff-dev libdeflate-dev zlib1g-dev
+  libspng-dev libturbojpeg0-dev libjpeg62-turbo-dev libtiff-dev libwebp-dev libdeflate-dev zlib1g-dev
   qt6-image-formats-plugins fonts-dejavu-core
 )
 # GoogleTest with its mocks (only a recommendation of libgtest-dev, so never

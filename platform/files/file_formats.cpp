@@ -8,6 +8,7 @@
 #include "platform/files/pnm_codec.h"
 #include "platform/files/qt_codec.h"
 #include "platform/files/tiff_codec.h"
+#include "platform/files/webp_codec.h"
 
 #include <QFileInfo>
 
@@ -40,7 +41,7 @@ constexpr TPictureFileFormatInfo Formats[] = {
     {TPictureFileFormat::Pgm, "PGM", "pgm", {"pgm"}, 1, "Portable pixmaps", LooksLikeBinaryPnm, WholeRows<DecodePnm>, EncodeWithQt, -1, -1, 0, 32767},
     {TPictureFileFormat::Ppm, "PPM", "ppm", {"ppm"}, 1, "Portable pixmaps", LooksLikeBinaryPnm, WholeRows<DecodePnm>, EncodeWithQt, -1, -1, 0, 32767},
     {TPictureFileFormat::Tiff, "TIFF", "tiff", {"tif", "tiff"}, 2, "TIFF pictures", LooksLikeTiff, WholeRows<DecodeTiff>, EncodeWithQt, -1, 1, 0, 0},
-    {TPictureFileFormat::Webp, "WebP", "webp", {"webp"}, 1, "WebP pictures", nullptr, nullptr, EncodeWithQt, 100, -1, 16383, 0},
+    {TPictureFileFormat::Webp, "WebP", "webp", {"webp"}, 1, "WebP pictures", LooksLikeWebp, WholeRows<DecodeWebp>, EncodeWithQt, 100, -1, 16383, 0},
     {TPictureFileFormat::Ico, "ICO", "ico", {"ico"}, 1, "Icons", nullptr, nullptr, EncodeWithQt, -1, -1, IcoSide, 0},
 };
 

@@ -1,0 +1,75 @@
+// Still WebPs without alpha decoded through libwebp straight into the bitmap
+// give Qt's reading of the same file, lossy or lossless; those with alpha
+// are left to Qt; and an opening takes the file and the picture alone.
+#include "platform/files/qt_codec.h"
+#include "platform/files/webp_codec.h"
+#include "support/decoding.h"
+#include "support/failures.h"
+#include "support/pictures.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QImageWriter>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <random>
+
+namespace {
+
+QByteArray QtWritten(const QImage &image, int quality)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "webp");
+    writer.setQuality(quality);
+    EXPECT_TRUE(writer.write(image));
+    return bytes;
+}
+
+QImage Noise(int width, int height, QImage::Format format, std::uint32_t seed)
+{
+    QImage image(width, height, format);
+    std::mt19937 random(seed);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgba(int(x * 255 / width), int(random() & 255), int(y * 255 / height), format == QImage::Format_ARGB32 ? int(random() & 255) : 255));
+    return image;
+}
+
+void ExpectAsQtReads(const QByteArray &file)
+{
+    const auto ours = DecodedBy(DecodeWebp, file);
+    const auto qt = DecodedBy(DecodeWithQt, file);
+    ASSERT_TRUE(ours && qt);
+    EXPECT_EQ(ours->GetPixelFormat(), qt->GetPixelFormat());
+    EXPECT_TRUE(SameBitmap(*ours, *qt));
+}
+
+} // namespace
+
+TEST(WebpReader, LossyLosslessAndTranslucentPicturesOpenAsQtReadsThem)
+{
+    for (const auto &[width, height] : {std::pair{1, 1}, std::pair{37, 19}, std::pair{300, 201}})
+        for (const int quality : {30, 90, 100}) {
+            SCOPED_TRACE(testing::Message() << width << " x " << height << ", quality " << quality);
+            ExpectAsQtReads(QtWritten(Noise(width, height, QImage::Format_RGB32, static_cast<std::uint32_t>(width + quality)), quality));
+            ExpectAsQtReads(QtWritten(Noise(width, height, QImage::Format_ARGB32, static_cast<std::uint32_t>(width)), quality));
+        }
+}
+
+// A lossy 10000 x 10000 WebP is refused through Qt, whose reading holds the
+// file, its own image and ours; here it takes the file and the picture.
+TEST(WebpReader, AHundredMegapixelLossyWebpOpensWithinTheOpeningMemory)
+{
+    QImage image(10000, 10000, QImage::Format_RGB32);
+    image.fill(qRgb(200, 120, 40));
+    const QByteArray file = QtWritten(image, 90);
+    EXPECT_NE(MessageOf([&] { TBitmap b; DecodeWithQt(Bytes(file), b); }).find("would take about"), std::string::npos);
+    const auto read = DecodedBy(DecodeWebp, file);
+    ASSERT_TRUE(read);
+    const TColor corner = read->GetPixel(9999, 9999);
+    EXPECT_LE(std::abs(GetRValue(corner) - 200) + std::abs(GetGValue(corner) - 120) + std::abs(GetBValue(corner) - 40), 6);
+}
