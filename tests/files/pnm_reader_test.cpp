@@ -7,6 +7,7 @@
 #include "support/decoding.h"
 #include "support/failures.h"
 #include "support/pictures.h"
+#include "support/qt_reference.h"
 
 #include <gtest/gtest.h>
 
@@ -22,16 +23,6 @@ QByteArray Samples(int count, std::uint32_t seed, int maxValue = 255)
     return bytes;
 }
 
-// Same form, palette and bytes as Qt's reading of the file.
-void ExpectAsQtReads(const QByteArray &file)
-{
-    const auto ours = DecodedBy(DecodePnm, file);
-    const auto qt = DecodedBy(DecodeWithQt, file);
-    ASSERT_TRUE(ours && qt);
-    EXPECT_EQ(ours->GetPixelFormat(), qt->GetPixelFormat());
-    EXPECT_TRUE(SameBitmap(*ours, *qt));
-}
-
 } // namespace
 
 TEST(PnmReader, GreyAndColourFilesOpenAsQtReadsThem)
@@ -42,12 +33,12 @@ TEST(PnmReader, GreyAndColourFilesOpenAsQtReadsThem)
             const int samples = width * height * (kind == '6' ? 3 : 1);
             const QByteArray size = QByteArray::number(width) + ' ' + QByteArray::number(height);
             const QByteArray data = Samples(samples, static_cast<std::uint32_t>(width + kind));
-            ExpectAsQtReads("P" + QByteArray(1, kind) + "\n" + size + "\n255\n" + data);
+            ExpectReadsAsQt(DecodePnm, "P" + QByteArray(1, kind) + "\n" + size + "\n255\n" + data);
             // Comments, other white space, and bytes after the data.
-            ExpectAsQtReads("P" + QByteArray(1, kind) + "\r\n# made by hand\n" + size + " #size\n\t255 " + data + "tail");
+            ExpectReadsAsQt(DecodePnm, "P" + QByteArray(1, kind) + "\r\n# made by hand\n" + size + " #size\n\t255 " + data + "tail");
             // Samples of other widths, left to Qt's reader.
-            ExpectAsQtReads("P" + QByteArray(1, kind) + "\n" + size + "\n15\n" + Samples(samples, 3, 15));
-            ExpectAsQtReads("P" + QByteArray(1, kind) + "\n" + size + "\n65535\n" + Samples(2 * samples, 4));
+            ExpectReadsAsQt(DecodePnm, "P" + QByteArray(1, kind) + "\n" + size + "\n15\n" + Samples(samples, 3, 15));
+            ExpectReadsAsQt(DecodePnm, "P" + QByteArray(1, kind) + "\n" + size + "\n65535\n" + Samples(2 * samples, 4));
         }
 }
 

@@ -1,0 +1,16 @@
+// Our readers held to Qt's reading of the same file.
+#include "support/qt_reference.h"
+
+#include "platform/files/qt_codec.h"
+#include "support/comparisons.h"
+
+#include <gtest/gtest.h>
+
+void ExpectReadsAsQt(TDecoder decode, const QByteArray &file)
+{
+    const auto ours = DecodedBy(decode, file);
+    const auto qt = DecodedBy(DecodeWithQt, file);
+    ASSERT_TRUE(ours && qt);
+    EXPECT_EQ(ours->GetPixelFormat(), qt->GetPixelFormat());
+    EXPECT_TRUE(SameBitmap(*ours, *qt));
+}

@@ -1,0 +1,8 @@
+// Our readers held to Qt's reading of the same file, where they take over
+// files that Qt's readers read before.
+#pragma once
+
+#include "support/decoding.h"
+
+// Expects `decode` to give the same form, palette and bytes as Qt's reader.
+void ExpectReadsAsQt(TDecoder decode, const QByteArray &file);
