@@ -27,13 +27,6 @@ struct TjFree {
 };
 using TjHandle = std::unique_ptr<void, TjFree>;
 
-TPalette GreyPalette()
-{
-    TPalette palette{};
-    for (int i = 0; i < 256; ++i) palette[static_cast<std::size_t>(i)] = RGB(i, i, i);
-    return palette;
-}
-
 std::uint16_t Read16(const std::uint8_t *p, bool bigEndian) { return bigEndian ? std::uint16_t(p[0] << 8 | p[1]) : std::uint16_t(p[1] << 8 | p[0]); }
 std::uint32_t Read32(const std::uint8_t *p, bool bigEndian)
 {
@@ -267,7 +260,7 @@ void DecodeJpeg(std::span<const std::uint8_t> bytes, TBitmap &into)
     if (!ReadHeader(d, bytes, grey)) Stopped(d);
     TBitmap bitmap;
     AllocateDecoded(bitmap, width, height, format);
-    if (grey) bitmap.SetPalette(GreyPalette());
+    if (grey) bitmap.SetPalette(GreyLevels);
     DecodeRows(d, bitmap, grey);
     TurnUpright(bitmap, Orientation(bytes));
     into.TakeOver(bitmap);

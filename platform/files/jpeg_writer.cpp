@@ -86,10 +86,7 @@ bool GreyPalette(const TBitmap &bitmap)
 
 bool IdentityGrey(const TBitmap &bitmap)
 {
-    if (bitmap.GetPixelFormat() != pf8bit) return false;
-    for (int i = 0; i < 256; ++i)
-        if (bitmap.GetPalette()[static_cast<std::size_t>(i)] != RGB(i, i, i)) return false;
-    return true;
+    return bitmap.GetPixelFormat() == pf8bit && bitmap.GetPalette() == GreyLevels;
 }
 
 // The rows as the encoder takes them, for the forms it cannot read in

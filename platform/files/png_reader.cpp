@@ -51,13 +51,6 @@ enum ColourType { Grey = 0, Rgb = 2, Indexed = 3, GreyAlpha = 4, Rgba = 6 };
 // round(v * 255 / 65535), as Qt's conversions give it.
 inline std::uint8_t To8(std::uint16_t v) { return static_cast<std::uint8_t>((v * 255u + 32767u) / 65535u); }
 
-TPalette GreyRamp()
-{
-    TPalette palette{};
-    for (int i = 0; i < 256; ++i) palette[static_cast<std::size_t>(i)] = RGB(i, i, i);
-    return palette;
-}
-
 // Everything about the file that decides how a row becomes bitmap bytes.
 struct Layout {
     int width = 0;
@@ -464,7 +457,7 @@ void DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
         bitmap.SetPalette(palette);
     } else if (kept == pf8bit) {
         if (f.colourType == Grey || f.greyPalette) {
-            bitmap.SetPalette(GreyRamp());
+            bitmap.SetPalette(GreyLevels);
         } else {
             TPalette palette{};
             for (std::uint32_t i = 0; i < f.plte.n_entries; ++i)

@@ -31,12 +31,7 @@ struct Plan {
     bool filtered = true;
 };
 
-bool GreyRamp(const TBitmap &bitmap)
-{
-    for (int i = 0; i < 256; ++i)
-        if (bitmap.GetPalette()[static_cast<std::size_t>(i)] != RGB(i, i, i)) return false;
-    return true;
-}
+bool GreyRamp(const TBitmap &bitmap) { return bitmap.GetPalette() == GreyLevels; }
 
 bool AnyTranslucent(const TBitmap &bitmap)
 {

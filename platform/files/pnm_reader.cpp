@@ -72,11 +72,7 @@ void DecodePnm(std::span<const std::uint8_t> bytes, TBitmap &into)
 
     TBitmap bitmap;
     AllocateDecoded(bitmap, h->width, h->height, format);
-    if (!h->colour) {
-        TPalette grey{};
-        for (int i = 0; i < 256; ++i) grey[static_cast<std::size_t>(i)] = RGB(i, i, i);
-        bitmap.SetPalette(grey);
-    }
+    if (!h->colour) bitmap.SetPalette(GreyLevels);
     const std::uint8_t *data = bytes.data() + h->dataAt;
     for (int y = 0; y < h->height; ++y) {
         const std::uint8_t *in = data + rowBytes * static_cast<std::size_t>(y);

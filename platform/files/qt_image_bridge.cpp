@@ -13,13 +13,6 @@ namespace {
 TColor ColourOf(QRgb rgb) { return RGB(qRed(rgb), qGreen(rgb), qBlue(rgb)); }
 QRgb RgbOf(TColor colour) { return qRgb(GetRValue(colour), GetGValue(colour), GetBValue(colour)); }
 
-TPalette GreyPalette()
-{
-    TPalette palette{};
-    for (int i = 0; i < 256; ++i) palette[static_cast<std::size_t>(i)] = RGB(i, i, i);
-    return palette;
-}
-
 // Calls row(y, line) for every row of the image in `format`, where `line`
 // holds width pixels of that format and `row` returns false to stop. An
 // image in another format is converted a band at a time, never whole.
@@ -200,7 +193,7 @@ void BitmapFromQImage(const QImage &image, TBitmap &into)
         const bool grey = format == QImage::Format_Indexed8 && AllGrey(colours);
         bitmap.Allocate(width, height, format == QImage::Format_Indexed8 ? pf8bit : pf1bit);
         if (grey) {
-            bitmap.SetPalette(GreyPalette());
+            bitmap.SetPalette(GreyLevels);
             FillGreyIndexed(image, colours, bitmap);
         } else {
             TPalette palette{};
@@ -214,7 +207,7 @@ void BitmapFromQImage(const QImage &image, TBitmap &into)
         }
     } else if (format == QImage::Format_Grayscale8 || format == QImage::Format_Grayscale16) {
         bitmap.Allocate(width, height, pf8bit);
-        bitmap.SetPalette(GreyPalette());
+        bitmap.SetPalette(GreyLevels);
         FillCopies(image, QImage::Format_Grayscale8, bitmap);
     } else {
         bitmap.Allocate(width, height, pf24bit);

@@ -108,11 +108,7 @@ void DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap &into)
 
     TBitmap bitmap;
     AllocateDecoded(bitmap, w, h, format);
-    if (!colour) {
-        TPalette grey{};
-        for (int i = 0; i < 256; ++i) grey[static_cast<std::size_t>(i)] = RGB(i, i, i);
-        bitmap.SetPalette(grey);
-    }
+    if (!colour) bitmap.SetPalette(GreyLevels);
     std::vector<std::uint8_t> strip(static_cast<std::size_t>(stripBytes));
     for (std::uint32_t first = 0, index = 0; first < height; first += rowsPerStrip, ++index) {
         const std::uint32_t rows = std::min(rowsPerStrip, height - first);

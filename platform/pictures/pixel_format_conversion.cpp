@@ -260,7 +260,7 @@ bool ConvertExactly(const TBitmap &source, TBitmap &target, Colours &colours, st
             std::uint8_t *row = target.Row(y);
             for (int x = 0; x < width; ++x) row[x] = level[row[x]];
         }
-        for (int i = 0; i < 256; ++i) palette[static_cast<std::size_t>(i)] = RGB(i, i, i);
+        palette = GreyLevels;
     } else {
         for (std::size_t i = 0; i < found.size(); ++i) palette[i] = static_cast<TColor>(SwapRedAndBlue(found[i]));
     }

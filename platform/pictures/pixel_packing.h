@@ -12,6 +12,13 @@
 
 using TPalette = std::array<TColor, 256>;
 
+// The palette of 8-bit grey pictures: entry i is the grey level i.
+inline constexpr TPalette GreyLevels = [] {
+    TPalette palette{};
+    for (int i = 0; i < 256; ++i) palette[static_cast<std::size_t>(i)] = RGB(i, i, i);
+    return palette;
+}();
+
 namespace pixel {
 
 // The order of the channels in a colour value: TColor's 0x00BBGGRR, or
