@@ -20,8 +20,6 @@
 
 namespace {
 
-QString Damaged() { return QStringLiteral("the picture data is damaged or incomplete"); }
-
 struct TjFree {
     void operator()(void *handle) const { tjDestroy(handle); }
 };
@@ -198,7 +196,7 @@ bool FinishDecompressing(TDecompressor &d)
 [[noreturn]] void Stopped(const TDecompressor &d)
 {
     if (d.monitor.cancelled) throw ECancelled();
-    throw Exception(Damaged());
+    throw Exception(DamagedData());
 }
 
 // Decodes every row of the picture into the bitmap, allocated to its size,
@@ -209,7 +207,7 @@ void DecodeRows(TDecompressor &d, TBitmap &bitmap, bool grey)
     const int height = bitmap.GetHeight();
     if (static_cast<int>(d.info.output_width) != bitmap.GetWidth() || static_cast<int>(d.info.output_height) != height ||
         d.info.output_components != (grey ? 1 : 3))
-        throw Exception(Damaged());
+        throw Exception(DamagedData());
     // Bands of about a megabyte between reports; after the scans read
     // first, the second half of the opening.
     const int band = std::max(1, static_cast<int>((std::size_t(1) << 20) / std::max<std::size_t>(1, bitmap.BytesPerRow())));
@@ -243,7 +241,7 @@ void DecodeJpeg(std::span<const std::uint8_t> bytes, TBitmap &into)
     if (!handle) throw Exception(QStringLiteral("there is not enough memory to read the picture"));
     int width = 0, height = 0, subsampling = 0, colourSpace = 0;
     if (tjDecompressHeader3(handle.get(), bytes.data(), static_cast<unsigned long>(bytes.size()), &width, &height, &subsampling, &colourSpace) != 0)
-        throw Exception(Damaged());
+        throw Exception(DamagedData());
     // Four-channel pictures: Qt's reader knows their inverted-CMYK convention.
     if (colourSpace == TJCS_CMYK || colourSpace == TJCS_YCCK) {
         DecodeWithQt(bytes, into);
@@ -253,7 +251,7 @@ void DecodeJpeg(std::span<const std::uint8_t> bytes, TBitmap &into)
     const TPixelFormat format = grey ? pf8bit : pf24bit;
     CheckPictureFits(width, height, format);
     const TJpegOutline outline = OutlineOfJpeg(bytes);
-    if (!outline.complete) throw Exception(Damaged());
+    if (!outline.complete) throw Exception(DamagedData());
     if (outline.scans > MaxJpegScans) throw Exception(TooManyJpegScans());
 
     TDecompressor d;

@@ -1,5 +1,6 @@
 // How much memory opening a picture may take, checked by every reader
-// before it decodes, and the allocation of the decoded picture.
+// before it decodes, the allocation of the decoded picture, and the
+// reason given for data that cannot be decoded.
 #pragma once
 
 #include "platform/pictures/bitmap.h"
@@ -15,6 +16,9 @@ constexpr std::uint64_t CeilMiB(std::uint64_t bytes) { return (bytes + MiBBytes 
 // Throws Exception with TBitmap::TooLargeReason when a picture of width x
 // height would not fit under TBitmap::MaxPixelBytes in the given format.
 void CheckPictureFits(int width, int height, TPixelFormat format);
+
+// The reason every reader gives for data it cannot decode.
+inline QString DamagedData() { return QStringLiteral("the picture data is damaged or incomplete"); }
 
 // Throws Exception, giving the size and the memory, when opening a picture
 // of width x height would take openingBytes (the file's bytes and the

@@ -25,8 +25,6 @@ namespace {
 
 constexpr std::uint32_t MaxSide = 1000000;
 
-QString Damaged() { return QStringLiteral("the picture data is damaged or incomplete"); }
-
 // Text, colour profiles and the other metadata chunks are not used here, yet
 // libspng keeps them, inflating the compressed ones: without a limit a file
 // of a few megabytes could have it inflate gigabytes before the first row.
@@ -39,7 +37,7 @@ QString Refusal(int error)
 {
     if (error == SPNG_ECHUNK_LIMITS)
         return QStringLiteral("its text, colour profile and other notes take more than %1 MiB or 1000 chunks").arg(MaxMetadataBytes / MiBBytes);
-    return Damaged();
+    return DamagedData();
 }
 
 struct SpngFree {
@@ -281,7 +279,7 @@ Layout ReadLayout(spng_ctx *ctx)
     error = spng_get_plte(ctx, &f.plte);
     if (error != 0 && error != SPNG_ECHUNKAVAIL) throw Exception(Refusal(error));
     if (error != 0) f.plte.n_entries = 0;
-    if (f.colourType == Indexed && f.plte.n_entries == 0) throw Exception(Damaged());
+    if (f.colourType == Indexed && f.plte.n_entries == 0) throw Exception(DamagedData());
 
     f.alpha.fill(255);
     if (f.colourType == Indexed && f.hasTrns)
@@ -415,7 +413,7 @@ void DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
     CheckPictureFits(f.width, f.height, f.form);
 
     std::size_t imageSize = 0;
-    if (spng_decoded_image_size(ctx, SPNG_FMT_PNG, &imageSize) != 0) throw Exception(Damaged());
+    if (spng_decoded_image_size(ctx, SPNG_FMT_PNG, &imageSize) != 0) throw Exception(DamagedData());
     const std::size_t rawRowBytes = imageSize / static_cast<std::size_t>(f.height);
 
     // Pixels that may carry alpha are kept in their opaque form until a
@@ -490,16 +488,16 @@ void DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
         // is converted once the last pass is in.
         raw.resize(imageSize);
         const std::uint64_t passRows = InterlacedPassRows(f.width, f.height), total = passRows + static_cast<std::uint64_t>(f.height);
-        if (spng_decode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_DECODE_PROGRESSIVE) != 0) throw Exception(Damaged());
+        if (spng_decode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_DECODE_PROGRESSIVE) != 0) throw Exception(DamagedData());
         for (std::uint64_t done = 1;; ++done) {
             // libspng tells the end either with the last row or after it.
             spng_row_info row{};
             const int next = spng_get_row_info(ctx, &row);
             if (next == SPNG_EOI) break;
-            if (next != 0 || row.row_num >= static_cast<std::uint32_t>(f.height)) throw Exception(Damaged());
+            if (next != 0 || row.row_num >= static_cast<std::uint32_t>(f.height)) throw Exception(DamagedData());
             const int error = spng_decode_row(ctx, raw.data() + rawRowBytes * row.row_num, rawRowBytes);
             if (error == SPNG_EOI) break;
-            if (error != 0) throw Exception(Damaged());
+            if (error != 0) throw Exception(DamagedData());
             if ((done & 31) == 0) ReportProgress(done, total);
         }
         for (int y = 0; y < f.height; ++y) {
@@ -532,13 +530,13 @@ void DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
         }
         inflated.reset();
     } else {
-        if (spng_decode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_DECODE_PROGRESSIVE) != 0) throw Exception(Damaged());
+        if (spng_decode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_DECODE_PROGRESSIVE) != 0) throw Exception(DamagedData());
         const bool inPlace = DecodesInPlace(f);
         if (!inPlace || narrowing) raw.resize(rawRowBytes);
         for (int y = 0; y < f.height; ++y) {
             std::uint8_t *target = inPlace && (!narrowing || translucent) ? bitmap.Row(y) : raw.data();
             const int error = spng_decode_row(ctx, target, rawRowBytes);
-            if (error != 0 && !(error == SPNG_EOI && y == f.height - 1)) throw Exception(Damaged());
+            if (error != 0 && !(error == SPNG_EOI && y == f.height - 1)) throw Exception(DamagedData());
             take(y, target);
             if ((y & 31) == 31) ReportProgress(static_cast<std::uint64_t>(y) + 1, static_cast<std::uint64_t>(f.height));
         }
@@ -551,7 +549,7 @@ void DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
     // way never reads them.
     if (!inflatedAtOnce) {
         const int error = spng_decode_chunks(ctx);
-        if (error != 0 && error != SPNG_ECHUNK_LIMITS) throw Exception(Damaged());
+        if (error != 0 && error != SPNG_ECHUNK_LIMITS) throw Exception(DamagedData());
     }
 
     if (translucent && f.colourType == Indexed) ExpandPalette(f, bitmap);

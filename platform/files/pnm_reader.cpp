@@ -68,7 +68,7 @@ void DecodePnm(std::span<const std::uint8_t> bytes, TBitmap &into)
     CheckPictureFits(h->width, h->height, format);
     CheckOpeningMemory(h->width, h->height, QLatin1String(h->colour ? "PPM" : "PGM"), bytes.size() + pictureBytes, pictureBytes);
     if (bytes.size() - h->dataAt < rowBytes * static_cast<std::size_t>(h->height))
-        throw Exception(QStringLiteral("the picture data is damaged or incomplete"));
+        throw Exception(DamagedData());
 
     TBitmap bitmap;
     AllocateDecoded(bitmap, h->width, h->height, format);

@@ -17,8 +17,6 @@
 namespace {
 
 QString NotAPicture() { return QStringLiteral("the file is not a picture in a format this program reads"); }
-QString Damaged() { return QStringLiteral("the picture data is damaged or incomplete"); }
-
 // The format whose size the check before reading uses: the smallest of ours
 // Qt's image format can end up in (alpha may turn out unused), or 32 bits
 // when the reader does not say, as GIF and WebP readers give 32-bit images.
@@ -157,7 +155,7 @@ void DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into)
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     reader.setAutoTransform(true);
-    if (!reader.canRead()) throw Exception(reader.error() == QImageReader::UnsupportedFormatError ? NotAPicture() : Damaged());
+    if (!reader.canRead()) throw Exception(reader.error() == QImageReader::UnsupportedFormatError ? NotAPicture() : DamagedData());
     const QByteArray format = reader.format();
     // WBMP has almost no signature: any file starting with two zero bytes reads as one.
     if (format == "wbmp") throw Exception(NotAPicture());
@@ -194,11 +192,11 @@ void DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into)
     checkSize(size);
     if (is(TPictureFileFormat::Jpeg)) {
         const TJpegOutline outline = OutlineOfJpeg(bytes);
-        if (!outline.complete) throw Exception(Damaged());
+        if (!outline.complete) throw Exception(DamagedData());
         if (outline.scans > MaxJpegScans) throw Exception(TooManyJpegScans());
     }
     GifFirstImage gif;
-    if (is(TPictureFileFormat::Gif) && !(gif = ReadGifStructure(bytes)).complete) throw Exception(Damaged());
+    if (is(TPictureFileFormat::Gif) && !(gif = ReadGifStructure(bytes)).complete) throw Exception(DamagedData());
 
     QImage image;
     {
@@ -210,7 +208,7 @@ void DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into)
             if (size.isEmpty()) checkSize(reader.size());
             // Qt's readers report a failed allocation like damaged data.
             if (size.isValid() && MemoryRunsShort(size, qtFormat)) throw Exception(QStringLiteral("there is not enough memory to read the picture"));
-            throw Exception(Damaged());
+            throw Exception(DamagedData());
         }
     }
     if (is(TPictureFileFormat::Gif)) image = IndexedByTable(image, gif.colours);

@@ -16,8 +16,6 @@
 
 namespace {
 
-QString Damaged() { return QStringLiteral("the picture data is damaged or incomplete"); }
-
 // The file in memory, as libtiff's reading procedures see it.
 struct MemoryFile {
     std::span<const std::uint8_t> bytes;
@@ -113,7 +111,7 @@ void DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap &into)
     for (std::uint32_t first = 0, index = 0; first < height; first += rowsPerStrip, ++index) {
         const std::uint32_t rows = std::min(rowsPerStrip, height - first);
         const tmsize_t wanted = static_cast<tmsize_t>(rowBytes * rows);
-        if (TIFFReadEncodedStrip(tiff, index, strip.data(), wanted) != wanted) throw Exception(Damaged());
+        if (TIFFReadEncodedStrip(tiff, index, strip.data(), wanted) != wanted) throw Exception(DamagedData());
         for (std::uint32_t r = 0; r < rows; ++r) {
             const std::uint8_t *in = strip.data() + rowBytes * r;
             std::uint8_t *out = bitmap.Row(static_cast<int>(first + r));

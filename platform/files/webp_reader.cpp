@@ -54,6 +54,6 @@ void DecodeWebp(std::span<const std::uint8_t> bytes, TBitmap &into)
         status = WebPIUpdate(decoder.get(), bytes.data(), given);
         ReportProgress(given, bytes.size());
     }
-    if (status != VP8_STATUS_OK) throw Exception(QStringLiteral("the picture data is damaged or incomplete"));
+    if (status != VP8_STATUS_OK) throw Exception(DamagedData());
     into.TakeOver(bitmap);
 }
