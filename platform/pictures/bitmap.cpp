@@ -246,28 +246,19 @@ std::uint8_t TBitmap::NearestPaletteIndex(TColor colour) const
     return static_cast<std::uint8_t>(best);
 }
 
-TColor TBitmap::OtherFormatPixel(const std::uint8_t *row, int x) const
-{
-    switch (format_) {
-    case pf1bit: return static_cast<TColor>(pixel::Read<pf1bit>(row, x, palette_));
-    case pf4bit: return static_cast<TColor>(pixel::Read<pf4bit>(row, x, palette_));
-    case pf15bit: return static_cast<TColor>(pixel::Read<pf15bit>(row, x, palette_));
-    case pf16bit: return static_cast<TColor>(pixel::Read<pf16bit>(row, x, palette_));
-    default: return clBlack;
-    }
-}
-
 std::uint64_t TBitmap::OtherFormatStore(const std::uint8_t *row, int x, TColor colour) const
 {
     // Without the recent lookups, which this may not write: these palettes
     // hold at most 16 entries.
-    const auto at = [](int offset, unsigned bytes) { return static_cast<std::uint64_t>(offset) << 16 | bytes; };
+    // One byte is stored twice at its offset; two go one after the other.
+    const auto once = [](int offset, unsigned byte) { return static_cast<std::uint64_t>(offset) << 17 | byte << 8 | byte; };
+    const auto pair = [](int offset, unsigned bytes) { return static_cast<std::uint64_t>(offset) << 17 | 1u << 16 | bytes; };
     switch (format_) {
-    case pf1bit: return at(pixel::IndexByteOffset<pf1bit>(x), pixel::WithIndex<pf1bit>(row, x, NearestPaletteIndex(colour & 0xFFFFFF)));
-    case pf4bit: return at(pixel::IndexByteOffset<pf4bit>(x), pixel::WithIndex<pf4bit>(row, x, NearestPaletteIndex(colour & 0xFFFFFF)));
-    case pf15bit: return at(2 * x, pixel::Packed16<pf15bit>(colour));
-    case pf16bit: return at(2 * x, pixel::Packed16<pf16bit>(colour));
-    default: return 0;
+    case pf1bit: return once(pixel::IndexByteOffset<pf1bit>(x), pixel::WithIndex<pf1bit>(row, x, NearestPaletteIndex(colour & 0xFFFFFF)));
+    case pf4bit: return once(pixel::IndexByteOffset<pf4bit>(x), pixel::WithIndex<pf4bit>(row, x, NearestPaletteIndex(colour & 0xFFFFFF)));
+    case pf15bit: return pair(2 * x, pixel::Packed16<pf15bit>(colour));
+    case pf16bit: return pair(2 * x, pixel::Packed16<pf16bit>(colour));
+    default: return once(0, row[0]); // not reached: leaves the row as it was
     }
 }
 

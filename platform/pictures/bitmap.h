@@ -159,14 +159,13 @@ private:
     [[gnu::pure]] std::uint8_t NearestPaletteIndex(TColor colour) const;
     // The recent lookup of a 24-bit colour: its NearestPaletteIndex with it.
     [[gnu::pure, gnu::cold]] std::uint32_t NearestPaletteEntry(std::uint32_t colour) const;
-    // GetPixel and SetPixel for pf1bit, pf4bit, pf15bit and pf16bit, out
-    // of line so that loops over the common formats stay small.
-    [[gnu::pure]] TColor OtherFormatPixel(const std::uint8_t *row, int x) const;
     // What SetPixel stores for pf1bit and pf4bit (the byte holding pixel x,
     // with its bits set to the nearest palette entry's index) and for
-    // pf15bit and pf16bit (the pixel's 2 bytes, little-endian): the offset
-    // in the row times 65536, plus the bytes. Cold, as the other rare path:
-    // a caller's loop is then laid out for the common formats.
+    // pf15bit and pf16bit (the pixel's 2 bytes, little-endian), as two
+    // bytes to store, the second at the first's offset plus a step of 0 or
+    // 1: offset << 17 | step << 16 | second << 8 | first. Out of line and
+    // cold, so that loops over the common formats stay small and are laid
+    // out for them.
     [[gnu::pure, gnu::cold]] std::uint64_t OtherFormatStore(const std::uint8_t *row, int x, TColor colour) const;
     void ForgetPaletteLookups() const;
     // PaletteIndexOf from the lookups and their multiplier read beforehand.
@@ -192,9 +191,11 @@ private:
 
 inline TColor TBitmap::GetPixel(int x, int y) const
 {
-    // Every member is read before any test, and the common formats are
-    // tested first, one at a time: a loop over pixels can then read them
-    // once and keep only its own format's code inside.
+    // Every member is read before any test, and every format is worked
+    // out here, without a call: a loop over pixels then reads the members
+    // once, keeps all it needs in registers, and is copied by the compiler
+    // into one loop a format (the limits for that are raised in the top
+    // CMakeLists.txt).
     const TPixelFormat format = format_;
     const unsigned width = static_cast<unsigned>(width_), height = static_cast<unsigned>(height_);
     const std::uint8_t *pixels = pixels_.get();
@@ -206,7 +207,10 @@ inline TColor TBitmap::GetPixel(int x, int y) const
     const std::uint8_t *row = pixels + offset;
     if (format == pf8bit) return palette_[row[x]];
     if (format == pf24bit || format == pf32bit) return pixel::FromBgr(row + (format == pf24bit ? 3 : 4) * x);
-    return OtherFormatPixel(row, x);
+    if (format == pf1bit) return static_cast<TColor>(pixel::Read<pf1bit>(row, x, palette_));
+    if (format == pf4bit) return static_cast<TColor>(pixel::Read<pf4bit>(row, x, palette_));
+    if (format == pf15bit) return static_cast<TColor>(pixel::Read<pf15bit>(row, x, palette_));
+    return static_cast<TColor>(pixel::Read<pf16bit>(row, x, palette_));
 }
 
 // On palette formats the colour takes its palette entry (PaletteIndexOf);
@@ -226,14 +230,19 @@ inline void TBitmap::SetPixel(int x, int y, TColor colour)
     if (static_cast<unsigned>(x) >= columns) return;
     std::uint8_t *row = pixels + offset;
     if (format == pf8bit) return pixel::SetIndex<pf8bit>(row, x, RecentPaletteIndex(lookups, multiplier, colour));
-    if (format == pf24bit) return pixel::Write<pf24bit>(row, x, colour);
-    if (format == pf32bit) return pixel::Write<pf32bit>(row, x, colour);
+    if (format == pf24bit || format == pf32bit) {
+        pixel::WriteBgr(row + (format == pf24bit ? 3 : 4) * x, colour);
+        if (format == pf32bit) pixel::StoreByte(row + 4 * x + 3, 0xFF);
+        return;
+    }
     // The other formats' bytes are worked out out of line, by a function
     // that only reads, and stored here: a call that may write would make
-    // a loop read every member again after it.
+    // a loop read every member again after it. Both stores always, so
+    // that the loop holds no test for them.
     const std::uint64_t store = OtherFormatStore(row, x, colour);
-    pixel::StoreByte(row + (store >> 16), static_cast<unsigned>(store & 0xFF));
-    if (format == pf15bit || format == pf16bit) pixel::StoreByte(row + (store >> 16) + 1, static_cast<unsigned>((store >> 8) & 0xFF));
+    std::uint8_t *first = row + (store >> 17);
+    pixel::StoreByte(first, static_cast<unsigned>(store & 0xFF));
+    pixel::StoreByte(first + ((store >> 16) & 1), static_cast<unsigned>((store >> 8) & 0xFF));
 }
 
 inline std::uint8_t TBitmap::PaletteIndexOf(TColor colour) const
@@ -243,13 +252,15 @@ inline std::uint8_t TBitmap::PaletteIndexOf(TColor colour) const
 
 inline std::uint8_t TBitmap::RecentPaletteIndex(PaletteLookups *lookups, std::uint32_t multiplier, TColor colour) const
 {
-    const auto key = static_cast<std::uint32_t>(colour) & 0xFFFFFF;
+    // A colour with a top byte never matches a recent colour (they have
+    // none), so it takes the search, which ignores that byte.
+    const auto key = static_cast<std::uint32_t>(colour);
     const std::size_t slot = (key * multiplier) >> (32 - RecentBits);
     if (static_cast<std::uint32_t>(lookups->recentColours[slot]) == key) [[likely]]
         return static_cast<std::uint8_t>(lookups->recentIndices[slot]);
     // The slot is worked out again from the call's result, so that the
     // loop around keeps less on the stack for this rare path.
-    const std::uint32_t entry = NearestPaletteEntry(key);
+    const std::uint32_t entry = NearestPaletteEntry(key & 0xFFFFFF);
     const std::size_t own = ((entry >> 8) * multiplier) >> (32 - RecentBits);
     lookups->recentColours[own] = RecentColour{entry >> 8};
     lookups->recentIndices[own] = static_cast<char8_t>(entry);

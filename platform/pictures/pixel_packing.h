@@ -146,6 +146,14 @@ inline unsigned Packed16(TColor colour)
     return Format == pf15bit ? (To5[r] << 10) | (To5[g] << 5) | To5[b] : (To5[r] << 11) | (To6[g] << 5) | To5[b];
 }
 
+// The colour's three bytes B, G, R at p.
+inline void WriteBgr(std::uint8_t *p, TColor colour)
+{
+    StoreByte(p, GetBValue(colour));
+    StoreByte(p + 1, GetGValue(colour));
+    StoreByte(p + 2, GetRValue(colour));
+}
+
 // Writes a colour as pixel x of a pf15bit, pf16bit, pf24bit or pf32bit row,
 // its channels rounded to the format's bits; pf32bit pixels become opaque.
 template <TPixelFormat Format>
@@ -158,9 +166,7 @@ inline void Write(std::uint8_t *row, int x, TColor colour)
         StoreByte(row + 2 * x + 1, v >> 8);
     } else {
         std::uint8_t *p = row + (Format == pf24bit ? 3 : 4) * x;
-        StoreByte(p, GetBValue(colour));
-        StoreByte(p + 1, GetGValue(colour));
-        StoreByte(p + 2, GetRValue(colour));
+        WriteBgr(p, colour);
         if constexpr (Format == pf32bit) StoreByte(p + 3, 0xFF);
     }
 }
