@@ -4,6 +4,7 @@
 #include "platform/files/container_checks.h"
 #include "platform/files/opening_limits.h"
 #include "platform/files/qt_image_bridge.h"
+#include "platform/pictures/work_progress.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -15,6 +16,37 @@
 #include <vector>
 
 namespace {
+
+// The file's bytes as Qt's readers take them. Most of them read as they
+// decode (libtiff's strips and tiles, GIF, ASCII PNM, JPEG of four
+// channels), so each read reports how far into the file they are, and once
+// the user cancelled the next read fails, which ends the reader's one call
+// early. The cancel is not thrown from here: it may not pass through Qt's
+// and the codecs' C code.
+class TReportingBuffer : public QBuffer {
+public:
+    explicit TReportingBuffer(QByteArray *data) : QBuffer(data) {}
+    // Throws ECancelled once a read was refused for a cancel.
+    void ThrowIfCancelled() const
+    {
+        if (cancelled_) throw ECancelled();
+    }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        try {
+            ReportProgress(static_cast<std::uint64_t>(pos()), static_cast<std::uint64_t>(size()));
+        } catch (const ECancelled &) {
+            cancelled_ = true;
+            return -1;
+        }
+        return QBuffer::readData(data, maxSize);
+    }
+
+private:
+    bool cancelled_ = false;
+};
 
 QString NotAPicture() { return QStringLiteral("the file is not a picture in a format this program reads"); }
 // The format whose size the check before reading uses: the smallest of ours
@@ -151,11 +183,13 @@ void DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into)
     if (bytes.empty()) throw Exception(QStringLiteral("the file is empty"));
     // The reader works on the caller's bytes in place: no copy of the file.
     QByteArray data = QByteArray::fromRawData(reinterpret_cast<const char *>(bytes.data()), static_cast<qsizetype>(bytes.size()));
-    QBuffer buffer(&data);
+    TReportingBuffer buffer(&data);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     reader.setAutoTransform(true);
-    if (!reader.canRead()) throw Exception(reader.error() == QImageReader::UnsupportedFormatError ? NotAPicture() : DamagedData());
+    const bool readable = reader.canRead();
+    buffer.ThrowIfCancelled();
+    if (!readable) throw Exception(reader.error() == QImageReader::UnsupportedFormatError ? NotAPicture() : DamagedData());
     const QByteArray format = reader.format();
     // WBMP has almost no signature: any file starting with two zero bytes reads as one.
     if (format == "wbmp") throw Exception(NotAPicture());
@@ -164,9 +198,10 @@ void DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into)
     const auto is = [&](TPictureFileFormat f) { return known && known->format == f; };
 
     QSize size = reader.size();
+    const QImage::Format qtFormat = ReportedFormat(reader);
+    buffer.ThrowIfCancelled();
     // Qt's reader gives the first frame's size, which may be smaller than the picture.
     if (is(TPictureFileFormat::Gif)) size = size.expandedTo(GifScreenSize(bytes));
-    const QImage::Format qtFormat = ReportedFormat(reader);
     const bool pnm = is(TPictureFileFormat::Pbm) || is(TPictureFileFormat::Pgm) || is(TPictureFileFormat::Ppm);
     if (!size.isValid() && pnm) {
         const QSize header = PnmHeaderSize(bytes);
@@ -201,7 +236,10 @@ void DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into)
     QImage image;
     {
         const AllocationLimit limit(QtAllocationLimit(size, qtFormat));
-        if (!reader.read(&image) || image.isNull()) {
+        const bool read = reader.read(&image);
+        // A picture whose reading was cut short by the cancel is not kept.
+        buffer.ThrowIfCancelled();
+        if (!read || image.isNull()) {
             if (reader.error() == QImageReader::UnsupportedFormatError) throw Exception(NotAPicture());
             // A reader that gives the size only once it decodes is held to
             // Qt's limit, whose refusal it reports as damaged data.

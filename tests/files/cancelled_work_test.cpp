@@ -8,8 +8,11 @@
 #include "support/disk_files.h"
 #include "support/file_builders.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QImage>
+#include <QImageWriter>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -153,4 +156,40 @@ TEST(CancelledWork, JpegAndPngOpeningsAndJpegSavingStopWhileTheirRowsGoBy)
         })) << name << ": never stopped while its rows were decoded";
     }
     EXPECT_TRUE(CancelledHalfway([&] { EncodePicture(*picture, TPictureFileFormat::Jpeg); })) << "JPEG: never stopped while its rows were encoded";
+}
+
+// Files left to Qt's readers stop while Qt reads them: a TIFF with alpha,
+// whose strips libtiff reads as it decodes, and an ASCII PGM, read number
+// by number.
+TEST(CancelledWork, QtsReadersStopWhileTheyReadTheFile)
+{
+    QImage translucent(3000, 2000, QImage::Format_ARGB32);
+    for (int y = 0; y < translucent.height(); ++y) {
+        auto *line = reinterpret_cast<std::uint32_t *>(translucent.scanLine(y));
+        for (int x = 0; x < translucent.width(); ++x) line[x] = static_cast<std::uint32_t>(x * 2654435761u ^ y * 40503u);
+    }
+    QByteArray tiff;
+    QBuffer device(&tiff);
+    device.open(QIODevice::WriteOnly);
+    ASSERT_TRUE(QImageWriter(&device, "tiff").write(translucent));
+    QByteArray pgm = "P2\n1500 1000\n255\n";
+    for (int i = 0; i < 1500 * 1000; ++i) pgm += QByteArray::number(i * 7 % 256) + (i % 20 == 19 ? "\n" : " ");
+    for (const auto &[name, file] : {std::pair{"TIFF with alpha", tiff}, std::pair{"ASCII PGM", pgm}}) {
+        const auto shown = MakeBitmap(3, 2, pf8bit);
+        FillRandomBytes(*shown, 5);
+        EXPECT_TRUE(CancelledHalfway([&] {
+            TBitmap target;
+            target.Assign(shown.get());
+            try {
+                DecodePicture(Bytes(file), target);
+            } catch (const ECancelled &) {
+                EXPECT_TRUE(SameBitmap(target, *shown)) << name;
+                throw;
+            }
+        })) << name << ": never stopped while Qt read it";
+        // Not cancelled, the same files open.
+        TBitmap whole;
+        DecodePicture(Bytes(file), whole);
+        EXPECT_FALSE(whole.Empty()) << name;
+    }
 }
