@@ -126,6 +126,23 @@ bool CancelledHalfway(const std::function<void()> &work)
     return false;
 }
 
+// Whether opening the file stops half-way, leaving the picture in hand.
+bool OpeningStopsHalfway(const QByteArray &file, const char *name)
+{
+    const auto shown = MakeBitmap(3, 2, pf8bit);
+    FillRandomBytes(*shown, 3);
+    return CancelledHalfway([&] {
+        TBitmap target;
+        target.Assign(shown.get());
+        try {
+            DecodePicture(Bytes(file), target);
+        } catch (const ECancelled &) {
+            EXPECT_TRUE(SameBitmap(target, *shown)) << name;
+            throw;
+        }
+    });
+}
+
 } // namespace
 
 // Opening a JPEG or PNG (interlaced too) stops between bands of rows and
@@ -141,20 +158,7 @@ TEST(CancelledWork, JpegAndPngOpeningsAndJpegSavingStopWhileTheirRowsGoBy)
     const std::pair<const char *, QByteArray> files[] = {{"JPEG", EncodePicture(*picture, TPictureFileFormat::Jpeg)},
                                                          {"PNG", EncodePicture(*picture, TPictureFileFormat::Png)},
                                                          {"interlaced PNG", MakePng(interlaced)}};
-    for (const auto &[name, file] : files) {
-        const auto shown = MakeBitmap(3, 2, pf8bit);
-        FillRandomBytes(*shown, 3);
-        EXPECT_TRUE(CancelledHalfway([&] {
-            TBitmap target;
-            target.Assign(shown.get());
-            try {
-                DecodePicture(Bytes(file), target);
-            } catch (const ECancelled &) {
-                EXPECT_TRUE(SameBitmap(target, *shown)) << name;
-                throw;
-            }
-        })) << name << ": never stopped while its rows were decoded";
-    }
+    for (const auto &[name, file] : files) EXPECT_TRUE(OpeningStopsHalfway(file, name)) << name << ": never stopped while its rows were decoded";
     EXPECT_TRUE(CancelledHalfway([&] { EncodePicture(*picture, TPictureFileFormat::Jpeg); })) << "JPEG: never stopped while its rows were encoded";
 }
 
@@ -175,18 +179,7 @@ TEST(CancelledWork, QtsReadersStopWhileTheyReadTheFile)
     QByteArray pgm = "P2\n1500 1000\n255\n";
     for (int i = 0; i < 1500 * 1000; ++i) pgm += QByteArray::number(i * 7 % 256) + (i % 20 == 19 ? "\n" : " ");
     for (const auto &[name, file] : {std::pair{"TIFF with alpha", tiff}, std::pair{"ASCII PGM", pgm}}) {
-        const auto shown = MakeBitmap(3, 2, pf8bit);
-        FillRandomBytes(*shown, 5);
-        EXPECT_TRUE(CancelledHalfway([&] {
-            TBitmap target;
-            target.Assign(shown.get());
-            try {
-                DecodePicture(Bytes(file), target);
-            } catch (const ECancelled &) {
-                EXPECT_TRUE(SameBitmap(target, *shown)) << name;
-                throw;
-            }
-        })) << name << ": never stopped while Qt read it";
+        EXPECT_TRUE(OpeningStopsHalfway(file, name)) << name << ": never stopped while Qt read it";
         // Not cancelled, the same files open.
         TBitmap whole;
         DecodePicture(Bytes(file), whole);
