@@ -1,10 +1,12 @@
-// Writing JPEG pictures through libjpeg-turbo, from the bitmap's rows, a
-// band at a time, so that a long save reports its progress and can be
-// cancelled between bands.
+// Writing JPEG pictures through libjpeg-turbo, from the bitmap's rows, in
+// parts of whole rows of blocks encoded at once on every core and joined
+// into one file by restart markers, so that a long save reports its
+// progress and can be cancelled between parts.
 #include "platform/files/jpeg_codec.h"
 
 #include "platform/files/file_bytes.h"
 #include "platform/files/libjpeg_errors.h"
+#include "platform/files/parallel_pieces.h"
 #include "platform/pictures/work_progress.h"
 
 #include <turbojpeg.h>
@@ -113,6 +115,98 @@ std::vector<std::uint8_t> Converted(const TBitmap &bitmap, bool grey, int &pitch
     return rows;
 }
 
+// What the encoder is given: rows of pixels in one of the forms it reads.
+struct TSource {
+    const std::uint8_t *rows = nullptr;
+    std::size_t pitch = 0;
+    int width = 0, height = 0;
+    J_COLOR_SPACE input = JCS_EXT_BGR;
+    int components = 3;
+    bool grey = false;
+    int quality = 95;
+};
+
+// A whole JPEG file of the source's rows [first, first + count).
+QByteArray EncodeRows(const TSource &source, int first, int count)
+{
+    TCompressor c;
+    const auto failed = [&] {
+        return Exception(QStringLiteral("the picture could not be encoded as JPEG: %1").arg(SystemWording(QString::fromLocal8Bit(c.errors.message))));
+    };
+    // Encoded straight into the bytes, room for the worst case made
+    // beforehand: only the pages written are ever touched.
+    QByteArray file(static_cast<qsizetype>(tjBufSize(source.width, count, source.grey ? TJSAMP_GRAY : TJSAMP_420)), Qt::Uninitialized);
+    c.buffer = c.own = reinterpret_cast<unsigned char *>(file.data());
+    c.size = static_cast<unsigned long>(file.size());
+    if (!StartCompressing(c, source.width, count, source.input, source.components, source.grey, source.quality)) throw failed();
+    std::vector<std::uint8_t *> rows(static_cast<std::size_t>(count));
+    // libjpeg only reads the rows it is handed.
+    for (int i = 0; i < count; ++i) rows[static_cast<std::size_t>(i)] = const_cast<std::uint8_t *>(source.rows + source.pitch * std::size_t(first + i));
+    if (!WriteRows(c, rows.data(), count) || !FinishCompressing(c)) throw failed();
+    if (c.buffer != c.own) return QByteArray(reinterpret_cast<const char *>(c.buffer), static_cast<qsizetype>(c.size));
+    file.truncate(static_cast<qsizetype>(c.size));
+    return file;
+}
+
+// Where a file libjpeg wrote has its frame header's height and where its
+// scan's coded data start (after the scan header) and end (before EOI).
+struct TLayout {
+    qsizetype heightAt = -1, scanHeaderAt = -1, dataAt = -1, dataEnd = -1;
+};
+
+TLayout LayoutOf(const QByteArray &file)
+{
+    const auto *b = reinterpret_cast<const std::uint8_t *>(file.constData());
+    const qsizetype size = file.size();
+    TLayout layout;
+    qsizetype at = 2; // after SOI
+    while (at + 4 <= size && b[at] == 0xFF) {
+        const qsizetype length = b[at + 2] << 8 | b[at + 3];
+        if (b[at + 1] == 0xC0 && at + 7 <= size) layout.heightAt = at + 5;
+        if (b[at + 1] == 0xDA) {
+            layout.scanHeaderAt = at;
+            layout.dataAt = at + 2 + length;
+            break;
+        }
+        at += 2 + length;
+    }
+    if (layout.heightAt < 0 || layout.dataAt < 0 || layout.dataAt + 2 > size || b[size - 2] != 0xFF || b[size - 1] != 0xD9)
+        throw Exception(QStringLiteral("the picture could not be encoded as JPEG: the encoder's output is not as expected"));
+    layout.dataEnd = size - 2;
+    return layout;
+}
+
+// One file from the parts' files: the first one's headers with the whole
+// picture's height and a restart interval of one part's blocks, then each
+// part's coded data, a restart marker between two. A decoder starts each
+// part afresh at its marker, as each was encoded: the pixels are those of
+// one file of all the rows.
+QByteArray JoinParts(const std::vector<QByteArray> &parts, int height, int blocksPerPart)
+{
+    std::vector<TLayout> layouts;
+    qsizetype total = 16;
+    for (const QByteArray &part : parts) {
+        layouts.push_back(LayoutOf(part));
+        total += layouts.back().dataEnd - layouts.back().dataAt + 2;
+    }
+    const TLayout &first = layouts[0];
+    total += first.dataAt;
+    QByteArray file;
+    file.reserve(total);
+    file.append(parts[0].constData(), first.scanHeaderAt);
+    file[first.heightAt] = static_cast<char>(height >> 8);
+    file[first.heightAt + 1] = static_cast<char>(height & 0xFF);
+    const char restartInterval[] = {'\xFF', '\xDD', 0, 4, static_cast<char>(blocksPerPart >> 8), static_cast<char>(blocksPerPart & 0xFF)};
+    file.append(restartInterval, sizeof restartInterval);
+    file.append(parts[0].constData() + first.scanHeaderAt, first.dataAt - first.scanHeaderAt);
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0) file.append('\xFF').append(static_cast<char>(0xD0 + (i - 1) % 8));
+        file.append(parts[i].constData() + layouts[i].dataAt, layouts[i].dataEnd - layouts[i].dataAt);
+    }
+    file.append('\xFF').append('\xD9');
+    return file;
+}
+
 } // namespace
 
 QByteArray EncodeJpeg(const TBitmap &bitmap, const TPictureFileFormatInfo &info)
@@ -123,50 +217,43 @@ QByteArray EncodeJpeg(const TBitmap &bitmap, const TPictureFileFormatInfo &info)
         throw Exception(QStringLiteral("the picture is %1 x %2 pixels; %3 pictures can be at most %4 pixels wide and high")
                             .arg(width).arg(height).arg(QLatin1String(info.name)).arg(info.maxSide));
     const TPixelFormat format = bitmap.GetPixelFormat();
-    const bool grey = GreyPalette(bitmap);
+    TSource source;
+    source.width = width, source.height = height, source.quality = info.quality;
+    source.grey = GreyPalette(bitmap);
 
     // pf24bit, pf32bit and grey pf8bit are read in place; the rest converted.
-    const std::uint8_t *rows = bitmap.Row(0);
-    std::size_t pitch = bitmap.BytesPerRow();
-    J_COLOR_SPACE input = JCS_EXT_BGR;
+    source.rows = bitmap.Row(0);
+    source.pitch = bitmap.BytesPerRow();
     std::vector<std::uint8_t> converted;
     if (format == pf32bit) {
-        input = JCS_EXT_BGRX;
-    } else if (grey && IdentityGrey(bitmap)) {
-        input = JCS_GRAYSCALE;
+        source.input = JCS_EXT_BGRX;
+    } else if (source.grey && IdentityGrey(bitmap)) {
+        source.input = JCS_GRAYSCALE;
     } else if (format != pf24bit) {
         int convertedPitch = 0;
-        converted = Converted(bitmap, grey, convertedPitch);
-        rows = converted.data();
-        pitch = static_cast<std::size_t>(convertedPitch);
-        input = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
+        converted = Converted(bitmap, source.grey, convertedPitch);
+        source.rows = converted.data();
+        source.pitch = static_cast<std::size_t>(convertedPitch);
+        source.input = source.grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
     }
-    const int components = input == JCS_GRAYSCALE ? 1 : input == JCS_EXT_BGRX ? 4 : 3;
+    source.components = source.input == JCS_GRAYSCALE ? 1 : source.input == JCS_EXT_BGRX ? 4 : 3;
 
-    TCompressor c;
-    const auto failed = [&] {
-        return Exception(QStringLiteral("the picture could not be encoded as JPEG: %1").arg(SystemWording(QString::fromLocal8Bit(c.errors.message))));
-    };
-    // Encoded straight into the file's bytes, room for the worst case made
-    // beforehand: only the pages written are ever touched.
-    QByteArray file(static_cast<qsizetype>(tjBufSize(width, height, grey ? TJSAMP_GRAY : TJSAMP_420)), Qt::Uninitialized);
-    c.buffer = c.own = reinterpret_cast<unsigned char *>(file.data());
-    c.size = static_cast<unsigned long>(file.size());
-    if (!StartCompressing(c, width, height, input, components, grey, info.quality)) throw failed();
-    // Bands of about a megabyte between reports.
-    const int band = std::max(1, static_cast<int>((std::size_t(1) << 20) / std::max<std::size_t>(1, pitch)));
-    std::vector<std::uint8_t *> bandRows(static_cast<std::size_t>(std::min(band, height)));
-    ReportProgress(0, static_cast<std::uint64_t>(height));
-    for (int y = 0; y < height;) {
-        const int count = std::min(band, height - y);
-        // libjpeg only reads the rows it is handed.
-        for (int i = 0; i < count; ++i) bandRows[static_cast<std::size_t>(i)] = const_cast<std::uint8_t *>(rows + pitch * std::size_t(y + i));
-        if (!WriteRows(c, bandRows.data(), count)) throw failed();
-        y += count;
-        ReportProgress(static_cast<std::uint64_t>(y), static_cast<std::uint64_t>(height));
-    }
-    if (!FinishCompressing(c)) throw failed();
-    if (c.buffer != c.own) return QByteArray(reinterpret_cast<const char *>(c.buffer), static_cast<qsizetype>(c.size));
-    file.truncate(static_cast<qsizetype>(c.size));
-    return file;
+    // Parts of whole rows of blocks (16 pixels high with 4:2:0 chroma, 8
+    // in grey), about a megabyte of rows each, and of at most 65535 blocks,
+    // the most a restart interval can count.
+    const int blockSide = source.grey ? 8 : 16;
+    const int blockColumns = (width + blockSide - 1) / blockSide;
+    const int blockRows = (height + blockSide - 1) / blockSide;
+    const int bandBlockRows = static_cast<int>((std::size_t(1) << 20) / std::max<std::size_t>(1, source.pitch) / std::size_t(blockSide));
+    const int partBlockRows = std::clamp(bandBlockRows, 1, std::max(1, 65535 / blockColumns));
+    const int parts = (blockRows + partBlockRows - 1) / partBlockRows;
+    ReportProgress(0, static_cast<std::uint64_t>(parts));
+    std::vector<QByteArray> files(static_cast<std::size_t>(parts));
+    const int partRows = partBlockRows * blockSide;
+    ForEachPiece(files.size(), std::min(UsableCores(), static_cast<unsigned>(parts)), [&](std::size_t i, unsigned) {
+        const int first = static_cast<int>(i) * partRows;
+        files[i] = EncodeRows(source, first, std::min(partRows, height - first));
+    });
+    if (parts == 1) return files[0];
+    return JoinParts(files, height, partBlockRows * blockColumns);
 }

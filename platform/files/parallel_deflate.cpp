@@ -1,21 +1,17 @@
 // Pieces compressed by zlib on worker threads and joined into one stream.
 #include "platform/files/parallel_deflate.h"
 
+#include "platform/files/parallel_pieces.h"
+
 #include "platform/pictures/system.h"
-#include "platform/pictures/work_progress.h"
 
 #include <libdeflate.h>
-#include <sched.h>
 #include <zlib.h>
 
 #include <algorithm>
-#include <atomic>
-#include <exception>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <new>
-#include <thread>
 
 namespace {
 
@@ -71,13 +67,6 @@ struct Worker {
 
 } // namespace
 
-unsigned UsableCores()
-{
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) == 0) return std::max(1, CPU_COUNT(&set));
-    return std::max(1u, std::thread::hardware_concurrency());
-}
-
 std::vector<std::vector<std::uint8_t>> CompressPiecesInParallel(std::size_t pieces, std::size_t maxPieceBytes, std::size_t scratchBytes,
                                                                 const TPieceMaker &make)
 {
@@ -95,44 +84,21 @@ std::vector<std::vector<std::uint8_t>> CompressPiecesInParallel(std::size_t piec
     std::vector<Piece> done(pieces);
     for (Piece &piece : done) piece.compressed.resize(bound);
 
-    std::atomic<std::size_t> next{0}, finished{0};
-    std::atomic<bool> stop{false};
-    std::exception_ptr failure;
-    std::mutex failureLock;
-    const auto work = [&](Worker &worker, bool reports) {
-        try {
-            while (!stop.load(std::memory_order_relaxed)) {
-                const std::size_t i = next.fetch_add(1);
-                if (i >= pieces) break;
-                const std::size_t size = make(i, worker.data.data(), worker.scratch.data());
-                Piece &piece = done[i];
-                piece.adler = libdeflate_adler32(1, worker.data.data(), size);
-                piece.length = size;
-                // The stream's header: deflate with a 32 KiB window, fastest level.
-                std::size_t start = 0;
-                if (i == 0) {
-                    piece.compressed[0] = 0x78;
-                    piece.compressed[1] = 0x01;
-                    start = 2;
-                }
-                worker.deflater.Compress(worker.data.data(), size, i + 1 == pieces, start, piece.compressed);
-                const std::size_t count = finished.fetch_add(1) + 1;
-                if (reports) ReportProgress(count, pieces);
-            }
-        } catch (...) {
-            const std::lock_guard lock(failureLock);
-            if (!failure) failure = std::current_exception();
-            stop = true;
+    ForEachPiece(pieces, threads, [&](std::size_t i, unsigned t) {
+        Worker &worker = *workers[t];
+        const std::size_t size = make(i, worker.data.data(), worker.scratch.data());
+        Piece &piece = done[i];
+        piece.adler = libdeflate_adler32(1, worker.data.data(), size);
+        piece.length = size;
+        // The stream's header: deflate with a 32 KiB window, fastest level.
+        std::size_t start = 0;
+        if (i == 0) {
+            piece.compressed[0] = 0x78;
+            piece.compressed[1] = 0x01;
+            start = 2;
         }
-    };
-    {
-        std::vector<std::jthread> helpers;
-        for (unsigned t = 1; t < threads; ++t) helpers.emplace_back(work, std::ref(*workers[t]), false);
-        // The calling thread works too, and alone reports progress: the
-        // cancellation of its work stops the helpers at their next piece.
-        work(*workers[0], true);
-    }
-    if (failure) std::rethrow_exception(failure);
+        worker.deflater.Compress(worker.data.data(), size, i + 1 == pieces, start, piece.compressed);
+    });
 
     std::uint32_t adler = done[0].adler;
     for (std::size_t i = 1; i < pieces; ++i) adler = static_cast<std::uint32_t>(adler32_combine(adler, done[i].adler, static_cast<z_off_t>(done[i].length)));

@@ -25,6 +25,3 @@ using TPieceMaker = std::function<std::size_t(std::size_t index, std::uint8_t *d
 // thread has stopped.
 std::vector<std::vector<std::uint8_t>> CompressPiecesInParallel(std::size_t pieces, std::size_t maxPieceBytes, std::size_t scratchBytes,
                                                                 const TPieceMaker &make);
-
-// The cores this process may run on (at least 1).
-unsigned UsableCores();

@@ -167,6 +167,27 @@ TEST(JpegReader, AProgressiveFileIsReadScanByScanWithinALimit)
     EXPECT_EQ(MessageOf([&] { TBitmap b; DecodeJpeg(Bytes(damaged), b); }), "Cancelled");
 }
 
+// Large pictures are encoded in parts on every core and joined by restart
+// markers: the pixels are still those of Qt's writer, read back by Qt's
+// reader as by ours, whatever the last part's rows and the blocks' edges.
+TEST(JpegWriter, PicturesEncodedInPartsGiveThePixelsOfOneWholeEncoding)
+{
+    const struct {
+        int width, height;
+        TPixelFormat format;
+    } cases[] = {{1501, 1003, pf24bit}, {1200, 1000, pf32bit}, {2003, 1001, pf8bit}, {20000, 40, pf24bit}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << ", " << BitsPerPixel(c.format) << " bits");
+        const auto bitmap = Photo(c.width, c.height, c.format, 12);
+        if (c.format == pf8bit) bitmap->SetPalette(GreyLevels);
+        const QByteArray file = EncodeJpeg(*bitmap, Jpeg());
+        EXPECT_TRUE(file.contains("\xFF\xD0")) << "not written in parts";
+        const auto ours = DecodedBy(DecodeJpeg, file);
+        EXPECT_TRUE(SameBitmap(*ours, *DecodedBy(DecodeWithQt, file)));
+        EXPECT_TRUE(SameBitmap(*ours, *DecodedBy(DecodeWithQt, EncodeWithQt(*bitmap, Jpeg()))));
+    }
+}
+
 TEST(JpegWriter, EveryFormGivesThePixelsQtsWriterGave)
 {
     for (const TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit})
