@@ -77,7 +77,7 @@ def fmt_ms(ms):
 
 def main():
     runs = load(sys.argv[1])
-    lines = [f"Machine: {machine()}", "Medians of 5 repetitions, single-threaded (saving PNG uses every core); ratio = peer time / our time.", ""]
+    lines = [f"Machine: {machine()}", "Medians of 5 repetitions, single-threaded (saving PNG and JPEG use every core); ratio = peer time / our time.", ""]
     header = "| operation | size | ours ms | peer | peer ms | ratio | target | |"
     lines += [header, "|---|---|---|---|---|---|---|---|"]
     by_op = defaultdict(dict)
