@@ -2,6 +2,7 @@
 // written as the standard lists them, and a decoder of whole pictures.
 #include "platform/files/fax_huffman.h"
 
+#include "platform/files/opening_limits.h"
 #include "platform/pictures/system.h"
 
 #include <algorithm>
@@ -236,7 +237,7 @@ int DecodeRows(std::span<const std::uint8_t> data, int width, int height, const 
     // whose fill bits are all 0, are trusted when they reach as far.
     const TReading aligned = read(TRowStart::OnAByte, flowing);
     if (aligned.end != TEnd::Damaged && (flowing.end == TEnd::Damaged || aligned.rows >= flowing.rows)) return aligned.rows;
-    if (flowing.end == TEnd::Damaged) throw Exception(QStringLiteral("the picture data is damaged or incomplete"));
+    if (flowing.end == TEnd::Damaged) throw Exception(DamagedData());
     return read(TRowStart::AfterLastRow, aligned).rows;
 }
 
