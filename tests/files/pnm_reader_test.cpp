@@ -62,8 +62,7 @@ TEST(PnmReader, DataThatEndsEarlyIsRefusedAndLeavesTheBitmap)
 TEST(PnmReader, AHundredMegapixelPpmOpensWithinTheOpeningMemory)
 {
     const QByteArray file = "P6\n10000 10000\n255\n" + QByteArray(10000 * 10000 * 3, char(0x5A));
-    EXPECT_NE(MessageOf([&] { TBitmap b; DecodeWithQt(Bytes(file), b); }).find("would take about"), std::string::npos);
-    const auto read = DecodedBy(DecodePnm, file);
+    const auto read = DecodedWhereQtIsRefused(DecodePnm, file);
     ASSERT_TRUE(read);
     EXPECT_EQ(read->GetHeight(), 10000);
     EXPECT_EQ(read->GetPixel(9999, 9999), RGB(0x5A, 0x5A, 0x5A));

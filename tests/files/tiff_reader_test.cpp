@@ -121,8 +121,7 @@ TEST(TiffReader, AHundredMegapixelTiffOpensWithinTheOpeningMemory)
     TiffRecipe r;
     r.width = r.height = 10000, r.rowsPerStrip = 64;
     const QByteArray file = TiffFile(r, 3);
-    EXPECT_NE(MessageOf([&] { TBitmap b; DecodeWithQt(Bytes(file), b); }).find("would take about"), std::string::npos);
-    const auto read = DecodedBy(DecodeTiff, file);
+    const auto read = DecodedWhereQtIsRefused(DecodeTiff, file);
     ASSERT_TRUE(read);
     EXPECT_EQ(read->GetHeight(), 10000);
 }

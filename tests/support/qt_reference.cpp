@@ -3,6 +3,7 @@
 
 #include "platform/files/qt_codec.h"
 #include "support/comparisons.h"
+#include "support/failures.h"
 
 #include <gtest/gtest.h>
 
@@ -13,4 +14,12 @@ void ExpectReadsAsQt(TDecoder decode, const QByteArray &file)
     ASSERT_TRUE(ours && qt);
     EXPECT_EQ(ours->GetPixelFormat(), qt->GetPixelFormat());
     EXPECT_TRUE(SameBitmap(*ours, *qt));
+}
+
+std::unique_ptr<TBitmap> DecodedWhereQtIsRefused(TDecoder decode, const QByteArray &file)
+{
+    EXPECT_NE(MessageOf([&] { TBitmap b; DecodeWithQt(Bytes(file), b); }).find("would take about"), std::string::npos);
+    auto ours = DecodedBy(decode, file);
+    EXPECT_TRUE(ours);
+    return ours;
 }
