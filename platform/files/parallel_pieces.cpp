@@ -46,4 +46,6 @@ void ForEachPiece(std::size_t pieces, unsigned workers, const std::function<void
         run(0);
     }
     if (failure) std::rethrow_exception(failure);
+    // The helpers may have done the last pieces, or all of them.
+    ReportProgress(pieces, pieces);
 }

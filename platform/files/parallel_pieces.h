@@ -11,7 +11,7 @@ unsigned UsableCores();
 // Calls work(piece, worker) for every piece in [0, pieces), on `workers`
 // threads at once (the calling thread among them, as worker 0); `worker`
 // tells the threads apart, for what each keeps of its own. The calling
-// thread alone reports progress, a piece at a time (ReportProgress), so a
-// cancel stops every thread at its next piece. An exception in any piece
-// is thrown here once every thread has stopped.
+// thread alone reports progress (ReportProgress), after each piece it does
+// and once all are done, so a cancel stops every thread at its next piece.
+// An exception in any piece is thrown here once every thread has stopped.
 void ForEachPiece(std::size_t pieces, unsigned workers, const std::function<void(std::size_t piece, unsigned worker)> &work);
