@@ -9,6 +9,20 @@ thread_local TWorkProgress *currentWork = nullptr;
 TWorkRunner installedRunner;
 } // namespace
 
+bool TWorkProgress::Cancel()
+{
+    TState running = TState::Running;
+    return state_.compare_exchange_strong(running, TState::Cancelled, std::memory_order_acq_rel) ||
+           running == TState::Cancelled;
+}
+
+bool TWorkProgress::BeginFinishing()
+{
+    TState running = TState::Running;
+    return state_.compare_exchange_strong(running, TState::Finishing, std::memory_order_acq_rel) ||
+           running == TState::Finishing;
+}
+
 double TWorkProgress::Fraction() const
 {
     const std::uint64_t total = total_.load(std::memory_order_relaxed);
@@ -31,6 +45,11 @@ void ReportProgress(std::uint64_t done, std::uint64_t total)
 void CheckCancelled()
 {
     if (currentWork && currentWork->Cancelled()) throw ECancelled();
+}
+
+void BeginFinishing()
+{
+    if (currentWork && !currentWork->BeginFinishing()) throw ECancelled();
 }
 
 TWorkRunner SetWorkRunner(TWorkRunner runner) { return std::exchange(installedRunner, std::move(runner)); }

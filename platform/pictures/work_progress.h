@@ -21,10 +21,18 @@
 #include <functional>
 
 // The state one piece of work shares with the window that waits for it.
+//
+// Work runs until it is cancelled or reaches the point past which it can no
+// longer stop (a save replacing its file): whichever comes first holds, so
+// that work that went past that point is never reported as cancelled.
 class TWorkProgress {
 public:
-    void Cancel() { cancelled_.store(true, std::memory_order_relaxed); }
-    bool Cancelled() const { return cancelled_.load(std::memory_order_relaxed); }
+    // Asks the work to stop; false when it is past the point of no return.
+    bool Cancel();
+    bool Cancelled() const { return state_.load(std::memory_order_acquire) == TState::Cancelled; }
+    // Marks the point of no return; false when the work was cancelled first.
+    bool BeginFinishing();
+    bool Finishing() const { return state_.load(std::memory_order_acquire) == TState::Finishing; }
 
     // done of total units; total 0 means the amount is not known yet.
     void Set(std::uint64_t done, std::uint64_t total)
@@ -36,7 +44,8 @@ public:
     double Fraction() const;
 
 private:
-    std::atomic<bool> cancelled_{false};
+    enum class TState { Running, Cancelled, Finishing };
+    std::atomic<TState> state_{TState::Running};
     std::atomic<std::uint64_t> done_{0};
     std::atomic<std::uint64_t> total_{0};
 };
@@ -66,6 +75,11 @@ void ReportProgress(std::uint64_t done, std::uint64_t total);
 
 // Throws ECancelled when the current thread's work was cancelled.
 void CheckCancelled();
+
+// The current thread's work can no longer stop from here on (a file is
+// about to be replaced): throws ECancelled when it was cancelled before;
+// afterwards a cancel is refused and the window says the work is finishing.
+void BeginFinishing();
 
 // What a piece of long work does, which decides how the window waits.
 enum class TLongWork {
