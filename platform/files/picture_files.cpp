@@ -11,8 +11,12 @@
 #include <QStorageInfo>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <fcntl.h>
 #include <new>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -32,6 +36,23 @@ void CheckPathLength(const char *action, const AnsiString &fileName)
         Fail(action, fileName, QStringLiteral("the name is too long: its path takes %1 bytes, and the system takes at most %2")
                                    .arg(bytes)
                                    .arg(PATH_MAX - 1));
+}
+
+// A folder on the way that the user may not enter makes the file look
+// missing (QFileInfo::exists is false for it too): said as the system says
+// it, naming that folder.
+void CheckFoldersMayBeEntered(const char *action, const AnsiString &fileName)
+{
+    const QString absolute = QDir::isAbsolutePath(fileName) ? fileName : QDir::currentPath() + QLatin1Char('/') + fileName;
+    struct stat st;
+    if (::stat(QFile::encodeName(absolute).constData(), &st) == 0 || errno != EACCES) return;
+    // The first folder from the top that cannot be searched is the one.
+    for (qsizetype end = absolute.indexOf(QLatin1Char('/'), 1); end > 0; end = absolute.indexOf(QLatin1Char('/'), end + 1)) {
+        const QString folder = absolute.left(end);
+        if (::faccessat(AT_FDCWD, QFile::encodeName(folder).constData(), X_OK, AT_EACCESS) != 0 && errno == EACCES)
+            Fail(action, fileName, QStringLiteral("permission denied: the folder %1 may not be entered").arg(QuotedPath(QDir::cleanPath(folder))));
+    }
+    Fail(action, fileName, QStringLiteral("permission denied"));
 }
 
 QString NoMemory(const char *task) { return QStringLiteral("there is not enough memory to %1").arg(QLatin1String(task)); }
@@ -77,6 +98,7 @@ void ReadPictureFile(const AnsiString &fileName, TBitmap &into)
 {
     if (fileName.isEmpty()) Fail("open", fileName, QStringLiteral("no file name was given"));
     CheckPathLength("open", fileName);
+    CheckFoldersMayBeEntered("open", fileName);
     const QFileInfo info(fileName);
     if (info.isDir()) Fail("open", fileName, QStringLiteral("it is a folder, not a file"));
     if (!info.exists()) Fail("open", fileName, QStringLiteral("the file does not exist"));
@@ -119,6 +141,7 @@ void WritePictureFile(const AnsiString &fileName, const TBitmap &bitmap)
     if (fileName.isEmpty()) Fail("save", fileName, QStringLiteral("no file name was given"));
     if (bitmap.Empty()) Fail("save", fileName, QStringLiteral("there is no picture to save"));
     CheckPathLength("save", fileName);
+    CheckFoldersMayBeEntered("save", fileName);
     const QFileInfo info(fileName);
     if (info.isDir()) Fail("save", fileName, QStringLiteral("it is a folder, not a file"));
     if (!info.absoluteDir().exists()) {

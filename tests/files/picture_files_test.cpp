@@ -6,6 +6,7 @@
 #include "support/pictures.h"
 #include "support/tmpfs.h"
 #include "support/disk_files.h"
+#include "support/failures.h"
 
 #include <QDir>
 #include <QFile>
@@ -20,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -239,6 +241,44 @@ TEST(PictureFiles, AFileWithoutReadPermissionIsRefused)
     ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::WriteOwner));
     TBitmap bitmap;
     EXPECT_EQ(MessageOf([&] { ReadPictureFile(path, bitmap); }), Expected("open", path, QStringLiteral("permission denied")));
+}
+
+// A folder the user may not enter makes every file in it look missing to
+// Qt; the system says why, and the message names that folder, for opening
+// and saving alike. As root, which enters any folder, the checks run as
+// the user nobody.
+TEST(PictureFilesDeathTest, AFolderTheUserMayNotEnterIsNamedAsDenied)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    QTemporaryDir dir;
+    const QString locked = dir.filePath(QStringLiteral("locked"));
+    ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("locked/inner")));
+    const QString inside = locked + QStringLiteral("/a.bmp");
+    WritePictureFile(inside, *Pattern(6, 6));
+    const QByteArray old = FileBytes(inside);
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    // Its names may be read, but nobody may enter it.
+    ASSERT_EQ(::chmod(QFile::encodeName(locked).constData(), 0666), 0);
+    const QString reason = QStringLiteral("permission denied: the folder %1 may not be entered").arg(QuotedPath(locked));
+    const auto asAUser = [&] {
+        if (!BecomeUnprivilegedUser()) std::_Exit(2);
+        int mismatches = 0;
+        const auto expect = [&](const std::string &got, const std::string &expected) {
+            if (got == expected) return;
+            std::fprintf(stderr, "got \"%s\", expected \"%s\"\n", got.c_str(), expected.c_str());
+            ++mismatches;
+        };
+        TBitmap bitmap;
+        for (const QString &path : {inside, locked + QStringLiteral("/missing.bmp"), locked + QStringLiteral("/inner/b.png")}) {
+            expect(MessageOf([&] { ReadPictureFile(path, bitmap); }), Expected("open", path, reason));
+            expect(MessageOf([&] { WritePictureFile(path, *Pattern(4, 4)); }), Expected("save", path, reason));
+        }
+        std::_Exit(mismatches);
+    };
+    EXPECT_EXIT(asAUser(), testing::ExitedWithCode(0), "");
+    ASSERT_EQ(::chmod(QFile::encodeName(locked).constData(), 0755), 0);
+    EXPECT_EQ(FileBytes(inside), old);
+    EXPECT_EQ(Listing(locked), QStringList({QStringLiteral("a.bmp"), QStringLiteral("inner")}));
 }
 
 TEST(PictureFiles, FailedSavesNameTheFileKeepTheOldOneAndLeaveNothingBehind)

@@ -1,9 +1,11 @@
-// The message an action throws, and a bounded address space.
+// The message an action throws, a bounded address space, a user without
+// privileges.
 #include "support/failures.h"
 
 #include "platform/pictures/system.h"
 
 #include <cstdio>
+#include <grp.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -27,4 +29,11 @@ bool LimitAddressSpace(std::size_t headroom)
     const rlim_t limit = pages * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + headroom;
     const rlimit bounds{limit, limit};
     return setrlimit(RLIMIT_AS, &bounds) == 0;
+}
+
+bool BecomeUnprivilegedUser()
+{
+    if (::geteuid() != 0) return true;
+    constexpr unsigned Nobody = 65534;
+    return ::setgroups(0, nullptr) == 0 && ::setresgid(Nobody, Nobody, Nobody) == 0 && ::setresuid(Nobody, Nobody, Nobody) == 0;
 }

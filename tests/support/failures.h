@@ -1,5 +1,5 @@
-// Helpers for tests of failures: the message an action throws, and a
-// bounded address space for death tests.
+// Helpers for tests of failures: the message an action throws, and for
+// death tests a bounded address space and a user without privileges.
 #pragma once
 
 #include <cstddef>
@@ -12,3 +12,9 @@ std::string MessageOf(const std::function<void()> &action);
 // Lets this process's address space grow by only `headroom` more bytes:
 // for death tests, whose child process it ends with. False when it cannot.
 bool LimitAddressSpace(std::size_t headroom);
+
+// Makes this process one whose permissions the system checks: as root it
+// becomes the user and group nobody (65534) for good, otherwise it stays as
+// it is. For death tests, whose child process it changes. False when it
+// cannot.
+bool BecomeUnprivilegedUser();
