@@ -4,6 +4,7 @@
 #include "forms/Unit1.h"
 #include "forms/Unit2.h"
 #include "platform/controls/application.h"
+#include "platform/files/unfinished_saves.h"
 
 #include <QFile>
 
@@ -13,6 +14,7 @@ int main(int argc, char *argv[])
         Application->Initialize();
         Application->CreateForm(&Form1);
         Application->CreateForm(&HelpDlg);
+        Application->HandleEventOnceRunning(CheckUnfinishedSaves);
         if (argc > 1) Form1->OpenPictureOnceShown(QFile::decodeName(argv[1]));
         Application->Run();
     } catch (...) {

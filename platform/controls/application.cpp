@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QTimer>
 
 #include <new>
 
@@ -97,6 +98,11 @@ void TApplication::HandleEvent(const std::function<void()> &method) noexcept
             // Nothing more can be shown; the program goes on regardless.
         }
     }
+}
+
+void TApplication::HandleEventOnceRunning(const std::function<void()> &method)
+{
+    QTimer::singleShot(0, QApplication::instance(), [this, method] { HandleEvent(method); });
 }
 
 void TApplication::Shutdown()

@@ -55,6 +55,10 @@ public:
     // program goes on: no exception ever reaches Qt's own frames.
     void HandleEvent(const std::function<void()> &method) noexcept;
 
+    // Runs one event method as HandleEvent does, once the message loop runs
+    // and the main form is up: for what the program tells at start.
+    void HandleEventOnceRunning(const std::function<void()> &method);
+
     // Releases every form and then the windowing system; called once the
     // message loop has returned, before the program ends.
     void Shutdown();

@@ -1,8 +1,9 @@
 // Whole files read into memory and written out with plain system calls.
 #include "platform/files/file_bytes.h"
 
+#include "platform/files/kept_copy.h"
+#include "platform/files/system_calls.h"
 #include "platform/pictures/huge_pages.h"
-
 #include "platform/pictures/work_progress.h"
 
 #include <QFile>
@@ -40,32 +41,6 @@ constexpr std::size_t ReadPiece = std::size_t(16) << 20;
 constexpr std::size_t MiB = std::size_t(1) << 20;
 
 [[noreturn]] void Refuse(const QString &reason) { throw Exception(reason); }
-
-QString SystemReason(int error) { return SystemWording(QString::fromLocal8Bit(std::strerror(error))); }
-
-// Closes the descriptor on every way out.
-class TDescriptor {
-public:
-    explicit TDescriptor(int fd) : fd_(fd) {}
-    ~TDescriptor()
-    {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    TDescriptor(const TDescriptor &) = delete;
-    TDescriptor &operator=(const TDescriptor &) = delete;
-    int Get() const { return fd_; }
-    // Closes now, giving the error a close reports (a write the system
-    // finished late can fail only here).
-    int Close()
-    {
-        const int result = ::close(fd_);
-        fd_ = -1;
-        return result == 0 ? 0 : errno;
-    }
-
-private:
-    int fd_;
-};
 
 // Waits at most one step for the descriptor to be ready; counts the time
 // it stayed idle and gives up once IdleSecondsAllowed have passed so.
@@ -194,6 +169,28 @@ QString WriteReason(int error)
     return SystemReason(error);
 }
 
+// Replaces the open file's oldSize bytes with bytes, synced. Every block the
+// new bytes need is reserved before the first old byte is touched. Throws
+// Exception with the reason alone.
+void Overwrite(int fd, const QByteArray &bytes, off_t oldSize)
+{
+    const off_t newSize = static_cast<off_t>(bytes.size());
+    if (newSize > oldSize) {
+        const int error = ::posix_fallocate(fd, 0, newSize);
+        if (error != 0 && error != EOPNOTSUPP) Refuse(SystemReason(error));
+    }
+    std::size_t done = 0;
+    const std::size_t size = static_cast<std::size_t>(bytes.size());
+    while (done < size) {
+        const ssize_t wrote = ::pwrite(fd, bytes.constData() + done, std::min(size - done, ReadPiece), static_cast<off_t>(done));
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote <= 0) Refuse(SystemReason(wrote < 0 ? errno : ENOSPC));
+        done += static_cast<std::size_t>(wrote);
+    }
+    if (newSize < oldSize && ::ftruncate(fd, newSize) != 0) Refuse(SystemReason(errno));
+    if (::fsync(fd) != 0 && errno != EINVAL) Refuse(SystemReason(errno));
+}
+
 } // namespace
 
 TFileBytes ReadWholeFile(const QString &fileName)
@@ -246,6 +243,9 @@ void WriteToSpecialFile(const QString &fileName, const QByteArray &bytes)
     if (::fstat(fd.Get(), &st) != 0) Refuse(SystemReason(errno));
     if (S_ISBLK(st.st_mode)) Refuse(QStringLiteral("it is a disk device, not a picture file"));
     const TPipeSignalHeld held;
+    // A device or pipe keeps no old bytes to go back to: past this point the
+    // save can only finish or fail.
+    BeginFinishing();
     std::size_t done = 0;
     int idle = 0;
     const std::size_t size = static_cast<std::size_t>(bytes.size());
@@ -299,35 +299,22 @@ bool CopyExtendedAttributes(const QString &fromFile, int to)
 
 void WriteInPlace(const QString &fileName, const QByteArray &bytes)
 {
-    TDescriptor fd(::open(QFile::encodeName(fileName).constData(), O_WRONLY | O_NOCTTY | O_CLOEXEC));
+    // Read as well as written: its old bytes are copied aside first.
+    TDescriptor fd(::open(QFile::encodeName(fileName).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (fd.Get() < 0) Refuse(SystemReason(errno));
     struct stat st;
     if (::fstat(fd.Get(), &st) != 0) Refuse(SystemReason(errno));
     if (!S_ISREG(st.st_mode)) Refuse(QStringLiteral("it is no longer a regular file"));
     CheckCancelled();
     const off_t oldSize = st.st_size;
-    const off_t newSize = static_cast<off_t>(bytes.size());
-    // Every block the new bytes need, before the first old byte is touched.
-    if (newSize > oldSize) {
-        const int error = ::posix_fallocate(fd.Get(), 0, newSize);
-        if (error != 0 && error != EOPNOTSUPP) {
-            // A reservation the system emulates may have grown the file.
-            const bool restored = ::ftruncate(fd.Get(), oldSize) == 0;
-            Refuse(SystemReason(error) + (restored ? QString() : QStringLiteral("; the file may now end in zero bytes")));
-        }
+    TKeptCopy old(fileName, fd.Get(), static_cast<std::uint64_t>(oldSize));
+    // The old bytes are safe elsewhere, and the first of them is about to be
+    // replaced: from here on the save finishes, or fails and puts them back.
+    BeginFinishing();
+    try {
+        Overwrite(fd.Get(), bytes, oldSize);
+    } catch (const Exception &error) {
+        if (old.PutBack(fd.Get())) throw;
+        Refuse(error.Message() + QStringLiteral("; the file is now incomplete, and its old picture is kept in %1").arg(QuotedPath(old.Keep())));
     }
-    std::size_t done = 0;
-    const std::size_t size = static_cast<std::size_t>(bytes.size());
-    while (done < size) {
-        const ssize_t wrote = ::pwrite(fd.Get(), bytes.constData() + done, std::min(size - done, ReadPiece),
-                                       static_cast<off_t>(done));
-        if (wrote < 0 && errno == EINTR) continue;
-        if (wrote <= 0)
-            Refuse(SystemReason(wrote < 0 ? errno : ENOSPC) + QStringLiteral("; the file is now incomplete"));
-        // No cancelling from here on: the old bytes are being replaced.
-        done += static_cast<std::size_t>(wrote);
-    }
-    if (newSize < oldSize && ::ftruncate(fd.Get(), newSize) != 0) Refuse(SystemReason(errno));
-    if (::fsync(fd.Get()) != 0 && errno != EINVAL) Refuse(SystemReason(errno));
-    if (const int error = fd.Close()) Refuse(SystemReason(error));
 }

@@ -50,7 +50,9 @@ TFileBytes ReadWholeFile(const QString &fileName);
 
 // Writes bytes over the named existing file that is not a regular file (a
 // pipe, a device), without ever waiting for good: a pipe without a reader
-// is refused. Throws Exception with the reason alone.
+// is refused. Past its checks, before the first byte goes out, the work can
+// no longer be cancelled (BeginFinishing). Throws Exception with the reason
+// alone.
 void WriteToSpecialFile(const QString &fileName, const QByteArray &bytes);
 
 // Whether saving over this existing regular file must write into it rather
@@ -65,7 +67,10 @@ bool MustWriteInPlace(const QString &fileName);
 bool CopyExtendedAttributes(const QString &fromFile, int to);
 
 // Overwrites the named regular file with bytes, keeping its identity
-// (inode, links, owner, group, mode). The space is reserved first, so that
-// a full disk leaves the old bytes as they were. Throws Exception with the
-// reason alone.
+// (inode, links, owner, group, mode). Its old bytes are copied aside first
+// (TKeptCopy) and stay there until the new ones are synced, so that a kill
+// at any moment leaves the old picture or the new one; the work can be
+// cancelled until then (BeginFinishing). The space for the new bytes is
+// reserved before the first old byte is replaced, and a failure after that
+// puts the old bytes back. Throws Exception with the reason alone.
 void WriteInPlace(const QString &fileName, const QByteArray &bytes);

@@ -2,6 +2,7 @@
 #include "platform/files/picture_files.h"
 
 #include "platform/files/file_bytes.h"
+#include "platform/files/system_calls.h"
 #include "platform/pictures/work_progress.h"
 
 #include <QFile>
@@ -196,17 +197,27 @@ void WritePictureFile(const AnsiString &fileName, const TBitmap &bitmap)
         QSaveFile file(fileName);
         if (!file.open(QIODevice::WriteOnly)) {
             reason = SystemWording(file.errorString());
-        } else if (!WriteAll(file, encoded)) {
+        } else if (!WriteAll(file, encoded) || !file.flush()) {
             reason = SystemWording(file.errorString());
             file.cancelWriting();
+        } else if (::fsync(file.handle()) != 0) {
+            // Synced while a cancel is still taken, so that the commit's own
+            // sync, past the point of no return, has little left to do.
+            reason = SystemReason(errno);
+            file.cancelWriting();
         } else {
-            CheckCancelled();
             // The new file would lose the old one's tags, the address it was
             // downloaded from and its access list, all extended attributes.
             attributesKept = CopyExtendedAttributes(fileName, file.handle());
-            if (!attributesKept) file.cancelWriting();
-            else if (file.commit()) return;
-            else reason = SystemWording(file.errorString());
+            if (!attributesKept) {
+                file.cancelWriting();
+            } else {
+                // The commit replaces the file: from here on the save
+                // finishes or fails, and a cancel is refused.
+                BeginFinishing();
+                if (file.commit()) return;
+                reason = SystemWording(file.errorString());
+            }
         }
     }
     // An attribute that cannot be given to a new file stays with the old one.

@@ -26,5 +26,9 @@ void ReadPictureFile(const AnsiString &fileName, TBitmap &into);
 // place instead. On any failure it throws Exception
 // `Cannot save "<native path>": <reason>`, an existing file keeps every byte
 // and no other file is left behind; an extension of a format this program
-// does not write is such a failure, before anything is written.
+// does not write is such a failure, before anything is written. A file
+// written in place keeps a copy of its old bytes until the new ones are on
+// disk (WriteInPlace). Cancelled (ECancelled) only before the file is about
+// to be replaced, which also leaves it byte for byte; from then on a cancel
+// is refused (BeginFinishing).
 void WritePictureFile(const AnsiString &fileName, const TBitmap &bitmap);

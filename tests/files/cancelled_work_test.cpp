@@ -49,7 +49,8 @@ TEST(CancelledWork, AnOpenOrSaveCancelledBeforeItsEndChangesNothingAndIsNoFailur
 }
 
 // Whenever the cancellation comes, the old file stays whole or the new one
-// is complete; no mixture and no unfinished file is ever left.
+// is complete; no mixture and no unfinished file is ever left, and a save
+// that completed refused the cancel.
 TEST(CancelledWork, ASaveCancelledAtAnyMomentLeavesTheOldFileOrTheNewOne)
 {
     QTemporaryDir dir;
@@ -61,9 +62,10 @@ TEST(CancelledWork, ASaveCancelledAtAnyMomentLeavesTheOldFileOrTheNewOne)
     for (int delayMs : {0, 1, 2, 4, 8, 16, 32, 64, 128, 256}) {
         PutFile(target, old);
         TWorkProgress progress;
+        std::atomic<bool> accepted{false};
         std::thread canceller([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-            progress.Cancel();
+            accepted = progress.Cancel();
         });
         bool wasCancelled = false;
         {
@@ -75,6 +77,10 @@ TEST(CancelledWork, ASaveCancelledAtAnyMomentLeavesTheOldFileOrTheNewOne)
             }
         }
         canceller.join();
+        // The cancel holds exactly when the save says it was cancelled: one
+        // that came past the point of no return is refused, never reported
+        // after the file was replaced.
+        EXPECT_EQ(accepted.load(), wasCancelled) << "cancelled after " << delayMs << " ms";
         if (wasCancelled) {
             ++cancelled;
             EXPECT_EQ(FileBytes(target), old) << "cancelled after " << delayMs << " ms";

@@ -3,9 +3,11 @@
 // names the file and the reason, keeps an existing file byte for byte and
 // leaves nothing behind.
 #include "platform/files/picture_files.h"
+#include "platform/files/unfinished_saves.h"
 #include "support/pictures.h"
 #include "support/tmpfs.h"
 #include "support/disk_files.h"
+#include "support/failures.h"
 
 #include <QDir>
 #include <QFile>
@@ -156,9 +158,14 @@ TEST(HostileSavesDeathTest, AWritableFileInAFolderTheUserCannotWriteIsSaved)
     ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0666), 0);
     ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
     ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    // The old bytes are kept in the user's cache folder meanwhile.
+    const QString cache = dir.filePath(QStringLiteral("cache"));
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("cache")));
+    ASSERT_EQ(::chmod(QFile::encodeName(cache).constData(), 0777), 0);
     const auto picture = Noise(25, 7);
     const auto saveAsNobody = [&] {
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0) std::_Exit(2);
+        qputenv("XDG_CACHE_HOME", QFile::encodeName(cache));
+        if (!BecomeUnprivilegedUser()) std::_Exit(2);
         const std::string got = SaveMessage(path, *picture);
         if (got != "(no exception)") {
             std::fprintf(stderr, "%s\n", got.c_str());
@@ -167,6 +174,7 @@ TEST(HostileSavesDeathTest, AWritableFileInAFolderTheUserCannotWriteIsSaved)
         TBitmap back;
         ReadPictureFile(path, back);
         if (!SameBitmap(*picture, back) || Listing(folder) != QStringList({QStringLiteral("open.bmp")})) std::_Exit(3);
+        if (!Listing(UnfinishedSavesFolder()).isEmpty()) std::_Exit(4);
         std::_Exit(0);
     };
     EXPECT_EXIT(saveAsNobody(), testing::ExitedWithCode(0), "");
@@ -188,6 +196,31 @@ TEST(HostileSaves, AFullDiskLeavesAFileWrittenInPlaceAsItWas)
     EXPECT_EQ(FileBytes(path), old);
     EXPECT_EQ(FileBytes(other), old);
     EXPECT_EQ(Listing(dir.path()), QStringList({QStringLiteral("link.bmp"), QStringLiteral("linked.bmp")}));
+}
+
+// The old bytes of a file written in place are copied aside first: where
+// neither the disk beside it nor the cache folder can hold them, the save
+// fails with that reason before the file is touched, and leaves nothing.
+TEST(HostileSaves, AFullDiskWhileTheOldBytesAreCopiedAsideLeavesTheFileAsItWas)
+{
+    QTemporaryDir dir;
+    TmpfsMount mount(dir.path());
+    if (!mount.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here (needs root and permission to mount)";
+    const TCacheFolderAt cache(dir.filePath(QStringLiteral("cache")));
+    const QString path = dir.filePath(QStringLiteral("linked.bmp"));
+    const QString other = dir.filePath(QStringLiteral("link.bmp"));
+    // 40 KiB of the 64 the file system holds: no room for a second copy.
+    WritePictureFile(path, *Noise(115, 13));
+    ASSERT_EQ(::link(QFile::encodeName(path).constData(), QFile::encodeName(other).constData()), 0);
+    const QByteArray old = FileBytes(path);
+    EXPECT_EQ(SaveMessage(path, *Noise(20, 14)),
+              Expected(path, QStringLiteral("a copy of the old file could not be kept while it is written over: in %1, no space left "
+                                            "on device; in %2, no space left on device")
+                                 .arg(QuotedPath(dir.path()), QuotedPath(UnfinishedSavesFolder()))));
+    EXPECT_EQ(FileBytes(path), old);
+    EXPECT_EQ(FileBytes(other), old);
+    EXPECT_EQ(Listing(dir.path()), QStringList({QStringLiteral("cache"), QStringLiteral("link.bmp"), QStringLiteral("linked.bmp")}));
+    EXPECT_EQ(Listing(UnfinishedSavesFolder()), QStringList());
 }
 
 namespace {

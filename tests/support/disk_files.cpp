@@ -23,3 +23,10 @@ QStringList Listing(const QString &dir)
 {
     return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
+
+TCacheFolderAt::TCacheFolderAt(const QString &path) : previous_(qgetenv("XDG_CACHE_HOME"))
+{
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(path));
+}
+
+TCacheFolderAt::~TCacheFolderAt() { qputenv("XDG_CACHE_HOME", previous_); }

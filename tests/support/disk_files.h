@@ -11,3 +11,16 @@ QByteArray FileBytes(const QString &path);
 void PutFile(const QString &path, const QByteArray &bytes);
 // Every entry of a folder, hidden and special ones too, by name.
 QStringList Listing(const QString &dir);
+
+// Points the user's cache folder (XDG_CACHE_HOME), where saves in place
+// record themselves, at `path` for the object's lifetime.
+class TCacheFolderAt {
+public:
+    explicit TCacheFolderAt(const QString &path);
+    ~TCacheFolderAt();
+    TCacheFolderAt(const TCacheFolderAt &) = delete;
+    TCacheFolderAt &operator=(const TCacheFolderAt &) = delete;
+
+private:
+    QByteArray previous_;
+};

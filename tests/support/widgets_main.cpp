@@ -14,6 +14,9 @@ int main(int argc, char **argv)
     // tests keep theirs to themselves, so no test starts where another left.
     QTemporaryDir settings;
     qputenv("XDG_CONFIG_HOME", settings.path().toLocal8Bit());
+    // Saves in place record themselves in the user's cache folder.
+    QTemporaryDir cache;
+    qputenv("XDG_CACHE_HOME", cache.path().toLocal8Bit());
     Application->Initialize();
     const int result = RUN_ALL_TESTS();
     Application->Shutdown();
