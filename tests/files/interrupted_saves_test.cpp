@@ -10,6 +10,7 @@
 #include "support/printers.h"
 #include "support/save_probe_runs.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -325,7 +326,7 @@ TEST(InterruptedSaves, ASaveThatFallsBackToWritingInPlaceCanBeCancelledUntilItsF
 TEST(InterruptedSaves, AKillFromOutsideWhileABigPictureIsSavedInPlaceLeavesAPictureWhole)
 {
     // Big enough that writing it takes far longer than the kill takes to land.
-    const TScene scene(2900, 4000);
+    const TScene scene(2000, 3000);
     const QByteArray oldHead = scene.Old().left(64);
     const auto whileCopying = [&] {
         for (const QString &path : scene.Leftovers())
@@ -340,7 +341,9 @@ TEST(InterruptedSaves, AKillFromOutsideWhileABigPictureIsSavedInPlaceLeavesAPict
     for (const auto &moment : {std::function<bool()>(whileCopying), std::function<bool()>(whileWriting)}) {
         QProcess probe;
         scene.Start(probe, {});
-        while (probe.state() == QProcess::Running && !moment()) {
+        // Looked for without a pause, so that the kill lands at that moment.
+        const QDeadlineTimer deadline(60000);
+        while (!moment() && !probe.waitForFinished(0) && !deadline.hasExpired()) {
         }
         probe.kill();
         EXPECT_TRUE(Finished(probe).killed) << "the save ended before the kill came";
