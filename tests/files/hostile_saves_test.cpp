@@ -95,13 +95,6 @@ struct stat StatOf(const QString &path)
     return st;
 }
 
-std::unique_ptr<TBitmap> Noise(int side, std::uint32_t seed)
-{
-    auto noise = MakeBitmap(side, side, pf24bit);
-    FillRandomBytes(*noise, seed);
-    return noise;
-}
-
 } // namespace
 
 // Saving over a file keeps the file: every other name of it sees the new
@@ -220,6 +213,25 @@ TEST(HostileSaves, AFullDiskWhileTheOldBytesAreCopiedAsideLeavesTheFileAsItWas)
     EXPECT_EQ(FileBytes(path), old);
     EXPECT_EQ(FileBytes(other), old);
     EXPECT_EQ(Listing(dir.path()), QStringList({QStringLiteral("cache"), QStringLiteral("link.bmp"), QStringLiteral("linked.bmp")}));
+    EXPECT_EQ(Listing(UnfinishedSavesFolder()), QStringList());
+}
+
+// Where the disk beside the file cannot hold a copy of its old bytes, the
+// user's cache folder, on another file system, keeps it while the file is
+// written over.
+TEST(HostileSaves, ADiskTooFullForACopyBesideTheFileKeepsItInTheCacheFolder)
+{
+    QTemporaryDir dir, elsewhere;
+    TmpfsMount mount(dir.path());
+    if (!mount.Mounted()) GTEST_SKIP() << "cannot mount a small tmpfs here (needs root and permission to mount)";
+    const TCacheFolderAt cache(elsewhere.path());
+    const QString path = dir.filePath(QStringLiteral("linked.bmp"));
+    const QString other = dir.filePath(QStringLiteral("link.bmp"));
+    WritePictureFile(path, *Noise(115, 15));
+    ASSERT_EQ(::link(QFile::encodeName(path).constData(), QFile::encodeName(other).constData()), 0);
+    EXPECT_EQ(SaveMessage(path, *Noise(20, 16)), "(no exception)");
+    EXPECT_EQ(FileBytes(other), EncodePicture(*Noise(20, 16), TPictureFileFormat::Bmp));
+    EXPECT_EQ(Listing(dir.path()), QStringList({QStringLiteral("link.bmp"), QStringLiteral("linked.bmp")}));
     EXPECT_EQ(Listing(UnfinishedSavesFolder()), QStringList());
 }
 

@@ -26,13 +26,6 @@
 
 namespace {
 
-std::unique_ptr<TBitmap> Noise(int side, std::uint32_t seed)
-{
-    auto noise = MakeBitmap(side, side, pf24bit);
-    FillRandomBytes(*noise, seed);
-    return noise;
-}
-
 const std::string Untold = "(no exception)";
 
 // Where the picture is saved from and to.

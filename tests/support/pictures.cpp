@@ -46,6 +46,13 @@ void FillRandomBytes(TBitmap &bitmap, std::uint32_t seed)
     }
 }
 
+std::unique_ptr<TBitmap> Noise(int side, std::uint32_t seed)
+{
+    auto noise = MakeBitmap(side, side, pf24bit);
+    FillRandomBytes(*noise, seed);
+    return noise;
+}
+
 void FillColours(TBitmap &bitmap, const std::function<TColor(int, int)> &colour)
 {
     for (int y = 0; y < bitmap.GetHeight(); ++y)

@@ -23,6 +23,10 @@ std::unique_ptr<TBitmap> GreyRamp(int width, int height);
 // Fills every pixel byte (not padding) from a seeded generator.
 void FillRandomBytes(TBitmap &bitmap, std::uint32_t seed);
 
+// A side x side 24-bit picture of random bytes from seed: a file of it
+// takes about three bytes a pixel in any format.
+std::unique_ptr<TBitmap> Noise(int side, std::uint32_t seed);
+
 // Fills pixel (x, y) with colour(x, y) through SetPixel.
 void FillColours(TBitmap &bitmap, const std::function<TColor(int, int)> &colour);
 
