@@ -232,15 +232,23 @@ TEST(PictureFiles, APathLongerThanTheSystemTakesIsANameTooLong)
     ExpectFailedSave(path, *Pattern(4, 4), reason);
 }
 
+// As root, which reads files whatever their permissions, as the user nobody.
 TEST(PictureFiles, AFileWithoutReadPermissionIsRefused)
 {
-    if (geteuid() == 0) GTEST_SKIP() << "running as root, which reads files whatever their permissions";
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("locked.png"));
     WritePictureFile(path, *Pattern(4, 4));
     ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::WriteOwner));
-    TBitmap bitmap;
-    EXPECT_EQ(MessageOf([&] { ReadPictureFile(path, bitmap); }), Expected("open", path, QStringLiteral("permission denied")));
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    const auto asAUser = [&] {
+        if (!BecomeUnprivilegedUser()) std::_Exit(2);
+        TBitmap bitmap;
+        const std::string got = MessageOf([&] { ReadPictureFile(path, bitmap); });
+        std::fprintf(stderr, "%s\n", got.c_str());
+        std::_Exit(got == Expected("open", path, QStringLiteral("permission denied")) ? 0 : 1);
+    };
+    EXPECT_EXIT(asAUser(), testing::ExitedWithCode(0), "");
 }
 
 // A folder the user may not enter makes every file in it look missing to
