@@ -2,6 +2,7 @@
 // limit reached in the middle of writing, and a folder that is a file. Each
 // names the file and the reason, keeps an existing file byte for byte and
 // leaves nothing behind.
+#include "platform/files/kept_copy.h"
 #include "platform/files/picture_files.h"
 #include "platform/files/unfinished_saves.h"
 #include "support/pictures.h"
@@ -18,6 +19,7 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -232,6 +234,28 @@ TEST(HostileSaves, ADiskTooFullForACopyBesideTheFileKeepsItInTheCacheFolder)
     EXPECT_EQ(SaveMessage(path, *Noise(20, 16)), "(no exception)");
     EXPECT_EQ(FileBytes(other), EncodePicture(*Noise(20, 16), TPictureFileFormat::Bmp));
     EXPECT_EQ(Listing(dir.path()), QStringList({QStringLiteral("link.bmp"), QStringLiteral("linked.bmp")}));
+    EXPECT_EQ(Listing(UnfinishedSavesFolder()), QStringList());
+}
+
+// Another program cuts the file short while its old bytes are copied
+// aside: no copy is kept of what is no longer there, the save fails before
+// the file is written over, and nothing is left.
+TEST(HostileSaves, AFileCutShortWhileItsOldBytesAreCopiedAsideIsRefused)
+{
+    QTemporaryDir dir;
+    const TCacheFolderAt cache(dir.filePath(QStringLiteral("cache")));
+    const QString path = dir.filePath(QStringLiteral("cut.bmp"));
+    PutFile(path, QByteArray(1000, 'x'));
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    // It held 2000 bytes when the save looked.
+    const std::string message = MessageOf([&] { const TKeptCopy copy(path, fd, 2000); });
+    ::close(fd);
+    const QString cut = QStringLiteral("the file was cut short while it was being copied");
+    EXPECT_EQ(message, QStringLiteral("a copy of the old file could not be kept while it is written over: in %1, %2; in %3, %2")
+                           .arg(QuotedPath(dir.path()), cut, QuotedPath(UnfinishedSavesFolder()))
+                           .toStdString());
+    EXPECT_EQ(Listing(dir.path()), QStringList({QStringLiteral("cache"), QStringLiteral("cut.bmp")}));
     EXPECT_EQ(Listing(UnfinishedSavesFolder()), QStringList());
 }
 

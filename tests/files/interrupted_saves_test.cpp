@@ -226,6 +226,23 @@ TEST(InterruptedSaves, AFailureAtAnyStepOfASaveInPlaceLeavesTheOldFileOrTheNewOn
         << messages.join(QLatin1Char('\n')).toStdString();
 }
 
+// Writes over the file that keep failing cannot put the old bytes back
+// either: the message says so and names the copy that keeps the old
+// picture, which stays for the user; nothing else does.
+TEST(InterruptedSaves, ASaveInPlaceThatCannotPutTheOldBytesBackNamesTheirCopy)
+{
+    const TScene scene(40, 60);
+    // From the first write over the file on.
+    const TProbeRun run = scene.Run({QStringLiteral("fail-from"), QString::number(scene.FirstChange() + 1)});
+    const QStringList left = scene.Leftovers();
+    ASSERT_EQ(left.size(), 1);
+    EXPECT_EQ(run.message, QStringLiteral("Cannot save %1: input/output error; the file is now incomplete, and its old picture is kept in %2")
+                               .arg(QuotedPath(scene.Target()), QuotedPath(left[0])));
+    EXPECT_EQ(FileBytes(left[0]), scene.Old());
+    // Told now, not again at the next start.
+    EXPECT_EQ(MessageOf(CheckUnfinishedSaves), Untold);
+}
+
 namespace {
 
 // Cancels the save at each step in turn: a cancel is taken at every step

@@ -2,15 +2,16 @@
 // (SIGKILL, as from outside), fails once (EIO) or is cancelled: the tests
 // of killed, failed and cancelled saves run it for every step in turn.
 //
-//   save_probe <picture> <target> [none|die-before|die-during|fail|cancel <step>]
+//   save_probe <picture> <target> [die-before|die-during|fail|fail-from|cancel <step>]
 //              [--as-nobody] [--attributes-refused]
 //
 // A step is one call that changes a file or folder: every write, sync,
 // truncation, reservation, copy, removal, rename and attribute. The calls
 // are caught by defining them here, before the C library: the program's
 // own code and Qt's both reach these. "die-during" lets half of a write
-// through first; "fail" fails the calls that write, sync or reserve, and
-// lets a removal, rename or link through. --as-nobody saves as the user nobody when run as root;
+// through first; "fail" fails the call if it writes, syncs or reserves (a
+// removal, rename or link goes through), "fail-from" every such call from
+// the step on. --as-nobody saves as the user nobody when run as root;
 // --attributes-refused refuses every extended attribute given to a file.
 //
 // Prints one line: saved, cancelled or failed; steps=<calls made>;
@@ -35,7 +36,7 @@
 
 namespace {
 
-enum class TMode { None, DieBefore, DieDuring, Fail, Cancel };
+enum class TMode { None, DieBefore, DieDuring, Fail, FailFrom, Cancel };
 
 struct {
     bool armed = false;
@@ -61,12 +62,16 @@ enum class TAct { Go, Fail, HalfThenDie, DieAfter };
 
 TAct Before(bool data)
 {
-    if (!probe.armed || ++probe.step != probe.at) return TAct::Go;
+    if (!probe.armed) return TAct::Go;
+    ++probe.step;
+    if (probe.mode == TMode::FailFrom && probe.step >= probe.at) return TAct::Fail;
+    if (probe.step != probe.at) return TAct::Go;
     switch (probe.mode) {
     case TMode::DieBefore: Die();
     case TMode::DieDuring: return data ? TAct::HalfThenDie : TAct::DieAfter;
     case TMode::Fail: return TAct::Fail;
     case TMode::Cancel: probe.cancel = probe.progress->Cancel() ? "accepted" : "refused"; return TAct::Go;
+    case TMode::FailFrom:
     case TMode::None: break;
     }
     return TAct::Go;
@@ -237,7 +242,8 @@ int main(int argc, char **argv)
         static const struct {
             const char *name;
             TMode mode;
-        } modes[] = {{"die-before", TMode::DieBefore}, {"die-during", TMode::DieDuring}, {"fail", TMode::Fail}, {"cancel", TMode::Cancel}};
+        } modes[] = {{"die-before", TMode::DieBefore}, {"die-during", TMode::DieDuring}, {"fail", TMode::Fail},
+                         {"fail-from", TMode::FailFrom}, {"cancel", TMode::Cancel}};
         for (const auto &m : modes)
             if (word == m.name && i + 1 < argc) {
                 probe.mode = m.mode;
