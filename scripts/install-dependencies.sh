@@ -16,11 +16,12 @@ run=(
 )
 # GoogleTest with its mocks (only a recommendation of libgtest-dev, so never
 # pulled in by it here), and what the end-to-end test drives the installed
-# program with: a virtual X server, xdotool, ImageMagick's screen grabs and
-# pictures, Python, and the desktop entry's validator.
+# program with: a virtual X server, xdotool, ImageMagick's pictures, Python,
+# and the checkers of what is installed: the desktop entry's validator,
+# AppStream's for the metainfo and groff for the manual page.
 test=(
   libgtest-dev libgmock-dev
-  xvfb xauth xdotool imagemagick python3 desktop-file-utils
+  xvfb xauth xdotool imagemagick python3 desktop-file-utils appstream groff-base
 )
 # clang's libFuzzer and the sanitizers' run-time for it.
 fuzz=(clang libclang-rt-14-dev)

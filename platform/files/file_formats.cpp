@@ -31,18 +31,18 @@ TRowsMissing WholeRows(std::span<const std::uint8_t> bytes, TBitmap &into)
 constexpr int IcoSide = 256;
 
 constexpr TPictureFileFormatInfo Formats[] = {
-    // format, name, Qt's name, extensions, listed on save, filter,
+    // format, name, Qt's name, media type, extensions, listed on save, filter,
     // signature, reader, writer, quality, compression, max side, max side read
-    {TPictureFileFormat::Bmp, "BMP", "bmp", {"bmp", "dib"}, 1, "Bitmaps", LooksLikeBmp, DecodeBmp, WriteBmp, -1, -1, 0, 0},
-    {TPictureFileFormat::Png, "PNG", "png", {"png"}, 1, "PNG pictures", LooksLikePng, WholeRows<DecodePng>, WritePng, -1, -1, 0, 0},
-    {TPictureFileFormat::Jpeg, "JPEG", "jpeg", {"jpg", "jpeg", "jpe"}, 2, "JPEG pictures", LooksLikeJpeg, WholeRows<DecodeJpeg>, EncodeJpeg, 95, -1, 65500, 0},
-    {TPictureFileFormat::Gif, "GIF", "gif", {"gif"}, 1, "GIF pictures", nullptr, nullptr, nullptr, -1, -1, 0, 0},
-    {TPictureFileFormat::Pbm, "PBM", "pbm", {"pbm"}, 1, "Portable pixmaps", LooksLikeBinaryPnm, WholeRows<DecodePnm>, EncodeWithQt, -1, -1, 0, 32767},
-    {TPictureFileFormat::Pgm, "PGM", "pgm", {"pgm"}, 1, "Portable pixmaps", LooksLikeBinaryPnm, WholeRows<DecodePnm>, EncodeWithQt, -1, -1, 0, 32767},
-    {TPictureFileFormat::Ppm, "PPM", "ppm", {"ppm"}, 1, "Portable pixmaps", LooksLikeBinaryPnm, WholeRows<DecodePnm>, EncodeWithQt, -1, -1, 0, 32767},
-    {TPictureFileFormat::Tiff, "TIFF", "tiff", {"tif", "tiff"}, 2, "TIFF pictures", LooksLikeTiff, WholeRows<DecodeTiff>, EncodeWithQt, -1, 1, 0, 0},
-    {TPictureFileFormat::Webp, "WebP", "webp", {"webp"}, 1, "WebP pictures", LooksLikeWebp, WholeRows<DecodeWebp>, EncodeWithQt, 100, -1, 16383, 0},
-    {TPictureFileFormat::Ico, "ICO", "ico", {"ico"}, 1, "Icons", nullptr, nullptr, EncodeWithQt, -1, -1, IcoSide, 0},
+    {TPictureFileFormat::Bmp, "BMP", "bmp", "image/bmp", {"bmp", "dib"}, 1, "Bitmaps", LooksLikeBmp, DecodeBmp, WriteBmp, -1, -1, 0, 0},
+    {TPictureFileFormat::Png, "PNG", "png", "image/png", {"png"}, 1, "PNG pictures", LooksLikePng, WholeRows<DecodePng>, WritePng, -1, -1, 0, 0},
+    {TPictureFileFormat::Jpeg, "JPEG", "jpeg", "image/jpeg", {"jpg", "jpeg", "jpe"}, 2, "JPEG pictures", LooksLikeJpeg, WholeRows<DecodeJpeg>, EncodeJpeg, 95, -1, 65500, 0},
+    {TPictureFileFormat::Gif, "GIF", "gif", "image/gif", {"gif"}, 1, "GIF pictures", nullptr, nullptr, nullptr, -1, -1, 0, 0},
+    {TPictureFileFormat::Pbm, "PBM", "pbm", "image/x-portable-bitmap", {"pbm"}, 1, "Portable pixmaps", LooksLikeBinaryPnm, WholeRows<DecodePnm>, EncodeWithQt, -1, -1, 0, 32767},
+    {TPictureFileFormat::Pgm, "PGM", "pgm", "image/x-portable-graymap", {"pgm"}, 1, "Portable pixmaps", LooksLikeBinaryPnm, WholeRows<DecodePnm>, EncodeWithQt, -1, -1, 0, 32767},
+    {TPictureFileFormat::Ppm, "PPM", "ppm", "image/x-portable-pixmap", {"ppm"}, 1, "Portable pixmaps", LooksLikeBinaryPnm, WholeRows<DecodePnm>, EncodeWithQt, -1, -1, 0, 32767},
+    {TPictureFileFormat::Tiff, "TIFF", "tiff", "image/tiff", {"tif", "tiff"}, 2, "TIFF pictures", LooksLikeTiff, WholeRows<DecodeTiff>, EncodeWithQt, -1, 1, 0, 0},
+    {TPictureFileFormat::Webp, "WebP", "webp", "image/webp", {"webp"}, 1, "WebP pictures", LooksLikeWebp, WholeRows<DecodeWebp>, EncodeWithQt, 100, -1, 16383, 0},
+    {TPictureFileFormat::Ico, "ICO", "ico", "image/vnd.microsoft.icon", {"ico"}, 1, "Icons", nullptr, nullptr, EncodeWithQt, -1, -1, IcoSide, 0},
 };
 
 // The extensions as dialog patterns: "*.png *.jpg".

@@ -34,6 +34,8 @@ struct TPictureFileFormatInfo {
     const char *name;
     // The name of Qt's image plugin for it, as its reader reports it.
     const char *qtName;
+    // Its media (MIME) type, as desktops name it: "image/png".
+    const char *mimeType;
     // Lower case, without the dot; unused places are null.
     std::array<const char *, 3> extensions;
     // How many of the extensions, from the first, the Save dialog lists.
@@ -61,7 +63,7 @@ struct TPictureFileFormatInfo {
     int maxReadSide;
 };
 
-// Every format, BMP first.
+// Every format, BMP first; the packaging lists them from here at build time.
 std::span<const TPictureFileFormatInfo> PictureFileFormats();
 const TPictureFileFormatInfo &PictureFileFormatInfo(TPictureFileFormat format);
 // The format whose Qt plugin has this name, or null.

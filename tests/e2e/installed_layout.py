@@ -1,20 +1,29 @@
 #!/usr/bin/env python3
-"""What `cmake --install` lays out: the program, its desktop entry and its icons, as a desktop finds them."""
+"""What `cmake --install` lays out: the program, its desktop entry, metainfo, manual page and icons, as a desktop finds them."""
 
+import glob
 import gzip
 import os
+import re
 import shutil
 import struct
 import subprocess
 import sys
+import xml.etree.ElementTree as ElementTree
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-ICON_SIZES = (32, 48, 64, 128, 256)
+# Menus and panels take 16 to 24 pixels, docks and launchers the larger ones.
+ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
 
-# The formats the program opens, as a file manager names them.
-OPENED_TYPES = ['image/bmp', 'image/png', 'image/jpeg', 'image/gif', 'image/x-portable-bitmap',
-                'image/x-portable-graymap', 'image/x-portable-pixmap', 'image/tiff', 'image/webp',
-                'image/vnd.microsoft.icon']
+# The formats the program opens, as a file manager and as people name them.
+OPENED = [('image/bmp', 'BMP'), ('image/png', 'PNG'), ('image/jpeg', 'JPEG'), ('image/gif', 'GIF'),
+          ('image/x-portable-bitmap', 'PBM'), ('image/x-portable-graymap', 'PGM'),
+          ('image/x-portable-pixmap', 'PPM'), ('image/tiff', 'TIFF'), ('image/webp', 'WebP'),
+          ('image/vnd.microsoft.icon', 'ICO')]
+OPENED_TYPES = [media_type for media_type, _ in OPENED]
+# The manual page's sections, in order.
+MANUAL_SECTIONS = ['NAME', 'SYNOPSIS', 'DESCRIPTION', 'ARGUMENTS', 'OPTIONS', 'FORMATS', 'FILES', 'ENVIRONMENT',
+                   'EXIT STATUS']
 
 
 def desktop_entry(path):
@@ -106,6 +115,66 @@ def check_documents(root, expect):
         expect(False, 'changelog.gz: %s' % error)
 
 
+def check_manual(root, expect):
+    """The manual page of section 1, compressed as Debian keeps it, without a warning from groff."""
+    path = os.path.join(root, 'share', 'man', 'man1', 'picture-workbench.1.gz')
+    try:
+        with gzip.open(path, 'rb') as file:
+            source = file.read()
+    except OSError as error:
+        expect(False, 'manual page: %s' % error)
+        return
+    if not shutil.which('groff'):
+        expect(False, 'groff (Debian\'s groff-base) is not installed: the manual page cannot be read')
+        return
+    done = subprocess.run(['groff', '-man', '-ww', '-Tutf8', '-P-cbu'], input=source, capture_output=True,
+                          env=dict(os.environ, LC_ALL='C.UTF-8'))
+    expect(done.returncode == 0 and not done.stderr.strip(),
+           'groff warns of the manual page: ' + done.stderr.decode(errors='replace').strip())
+    text = done.stdout.decode(errors='replace')
+    headings = [line for line in text.splitlines() if re.fullmatch(r'[A-Z][A-Z ]+', line)]
+    expect(headings == MANUAL_SECTIONS, 'the manual page\'s sections are %s, not %s' % (headings, MANUAL_SECTIONS))
+    sections = dict(zip(headings, re.split(r'^[A-Z][A-Z ]+$', text, flags=re.M)[1:]))
+    expect(re.search(r'picture-workbench \S+ small desktop picture workbench', sections.get('NAME', '')),
+           'the manual page\'s NAME does not name the program and say what it is')
+    for option in ('--help', '--version'):
+        expect(option in sections.get('SYNOPSIS', '') and option in sections.get('OPTIONS', ''),
+               'the manual page does not give %s' % option)
+    formats = re.findall(r'^ {7}(\S+) +\*\.', sections.get('FORMATS', ''), flags=re.M)
+    expect(formats == [name for _, name in OPENED], 'the manual page lists the formats %s' % formats)
+    expect(re.search(r'^ {7}0 ', sections.get('EXIT STATUS', ''), flags=re.M), 'the manual page gives no exit status')
+
+
+def check_metainfo(root, entry, expect):
+    """The AppStream metainfo, which software centres list programs by: valid, and naming what is installed."""
+    found = glob.glob(os.path.join(root, 'share', 'metainfo', '*.metainfo.xml'))
+    if len(found) != 1:
+        expect(False, 'share/metainfo holds %d metainfo files, not one' % len(found))
+        return
+    path = found[0]
+    component = ElementTree.parse(path).getroot()
+    identity = component.findtext('id')
+    expect(os.path.basename(path) == '%s.metainfo.xml' % identity, '%s is not named by its id %s' % (path, identity))
+    expect(component.get('type') == 'desktop-application', 'the metainfo is not of a desktop application')
+    expect(component.findtext('name') == entry.get('Name'), 'the metainfo names %r' % component.findtext('name'))
+    launched = component.findtext('launchable[@type="desktop-id"]')
+    expect(os.path.isfile(os.path.join(root, 'share', 'applications', launched or '?')),
+           'the metainfo launches %r, which is not installed' % launched)
+    binary = component.findtext('provides/binary')
+    expect(os.path.isfile(os.path.join(root, 'bin', binary or '?')), 'the metainfo provides %r' % binary)
+    types = [element.text for element in component.findall('provides/mediatype')]
+    expect(types == OPENED_TYPES, 'the metainfo provides the media types %s, not %s' % (types, OPENED_TYPES))
+    expect(component.find('releases/release') is not None, 'the metainfo has no release')
+    if shutil.which('appstreamcli'):
+        # Notes of information are allowed; warnings and errors are not.
+        done = subprocess.run(['appstreamcli', 'validate', '--no-net', '--pedantic', '--no-color', path],
+                              capture_output=True, text=True)
+        complaints = [line for line in done.stdout.splitlines() if re.match(r'[EWP]: ', line)]
+        expect(done.returncode == 0 and not complaints, 'appstreamcli validate: ' + done.stdout.strip())
+    else:
+        expect(False, 'appstreamcli (Debian\'s appstream) is not installed')
+
+
 def check(root):
     failures = []
 
@@ -135,6 +204,8 @@ def check(root):
 
     check_icons(os.path.join(root, 'share', 'icons', 'hicolor'), entry.get('Icon', '?'), expect)
     check_documents(root, expect)
+    check_manual(root, expect)
+    check_metainfo(root, entry, expect)
 
     # Debian's own checker, which the installed entry must satisfy too.
     if shutil.which('desktop-file-validate'):

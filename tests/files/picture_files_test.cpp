@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QMimeDatabase>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -80,6 +81,25 @@ TEST(PictureFiles, TheExtensionChoosesTheFormatAndANameWithoutOneWritesBmp)
         {"a.xyz", std::nullopt},              {"a.png.old", std::nullopt},
     };
     for (const auto &c : cases) EXPECT_EQ(PictureFileFormatFor(QString::fromLatin1(c.name)), c.format) << c.name;
+}
+
+// The desktop entry and the metainfo offer the program for these media
+// types: each must be the one the desktop's own database gives the format's
+// file names, or a file manager would not offer it for them.
+TEST(PictureFiles, EachFormatsMediaTypeIsTheOneTheDesktopGivesItsFileNames)
+{
+    const QMimeDatabase desktop;
+    QStringList mediaTypes;
+    for (const TPictureFileFormatInfo &format : PictureFileFormats()) {
+        mediaTypes << QLatin1String(format.mimeType);
+        for (const char *extension : format.extensions) {
+            if (!extension) continue;
+            const QString name = QStringLiteral("a.") + QLatin1String(extension);
+            EXPECT_EQ(desktop.mimeTypeForFile(name, QMimeDatabase::MatchExtension).name().toStdString(), format.mimeType)
+                << extension;
+        }
+    }
+    EXPECT_EQ(mediaTypes.removeDuplicates(), 0);
 }
 
 TEST(PictureFiles, EveryWritableFormatSavesAndReopens)

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Draws the program's icon: the scalable SVG, and a PNG for each fixed size with every edge on a whole pixel.
 
-Run from anywhere: python3 platform/controls/icons/make_icons.py (needs rsvg-convert,
-Debian's librsvg2-bin). It rewrites the files beside itself; they are kept in
+Run from anywhere: python3 platform/controls/icons/make_icons.py (needs rsvg-convert:
+scripts/install-dependencies.sh librsvg2-bin). It rewrites the files beside itself; they are kept in
 the repository so that building needs no drawing tool.
 """
 
@@ -11,7 +11,8 @@ import subprocess
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-SIZES = (32, 48, 64, 128, 256)
+# Menus and panels take 16 to 24 pixels, docks and launchers the larger ones.
+SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
 # The design, in units of a 256-unit square: a blue tile, on it a framed
 # picture of a sky, a sun and two hills.
 TILE = (16, 16, 240, 240)
