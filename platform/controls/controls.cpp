@@ -4,7 +4,7 @@
 #include <QChildEvent>
 #include <QCompleter>
 #include <QEvent>
-#include <QScrollArea>
+#include <QScrollBar>
 #include <QTimer>
 
 void ConnectNotify(QObject *source, TNotifyEvent handler)
@@ -81,6 +81,27 @@ TStatusPanel *TStatusPanels::GetItem(int index)
     return &panels_[static_cast<std::size_t>(index)];
 }
 
+void TStatusPanel::SetText(const AnsiString &text)
+{
+    label_->setText(text);
+    Speak();
+}
+
+void TStatusPanel::SetAccessibleName(const QString &name, const QString &description)
+{
+    name_ = name;
+    label_->setAccessibleDescription(description);
+    Speak();
+}
+
+void TStatusPanel::Speak()
+{
+    // Without a name of its own, a label is spoken by its text alone.
+    if (name_.isEmpty()) return;
+    const QString text = label_->text();
+    label_->setAccessibleName(text.isEmpty() ? name_ : name_ + QStringLiteral(": ") + text);
+}
+
 TStatusBar::TStatusBar(QWidget *parent) : QStatusBar(parent)
 {
     setSizeGripEnabled(true);
@@ -98,6 +119,49 @@ void TStatusBar::setPanelWidths(const QString &widths)
         addWidget(panel);
         panels_.Add(panel);
     }
+    NamePanels();
+}
+
+void TStatusBar::setPanelNames(const QStringList &names)
+{
+    panelNames_ = names;
+    NamePanels();
+}
+
+void TStatusBar::setPanelDescriptions(const QStringList &descriptions)
+{
+    panelDescriptions_ = descriptions;
+    NamePanels();
+}
+
+void TStatusBar::NamePanels()
+{
+    for (int i = 0; i < panels_.GetCount(); ++i)
+        panels_.GetItem(i)->SetAccessibleName(panelNames_.value(i), panelDescriptions_.value(i));
+}
+
+TScrollBox::TScrollBox(QWidget *parent) : QScrollArea(parent) {}
+
+QStringList TScrollBox::GetScrollBarNames() const
+{
+    return {horizontalScrollBar()->accessibleName(), verticalScrollBar()->accessibleName()};
+}
+
+void TScrollBox::setScrollBarNames(const QStringList &names)
+{
+    horizontalScrollBar()->setAccessibleName(names.value(0));
+    verticalScrollBar()->setAccessibleName(names.value(1));
+}
+
+QStringList TScrollBox::GetScrollBarDescriptions() const
+{
+    return {horizontalScrollBar()->accessibleDescription(), verticalScrollBar()->accessibleDescription()};
+}
+
+void TScrollBox::setScrollBarDescriptions(const QStringList &descriptions)
+{
+    horizontalScrollBar()->setAccessibleDescription(descriptions.value(0));
+    verticalScrollBar()->setAccessibleDescription(descriptions.value(1));
 }
 
 TClientArea::TClientArea(QWidget *parent) : QWidget(parent) {}

@@ -11,7 +11,9 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QStatusBar>
+#include <QStringList>
 
 #include <functional>
 #include <initializer_list>
@@ -145,15 +147,23 @@ public:
     explicit TBevel(QWidget *parent = nullptr);
 };
 
+// One field of a status bar. A screen reader speaks its name with its text,
+// "Pointer column: X=12", so that an empty field is not nameless and a
+// filled one keeps its meaning.
 class TStatusPanel {
 public:
     explicit TStatusPanel(QLabel *label) : label_(label) {}
     AnsiString GetText() const { return label_->text(); }
-    void SetText(const AnsiString &text) { label_->setText(text); }
+    void SetText(const AnsiString &text);
     int GetWidth() const { return label_->width(); }
+    // What the field shows, for screen readers.
+    void SetAccessibleName(const QString &name, const QString &description);
 
 private:
+    void Speak();
+
     QLabel *label_;
+    QString name_;
 };
 
 class TStatusPanels {
@@ -168,20 +178,47 @@ private:
 };
 
 // A status bar of fixed-width panels, given by the description as a
-// comma-separated list of widths.
+// comma-separated list of widths, with their names and descriptions for
+// screen readers, in the same order.
 class TStatusBar : public QStatusBar {
     Q_OBJECT
     Q_PROPERTY(QString panelWidths READ GetPanelWidths WRITE setPanelWidths)
+    Q_PROPERTY(QStringList panelNames READ GetPanelNames WRITE setPanelNames)
+    Q_PROPERTY(QStringList panelDescriptions READ GetPanelDescriptions WRITE setPanelDescriptions)
 
 public:
     explicit TStatusBar(QWidget *parent = nullptr);
     TStatusPanels *GetPanels() { return &panels_; }
     QString GetPanelWidths() const { return panelWidths_; }
     void setPanelWidths(const QString &widths);
+    QStringList GetPanelNames() const { return panelNames_; }
+    void setPanelNames(const QStringList &names);
+    QStringList GetPanelDescriptions() const { return panelDescriptions_; }
+    void setPanelDescriptions(const QStringList &descriptions);
 
 private:
+    // The description may give the names before or after the widths.
+    void NamePanels();
+
     QString panelWidths_;
+    QStringList panelNames_, panelDescriptions_;
     TStatusPanels panels_;
+};
+
+// The area of a form that scrolls when its controls outgrow the window. Its
+// two scroll bars' names and descriptions for screen readers come from the
+// description, horizontal first.
+class TScrollBox : public QScrollArea {
+    Q_OBJECT
+    Q_PROPERTY(QStringList scrollBarNames READ GetScrollBarNames WRITE setScrollBarNames)
+    Q_PROPERTY(QStringList scrollBarDescriptions READ GetScrollBarDescriptions WRITE setScrollBarDescriptions)
+
+public:
+    explicit TScrollBox(QWidget *parent = nullptr);
+    QStringList GetScrollBarNames() const;
+    void setScrollBarNames(const QStringList &names);
+    QStringList GetScrollBarDescriptions() const;
+    void setScrollBarDescriptions(const QStringList &descriptions);
 };
 
 // A scrolling client area: grows to hold its controls, so that the scroll

@@ -14,11 +14,52 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMimeData>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QUrl>
+
+#include <functional>
+#include <map>
+#include <vector>
 
 using DesktopTest = MainWindowTest;
 
 namespace {
+
+// What a screen reader finds walking the window's accessibility tree: each
+// visible node's role, name and description, by the object it stands for.
+struct TSpoken {
+    QAccessible::Role role;
+    QString name, description, value;
+};
+
+void Walk(QAccessibleInterface *node, std::vector<std::pair<QObject *, TSpoken>> &into)
+{
+    if (!node || node->state().invisible) return;
+    into.push_back({node->object(), {node->role(), node->text(QAccessible::Name), node->text(QAccessible::Description),
+                                     node->text(QAccessible::Value)}});
+    for (int i = 0; i < node->childCount(); ++i) Walk(node->child(i), into);
+}
+
+std::vector<std::pair<QObject *, TSpoken>> SpokenTree(QWidget &window)
+{
+    std::vector<std::pair<QObject *, TSpoken>> nodes;
+    Walk(QAccessible::queryAccessibleInterface(&window), nodes);
+    return nodes;
+}
+
+// The names, then the descriptions, of the visible text fields under a
+// widget, in tree order.
+QStringList FieldsUnder(QWidget &window, QWidget *under)
+{
+    QStringList names, descriptions;
+    for (const auto &[object, spoken] : SpokenTree(window))
+        if (spoken.role == QAccessible::StaticText && under->isAncestorOf(qobject_cast<QWidget *>(object))) {
+            names << spoken.name;
+            descriptions << spoken.description;
+        }
+    return names + descriptions;
+}
 
 // A drag of `urls` entering the form and dropped at a point of the picture;
 // gives whether the form took the drop.
@@ -179,4 +220,80 @@ TEST_F(DesktopTest, ThePictureControlIsAGraphicWithANameAndItsSize)
     EXPECT_EQ(image->text(QAccessible::Description), "No picture");
     ShowPicture(*GreyRamp(30, 20));
     EXPECT_EQ(image->text(QAccessible::Description), "30 x 20 pixels");
+}
+
+// The edit boxes, the scroll bars and the status bar's fields each have a
+// name and a description a screen reader speaks, found through the window
+// as a screen reader walks it; captions and control names stay as they are.
+TEST_F(DesktopTest, ScreenReadersFindANameAndADescriptionForEveryFieldAndScrollBar)
+{
+    ShowPicture(*GreyRamp(1500, 1200));
+    QApplication::processEvents();
+    std::map<QObject *, TSpoken> found;
+    int scrollBars = 0;
+    for (const auto &[object, spoken] : SpokenTree(Form())) {
+        if (object) found[object] = spoken;
+        if (spoken.role == QAccessible::ScrollBar) {
+            ++scrollBars;
+            EXPECT_FALSE(spoken.name.isEmpty());
+            EXPECT_FALSE(spoken.description.isEmpty()) << spoken.name.toStdString();
+        }
+    }
+    EXPECT_EQ(scrollBars, 2);
+    auto *scroll = Form().findChild<QScrollArea *>();
+    ASSERT_NE(scroll, nullptr);
+    EXPECT_EQ(found[scroll->horizontalScrollBar()].name, "Horizontal scrolling");
+    EXPECT_EQ(found[scroll->verticalScrollBar()].name, "Vertical scrolling");
+
+    const struct {
+        TEdit *edit;
+        const char *objectName, *name, *text;
+    } edits[] = {{Form().Edit2, "Edit2", "Colour captured at (2, 2)", "Edit2"},
+                 {Form().Edit3, "Edit3", "Colour captured at (200, 200)", "Edit3"}};
+    for (const auto &e : edits) {
+        SCOPED_TRACE(e.objectName);
+        const TSpoken &spoken = found[e.edit];
+        EXPECT_EQ(spoken.role, QAccessible::EditableText);
+        EXPECT_EQ(spoken.name, e.name);
+        EXPECT_FALSE(spoken.description.isEmpty());
+        EXPECT_EQ(spoken.value, e.text);
+        EXPECT_EQ(e.edit->objectName(), e.objectName);
+    }
+
+    // A field is spoken by its name, then by what it shows once it shows
+    // something.
+    const QStringList descriptions = {"The column of the picture under the pointer", "The row of the picture under the pointer"};
+    EXPECT_EQ(FieldsUnder(Form(), Form().StatusBar1), QStringList({"Pointer column", "Pointer row"}) + descriptions);
+    QTest::mouseMove(Form().Image1, QPoint(30, 40));
+    EXPECT_EQ(FieldsUnder(Form(), Form().StatusBar1), QStringList({"Pointer column: X=30", "Pointer row: Y=40"}) + descriptions);
+    EXPECT_EQ(Form().StatusBar1->GetPanels()->GetItem(0)->GetText(), "X=30");
+}
+
+// A form description may give a status bar's names before its panels, or
+// its descriptions last: each panel gets its own in every order.
+TEST(StatusBarNames, EachPanelTakesItsNameAndDescriptionInWhateverOrderTheyCome)
+{
+    const auto spoken = [](TStatusBar &bar, int panel, QAccessible::Text kind) {
+        return QAccessible::queryAccessibleInterface(bar.findChild<QLabel *>(QStringLiteral("StatusPanel%1").arg(panel)))->text(kind);
+    };
+    using Setting = std::function<void(TStatusBar &)>;
+    const Setting widths = [](TStatusBar &bar) { bar.setPanelWidths("40,30"); };
+    const Setting names = [](TStatusBar &bar) { bar.setPanelNames({"First", "Second"}); };
+    const Setting descriptions = [](TStatusBar &bar) { bar.setPanelDescriptions({"The first"}); };
+    for (const auto &order : {std::vector{widths, descriptions, names}, std::vector{names, widths, descriptions},
+                              std::vector{names, descriptions, widths}}) {
+        TStatusBar bar;
+        for (const Setting &setting : order) setting(bar);
+        bar.GetPanels()->GetItem(1)->SetText("Y=3");
+        EXPECT_EQ(spoken(bar, 0, QAccessible::Name), "First");
+        EXPECT_EQ(spoken(bar, 1, QAccessible::Name), "Second: Y=3");
+        EXPECT_EQ(spoken(bar, 0, QAccessible::Description), "The first");
+        EXPECT_EQ(spoken(bar, 1, QAccessible::Description), "");
+    }
+
+    // Without names, a panel is spoken by what it shows, as any label is.
+    TStatusBar unnamed;
+    unnamed.setPanelWidths("40");
+    unnamed.GetPanels()->GetItem(0)->SetText("X=1");
+    EXPECT_EQ(spoken(unnamed, 0, QAccessible::Name), "X=1");
 }
