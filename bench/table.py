@@ -1,5 +1,10 @@
 #!/usr/bin/env python3
-"""Turns the benchmark program's JSON (medians) and the memory-peak report into one table."""
+"""Turns the benchmark program's JSON (medians) and the memory-peak report into one table.
+
+Prints it, and with --into writes it into a Markdown file between the two
+markers below, keeping the notes around them (docs/benchmarks.md).
+"""
+import argparse
 import json
 import os
 import sys
@@ -37,6 +42,9 @@ PUBLISHED_ERROR = {"astronaut": 2.5, "coffee": 2.2}
 # 150 MB; an opened file's twice the picture plus 256 MiB; a refused one's 256 MiB.
 MEMORY_ROWS = ("session", "png16", "gif", "mng")
 UNIT_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
+# What the table replaces in a Markdown file: everything between these lines.
+TABLE_START = "<!-- Written by bench/table.py from the latest full run of bench/run.sh. -->"
+TABLE_END = "<!-- End of what bench/table.py writes. -->"
 
 
 def machine():
@@ -75,9 +83,32 @@ def fmt_ms(ms):
     return f"{ms:.3f}" if ms < 10 else f"{ms:.1f}"
 
 
+def write_into(path, table):
+    """Replaces the lines between the markers of a Markdown file with the table."""
+    with open(path) as f:
+        text = f.read()
+    start, end = text.find(TABLE_START), text.find(TABLE_END)
+    if start < 0 or end < start:
+        sys.exit(f"{path} lacks the lines that mark where the table goes:\n{TABLE_START}\n{TABLE_END}")
+    with open(path, "w") as f:
+        f.write(text[:start + len(TABLE_START)] + "\n" + table + "\n" + text[end:])
+
+
 def main():
-    runs = load(sys.argv[1])
-    lines = [f"Machine: {machine()}", "Medians of 5 repetitions, single-threaded (saving PNG and JPEG use every core); ratio = peer time / our time.", ""]
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("bench", help="the benchmark program's JSON")
+    parser.add_argument("memory", nargs="?", help="the memory-peak program's report")
+    parser.add_argument("--into", metavar="MARKDOWN", help="also write the table into this file, between its markers")
+    options = parser.parse_args()
+    table = make_table(options.bench, options.memory)
+    print(table)
+    if options.into:
+        write_into(options.into, table)
+
+
+def make_table(bench_path, memory_path):
+    runs = load(bench_path)
+    lines = [f"Machine: {machine()}", "", "Medians of 5 repetitions, single-threaded (saving PNG and JPEG use every core); ratio = peer time / our time.", ""]
     header = "| operation | size | ours ms | peer | peer ms | ratio | target | |"
     lines += [header, "|---|---|---|---|---|---|---|---|"]
     by_op = defaultdict(dict)
@@ -152,11 +183,11 @@ def main():
         qt_error = f"{qt['mae']:.2f}" if qt and "mae" in qt else "-"
         lines.append(f"| {name} | {ours['mae']:.2f} | {qt_error} | {published} | {'pass' if ok else 'FAIL'} |")
 
-    if len(sys.argv) > 2:
+    if memory_path:
         lines += ["", "Peak memory, each row in a process of its own: peak resident size (VmHWM) beside its bar", ""]
         lines += ["| opening | picture MB | at start MB | peak MB | bar MB | |", "|---|---|---|---|---|---|"]
         try:
-            with open(sys.argv[2]) as f:
+            with open(memory_path) as f:
                 reports = {m["row"]: m for m in (json.loads(line) for line in f.read().splitlines() if line.strip())}
         except (OSError, ValueError, KeyError) as error:
             reports = {}
@@ -181,7 +212,7 @@ def main():
                          f"{memory['limit_mb']:.0f} | {'pass' if ok else 'FAIL'} |")
 
     lines += ["", "Every target met." if not failures else "Targets missed: " + ", ".join(failures)]
-    print("\n".join(lines))
+    return "\n".join(lines)
 
 
 if __name__ == "__main__":

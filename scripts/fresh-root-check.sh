@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
-# Proves the set-up commands on a fresh Debian 12: in a minimal bookworm root
+# Proves the README's commands on a fresh Debian 12, in the README's order,
+# each from the state the one before it leaves: in a minimal bookworm root
 # (debootstrap minbase, cached as a tarball), a clone of the committed HEAD
 # with ../shared beside it runs scripts/run.sh up to its main window on a
-# virtual X server, then scripts/test.sh; both as root, in chroot, installing
-# what they need with the root's own apt. Then the Debian package built there
-# is installed with apt-get into a second fresh root, where the desktop's
-# "Open with" of a PNG must show the picture. Needs root and debootstrap.
-#   PW_FRESH_ROOT_DISPLAY=N  X display for the window check (default: a free one)
+# virtual X server, then scripts/test.sh, `cmake --install build` (whose
+# layout is then checked) and the package command; all as root, in chroot,
+# installing what they need with the root's own apt. Then the Debian package
+# built there is installed with apt-get into a second fresh root, where the
+# desktop's "Open with" of a PNG must show the picture. Needs root and
+# debootstrap.
+#   PW_FRESH_ROOT_DISPLAY=N  X display for the window checks (default: a free one)
 #   PW_FRESH_ROOT_KEEP=1     leave the root in place afterwards
-# The screenshot and logs go to build-fresh-root/.
+# The screenshots and logs go to build-fresh-root/.
 set -Eeuo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib/timed.sh
 top="$PWD"
 out="$top/build-fresh-root"
 cache=/var/cache/picture-workbench
@@ -41,13 +45,6 @@ mirror_for() {
 }
 mirror="$(mirror_for "$suite" http://deb.debian.org/debian)"
 security="$(mirror_for "$suite-security" http://deb.debian.org/debian-security)"
-
-stage() {
-  local start=$SECONDS
-  echo "== fresh root: $1"
-  "${@:2}"
-  echo "== fresh root: $1 took $((SECONDS - start)) s"
-}
 
 # Everything under a folder of ours that is mounted, innermost first.
 mounts_under() {
@@ -84,7 +81,7 @@ cleanup() {
   trap - ERR
   if [ -n "$root" ]; then
     stop_root_processes "$root"
-    cp "$root/build/repo/build/Testing/Temporary/LastTest.log" "$out/" 2>/dev/null
+    cp "$root/build/repo/build-tests/Testing/Temporary/LastTest.log" "$out/" 2>/dev/null
   fi
   [ -z "$desktop_root" ] || stop_root_processes "$desktop_root"
   [ -z "$workdir" ] || unmount_all "$workdir"
@@ -168,82 +165,54 @@ in_root_of() {
   shift
   env -i HOME=/root PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
     LANG=C.UTF-8 TERM=dumb DEBIAN_FRONTEND=noninteractive CMAKE_BUILD_PARALLEL_LEVEL="$jobs" \
-    ${display_name:+DISPLAY=$display_name} chroot "$into" "$@" </dev/null
+    chroot "$into" "$@" </dev/null
 }
 in_root() { in_root_of "$root" "$@"; }
 
-# Xvfb in a root; sets display_name. Xvfb is the check's own tool: it is
-# stopped with the root's other processes, which is no failure of the check.
-start_display() {
-  (trap - ERR; in_root_of "$1" Xvfb ${PW_FRESH_ROOT_DISPLAY:+":$PW_FRESH_ROOT_DISPLAY"} -displayfd 3 \
-    -screen 0 1280x1024x24 -nolisten tcp 3>"$out/display" 2>"$out/xvfb.log") &
-  for _ in $(seq 100); do
-    grep -q '^[0-9]' "$out/display" 2>/dev/null && break
-    sleep 0.2
-  done
-  display_name=":$(tr -dc 0-9 <"$out/display")"
-  [ "$display_name" != ":" ] || { echo "Xvfb did not start:"; cat "$out/xvfb.log"; return 1; }
+# The README's commands, each in the clone's top folder in the build root.
+readme_command() { in_root bash -c "cd /build/repo && $1"; }
+
+# Runs a command in a root on a virtual X server of its own until the main
+# window shows (tests/e2e/xsession.py, which the root's Python runs); its
+# pictures go to the root's /tmp. Xvfb, xdotool and Python are the check's
+# own tools: whoever calls this installs them.
+show_window_in() {
+  local into="$1" xsession="$2"
+  shift 2
+  in_root_of "$into" python3 "$xsession" show-window ${PW_FRESH_ROOT_DISPLAY:+--display "$PW_FRESH_ROOT_DISPLAY"} "$@"
 }
 
-# The first visible main window in a root, waiting up to $2 five-second
-# steps while process $3 runs; prints its id.
-wait_for_window() {
-  local window
-  for _ in $(seq "$2"); do
-    window="$(in_root_of "$1" xdotool search --onlyvisible --name '^Form1$' 2>/dev/null | head -n 1)" &&
-      [ -n "$window" ] && { echo "$window"; return 0; }
-    kill -0 "$3" 2>/dev/null || return 1
-    sleep 5
-  done
-  return 1
-}
-
-display_name=
-# scripts/run.sh builds and starts the program; its main window must appear
-# and show something. Xvfb and xdotool are the check's own tools, installed
-# before; ImageMagick only once the window is up, so it cannot stand in for
-# something the program lacks.
+# scripts/run.sh installs, builds and starts the program; its main window
+# must appear and show something.
 run_to_window() {
   in_root apt-get update -qq
-  in_root apt-get install -y -qq --no-install-recommends xvfb xdotool >/dev/null
-  start_display "$root"
-  echo "Xvfb on $display_name; scripts/run.sh's output in $out/run.log"
-
-  mkdir -m 700 "$root/tmp/runtime"
-  (trap - ERR; in_root env XDG_RUNTIME_DIR=/tmp/runtime NO_AT_BRIDGE=1 bash -c 'cd /build/repo && exec scripts/run.sh' \
-    >"$out/run.log" 2>&1) &
-  local program=$! window
+  in_root apt-get install -y -qq --no-install-recommends xvfb xdotool python3 >/dev/null
+  echo "scripts/run.sh's output in $out/run.log"
   # Installing and building come first: allow them most of an hour.
-  if ! window="$(wait_for_window "$root" 720 "$program")"; then
+  if ! show_window_in "$root" /build/repo/tests/e2e/xsession.py --timeout 3000 --log /tmp/run.log \
+    --screen /tmp/screen.png -- bash -c 'cd /build/repo && exec scripts/run.sh'; then
+    cp "$root/tmp/run.log" "$out/run.log"
     tail -n 40 "$out/run.log"
-    echo "scripts/run.sh showed no main window (it ended, or an hour passed)"
     return 1
   fi
-  eval "$(in_root xdotool getwindowgeometry --shell "$window")"
-  echo "main window $window: ${WIDTH} x ${HEIGHT}"
-
-  in_root apt-get install -y -qq --no-install-recommends imagemagick >/dev/null
-  sleep 2
-  in_root import -window root /tmp/screen.png
-  in_root import -window "$window" /tmp/window.png
+  cp "$root/tmp/run.log" "$out/run.log"
   cp "$root/tmp/screen.png" "$out/screenshot.png"
-  local shot
-  shot="$(in_root identify -format '%w %h %k' /tmp/window.png)"
-  echo "window grab: $shot (width, height, colours); the whole screen is in $out/screenshot.png"
-  read -r shot_width shot_height shot_colours <<<"$shot"
-  if [ "$shot_width" != "$WIDTH" ] || [ "$shot_height" != "$HEIGHT" ] || [ "$shot_colours" -lt 8 ]; then
-    echo "the main window's grab is not the window's size or is nearly blank"
-    return 1
-  fi
-  stop_root_processes "$root"
-  wait "$program" 2>/dev/null || true
-  display_name=
+  echo "the screen with the window: $out/screenshot.png"
 }
 
 run_tests() {
-  in_root bash -c 'cd /build/repo && exec scripts/test.sh'
+  readme_command 'exec scripts/test.sh'
   # The kept packages: only those the mirror still has.
   in_root apt-get autoclean -qq
+}
+
+# Installing from the build folder scripts/run.sh left, where the README
+# says; the test command's tools then check what it laid out.
+install_and_check_layout() {
+  readme_command 'cmake --install build --prefix /usr/local' >"$out/install.log" 2>&1 ||
+    { tail -n 30 "$out/install.log"; return 1; }
+  readme_command 'python3 tests/e2e/installed_layout.py /usr/local'
+  echo "installed under /usr/local, as the desktop expects it"
 }
 
 # The README's package command in the build root, then the package installed
@@ -251,9 +220,7 @@ run_tests() {
 # There, the desktop's "Open with" (gio launching the installed desktop entry
 # with a file) must show the picture in the main window.
 install_package_and_open_with() {
-  # The README's commands, in the build folder that scripts/test.sh left.
-  in_root bash -c 'cd /build/repo && scripts/install-dependencies.sh package && cd build && cpack -G DEB' \
-    >"$out/package.log" 2>&1 ||
+  readme_command 'scripts/install-dependencies.sh package && cd build && cpack -G DEB' >"$out/package.log" 2>&1 ||
     { tail -n 30 "$out/package.log"; return 1; }
   local package
   package="$(cd "$root/build/repo/build" && ls picture-workbench_*.deb | head -n 1)"
@@ -267,7 +234,8 @@ install_package_and_open_with() {
     { tail -n 30 "$out/package-install.log"; return 1; }
   # The desktop's own launcher and the check's tools, after the package, so
   # that none of them can stand in for something the package lacks.
-  in_root_of "$desktop_root" apt-get install -y -qq --no-install-recommends libglib2.0-bin xvfb xdotool >/dev/null
+  in_root_of "$desktop_root" apt-get install -y -qq --no-install-recommends libglib2.0-bin xvfb xdotool python3 >/dev/null
+  cp "$top/tests/e2e/xsession.py" "$desktop_root/tmp/"
   # A magenta picture, written here so that nothing in the root makes it.
   python3 - "$desktop_root/tmp/magenta.png" <<'PNG'
 import struct, sys, zlib
@@ -279,37 +247,27 @@ with open(sys.argv[1], 'wb') as f:
     f.write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, 8, 2, 0, 0, 0))
             + chunk(b'IDAT', zlib.compress(rows)) + chunk(b'IEND', b''))
 PNG
-  start_display "$desktop_root"
-  mkdir -m 700 "$desktop_root/tmp/runtime"
-  (trap - ERR; in_root_of "$desktop_root" env XDG_RUNTIME_DIR=/tmp/runtime NO_AT_BRIDGE=1 \
-    gio launch /usr/share/applications/picture-workbench.desktop /tmp/magenta.png >"$out/open-with.log" 2>&1) &
-  local window
-  # gio ends once the program has started; the window is waited for alone.
-  if ! window="$(wait_for_window "$desktop_root" 12 $$)"; then
-    cat "$out/open-with.log"
-    echo "no main window after opening the PNG with the installed entry"
+  # gio ends once the program has started; the window must then show the
+  # whole picture.
+  if ! show_window_in "$desktop_root" /tmp/xsession.py --launcher --timeout 60 --log /tmp/open-with.log \
+    --window-picture /tmp/open-with.png --colour ff00ff --at-least $((96 * 64)) \
+    -- gio launch /usr/share/applications/picture-workbench.desktop /tmp/magenta.png; then
+    cat "$desktop_root/tmp/open-with.log"
+    echo "the PNG opened with the installed entry is not shown"
     return 1
   fi
-  in_root_of "$desktop_root" apt-get install -y -qq --no-install-recommends imagemagick >/dev/null
-  sleep 2
-  in_root_of "$desktop_root" import -window "$window" /tmp/window.png
-  cp "$desktop_root/tmp/window.png" "$out/open-with.png"
-  local magenta
-  magenta="$(in_root_of "$desktop_root" convert /tmp/window.png -format %c histogram:info:- |
-    awk '/#FF00FF/ { sub(":", "", $1); print $1 }')"
-  echo "window after \"Open with\": ${magenta:-0} magenta pixels of the picture's $((96 * 64)) ($out/open-with.png)"
-  [ "${magenta:-0}" -ge $((96 * 64)) ] || { echo "the opened picture is not shown"; return 1; }
-  stop_root_processes "$desktop_root"
-  display_name=
+  cp "$desktop_root/tmp/open-with.png" "$out/open-with.png"
+  echo "the window after \"Open with\": $out/open-with.png"
 }
 
 echo "== fresh root: $suite from $mirror (security: $security), $jobs build jobs"
 if [ -f "$tarball" ]; then
   echo "== fresh root: cached root $tarball"
 else
-  stage "debootstrap into $tarball" make_root_tarball
+  timed "fresh root: debootstrap into $tarball" make_root_tarball
 fi
-stage "unpacking the root and cloning" lay_out_root
-stage "scripts/run.sh up to its main window" run_to_window
-stage "scripts/test.sh" run_tests
-stage "the Debian package installed in a fresh root, and \"Open with\"" install_package_and_open_with
+timed "fresh root: unpacking the root and cloning" lay_out_root
+timed "fresh root: scripts/run.sh up to its main window" run_to_window
+timed "fresh root: scripts/test.sh" run_tests
+timed "fresh root: cmake --install build --prefix /usr/local" install_and_check_layout
+timed "fresh root: the Debian package installed in a fresh root, and \"Open with\"" install_package_and_open_with

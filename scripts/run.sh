@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the program and starts it.
+# Installs what is missing, builds the program and starts it. The build
+# folder, build/, is also the one the README installs and packages from.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/lib/builds.sh
 scripts/install-dependencies.sh run
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DPW_BUILD_TESTS=OFF
-cmake --build build --target picture-workbench -j "$(nproc)"
-exec build/app/picture-workbench
+build_program
+exec "$program_build/app/picture-workbench" "$@"

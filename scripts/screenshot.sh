@@ -1,32 +1,16 @@
 #!/usr/bin/env bash
 # Takes docs/screenshot.png: the main window with a picture in it, under a
 # virtual X server. Usage: scripts/screenshot.sh [picture] (default: a made one).
+#   PW_SCREENSHOT_DISPLAY=N  the X display to use (default: a free one)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-
-if [ -z "${PW_SCREENSHOT_DISPLAY:-}" ]; then
-  scripts/install-dependencies.sh
-  build="${PW_BUILD_DIR:-build}"
-  [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DPW_BUILD_TESTS=OFF
-  cmake --build "$build" --target picture-workbench
-  # Again, on a display of its own: -a picks a free display number.
-  exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" \
-    env PW_SCREENSHOT_DISPLAY=1 PW_PROGRAM="$build/app/picture-workbench" "$0" "$@"
-fi
+source scripts/lib/builds.sh
+# The virtual X server, xdotool, ImageMagick and Python are the test group's.
+scripts/install-dependencies.sh test
+build_program
 
 work="$(mktemp -d /tmp/pw-screenshot-XXXXXX)"
-program_pid=
-cleanup() {
-  if [ -n "$program_pid" ]; then kill "$program_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-# Waits up to 20 s for a window with this exact title; prints its id.
-window() {
-  timeout 20 xdotool search --sync --onlyvisible --name "^$1\$" | head -n 1
-}
-
+trap 'rm -rf "$work"' EXIT
 picture="${1:-}"
 if [ -z "$picture" ]; then
   picture="$work/shapes.png"
@@ -35,30 +19,5 @@ if [ -z "$picture" ]; then
        -fill '#27ae60' -draw 'rectangle 250,80 390,250' \
        -fill '#f1c40f' -draw 'polygon 80,310 200,280 140,210' \) -composite "$picture"
 fi
-picture="$(realpath "$picture")"
-
-mkdir -m 700 "$work/runtime"
-env -u QT_QPA_PLATFORM -u QT_SCALE_FACTOR QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" \
-  XDG_CONFIG_HOME="$work/config" NO_AT_BRIDGE=1 "$PW_PROGRAM" >"$work/program.log" 2>&1 &
-program_pid=$!
-main="$(window Form1)"
-
-# File -> Open through its shortcut and the file dialog.
-xdotool windowfocus --sync "$main" key ctrl+o
-dialog="$(window Open)"
-xdotool windowfocus --sync "$dialog"
-xdotool key --delay 40 ctrl+a
-xdotool type --delay 10 "$picture"
-xdotool key Return
-for _ in $(seq 100); do
-  xdotool search --onlyvisible --name '^Open$' >/dev/null || break
-  sleep 0.1
-done
-
-# The pointer over the picture fills in the status bar and the label.
-eval "$(xdotool getwindowgeometry --shell "$main")"
-xdotool windowfocus --sync "$main"
-xdotool mousemove --window "$main" 150 150
-sleep 1
-import -window "$main" -strip docs/screenshot.png
-echo "docs/screenshot.png: $(identify -format '%w x %h' docs/screenshot.png) of window ${WIDTH} x ${HEIGHT}"
+python3 scripts/screenshot.py ${PW_SCREENSHOT_DISPLAY:+--display "$PW_SCREENSHOT_DISPLAY"} \
+  "$program_build/app/picture-workbench" "$(realpath "$picture")" docs/screenshot.png

@@ -14,7 +14,7 @@ import time
 
 # No compiled files in the source tree.
 sys.dont_write_bytecode = True
-from xsession import SKIP, Display, Failure, Skip, require_tools, wait_until
+from xsession import SKIP, Display, Failure, Skip, program_environment, require_tools, wait_until
 
 MAGENTA = (255, 0, 255)
 MENUS = ['File', 'Edit', 'View', 'Image Processing', 'Help']
@@ -116,16 +116,9 @@ class Session:
     def __init__(self, display, program, folder, arguments=()):
         self.display = display
         self.folder = folder
-        home = os.path.join(folder, 'home')
-        runtime = os.path.join(folder, 'runtime')
-        os.makedirs(home, exist_ok=True)
-        os.makedirs(runtime, mode=0o700, exist_ok=True)
-        environment = {key: value for key, value in os.environ.items() if not key.startswith(('QT_', 'XDG_'))}
-        environment.update(HOME=home, XDG_RUNTIME_DIR=runtime, XDG_CONFIG_HOME=os.path.join(home, '.config'),
-                           QT_QPA_PLATFORM='xcb', NO_AT_BRIDGE='1', DBUS_SESSION_BUS_ADDRESS='disabled:',
-                           LANG='C.UTF-8', LC_ALL='C.UTF-8')
         self.log_path = os.path.join(display.work, 'program.log')
-        self.process = display.start([program] + list(arguments), environment, open(self.log_path, 'ab'))
+        self.process = display.start([program] + list(arguments), program_environment(folder),
+                                     open(self.log_path, 'ab'))
         self.window = display.wait_for_window('Form1')
         self.left, self.top, self.width, self.height = display.geometry(self.window)
         self.origin = None
@@ -141,15 +134,7 @@ class Session:
         print('%7.2f s  %s' % (time.monotonic() - STARTED, text), flush=True)
 
     def choose_file(self, shortcut, title, path):
-        self.display.focus(self.window)
-        self.display.keys(shortcut)
-        dialog = self.display.wait_for_window(title)
-        self.display.focus(dialog)
-        # The file name box has the keyboard; whatever it holds is replaced.
-        self.display.keys('ctrl+a')
-        self.display.type(path)
-        self.display.keys('Return')
-        self.display.wait_for_no_window(title)
+        self.display.choose_file(self.window, shortcut, title, path)
 
     def popups(self):
         # Menus and lists pop up as windows of the program's class, untitled
@@ -377,7 +362,7 @@ def main():
     shutil.rmtree(options.work, ignore_errors=True)
     os.makedirs(options.work)
     try:
-        require_tools('xdotool', 'import', 'convert')
+        require_tools('xdotool', 'convert')
         if not os.access(program, os.X_OK):
             raise Failure('%s is not an installed program' % program)
         # Short paths without odd characters: they are typed into the file dialog.
