@@ -310,8 +310,8 @@ def show_window_in(work, options):
         # Drawn once it shows more than a few colours, and the colour asked for.
         def drawn():
             grab = display.grab_window(shown)
-            colour = grab.count(options.colour) if options.colour else 0
-            return grab if grab.colours() >= 8 and colour >= options.at_least else None
+            coloured = not options.colour or grab.count(options.colour) >= options.at_least
+            return grab if coloured and grab.colours() >= 8 else None
         try:
             grab = wait_until('the window to show its contents', drawn, 30, interval=0.5)
         finally:
