@@ -15,12 +15,14 @@ SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file_
 # Menus and panels take 16 to 24 pixels, docks and launchers the larger ones.
 ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
 
-# The formats the program opens, as a file manager and as people name them.
+# The formats the program opens, as a file manager and as people name them;
+# it saves all but GIF.
 OPENED = [('image/bmp', 'BMP'), ('image/png', 'PNG'), ('image/jpeg', 'JPEG'), ('image/gif', 'GIF'),
           ('image/x-portable-bitmap', 'PBM'), ('image/x-portable-graymap', 'PGM'),
           ('image/x-portable-pixmap', 'PPM'), ('image/tiff', 'TIFF'), ('image/webp', 'WebP'),
           ('image/vnd.microsoft.icon', 'ICO')]
 OPENED_TYPES = [media_type for media_type, _ in OPENED]
+SAVED = [name for _, name in OPENED if name != 'GIF']
 # The manual page's sections, in order.
 MANUAL_SECTIONS = ['NAME', 'SYNOPSIS', 'DESCRIPTION', 'ARGUMENTS', 'OPTIONS', 'FORMATS', 'FILES', 'ENVIRONMENT',
                    'EXIT STATUS']
@@ -140,8 +142,10 @@ def check_manual(root, expect):
     for option in ('--help', '--version'):
         expect(option in sections.get('SYNOPSIS', '') and option in sections.get('OPTIONS', ''),
                'the manual page does not give %s' % option)
-    formats = re.findall(r'^ {7}(\S+) +\*\.', sections.get('FORMATS', ''), flags=re.M)
-    expect(formats == [name for _, name in OPENED], 'the manual page lists the formats %s' % formats)
+    formats = re.findall(r'^ {7}(\S+) +\*\.[^:]*: opened (and saved|only)', sections.get('FORMATS', ''), flags=re.M)
+    expect([name for name, _ in formats] == [name for _, name in OPENED], 'the manual page lists the formats %s' % formats)
+    expect([name for name, use in formats if use == 'and saved'] == SAVED,
+           'the manual page says these are saved: %s' % [name for name, use in formats if use == 'and saved'])
     expect(re.search(r'^ {7}0 ', sections.get('EXIT STATUS', ''), flags=re.M), 'the manual page gives no exit status')
 
 
