@@ -6,11 +6,12 @@
 #include "imaging/edge_detection.h"
 #include "imaging/mirror.h"
 #include "imaging/pixel_capture.h"
+#include "platform/controls/held_input.h"
 #include "platform/controls/waiting.h"
+#include "platform/files/picture_files.h"
 #include "zoom_presets.h"
 
 #include <QFileInfo>
-#include <QTimer>
 
 TForm1 *Form1 = nullptr;
 
@@ -39,19 +40,30 @@ void TForm1::Open1Click(TObject *)
     OpenPicture(OpenPictureDialog1->GetFileName());
 }
 
-// Both dialogs then start from the opened file: Save proposes its folder and name.
 void TForm1::OpenPicture(const AnsiString &fileName)
 {
     Image1->SetAutoSize(true);
-    Image1->GetPicture()->LoadFromFile(fileName);
-    const AnsiString opened = QFileInfo(fileName).absoluteFilePath();
-    OpenPictureDialog1->SetFileName(opened);
-    SavePictureDialog1->SetFileName(opened);
+    try {
+        Image1->GetPicture()->LoadFromFile(fileName);
+    } catch (const EPictureIncomplete &) {
+        // Its rows are shown: it is the file the picture is from.
+        ShowsFile(fileName);
+        throw;
+    }
+    ShowsFile(fileName);
 }
 
 void TForm1::OpenPictureOnceShown(const AnsiString &fileName)
 {
-    QTimer::singleShot(0, this, [this, fileName] { Application->HandleEvent([&] { OpenPicture(fileName); }); });
+    RunWhenIdle(this, [this, fileName] { OpenPicture(fileName); });
+}
+
+// Both dialogs then start from the file: Save proposes its folder and name.
+void TForm1::ShowsFile(const AnsiString &fileName)
+{
+    const AnsiString shown = QFileInfo(fileName).absoluteFilePath();
+    OpenPictureDialog1->SetFileName(shown);
+    SavePictureDialog1->SetFileName(shown);
 }
 
 void TForm1::Save1Click(TObject *)

@@ -22,12 +22,17 @@ public:
 
     // Opens fileName as File -> Open does with the file chosen in its dialog.
     void OpenPicture(const AnsiString &fileName);
-    // Opens fileName once the message loop runs and the window is up; a
-    // failure shows its message as the same failure of File -> Open does.
+    // Opens fileName once the message loop runs, the window is up and no
+    // work runs; a failure shows its message as the same failure of
+    // File -> Open does.
     void OpenPictureOnceShown(const AnsiString &fileName);
 
     // The methods the form description may name.
     static const TPublishedMethods<TForm1> Published;
+
+private:
+    // The picture shown is now fileName's, whole or the part it holds.
+    void ShowsFile(const AnsiString &fileName);
 };
 
 extern TForm1 *Form1;

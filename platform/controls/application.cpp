@@ -1,6 +1,8 @@
 // TApplication: the application object, its forms and its message loop.
 #include "platform/controls/application.h"
 
+#include "platform/controls/held_input.h"
+#include "platform/controls/stop_signals.h"
 #include "platform/controls/waiting.h"
 
 #include <QApplication>
@@ -48,7 +50,10 @@ void TApplication::Adopt(std::unique_ptr<QWidget> window, TForm *form)
 void TApplication::Run()
 {
     if (forms_.empty()) return;
-    forms_.front()->show();
+    QWidget *mainWindow = forms_.front().get();
+    // A kill, a logout or Ctrl+C closes the window as its close button does.
+    TStopSignals stop(mainWindow);
+    mainWindow->show();
     QApplication::exec();
 }
 
@@ -82,6 +87,8 @@ Exception TApplication::CurrentException(const QString &unknown)
 
 void TApplication::HandleEvent(const std::function<void()> &method) noexcept
 {
+    // Input held while its work ran waits until the method and its message are done.
+    TEventMethodScope scope;
     try {
         try {
             method();

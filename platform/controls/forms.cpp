@@ -1,6 +1,8 @@
 // TForm: a window built from its form description.
 #include "platform/controls/forms.h"
 
+#include "platform/controls/held_input.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
@@ -12,7 +14,6 @@
 #include <QMimeData>
 #include <QScreen>
 #include <QShortcut>
-#include <QTimer>
 
 namespace {
 const char *const EventProperties[] = {"OnClick", "OnChange", "OnMouseMove"};
@@ -186,10 +187,9 @@ void TForm::dropEvent(QDropEvent *event)
     if (!onDropFile_ || fileName.isEmpty()) return;
     event->acceptProposedAction();
     // The file opens after the drop has ended, so that the program that
-    // dragged it is not kept waiting by a message box.
-    QTimer::singleShot(0, this, [this, fileName] {
-        Application->HandleEvent([&] { onDropFile_(fileName); });
-    });
+    // dragged it is not kept waiting by a message box, and after any work
+    // that runs now.
+    RunWhenIdle(this, [this, fileName] { onDropFile_(fileName); });
 }
 
 void TForm::closeEvent(QCloseEvent *event)

@@ -1,10 +1,10 @@
 // The window waiting for long work done on a worker thread.
 #include "platform/controls/waiting.h"
 
+#include "platform/controls/held_input.h"
 #include "platform/controls/image.h"
 
 #include <QApplication>
-#include <QCloseEvent>
 #include <QEventLoop>
 #include <QPointer>
 #include <QProgressDialog>
@@ -21,79 +21,6 @@ namespace {
 
 // The UI thread waits for one piece of work at a time.
 bool waiting = false;
-
-bool IsUserInput(QEvent::Type type)
-{
-    switch (type) {
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::MouseMove:
-    case QEvent::Wheel:
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-    case QEvent::Shortcut:
-    case QEvent::ContextMenu:
-    case QEvent::DragEnter:
-    case QEvent::DragMove:
-    case QEvent::Drop:
-    case QEvent::TouchBegin:
-    case QEvent::TouchUpdate:
-    case QEvent::TouchEnd:
-    case QEvent::TabletPress:
-    case QEvent::TabletMove:
-    case QEvent::TabletRelease:
-    case QEvent::InputMethod:
-    case QEvent::NativeGesture:
-    case QEvent::Gesture: return true;
-    default: return false;
-    }
-}
-
-// Keeps user input from every window but the progress dialog, and turns a
-// window's close into a request honoured once the work has ended.
-class TInputBlocker : public QObject {
-public:
-    TInputBlocker(TWorkProgress &progress, TLongWork kind) : progress_(progress), kind_(kind)
-    {
-        qApp->installEventFilter(this);
-    }
-    ~TInputBlocker() override
-    {
-        qApp->removeEventFilter(this);
-        // Closed only now, after the event method ends and its error shows.
-        for (const QPointer<QWidget> &window : closeLater_)
-            if (window) QMetaObject::invokeMethod(window, &QWidget::close, Qt::QueuedConnection);
-    }
-
-    void SetDialog(QWidget *dialog) { dialog_ = dialog; }
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        // Input reaches a window first and its widgets after: the window
-        // lets it through and each widget is judged.
-        if (watched->isWindowType()) return false;
-        auto *widget = qobject_cast<QWidget *>(watched);
-        // Shortcuts go to objects owned by a widget (the dialog's Escape).
-        QWidget *owner = widget;
-        for (QObject *up = watched; up && !owner; up = up->parent()) owner = qobject_cast<QWidget *>(up);
-        if (owner && dialog_ && (owner == dialog_ || dialog_->isAncestorOf(owner))) return false;
-        if (event->type() == QEvent::Close && widget && widget->isWindow()) {
-            if (kind_ == TLongWork::Cancellable) progress_.Cancel();
-            if (!closeLater_.contains(widget)) closeLater_ << widget;
-            event->ignore();
-            return true;
-        }
-        return IsUserInput(event->type());
-    }
-
-private:
-    TWorkProgress &progress_;
-    TLongWork kind_;
-    QPointer<QWidget> dialog_;
-    QList<QPointer<QWidget>> closeLater_;
-};
 
 QList<TImage *> ImageControls()
 {
@@ -150,51 +77,75 @@ private:
     bool shown_ = false;
 };
 
-// The progress dialog of cancellable work, from its delay on.
+// The progress dialog of an opening or a save, from its delay on, or at
+// once when a window asks to close meanwhile; it reacts to Escape and to
+// that close for the work of every kind.
 class TProgressShown {
 public:
-    TProgressShown(TLongWork kind, const AnsiString &caption, TWorkProgress &progress, TInputBlocker &blocker)
-        : caption_(caption), progress_(progress), blocker_(blocker)
+    TProgressShown(TLongWork kind, const AnsiString &caption, TWorkProgress &progress, TWorkHold &hold)
+        : kind_(kind), caption_(caption), progress_(progress), hold_(hold)
     {
-        if (kind != TLongWork::Cancellable) return;
+        hold_.SetReactions({[this] { Cancel(); }, [this] { CloseAsked(); }});
+        if (kind == TLongWork::InPlace) return;
         delay_.setSingleShot(true);
         QObject::connect(&delay_, &QTimer::timeout, [this] { Show(); });
         QObject::connect(&update_, &QTimer::timeout, [this] { Update(); });
         delay_.start(ProgressDialogDelayMs);
     }
+    ~TProgressShown() { hold_.SetReactions({}); }
     TProgressShown(const TProgressShown &) = delete;
     TProgressShown &operator=(const TProgressShown &) = delete;
 
 private:
     void Show()
     {
+        if (dialog_) return;
+        delay_.stop();
         dialog_ = std::make_unique<QProgressDialog>(caption_, QStringLiteral("Cancel"), 0, 0, QApplication::activeWindow());
         dialog_->setObjectName(QStringLiteral("ProgressDialog"));
         dialog_->setWindowTitle(QApplication::applicationName());
-        dialog_->setWindowModality(Qt::ApplicationModal);
+        dialog_->setWindowModality(Qt::NonModal);
         dialog_->setAutoReset(false);
         dialog_->setAutoClose(false);
         dialog_->setMinimumWidth(360);
         QObject::connect(dialog_.get(), &QProgressDialog::canceled, [this] { Cancel(); });
         QObject::connect(dialog_.get(), &QDialog::rejected, [this] { Cancel(); });
-        blocker_.SetDialog(dialog_.get());
+        hold_.LetThrough(dialog_.get());
         Update();
         dialog_->show();
         update_.start(100);
     }
 
-    // The dialog hides itself when cancelled; it stays up, saying so, until
-    // the work reaches a point where it can stop.
+    // Escape, the Cancel button or the dialog's own close. The dialog hides
+    // itself when cancelled; it stays up, saying so, until the work reaches
+    // a point where it can stop, or, when it can no longer stop, until it is
+    // done.
     void Cancel()
     {
+        if (kind_ == TLongWork::InPlace) return;
         progress_.Cancel();
-        dialog_->setLabelText(QStringLiteral("Cancelling…"));
-        if (auto *button = dialog_->findChild<QPushButton *>()) button->setEnabled(false);
+        if (!dialog_) return;
+        Update();
         dialog_->show();
+    }
+
+    // An opening is given up; a save is seen through, and says so.
+    void CloseAsked()
+    {
+        closing_ = true;
+        if (kind_ == TLongWork::Opening) Cancel();
+        if (kind_ == TLongWork::Saving) Show();
     }
 
     void Update()
     {
+        const bool cancelled = progress_.Cancelled();
+        const bool finishing = progress_.Finishing();
+        QString text = cancelled ? QStringLiteral("Cancelling…") : caption_;
+        if (finishing) text += QStringLiteral("\nFinishing: it can no longer be cancelled.");
+        if (closing_) text += QStringLiteral("\nThe window closes once this is done.");
+        if (dialog_->labelText() != text) dialog_->setLabelText(text);
+        if (auto *button = dialog_->findChild<QPushButton *>()) button->setEnabled(!cancelled && !finishing);
         // Until the work knows how much there is, the bar runs to and fro.
         const double fraction = progress_.Fraction();
         const int maximum = fraction < 0 ? 0 : 1000;
@@ -202,9 +153,11 @@ private:
         if (maximum != 0) dialog_->setValue(static_cast<int>(fraction * maximum));
     }
 
+    TLongWork kind_;
     AnsiString caption_;
     TWorkProgress &progress_;
-    TInputBlocker &blocker_;
+    TWorkHold &hold_;
+    bool closing_ = false;
     QTimer delay_;
     QTimer update_;
     std::unique_ptr<QProgressDialog> dialog_;
@@ -229,10 +182,10 @@ void WaitForWork(TLongWork kind, const AnsiString &caption, const std::function<
     {
         // Declared in the order they are set up; torn down in reverse once
         // the worker has been joined.
-        TInputBlocker blocker(progress, kind);
+        TWorkHold hold;
         TBusyCursor cursor;
         TFrozenImages frozen(kind);
-        TProgressShown shown(kind, caption, progress, blocker);
+        TProgressShown shown(kind, caption, progress, hold);
         QEventLoop loop;
         std::atomic<bool> finished{false};
         std::thread worker([&] {
@@ -254,7 +207,7 @@ void WaitForWork(TLongWork kind, const AnsiString &caption, const std::function<
         worker.join();
     }
     if (failure) std::rethrow_exception(failure);
-    if (progress.Cancelled()) throw ECancelled();
+    if (kind == TLongWork::Opening && progress.Cancelled()) throw ECancelled();
 }
 
 void RunOperation(const std::function<void()> &operation) { RunLongWork(TLongWork::InPlace, QString(), operation); }

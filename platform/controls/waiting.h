@@ -3,18 +3,25 @@
 //
 // While the work runs:
 //  - after a quarter of a second the busy cursor shows;
-//  - no user input reaches any window (menus, shortcuts, controls, the
-//    pointer readout, drops), except the progress dialog;
-//  - closing a window cancels cancellable work and refuses to close; the
-//    window closes once the work has ended;
+//  - user input is held and given back once the command has ended, except
+//    for the progress dialog's and Escape, which stops work that can stop
+//    (held_input.h);
+//  - closing a window is a request honoured once the command has ended:
+//    an opening is cancelled, a save and an operation run to their end (a
+//    save shows its progress at once, saying the window then closes);
 //  - for in-place work, every image control shows what it showed when the
 //    work began and reads nothing of its picture until the work is done;
-//  - cancellable work that lasts over a second shows a modal progress
-//    dialog whose Cancel button (or Escape) cancels it.
+//  - an opening or a save that lasts over a second shows a progress dialog
+//    whose Cancel button (or Escape) cancels it; once the work is past its
+//    point of no return (BeginFinishing), Cancel is disabled and the dialog
+//    says it is finishing. The dialog is not modal to Qt, which would drop
+//    a window manager's close of the window behind it: the hold keeps the
+//    other windows' input instead.
 // Once the work is done, an exception it raised is raised again on the UI
 // thread, so that it reaches the message loop as if the work had run there.
-// Cancelled work raises ECancelled, even when it ran to its end before it
-// saw the cancellation: its result is not taken.
+// A cancelled opening raises ECancelled, even when it ran to its end before
+// it saw the cancellation: its result is not taken. A save that returned
+// has written its file and is never reported as cancelled.
 #pragma once
 
 #include "platform/pictures/work_progress.h"

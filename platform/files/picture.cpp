@@ -14,7 +14,7 @@ void TPicture::LoadFromFile(const AnsiString &fileName)
     // leaves ours as it was, and the window can draw ours meanwhile.
     TBitmap loaded;
     try {
-        RunLongWork(TLongWork::Cancellable, QStringLiteral("Opening %1").arg(QFileInfo(fileName).fileName()),
+        RunLongWork(TLongWork::Opening, QStringLiteral("Opening %1").arg(QFileInfo(fileName).fileName()),
                     [&] { ReadPictureFile(fileName, loaded); });
     } catch (const EPictureIncomplete &) {
         // The part the file holds is shown, and the message tells the rest.
@@ -27,7 +27,7 @@ void TPicture::LoadFromFile(const AnsiString &fileName)
 void TPicture::SaveToFile(const AnsiString &fileName) const
 {
     // The work only reads the bitmap, as the window does when it draws it.
-    RunLongWork(TLongWork::Cancellable, QStringLiteral("Saving %1").arg(QFileInfo(fileName).fileName()),
+    RunLongWork(TLongWork::Saving, QStringLiteral("Saving %1").arg(QFileInfo(fileName).fileName()),
                 [&] { WritePictureFile(fileName, bitmap_); });
 }
 

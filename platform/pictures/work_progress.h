@@ -86,9 +86,13 @@ enum class TLongWork {
     // Changes pictures in place (an operation, a conversion): it cannot stop
     // half-way, and the pictures are not drawn again until it is done.
     InPlace,
-    // Reads or writes a file into or from a picture of its own: it shows its
-    // progress once it lasts and can be cancelled.
-    Cancellable,
+    // Reads a file into a picture of its own: it shows its progress once it
+    // lasts and can be cancelled; cancelled, its result is not taken.
+    Opening,
+    // Writes a file from a picture: it shows its progress once it lasts and
+    // can be cancelled until it begins finishing (BeginFinishing); once it
+    // returns, the file is written, whatever was pressed meanwhile.
+    Saving,
 };
 
 // Does `work` of the given kind; `caption` says what it is ("Opening ...").

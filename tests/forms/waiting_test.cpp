@@ -1,11 +1,13 @@
 // The window while long work runs: it repaints, shows the busy cursor and the
-// progress, lets nothing else be chosen, and Cancel restores the state.
+// progress, lets nothing else be chosen meanwhile, and Cancel restores the
+// state; once the work can no longer stop, Cancel is refused.
 #include "main_window_fixture.h"
 
 #include "platform/controls/waiting.h"
 #include "platform/files/picture_files.h"
 #include "platform/pictures/work_progress.h"
 #include "support/disk_files.h"
+#include "support/slow_work.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -27,151 +29,6 @@
 #include <thread>
 
 namespace {
-
-// Work that takes as long as the test wants: the worker holds before or
-// after the real work, giving way when cancelled, while the test's steps
-// run in the window's wait; the hold ends when they return.
-class SlowWork {
-public:
-    enum class THold { BeforeWork, AfterWork };
-
-    explicit SlowWork(THold hold)
-    {
-        real_ = SetWorkRunner([this, hold](TLongWork kind, const AnsiString &caption, const std::function<void()> &work) {
-            real_(kind, caption, [&] {
-                if (hold == THold::BeforeWork) Hold();
-                work();
-                if (hold == THold::AfterWork) Hold();
-            });
-        });
-        QObject::connect(&poll_, &QTimer::timeout, [this] { RunStepsOnceHeld(); });
-    }
-    ~SlowWork()
-    {
-        released_ = true;
-        SetWorkRunner(real_);
-    }
-    SlowWork(const SlowWork &) = delete;
-    SlowWork &operator=(const SlowWork &) = delete;
-
-    // The next hold runs steps from inside the window's wait.
-    void WhileHeld(std::function<void()> steps)
-    {
-        steps_ = std::move(steps);
-        released_ = false;
-        waited_ = 0;
-        poll_.start(5);
-    }
-
-private:
-    void RunStepsOnceHeld()
-    {
-        if (!holding_) {
-            if ((waited_ += 5) > 10000) {
-                poll_.stop();
-                ADD_FAILURE() << "the work never started";
-            }
-            return;
-        }
-        poll_.stop();
-        steps_();
-        released_ = true;
-    }
-
-    void Hold()
-    {
-        holding_ = true;
-        try {
-            while (!released_) {
-                CheckCancelled();
-                std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            }
-            CheckCancelled();
-        } catch (...) {
-            holding_ = false;
-            throw;
-        }
-        holding_ = false;
-    }
-
-    TWorkRunner real_;
-    QTimer poll_;
-    std::function<void()> steps_;
-    int waited_ = 0;
-    std::atomic<bool> holding_{false};
-    std::atomic<bool> released_{true};
-};
-
-Qt::CursorShape CursorNow() { return QApplication::overrideCursor() ? QApplication::overrideCursor()->shape() : Qt::ArrowCursor; }
-
-// Whatever message box opens is recorded and closed, so that a box that
-// should not come fails the test instead of hanging it.
-class MessageBoxWatch {
-public:
-    MessageBoxWatch()
-    {
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                texts_ << box->text();
-                cursors_ << CursorNow();
-                box->close();
-            }
-        });
-        timer_.start(20);
-    }
-    const QStringList &Texts() const { return texts_; }
-    const QList<Qt::CursorShape> &Cursors() const { return cursors_; }
-
-private:
-    QTimer timer_;
-    QStringList texts_;
-    QList<Qt::CursorShape> cursors_;
-};
-
-// The save dialog asks whether to replace an existing file: yes.
-void AnswerReplaceYes()
-{
-    OnNextModalWindowOf("QMessageBox", [](QWidget *modal) {
-        auto *box = qobject_cast<QMessageBox *>(modal);
-        QAbstractButton *yes = box ? box->button(QMessageBox::Yes) : nullptr;
-        if (!yes) {
-            ADD_FAILURE() << "expected the question whether to replace the file";
-            modal->close();
-            return;
-        }
-        yes->click();
-    });
-}
-
-QProgressDialog *ShownProgressDialog()
-{
-    auto *dialog = qobject_cast<QProgressDialog *>(QApplication::activeModalWidget());
-    return dialog && dialog->isVisible() ? dialog : nullptr;
-}
-
-// Runs steps once, from inside the window's wait, when the progress dialog
-// has come up; polls for at most 10 s.
-class WhenProgressShows {
-public:
-    explicit WhenProgressShows(std::function<void(QProgressDialog *)> steps) : steps_(std::move(steps))
-    {
-        QObject::connect(&poll_, &QTimer::timeout, [this] {
-            if (QProgressDialog *dialog = ShownProgressDialog()) {
-                poll_.stop();
-                steps_(dialog);
-            } else if ((waited_ += 10) > 10000) {
-                poll_.stop();
-                ADD_FAILURE() << "no progress dialog came up";
-            }
-        });
-        poll_.start(10);
-    }
-
-private:
-    std::function<void(QProgressDialog *)> steps_;
-    QTimer poll_;
-    int waited_ = 0;
-};
 
 // Grey checks, 8 bits a pixel: the operations complement their bytes.
 std::unique_ptr<TBitmap> Stripes(int width, int height)
@@ -201,15 +58,39 @@ protected:
         TryToChooseSomethingElse();
     }
 
-    // The user tries every way to choose something else; nothing may open.
+    // The user tries every way to choose something else; nothing may open
+    // while the work runs (ExpectOnlyTheHeldOpenAfterwards says what comes
+    // once it is done).
     void TryToChooseSomethingElse()
     {
+        // Shortcuts act only in the active window, as the user's click makes it.
+        Form().activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&Form()));
         QTest::keyClick(&Form(), Qt::Key_O, Qt::ControlModifier);
         QTest::keyClick(&Form(), Qt::Key_S, Qt::ControlModifier);
         QTest::mouseClick(Form().MainMenu1, Qt::LeftButton, {}, Form().MainMenu1->actionGeometry(Form().File1->menuAction()).center());
         QTest::mouseClick(Form().Button1, Qt::LeftButton);
         QTest::qWait(50);
         EXPECT_FALSE(qobject_cast<QFileDialog *>(QApplication::activeModalWidget()));
+        EXPECT_FALSE(Form().File1->isVisible()) << "the File menu opened";
+        EXPECT_EQ(Form().Edit2->GetText(), "Edit2") << "Button1 was clicked";
+    }
+
+    // Once the command is done, what TryToChooseSomethingElse pressed comes
+    // back in order: Ctrl+O opens its dialog, which ends the giving back, so
+    // that Ctrl+S, the menu and Button1, meant for the window now behind it,
+    // are dropped.
+    void ExpectOnlyTheHeldOpenAfterwards()
+    {
+        QString title;
+        OnNextModalWindowOf("QFileDialog", [&title](QWidget *dialog) {
+            title = dialog->windowTitle();
+            static_cast<QFileDialog *>(dialog)->reject();
+        });
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !title.isEmpty(); }, 5000));
+        EXPECT_EQ(title, "Open");
+        QTest::qWait(50);
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
         EXPECT_FALSE(Form().File1->isVisible()) << "the File menu opened";
         EXPECT_EQ(Form().Edit2->GetText(), "Edit2") << "Button1 was clicked";
     }
@@ -242,6 +123,7 @@ TEST_F(WaitingTest, OpeningShowsProgressKeepsTheWindowAnsweringAndCancelKeepsThe
         checked = true;
     });
     OpenWithShortcut(PathIn("new.bmp"));
+    ExpectOnlyTheHeldOpenAfterwards();
 
     EXPECT_TRUE(checked);
     EXPECT_TRUE(boxes.Texts().isEmpty()) << boxes.Texts().join(", ").toStdString();
@@ -279,6 +161,7 @@ TEST_F(WaitingTest, CancellingASaveLeavesTheOldFileByteForByte)
     });
     AnswerReplaceYes();
     SaveWithShortcut(PathIn("kept.bmp"));
+    ExpectOnlyTheHeldOpenAfterwards();
 
     EXPECT_TRUE(checked);
     ASSERT_TRUE(boxes);
@@ -313,6 +196,7 @@ TEST_F(WaitingTest, AnOperationShowsThePictureAsItWasUntilItIsDone)
         checked = true;
     });
     Form().Complement1->trigger();
+    ExpectOnlyTheHeldOpenAfterwards();
 
     EXPECT_TRUE(checked);
     auto complemented = Stripes(24, 16);
@@ -391,6 +275,7 @@ TEST_F(WaitingTest, APictureComingSlowlyThroughAPipeCanBeCancelledWhileTheWindow
     });
     OpenWithShortcut(fifo);
     ::close(writer);
+    ExpectOnlyTheHeldOpenAfterwards();
 
     EXPECT_TRUE(checked);
     EXPECT_TRUE(boxes.Texts().isEmpty()) << boxes.Texts().join(", ").toStdString();

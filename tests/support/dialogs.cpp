@@ -4,10 +4,12 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCompleter>
+#include <QCursor>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -109,4 +111,54 @@ void AnswerNextMessageBox(QString *text)
         if (text) *text = box->text();
         QTest::keyClick(box, Qt::Key_Return);
     });
+}
+
+void AnswerReplaceYes()
+{
+    OnNextModalWindowOf("QMessageBox", [](QWidget *modal) {
+        auto *box = qobject_cast<QMessageBox *>(modal);
+        QAbstractButton *yes = box ? box->button(QMessageBox::Yes) : nullptr;
+        if (!yes) {
+            ADD_FAILURE() << "expected the question whether to replace the file";
+            modal->close();
+            return;
+        }
+        yes->click();
+    });
+}
+
+Qt::CursorShape CursorNow() { return QApplication::overrideCursor() ? QApplication::overrideCursor()->shape() : Qt::ArrowCursor; }
+
+MessageBoxWatch::MessageBoxWatch()
+{
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+        if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+            texts_ << box->text();
+            cursors_ << CursorNow();
+            box->close();
+        }
+    });
+    timer_.start(20);
+}
+
+QProgressDialog *ShownProgressDialog()
+{
+    // Not modal to Qt: found among the windows.
+    for (QWidget *window : QApplication::topLevelWidgets())
+        if (auto *dialog = qobject_cast<QProgressDialog *>(window); dialog && dialog->isVisible()) return dialog;
+    return nullptr;
+}
+
+WhenProgressShows::WhenProgressShows(std::function<void(QProgressDialog *)> steps) : steps_(std::move(steps))
+{
+    QObject::connect(&poll_, &QTimer::timeout, [this] {
+        if (QProgressDialog *dialog = ShownProgressDialog()) {
+            poll_.stop();
+            steps_(dialog);
+        } else if ((waited_ += 10) > 10000) {
+            poll_.stop();
+            ADD_FAILURE() << "no progress dialog came up";
+        }
+    });
+    poll_.start(10);
 }
