@@ -135,6 +135,7 @@ private:
         closing_ = true;
         if (kind_ == TLongWork::Opening) Cancel();
         if (kind_ == TLongWork::Saving) Show();
+        if (dialog_) Update();
     }
 
     void Update()

@@ -1,10 +1,11 @@
 // What the desktop around the main window does with it: files opened from
-// outside (at start or dropped), the keyboard and the screen reader's view
-// of the window, and the Save dialog's proposal.
+// outside (at start or dropped, once any work is done), the keyboard and the
+// screen reader's view of the window, and the Save dialog's proposal.
 #include "main_window_fixture.h"
 
 #include "platform/files/picture_files.h"
 #include "support/disk_files.h"
+#include "support/slow_work.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -130,6 +131,66 @@ TEST_F(DesktopTest, ADroppedPictureFileOpensAndOtherDropsAreRefused)
     ASSERT_TRUE(QTest::qWaitFor([&] { return !message.isEmpty(); }, 5000));
     EXPECT_TRUE(message.contains(QDir::toNativeSeparators(PathIn("notes.txt")))) << message.toStdString();
     EXPECT_TRUE(SameBitmap(Shown(), *GreyRamp(17, 9)));
+}
+
+// Before, their zero-length timers ran the opening inside the wait, on the
+// picture the worker was still using.
+TEST_F(DesktopTest, AFileGivenAtStartOrDroppedDuringWorkOpensOnceTheWorkIsDone)
+{
+    WritePictureFile(PathIn("start.bmp"), *GreyRamp(21, 13));
+    WritePictureFile(PathIn("dropped.png"), *GreyRamp(17, 9));
+    ShowPicture(*GreyRamp(40, 30));
+    SlowWork slow(SlowWork::THold::AfterWork);
+    slow.WhileHeld([&] {
+        Form().OpenPictureOnceShown(PathIn("start.bmp"));
+        EXPECT_TRUE(DropOn(Form(), {QUrl::fromLocalFile(PathIn("dropped.png"))}));
+        QTest::qWait(100);
+        EXPECT_EQ(Shown().GetWidth(), 40);
+        EXPECT_EQ(Form().OpenPictureDialog1->GetFileName(), "");
+    });
+    Form().Complement1->trigger();
+
+    // Both, in order, each waiting for the one before.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Form().OpenPictureDialog1->GetFileName() == PathIn("dropped.png"); }, 5000));
+    EXPECT_TRUE(SameBitmap(Shown(), *GreyRamp(17, 9)));
+}
+
+TEST_F(DesktopTest, SaveProposesTheFileWhosePictureIsShownAndNoOther)
+{
+    const auto proposed = [this] {
+        QString name;
+        OnNextModalWindowOf("QFileDialog", [&name](QWidget *modal) {
+            auto *dialog = qobject_cast<QFileDialog *>(modal);
+            name = QDir(dialog->directory()).filePath(dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->text());
+            dialog->reject();
+        });
+        PressInActiveWindow(Qt::Key_S, Qt::ControlModifier);
+        return name;
+    };
+    WritePictureFile(PathIn("a.bmp"), *GreyRamp(8, 6));
+    OpenWithShortcut(PathIn("a.bmp"));
+    EXPECT_EQ(proposed(), PathIn("a.bmp"));
+
+    // A file that ends early shows its rows: they are its picture now.
+    QByteArray cut = EncodePicture(*GreyRamp(40, 30), TPictureFileFormat::Bmp);
+    cut.chop(10 * 40);
+    PutFile(PathIn("b.bmp"), cut);
+    QString message;
+    AnswerNextMessageBox(&message);
+    OpenWithShortcut(PathIn("b.bmp"));
+    EXPECT_TRUE(message.contains("ends early")) << message.toStdString();
+    EXPECT_EQ(proposed(), PathIn("b.bmp"));
+
+    // A file that cannot be read, and a cancelled opening, leave b's picture.
+    PutFile(PathIn("c.png"), QByteArray("\x89PNG\r\n\x1a\n and nothing a picture needs"));
+    AnswerNextMessageBox(&message);
+    OpenWithShortcut(PathIn("c.png"));
+    EXPECT_EQ(proposed(), PathIn("b.bmp"));
+    SlowWork slow(SlowWork::THold::BeforeWork);
+    slow.WhileHeld([&] { QTest::keyClick(&Form(), Qt::Key_Escape); });
+    OpenWithShortcut(PathIn("a.bmp"));
+    EXPECT_EQ(Shown().GetWidth(), 40);
+    EXPECT_EQ(proposed(), PathIn("b.bmp"));
 }
 
 TEST_F(DesktopTest, SaveProposesTheOpenedFilesFolderAndNameAndTakesATypedOne)

@@ -7,6 +7,8 @@
 #include "support/pictures.h"
 #include "support/printers.h"
 
+#include <QApplication>
+#include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -66,6 +68,17 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowActive(form_.get()));
         QTest::keyClick(form_.get(), key, modifiers);
     }
+
+    // A pointer move as the window system delivers it to the image control.
+    void PointAt(int x, int y)
+    {
+        const QPointF local(x, y);
+        QMouseEvent move(QEvent::MouseMove, local, form_->Image1->mapToGlobal(local), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QApplication::sendEvent(form_->Image1, &move);
+    }
+
+    QString PanelText(int index) { return form_->StatusBar1->GetPanels()->GetItem(index)->GetText(); }
 
     QString PathIn(const QString &name) const { return folder_.filePath(name); }
 

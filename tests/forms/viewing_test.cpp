@@ -150,16 +150,6 @@ protected:
         ShowPicture(*picture);
     }
 
-    // A pointer move as the window system delivers it to the control.
-    void PointAt(int x, int y)
-    {
-        const QPointF local(x, y);
-        QMouseEvent move(QEvent::MouseMove, local, Form().Image1->mapToGlobal(local), Qt::NoButton, Qt::NoButton,
-                         Qt::NoModifier);
-        QApplication::sendEvent(Form().Image1, &move);
-    }
-
-    QString PanelText(int index) { return Form().StatusBar1->GetPanels()->GetItem(index)->GetText(); }
 };
 
 TEST_F(ReadoutTest, ShowsThePositionAndTheRedLevel)

@@ -283,3 +283,68 @@ TEST_F(WaitingTest, APictureComingSlowlyThroughAPipeCanBeCancelledWhileTheWindow
     EXPECT_EQ(ShownOnScreen(), before);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
+
+TEST_F(WaitingTest, OnceASaveCanNoLongerStopCancelIsRefusedAndTheDialogSaysItIsFinishing)
+{
+    PutFile(PathIn("kept.bmp"), QByteArray("the old file, about to be replaced"));
+    ShowPicture(*Stripes(300, 200));
+    // As a save does just before it replaces its file.
+    SlowWork slow(SlowWork::THold::FinishingBeforeWork);
+    // From the work on: the file dialog asks first whether to replace.
+    std::optional<MessageBoxWatch> boxes;
+
+    bool checked = false;
+    slow.WhileHeld([&] {
+        boxes.emplace();
+        ASSERT_TRUE(QTest::qWaitFor([] { return ShownProgressDialog() != nullptr; }, 5000));
+        QProgressDialog *dialog = ShownProgressDialog();
+        auto *cancel = dialog->findChild<QPushButton *>();
+        ASSERT_TRUE(cancel);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !cancel->isEnabled(); }, 2000));
+        EXPECT_EQ(dialog->labelText(), "Saving kept.bmp\nFinishing: it can no longer be cancelled.");
+        // Neither Escape nor the dialog's own close can stop it now.
+        QTest::keyClick(dialog, Qt::Key_Escape);
+        dialog->close();
+        QTest::qWait(150);
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_EQ(dialog->labelText(), "Saving kept.bmp\nFinishing: it can no longer be cancelled.");
+        checked = true;
+    });
+    AnswerReplaceYes();
+    SaveWithShortcut(PathIn("kept.bmp"));
+
+    EXPECT_TRUE(checked);
+    ASSERT_TRUE(boxes);
+    EXPECT_TRUE(boxes->Texts().isEmpty()) << boxes->Texts().join(", ").toStdString();
+    TBitmap saved;
+    ReadPictureFile(PathIn("kept.bmp"), saved);
+    EXPECT_TRUE(SameBitmap(saved, *Stripes(300, 200)));
+    EXPECT_EQ(ShownProgressDialog(), nullptr);
+}
+
+// Work that goes on after Cancel was pressed and returns as if nothing was:
+// a save doing so has written its file, an opening's result is dropped.
+TEST_F(WaitingTest, ASaveThatReturnedIsDoneWhateverWasPressedAnOpeningIsCancelled)
+{
+    const auto ignoreTheCancel = [] {
+        for (int waited = 0; waited < 10000; waited += 5) {
+            try {
+                CheckCancelled();
+            } catch (const ECancelled &) {
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ADD_FAILURE() << "Cancel was never pressed";
+    };
+    for (const TLongWork kind : {TLongWork::Saving, TLongWork::Opening}) {
+        WhenProgressShows cancel([](QProgressDialog *dialog) { QTest::mouseClick(dialog->findChild<QPushButton *>(), Qt::LeftButton); });
+        bool cancelled = false;
+        try {
+            RunLongWork(kind, QStringLiteral("Working"), ignoreTheCancel);
+        } catch (const ECancelled &) {
+            cancelled = true;
+        }
+        EXPECT_EQ(cancelled, kind == TLongWork::Opening) << static_cast<int>(kind);
+    }
+}
