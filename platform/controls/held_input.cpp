@@ -59,6 +59,10 @@ bool IsClosableWindow(const QWidget *widget)
            && (widget->windowType() == Qt::Window || widget->windowType() == Qt::Dialog);
 }
 
+// Holds from the start of work until the work and the event methods have
+// ended and what was held has been given back; input that comes after the
+// work while held input waits joins the end of the line, so that nothing
+// overtakes it. Closes are requests all along.
 class THeldInput : public QObject {
 public:
     void BeginWork()
@@ -74,7 +78,7 @@ public:
         --works_;
         reactions_ = {};
         letThrough_ = nullptr;
-        Release();
+        Settle();
     }
 
     void SetReactions(THoldReactions reactions) { reactions_ = std::move(reactions); }
@@ -84,12 +88,12 @@ public:
     void EndMethod()
     {
         --methods_;
-        Release();
+        Settle();
     }
 
     void RunOrHold(QObject *context, std::function<void()> method)
     {
-        if (!holding_ && held_.empty()) {
+        if (!holding_) {
             Application->HandleEvent(method);
             return;
         }
@@ -101,7 +105,7 @@ protected:
     {
         // Input reaches a window first and its widgets after: the window
         // lets it through and each widget is judged.
-        if (watched->isWindowType()) return false;
+        if (watched->isWindowType() || event == givingBack_) return false;
         QWidget *owner = OwnerOf(watched);
         if (owner && MayAct(owner)) return false;
         if (event->type() == QEvent::Close) {
@@ -111,8 +115,11 @@ protected:
             event->ignore();
             return true;
         }
-        if (IsEscape(event)) {
-            if (event->type() == QEvent::KeyPress && reactions_.escape) reactions_.escape();
+        // Between the work's end and the method's (its message box), input
+        // acts as usual, unless held input waits: then it follows that.
+        if (works_ == 0 && held_.empty()) return false;
+        if (IsEscape(event) && reactions_.escape) {
+            if (event->type() == QEvent::KeyPress) reactions_.escape();
             return true;
         }
         switch (TreatmentOf(event->type())) {
@@ -145,6 +152,7 @@ private:
         held_.clear();
         if (!closing_.contains(window)) closing_ << window;
         if (reactions_.close) reactions_.close();
+        Settle();
     }
 
     void Hold(QObject *target, const QEvent *event)
@@ -156,48 +164,62 @@ private:
         held_.push_back({target, std::unique_ptr<QEvent>(event->clone()), {}});
     }
 
-    void Release()
+    // Once no work and no event method runs: the windows asked to close
+    // close, or what is held is given back, or the hold ends.
+    void Settle()
     {
         if (works_ > 0 || methods_ > 0 || !holding_) return;
-        holding_ = false;
-        qApp->removeEventFilter(this);
         if (!closing_.isEmpty()) {
             held_.clear();
+            StopHolding();
             // Closed from the message loop, after the method's frames are gone.
             for (const QPointer<QWidget> &window : std::exchange(closing_, {}))
                 if (window) QMetaObject::invokeMethod(window, &QWidget::close, Qt::QueuedConnection);
             return;
         }
-        ScheduleNext();
+        if (held_.empty())
+            StopHolding();
+        else
+            ScheduleNext();
+    }
+
+    void StopHolding()
+    {
+        holding_ = false;
+        qApp->removeEventFilter(this);
     }
 
     void ScheduleNext()
     {
-        if (held_.empty() || nextScheduled_) return;
+        if (nextScheduled_) return;
         nextScheduled_ = true;
         QMetaObject::invokeMethod(this, [this] { GiveBackNext(); }, Qt::QueuedConnection);
     }
 
     // One at a time from the message loop, the next one scheduled before
     // this one is delivered: if it opens a modal window, the next runs in
-    // that window's loop and sees it; if it starts work, the next waits for
-    // that work's end.
+    // that window's loop and sees it; if it starts work or runs an event
+    // method with a loop of its own, the next waits for their end.
     void GiveBackNext()
     {
         nextScheduled_ = false;
-        if (holding_ || held_.empty()) return;
-        if (QApplication::activeModalWidget() || QApplication::activePopupWidget()) {
-            held_.clear();
+        if (QApplication::activeModalWidget() || QApplication::activePopupWidget()) held_.clear();
+        if (works_ > 0 || methods_ > 0) return;
+        if (held_.empty()) {
+            Settle();
             return;
         }
         THeld next = std::move(held_.front());
         held_.pop_front();
         ScheduleNext();
         if (!next.target) return;
-        if (next.method)
+        if (next.method) {
             Application->HandleEvent(next.method);
-        else
-            QCoreApplication::sendEvent(next.target, next.event.get());
+            return;
+        }
+        givingBack_ = next.event.get();
+        QCoreApplication::sendEvent(next.target, next.event.get());
+        givingBack_ = nullptr;
     }
 
     int works_ = 0;
@@ -208,6 +230,8 @@ private:
     QPointer<QWidget> letThrough_;
     std::deque<THeld> held_;
     QList<QPointer<QWidget>> closing_;
+    // The held event being given back, which the filter lets through.
+    const QEvent *givingBack_ = nullptr;
 };
 
 THeldInput &Held()

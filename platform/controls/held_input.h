@@ -1,23 +1,22 @@
 // User input that comes while long work runs: held, and given back in order
 // once the command that started the work has ended.
 //
-// From the moment work starts until the event method that started it has
-// returned (with any message it shows after the work):
+// While the work runs:
 //  - keys, clicks, the wheel and shortcuts meant for any window are held in
 //    order; a run of pointer moves to one widget is held as its last move,
 //    which is all the pointer readout needs;
-//  - input to the progress dialog, and to a modal window the method shows
-//    after its work (an error's message box), acts at once; so do drags, and
-//    a file dropped meanwhile opens once the hold ends (RunWhenIdle);
-//  - Escape acts at once, on the work (see THoldReactions), and is never held;
-//  - a window's close is a request, honoured once the method has returned;
-//    it drops the input held before it and any that follows: the window is
-//    going.
+//  - input to the progress dialog acts at once; so do drags, and a file
+//    dropped meanwhile opens once the hold ends (RunWhenIdle);
+//  - Escape acts at once, on the work (see THoldReactions), and is never held.
+// From the work's start until the event method that started it has returned
+// (with any message it shows after the work), a window's close is a request,
+// honoured then; it drops the input held before it and any that follows:
+// the window is going.
 // Held input is then given back one event at a time, each to the widget or
-// shortcut it was meant for, if that still exists. An event whose command
-// opens a menu or a modal window (a held Ctrl+S and its Save dialog) ends the
-// giving back: what remains was meant for the window now behind it, and is
-// dropped.
+// shortcut it was meant for, if that still exists; input that comes
+// meanwhile follows it. An event whose command opens a menu or a modal
+// window (a held Ctrl+S and its Save dialog) ends the giving back: what
+// remains was meant for the window now behind it, and is dropped.
 #pragma once
 
 #include <QObject>

@@ -63,6 +63,14 @@ TEST_F(HeldInputTest, KeysAndClicksMadeDuringWorkComeBackInOrderOnceItIsDone)
     EXPECT_TRUE(QTest::qWaitFor([&] { return !dialogTitle.isEmpty(); }, 5000));
     EXPECT_EQ(dialogTitle, "Save As");
     EXPECT_EQ(Form().Edit2->GetText(), QString::number(PixelTable[2][2]) + "7");
+
+    // A key typed as the work ends, before what was held came back, follows it.
+    Form().Edit2->SetText("Edit2");
+    slow.WhileHeld([&] { QTest::mouseClick(Form().Button1, Qt::LeftButton); });
+    Form().Complement1->trigger();
+    QTest::keyClicks(Form().Edit2, "8");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Form().Edit2->GetText() == QString::number(PixelTable[2][2]) + "8"; }, 5000))
+        << Form().Edit2->GetText().toStdString();
 }
 
 TEST_F(HeldInputTest, PointerMovesDuringWorkComeBackAsTheLastOne)
