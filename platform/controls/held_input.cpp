@@ -97,7 +97,7 @@ public:
             Application->HandleEvent(method);
             return;
         }
-        if (closing_.isEmpty()) held_.push_back({context, nullptr, std::move(method)});
+        held_.push_back({context, nullptr, std::move(method)});
     }
 
 protected:
@@ -149,7 +149,6 @@ private:
 
     void RequestClose(QWidget *window)
     {
-        held_.clear();
         if (!closing_.contains(window)) closing_ << window;
         if (reactions_.close) reactions_.close();
         Settle();
@@ -157,7 +156,6 @@ private:
 
     void Hold(QObject *target, const QEvent *event)
     {
-        if (!closing_.isEmpty()) return;
         const bool moveAfterMove = event->type() == QEvent::MouseMove && !held_.empty() && held_.back().event
                                    && held_.back().event->type() == QEvent::MouseMove && held_.back().target == target;
         if (moveAfterMove) held_.pop_back();

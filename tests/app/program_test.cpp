@@ -152,6 +152,17 @@ TEST(Program, HelpAndVersionPrintToStandardOutputAndExitWithoutAWindow)
     EXPECT_EQ(version.err, "");
 }
 
+TEST(Program, UsageThatCannotBeWrittenEndsWithStatusOne)
+{
+    if (!QFile::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+    QProcess program;
+    program.setStandardOutputFile(QStringLiteral("/dev/full"));
+    program.start(QStringLiteral(PW_PROGRAM), {"--help"});
+    ASSERT_TRUE(program.waitForFinished(20000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 1);
+}
+
 TEST(Program, AMistakeGivesOneLineAndTheUsageOnStandardErrorAndStatusTwo)
 {
     const Ran help = RunProgram({"--help"});

@@ -13,6 +13,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QToolTip>
 #include <QProgressDialog>
 
 #include <csignal>
@@ -179,6 +180,24 @@ TEST_F(ClosingTest, ACloseDropsTheInputHeldBeforeIt)
     EXPECT_FALSE(opened) << "the held Ctrl+O came back";
     EXPECT_EQ(Form().Edit2->GetText(), "Edit2") << "Button1 was clicked";
     EXPECT_EQ(ForgetPendingAnswers(), 1);
+}
+
+// A tool tip that goes during the work closes its own window: no close of
+// the program's, which would drop the held click.
+TEST_F(ClosingTest, AToolTipGoingDuringWorkIsNoCloseRequest)
+{
+    ShowPicture(*GreyRamp(40, 30));
+    SlowWork slow(SlowWork::THold::BeforeWork);
+    slow.WhileHeld([&] {
+        QToolTip::showText(Form().mapToGlobal(QPoint(20, 20)), "a tip", &Form());
+        ASSERT_TRUE(QTest::qWaitFor([] { return QToolTip::isVisible(); }, 2000));
+        QTest::mouseClick(Form().Button1, Qt::LeftButton);
+        QToolTip::hideText();
+        QTest::qWait(50);
+    });
+    Form().Complement1->trigger();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Form().Edit2->GetText() != "Edit2"; }, 5000));
+    EXPECT_TRUE(Form().isVisible());
 }
 
 TEST_F(ClosingTest, EachStopSignalClosesTheWindowAsItsCloseButtonDoes)

@@ -4,6 +4,7 @@
 
 #include "imaging/pixel_capture.h"
 #include "platform/files/picture_files.h"
+#include "support/disk_files.h"
 #include "support/slow_work.h"
 
 #include <QFileDialog>
@@ -125,5 +126,20 @@ TEST_F(HeldInputTest, InputForAWidgetGoneMeanwhileIsDroppedAndTheRestComesBack)
         QTest::mouseClick(Form().Button1, Qt::LeftButton);
     });
     Form().Complement1->trigger();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return Form().Edit2->GetText() != "Edit2"; }, 5000));
+}
+
+// The message box of a failed opening answers its keys, though a click held
+// during the opening waits for the command's end.
+TEST_F(HeldInputTest, AMessageAfterTheWorkTakesItsKeysWhileHeldInputWaits)
+{
+    PutFile(PathIn("empty.bmp"), QByteArray());
+    ShowPicture(*GreyRamp(8, 8));
+    SlowWork slow(SlowWork::THold::BeforeWork);
+    slow.WhileHeld([&] { QTest::mouseClick(Form().Button1, Qt::LeftButton); });
+    QString message;
+    AnswerNextMessageBox(&message);
+    OpenWithShortcut(PathIn("empty.bmp"));
+    EXPECT_TRUE(message.endsWith("the file is empty")) << message.toStdString();
     EXPECT_TRUE(QTest::qWaitFor([&] { return Form().Edit2->GetText() != "Edit2"; }, 5000));
 }
