@@ -9,6 +9,12 @@
 SlowWork::SlowWork(THold hold)
 {
     real_ = SetWorkRunner([this, hold](TLongWork kind, const AnsiString &caption, const std::function<void()> &work) {
+        // Work started inside the held work runs at once: holding it too
+        // would wait for the window, which waits for the held work.
+        if (holding_) {
+            real_(kind, caption, work);
+            return;
+        }
         real_(kind, caption, [&] {
             if (hold == THold::FinishingBeforeWork) BeginFinishing();
             if (hold != THold::AfterWork) Hold();
