@@ -171,7 +171,7 @@ def main():
     shutil.rmtree(options.work, ignore_errors=True)
     os.makedirs(options.work)
     try:
-        require_tools('xdotool', 'import', 'convert')
+        require_tools('xdotool', 'convert')
         if not os.access(program, os.X_OK):
             raise Failure('%s is not an installed program' % program)
         # Short paths without odd characters: they are typed into the file dialog.
