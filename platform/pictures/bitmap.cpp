@@ -99,6 +99,7 @@ void TBitmap::Assign(const TBitmap *source)
     alpha_ = source->alpha_;
     stride_ = source->stride_;
     palette_ = source->palette_;
+    metadata_ = source->metadata_;
     ForgetPaletteLookups();
     Changed();
 }
@@ -113,8 +114,15 @@ void TBitmap::TakeOver(TBitmap &source)
     alpha_ = source.alpha_;
     stride_ = std::exchange(source.stride_, 0);
     palette_ = source.palette_;
+    metadata_ = std::exchange(source.metadata_, {});
     ForgetPaletteLookups();
     source.ForgetPaletteLookups();
+    Changed();
+}
+
+void TBitmap::SetMetadata(TPictureMetadata metadata)
+{
+    metadata_ = std::move(metadata);
     Changed();
 }
 

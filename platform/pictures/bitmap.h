@@ -24,9 +24,14 @@
 //
 // Pixel access outside the picture is defined: reading gives clBlack and
 // writing does nothing. GetScanline with a row outside the picture throws.
+//
+// Beside the pixels the bitmap holds what its file carried (colour
+// profile, camera data, resolution, notes): TPictureMetadata, in
+// picture_metadata.h, which says how it travels.
 #pragma once
 
 #include "platform/pictures/colour.h"
+#include "platform/pictures/picture_metadata.h"
 #include "platform/pictures/pixel_format.h"
 #include "platform/pictures/pixel_packing.h"
 #include "platform/pictures/system.h"
@@ -60,9 +65,11 @@ public:
     TBitmap(const TBitmap &) = delete;
     TBitmap &operator=(const TBitmap &) = delete;
 
-    // Copies image, size, pixel format and palette; the two stay independent.
+    // Copies image, size, pixel format, palette and metadata; the two stay
+    // independent.
     void Assign(const TBitmap *source);
-    // Takes over the pixels of source, leaving it empty; no copy is made.
+    // Takes over the pixels and metadata of source, leaving it empty; no
+    // copy is made.
     void TakeOver(TBitmap &source);
 
     int GetWidth() const { return width_; }
@@ -72,6 +79,10 @@ public:
     // Used after Allocate; copied by Assign and TakeOver.
     TAlphaChannel GetAlphaChannel() const { return alpha_; }
     void SetAlphaChannel(TAlphaChannel alpha) { alpha_ = alpha; }
+    // What the picture's file carried besides its pixels (picture_metadata.h).
+    const TPictureMetadata &GetMetadata() const { return metadata_; }
+    // Replaces it; views redraw, as the colour profile is how they show it.
+    void SetMetadata(TPictureMetadata metadata);
 
     // Gives the bitmap a new size and format; every pixel becomes 0
     // (palette index 0, or black). Throws when the size is negative or the
@@ -178,6 +189,7 @@ private:
     std::size_t stride_ = 0;
     std::unique_ptr<std::uint8_t[], FreeDeleter> pixels_;
     TPalette palette_{};
+    TPictureMetadata metadata_;
     mutable std::unique_ptr<PaletteLookups> paletteLookups_;
     // The multiplier of the recent lookups' hash
     // (colour * multiplier) >> (32 - RecentBits), chosen with each palette.

@@ -357,5 +357,8 @@ void TBitmap::SetPixelFormat(TPixelFormat format)
     const std::size_t padding = target.BytesPerRow() - used;
     if (padding > 0)
         for (int y = 0; y < height_; ++y) std::memset(target.Row(y) + used, 0, padding);
+    // The same picture in another form: what its file carried stays, the
+    // profile too, as the new colours were read in its space.
+    target.metadata_ = metadata_;
     TakeOver(target);
 }

@@ -133,3 +133,17 @@ TEST_F(ImageProcessingTest, ThresholdingCapturesThePictureAfterItsConversion)
     // The suite's picture is 127 x 64: cell (200, 200) is beyond it.
     EXPECT_EQ(Form().Edit3->GetText(), QString::number(PixelTable[200][200]));
 }
+
+TEST_F(ImageProcessingTest, EveryCommandKeepsWhatThePicturesFileCarried)
+{
+    const TPictureMetadata metadata = EveryKindOfMetadata();
+    for (QAction *command : {Form().Complement1, Form().EdgeDetection1, Form().FlipRotate1, Form().Thresholding1}) {
+        SCOPED_TRACE(command->text().toStdString());
+        auto picture = MakeBitmap(20, 10, pf24bit);
+        FillRandomBytes(*picture, 20);
+        picture->SetMetadata(metadata);
+        ShowPicture(*picture);
+        command->trigger();
+        EXPECT_EQ(Shown().GetMetadata(), metadata);
+    }
+}

@@ -1,6 +1,7 @@
 // Every operation announces its change the same way: views of the bitmap
 // learn of it through Changed(), in every pixel format and for an empty
-// picture, without the caller's help.
+// picture, without the caller's help; and every one keeps what the
+// picture's file carried.
 #include "imaging/complement.h"
 #include "imaging/edge_detection.h"
 #include "imaging/mirror.h"
@@ -22,20 +23,21 @@ int ChangesDuring(TBitmap &bitmap, const std::function<void(TBitmap &)> &operati
     return changes;
 }
 
+const struct {
+    const char *name;
+    std::function<void(TBitmap &)> run;
+} Operations[] = {
+    {"Complement", Complement},
+    {"EdgeDetection", EdgeDetection},
+    {"MirrorLeftRight", MirrorLeftRight},
+    {"CapturePixels", CapturePixels},
+};
+
 } // namespace
 
 TEST(Operations, EveryOperationAnnouncesItsChange)
 {
-    const struct {
-        const char *name;
-        std::function<void(TBitmap &)> run;
-    } operations[] = {
-        {"Complement", Complement},
-        {"EdgeDetection", EdgeDetection},
-        {"MirrorLeftRight", MirrorLeftRight},
-        {"CapturePixels", CapturePixels},
-    };
-    for (const auto &operation : operations) {
+    for (const auto &operation : Operations) {
         for (TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit}) {
             SCOPED_TRACE(std::string(operation.name) + ", " + std::to_string(BitsPerPixel(format)) + " bits");
             const auto picture = MakeBitmap(5, 3, format);
@@ -45,4 +47,18 @@ TEST(Operations, EveryOperationAnnouncesItsChange)
         TBitmap empty;
         EXPECT_GE(ChangesDuring(empty, operation.run), 1);
     }
+}
+
+TEST(Operations, EveryOperationKeepsWhatTheFileCarried)
+{
+    const TPictureMetadata metadata = EveryKindOfMetadata();
+    for (const auto &operation : Operations)
+        for (TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit}) {
+            SCOPED_TRACE(std::string(operation.name) + ", " + std::to_string(BitsPerPixel(format)) + " bits");
+            const auto picture = MakeBitmap(9, 4, format);
+            FillRandomBytes(*picture, 9);
+            picture->SetMetadata(metadata);
+            operation.run(*picture);
+            EXPECT_EQ(picture->GetMetadata(), metadata);
+        }
 }

@@ -84,3 +84,14 @@ TWideningProbe WideningProbe(TPixelFormat format)
     }
     return probe;
 }
+
+TPictureMetadata EveryKindOfMetadata()
+{
+    TPictureMetadata metadata;
+    metadata.colourProfile = QByteArray("profile bytes\0\1\2", 16);
+    metadata.exif = QByteArray("MM\0*\0\0\0\x08exif", 12);
+    metadata.xmp = "<x:xmpmeta xmlns:x='adobe:ns:meta/'/>";
+    metadata.resolution = TResolution{300, 150, TResolutionUnit::Inch};
+    metadata.comments = {{QStringLiteral("Title"), QStringLiteral("Harbour")}, {QString(), QStringLiteral("a note")}};
+    return metadata;
+}

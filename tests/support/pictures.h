@@ -40,6 +40,11 @@ struct TWideningProbe {
 };
 TWideningProbe WideningProbe(TPixelFormat format);
 
+// A carrier with every kind of piece, each different from the others'
+// and from an empty one: for tests that what a file carried travels with
+// the picture. The byte pieces stand for real ones; no library reads them.
+TPictureMetadata EveryKindOfMetadata();
+
 // Where the shared test pictures are; empty when absent.
 std::optional<QString> CorporaDir();
 
