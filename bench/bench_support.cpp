@@ -138,6 +138,15 @@ const TBitmap &ViewedPicture(TPixelFormat format)
     return Picture(Content::RandomBytes, format, 10000);
 }
 
+const TBitmap &ViewedPicture(TPixelFormat format, const QByteArray &profile)
+{
+    // The kept picture itself (not a copy of 300 MB): the rows of the
+    // plain view never read its metadata.
+    auto &picture = const_cast<TBitmap &>(ViewedPicture(format));
+    if (picture.GetMetadata().colourProfile != profile) picture.SetMetadata({.colourProfile = profile});
+    return picture;
+}
+
 void CopyInto(const TBitmap &source, TBitmap &copy) { copy.Assign(&source); }
 
 QImage ToQImage(const TBitmap &bitmap)

@@ -32,6 +32,8 @@ enum class Content {
 const TBitmap &Picture(Content content, TPixelFormat format, int size);
 // The picture of `size` each repaint benchmark views (10000 x 10000).
 const TBitmap &ViewedPicture(TPixelFormat format);
+// The same picture carrying a colour profile (empty: none).
+const TBitmap &ViewedPicture(TPixelFormat format, const QByteArray &profile);
 
 // A fresh copy that an in-place operation may change.
 void CopyInto(const TBitmap &source, TBitmap &copy);

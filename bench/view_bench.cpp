@@ -2,7 +2,9 @@
 #include "bench_registry.h"
 #include "bench_support.h"
 
+#include "platform/metadata/shown_colours.h"
 #include "platform/pictures/picture_view.h"
+#include "support/profiles.h"
 
 #include <QPainter>
 
@@ -40,6 +42,20 @@ void RegisterRender(TPixelFormat format, const Zoom &zoom)
         const QSize shown = Shown(divisor);
         for (auto _ : state) {
             QImage view = RenderPictureView(bitmap, shown, Exposed(shown));
+            benchmark::DoNotOptimize(view.constBits());
+        }
+        state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * ViewSize.width() * ViewSize.height());
+        CountBytes(state, std::size_t(4) * ViewSize.width() * ViewSize.height());
+    });
+    // The same view of a picture whose colours are in a wide gamut, turned
+    // into the screen's (sRGB) as the picture control does.
+    const std::string shownOp = std::string("RenderShownView.") + (format == pf8bit ? "pf8bit" : "pf24bit") + ".wide-gamut." + zoom.name;
+    Register(shownOp, "ours", Side, [=](benchmark::State &state) {
+        const TBitmap &bitmap = ViewedPicture(format, WideGamutProfile());
+        TScreenColours screen;
+        const QSize shown = Shown(divisor);
+        for (auto _ : state) {
+            QImage view = RenderShownView(bitmap, shown, Exposed(shown), screen);
             benchmark::DoNotOptimize(view.constBits());
         }
         state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * ViewSize.width() * ViewSize.height());

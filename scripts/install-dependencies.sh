@@ -7,21 +7,26 @@ set -euo pipefail
 
 # Building the program and running it on a desktop. The PNG, JPEG (both
 # of libjpeg-turbo's interfaces), TIFF, WebP, deflate and zlib libraries are the
-# picture codecs the build links.
+# picture codecs the build links; Little CMS and Exiv2 handle the colour
+# profiles and camera data a picture carries, and xcb reads the screen's
+# colour profile from the X server.
 run=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libspng-dev libturbojpeg0-dev libjpeg62-turbo-dev libtiff-dev libwebp-dev libdeflate-dev zlib1g-dev
+  liblcms2-dev libexiv2-dev libxcb1-dev
   qt6-image-formats-plugins fonts-dejavu-core
 )
 # GoogleTest with its mocks (only a recommendation of libgtest-dev, so never
 # pulled in by it here), and what the end-to-end test drives the installed
 # program with: a virtual X server, xdotool, ImageMagick's pictures, Python,
 # and the checkers of what is installed: the desktop entry's validator,
-# AppStream's for the metainfo and groff for the manual page.
+# AppStream's for the metainfo and groff for the manual page; ExifTool, the
+# independent writer and reader of EXIF and XMP the tests judge ours by.
 test=(
   libgtest-dev libgmock-dev
   xvfb xauth xdotool imagemagick python3 desktop-file-utils appstream groff-base
+  libimage-exiftool-perl
 )
 # clang's libFuzzer and the sanitizers' run-time for it.
 fuzz=(clang libclang-rt-14-dev)

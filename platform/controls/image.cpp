@@ -1,7 +1,8 @@
 // TImage: the control that shows a picture and reports the pointer over it.
 #include "platform/controls/image.h"
 
-#include "platform/pictures/picture_view.h"
+#include "platform/controls/screen_profile.h"
+#include "platform/metadata/shown_colours.h"
 
 #include <QAccessibleWidget>
 #include <QMouseEvent>
@@ -65,6 +66,7 @@ TImage::TImage(QWidget *parent) : TControlOf<QWidget>(parent)
         else
             QMetaObject::invokeMethod(this, [this] { PictureChanged(); }, Qt::QueuedConnection);
     });
+    connect(&TScreenProfile::Instance(), &TScreenProfile::Changed, this, [this] { update(); });
 }
 
 void TImage::SetAutoSize(bool autoSize)
@@ -124,8 +126,10 @@ void TImage::paintEvent(QPaintEvent *event)
     if (bitmap.Empty()) return;
     const QSize shown = stretch_ ? size() : QSize(bitmap.GetWidth(), bitmap.GetHeight());
     QPainter painter(this);
+    // Shown as its colour profile means the colours; the pixels stay as stored.
+    TScreenColours &screen = TScreenProfile::Instance().Colours();
     for (const QRect &exposed : event->region())
-        DrawPictureView(painter, bitmap, shown, exposed);
+        DrawShownView(painter, bitmap, shown, exposed, screen);
 }
 
 void TImage::mouseMoveEvent(QMouseEvent *event)

@@ -107,9 +107,9 @@ void RenderWithAlpha(const TBitmap &bitmap, const std::vector<Span> &columns, co
 }
 
 template <TPixelFormat Format>
-void Render(const TBitmap &bitmap, const std::vector<Span> &columns, const std::vector<Span> &rows, QImage &image)
+void Render(const TBitmap &bitmap, const TPalette &palette, const std::vector<Span> &columns, const std::vector<Span> &rows,
+            QImage &image)
 {
-    const TPalette &palette = bitmap.GetPalette();
     const bool enlarged = std::all_of(columns.begin(), columns.end(), [](const Span &s) { return s.count == 1; })
                           && std::all_of(rows.begin(), rows.end(), [](const Span &s) { return s.count == 1; });
     std::vector<std::vector<int>> columnSamples;
@@ -147,23 +147,28 @@ void Render(const TBitmap &bitmap, const std::vector<Span> &columns, const std::
 
 QImage RenderPictureView(const TBitmap &bitmap, QSize shown, QRect exposed)
 {
+    return RenderPictureView(bitmap, shown, exposed, bitmap.GetPalette());
+}
+
+QImage RenderPictureView(const TBitmap &bitmap, QSize shown, QRect exposed, const TPalette &palette)
+{
     const QRect area = exposed & QRect(QPoint(0, 0), shown);
     if (area.isEmpty() || bitmap.Empty()) return {};
     QImage image(area.size(), QImage::Format_RGB32);
     const std::vector<Span> columns = CoveredSpans(area.left(), area.right() + 1, shown.width(), bitmap.GetWidth());
     const std::vector<Span> rows = CoveredSpans(area.top(), area.bottom() + 1, shown.height(), bitmap.GetHeight());
     switch (bitmap.GetPixelFormat()) {
-    case pf1bit: Render<pf1bit>(bitmap, columns, rows, image); break;
-    case pf4bit: Render<pf4bit>(bitmap, columns, rows, image); break;
-    case pf8bit: Render<pf8bit>(bitmap, columns, rows, image); break;
-    case pf15bit: Render<pf15bit>(bitmap, columns, rows, image); break;
-    case pf16bit: Render<pf16bit>(bitmap, columns, rows, image); break;
-    case pf24bit: Render<pf24bit>(bitmap, columns, rows, image); break;
+    case pf1bit: Render<pf1bit>(bitmap, palette, columns, rows, image); break;
+    case pf4bit: Render<pf4bit>(bitmap, palette, columns, rows, image); break;
+    case pf8bit: Render<pf8bit>(bitmap, palette, columns, rows, image); break;
+    case pf15bit: Render<pf15bit>(bitmap, palette, columns, rows, image); break;
+    case pf16bit: Render<pf16bit>(bitmap, palette, columns, rows, image); break;
+    case pf24bit: Render<pf24bit>(bitmap, palette, columns, rows, image); break;
     case pf32bit:
         if (HasAlpha(bitmap))
             RenderWithAlpha(bitmap, columns, rows, area.topLeft(), image);
         else
-            Render<pf32bit>(bitmap, columns, rows, image);
+            Render<pf32bit>(bitmap, palette, columns, rows, image);
         break;
     default: image.fill(Qt::black); break;
     }

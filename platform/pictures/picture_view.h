@@ -18,6 +18,10 @@ class QPainter;
 // (x / CheckerSide + y / CheckerSide) is even, else CheckerDark; alpha 0
 // shows the board alone, whatever colour the pixel stores.
 QImage RenderPictureView(const TBitmap &bitmap, QSize shown, QRect exposed);
+// The same, with a palette picture's colours shown as shownPalette's
+// entries at the same indices (its own palette turned into the screen's
+// colours); other pictures are rendered as above.
+QImage RenderPictureView(const TBitmap &bitmap, QSize shown, QRect exposed, const TPalette &shownPalette);
 
 constexpr int CheckerSide = 8;
 constexpr unsigned CheckerLight = 0xCC;

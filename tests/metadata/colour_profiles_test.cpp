@@ -1,0 +1,150 @@
+// Colour profiles: which a picture can use, the transforms into a screen's
+// (made once a pair), and the view rendered in the screen's colours.
+#include "platform/metadata/colour_profiles.h"
+#include "platform/metadata/shown_colours.h"
+#include "support/pictures.h"
+#include "support/profiles.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+constexpr std::uint32_t Shown(int r, int g, int b) { return 0xFF000000u | std::uint32_t(r) << 16 | std::uint32_t(g) << 8 | std::uint32_t(b); }
+
+// Whether two shown colours are within the rounding of an 8-bit transform.
+testing::AssertionResult Near(std::uint32_t shown, std::uint32_t expected)
+{
+    for (int shift : {0, 8, 16})
+        if (std::abs(int(shown >> shift & 0xFF) - int(expected >> shift & 0xFF)) > 2)
+            return testing::AssertionFailure() << std::hex << "shown " << shown << ", expected about " << expected;
+    return testing::AssertionSuccess();
+}
+
+std::uint32_t Converted(const TColourTransform &transform, std::uint32_t pixel)
+{
+    transform.Convert(&pixel, 1);
+    return pixel;
+}
+
+// The same colours with red and green swapped.
+QImage SwappedRedAndGreen(const QImage &image)
+{
+    QImage swapped = image;
+    for (int y = 0; y < swapped.height(); ++y) {
+        auto *row = reinterpret_cast<QRgb *>(swapped.scanLine(y));
+        for (int x = 0; x < swapped.width(); ++x) row[x] = qRgb(qGreen(row[x]), qRed(row[x]), qBlue(row[x]));
+    }
+    return swapped;
+}
+
+testing::AssertionResult NearImages(const QImage &shown, const QImage &expected)
+{
+    if (shown.size() != expected.size()) return testing::AssertionFailure() << "sizes differ";
+    for (int y = 0; y < shown.height(); ++y)
+        for (int x = 0; x < shown.width(); ++x)
+            if (!Near(shown.pixel(x, y), expected.pixel(x, y))) return Near(shown.pixel(x, y), expected.pixel(x, y)) << " at " << x << ", " << y;
+    return testing::AssertionSuccess();
+}
+
+} // namespace
+
+TEST(PictureProfileSpace, RgbAndGreyProfilesAreUsableAndNothingElse)
+{
+    EXPECT_EQ(PictureProfileSpace(SwappedRedGreenProfile()), TProfileSpace::Rgb);
+    EXPECT_EQ(PictureProfileSpace(WideGamutProfile()), TProfileSpace::Rgb);
+    EXPECT_EQ(PictureProfileSpace(LinearGreyProfile()), TProfileSpace::Grey);
+    EXPECT_EQ(PictureProfileSpace(LabProfile()), std::nullopt);
+    EXPECT_EQ(PictureProfileSpace(GarbageProfile()), std::nullopt);
+    EXPECT_EQ(PictureProfileSpace({}), std::nullopt);
+    const QByteArray wide = WideGamutProfile();
+    EXPECT_EQ(PictureProfileSpace(wide.left(wide.size() - 40)), std::nullopt);
+}
+
+TEST(ScreenColours, OnAnSrgbScreenOnlyPicturesWithAProfileAreTurned)
+{
+    TScreenColours screen;
+    EXPECT_EQ(screen.For({}), nullptr);
+    EXPECT_EQ(screen.For(GarbageProfile()), nullptr);
+    EXPECT_EQ(screen.For(LabProfile()), nullptr);
+    const TColourTransform *swapped = screen.For(SwappedRedGreenProfile());
+    ASSERT_NE(swapped, nullptr);
+    EXPECT_TRUE(Near(Converted(*swapped, Shown(255, 0, 0)), Shown(0, 255, 0)));
+    EXPECT_TRUE(Near(Converted(*swapped, Shown(10, 200, 30)), Shown(200, 10, 30)));
+    EXPECT_TRUE(Near(Converted(*swapped, Shown(128, 128, 128)), Shown(128, 128, 128)));
+    // The fourth byte of a shown pixel is left as it is.
+    EXPECT_EQ(Converted(*swapped, 0x12000000u | (Shown(1, 2, 3) & 0xFFFFFF)) >> 24, 0x12u);
+    // A wide gamut's colours come out more saturated than their numbers.
+    const std::uint32_t wide = Converted(*screen.For(WideGamutProfile()), Shown(180, 120, 120));
+    EXPECT_GT(int(wide >> 16 & 0xFF), 180 + 5);
+    EXPECT_LT(int(wide >> 8 & 0xFF), 120 - 5);
+    // Grey level 128 of a linear grey is lighter in sRGB (about 188).
+    EXPECT_TRUE(Near(Converted(*screen.For(LinearGreyProfile()), Shown(128, 128, 128)), Shown(188, 188, 188)));
+}
+
+TEST(ScreenColours, AScreensOwnProfileTurnsSrgbPicturesToo)
+{
+    TScreenColours screen(SwappedRedGreenProfile());
+    EXPECT_EQ(screen.ScreenProfile(), SwappedRedGreenProfile());
+    const TColourTransform *srgb = screen.For({});
+    ASSERT_NE(srgb, nullptr);
+    EXPECT_TRUE(Near(Converted(*srgb, Shown(255, 0, 0)), Shown(0, 255, 0)));
+    EXPECT_TRUE(Near(Converted(*screen.For(SwappedRedGreenProfile()), Shown(200, 40, 90)), Shown(200, 40, 90)));
+
+    // A profile that cannot be turned into is as if the screen had none.
+    for (const QByteArray &refused : {GarbageProfile(), LabProfile(), LinearGreyProfile()}) {
+        TScreenColours plain(refused);
+        EXPECT_TRUE(plain.ScreenProfile().isEmpty());
+        EXPECT_EQ(plain.For({}), nullptr);
+    }
+}
+
+TEST(ScreenColours, ATransformIsMadeOncePerProfileAndKept)
+{
+    TScreenColours screen;
+    const QByteArray profile = SwappedRedGreenProfile();
+    const TColourTransform *first = screen.For(profile);
+    // Equal bytes elsewhere are the same profile.
+    EXPECT_EQ(screen.For(QByteArray(profile.constData(), profile.size())), first);
+    EXPECT_EQ(screen.For(profile), first);
+    const TColourTransform *wide = screen.For(WideGamutProfile());
+    EXPECT_NE(wide, first);
+    EXPECT_EQ(screen.For(profile), first);
+    // A refusal is kept too, and stays a refusal.
+    EXPECT_EQ(screen.For(GarbageProfile()), nullptr);
+    EXPECT_EQ(screen.For(GarbageProfile()), nullptr);
+}
+
+TEST(RenderShownView, EveryFormAndZoomIsShownInTheColoursItsProfileMeans)
+{
+    TScreenColours screen;
+    for (const TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit})
+        for (const QSize shown : {QSize(40, 30), QSize(20, 15), QSize(100, 75)}) {
+            SCOPED_TRACE(testing::Message() << BitsPerPixel(format) << " bits shown at " << shown.width());
+            auto picture = MakeBitmap(40, 30, format);
+            FillRandomBytes(*picture, 40);
+            if (HasPalette(format)) {
+                TPalette palette{};
+                for (int i = 0; i < 256; ++i) palette[std::size_t(i)] = RGB(i, 255 - i, (i * 7) % 256);
+                picture->SetPalette(palette);
+            }
+            const QRect exposed(3, 2, 15, 11);
+            const QImage stored = RenderPictureView(*picture, shown, exposed);
+            EXPECT_EQ(RenderShownView(*picture, shown, exposed, screen), stored) << "no profile: as stored";
+            picture->SetMetadata({.colourProfile = SwappedRedGreenProfile()});
+            EXPECT_TRUE(NearImages(RenderShownView(*picture, shown, exposed, screen), SwappedRedAndGreen(stored)));
+            picture->SetMetadata({.colourProfile = GarbageProfile()});
+            EXPECT_EQ(RenderShownView(*picture, shown, exposed, screen), stored) << "refused: as stored";
+        }
+}
+
+TEST(RenderShownView, ClearPixelsShowTheBoardGreyAsItIs)
+{
+    TScreenColours screen;
+    auto picture = MakeBitmap(16, 16, pf32bit);
+    picture->SetMetadata({.colourProfile = SwappedRedGreenProfile()});
+    const QImage shown = RenderShownView(*picture, QSize(16, 16), QRect(0, 0, 16, 16), screen);
+    EXPECT_TRUE(Near(shown.pixel(0, 0), Shown(CheckerLight, CheckerLight, CheckerLight)));
+    EXPECT_TRUE(Near(shown.pixel(8, 0), Shown(CheckerDark, CheckerDark, CheckerDark)));
+}

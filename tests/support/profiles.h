@@ -1,0 +1,24 @@
+// Colour profiles made for the tests by Little CMS, and the colours they mean.
+#pragma once
+
+#include <QByteArray>
+
+// RGB with sRGB's white and tone curve whose red primary is sRGB's green
+// and whose green is sRGB's red: stored (255, 0, 0) means sRGB's green.
+QByteArray SwappedRedGreenProfile();
+
+// RGB whose primaries are wider than sRGB's (those of ITU-R BT.2020),
+// with sRGB's white and tone curve: stored colours mean more saturated
+// ones than sRGB's of the same numbers.
+QByteArray WideGamutProfile();
+
+// Grey with a tone curve of gamma 1.0: stored level 128 means a lighter
+// grey than sRGB's 128.
+QByteArray LinearGreyProfile();
+
+// CIE Lab (an abstract profile): no picture's pixels are in it.
+QByteArray LabProfile();
+
+// Bytes with an ICC header's signature ("acsp" at 36) that no colour
+// library takes as a profile.
+QByteArray GarbageProfile();
