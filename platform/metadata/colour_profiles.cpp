@@ -126,6 +126,11 @@ std::optional<TProfileSpace> PictureProfileSpace(const QByteArray &profile)
     if (!from) return std::nullopt;
     const std::optional<TProfileSpace> space = SpaceOf(from.get());
     if (!space) return std::nullopt;
+    // The tables a transform from it reads must be there.
+    const bool tables = cmsIsIntentSupported(from.get(), Intent, LCMS_USED_AS_INPUT) ||
+                        cmsIsIntentSupported(from.get(), INTENT_RELATIVE_COLORIMETRIC, LCMS_USED_AS_INPUT);
+    if (!tables) return std::nullopt;
+    if (profile.size() > FullyCheckedProfileBytes) return space;
     // Made without the optimisation a repaint's transform gets: this reads
     // and checks every table the profile's colours go through, and no more.
     const TProfile to = Open({});

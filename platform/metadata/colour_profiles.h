@@ -19,9 +19,18 @@ constexpr qsizetype MaxProfileBytes = qsizetype(8) << 20;
 
 enum class TProfileSpace { Rgb, Grey };
 
+// Profiles up to this size have every table checked (PictureProfileSpace):
+// those made of a matrix and curves, which most pictures carry, take a
+// few KiB. A larger one's tables of megabytes take Little CMS tens of
+// milliseconds to read, more than opening a photograph may cost for its
+// profile: its structure is checked, and its tables when the view first
+// uses them (a profile refused then is shown as stored).
+constexpr qsizetype FullyCheckedProfileBytes = qsizetype(64) << 10;
+
 // The colour space of a profile a picture can carry: RGB or grey, one
-// that Little CMS makes a transform from (into sRGB). Absent for any
-// other: another space (CMYK, Lab), a device link, an abstract or
+// Little CMS opens, with the tables a transform from it needs (and, up to
+// FullyCheckedProfileBytes, from which it makes one into sRGB). Absent for
+// any other: another space (CMYK, Lab), a device link, an abstract or
 // named-colour profile, one it refuses, or one above MaxProfileBytes.
 std::optional<TProfileSpace> PictureProfileSpace(const QByteArray &profile);
 

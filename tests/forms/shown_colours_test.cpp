@@ -126,12 +126,33 @@ protected:
     }
 };
 
+namespace {
+
+// Counts the paint events a widget gets.
+class TPaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint) ++paints;
+        return false;
+    }
+};
+
+} // namespace
+
 TEST_F(ScreenProfileTest, APublishedProfileIsReadAndFollowedWhenItChanges)
 {
-    Publish(SwappedRedGreenProfile());
-    EXPECT_EQ(TScreenProfile::Instance().Colours().ScreenProfile(), SwappedRedGreenProfile());
     // An sRGB picture on a screen whose red is sRGB's green.
     Show(pf24bit, {});
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&Form()));
+    QTest::qWait(50);
+    TPaintCounter counter;
+    Form().Image1->installEventFilter(&counter);
+    Publish(SwappedRedGreenProfile());
+    EXPECT_EQ(TScreenProfile::Instance().Colours().ScreenProfile(), SwappedRedGreenProfile());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return counter.paints > 0; }, 2000)) << "the picture is repainted";
+    Form().Image1->removeEventFilter(&counter);
     EXPECT_TRUE(ShownAs(OnScreen().pixel(0, 0), 40, 200, 90));
     // Both in the same space: nothing to turn.
     Show(pf24bit, SwappedRedGreenProfile());

@@ -56,10 +56,32 @@ TEST(PictureProfileSpace, RgbAndGreyProfilesAreUsableAndNothingElse)
     EXPECT_EQ(PictureProfileSpace(WideGamutProfile()), TProfileSpace::Rgb);
     EXPECT_EQ(PictureProfileSpace(LinearGreyProfile()), TProfileSpace::Grey);
     EXPECT_EQ(PictureProfileSpace(LabProfile()), std::nullopt);
+    EXPECT_EQ(PictureProfileSpace(DeviceLinkProfile()), std::nullopt);
+    EXPECT_EQ(PictureProfileSpace(DamagedCurveProfile()), std::nullopt);
     EXPECT_EQ(PictureProfileSpace(GarbageProfile()), std::nullopt);
     EXPECT_EQ(PictureProfileSpace({}), std::nullopt);
     const QByteArray wide = WideGamutProfile();
     EXPECT_EQ(PictureProfileSpace(wide.left(wide.size() - 40)), std::nullopt);
+}
+
+TEST(PictureProfileSpace, ALargeTableIsCheckedForItsStructureAndUsedByTheView)
+{
+    const QByteArray table = TableProfile(33);
+    ASSERT_GT(table.size(), FullyCheckedProfileBytes);
+    EXPECT_EQ(PictureProfileSpace(table), TProfileSpace::Rgb);
+    TScreenColours screen;
+    const TColourTransform *transform = screen.For(table);
+    ASSERT_NE(transform, nullptr);
+    EXPECT_TRUE(Near(Converted(*transform, Shown(200, 40, 90)), Shown(200, 40, 90))) << "sRGB's colours by table";
+    // Without the table a transform reads, it is no profile for a picture.
+    QByteArray untabled = table;
+    const qsizetype entry = untabled.indexOf("A2B0", 128);
+    ASSERT_GT(entry, 0);
+    untabled.replace(entry, 4, "zzzz");
+    EXPECT_EQ(PictureProfileSpace(untabled), std::nullopt);
+    const QByteArray link = LargeDeviceLinkProfile();
+    ASSERT_GT(link.size(), FullyCheckedProfileBytes);
+    EXPECT_EQ(PictureProfileSpace(link), std::nullopt);
 }
 
 TEST(ScreenColours, OnAnSrgbScreenOnlyPicturesWithAProfileAreTurned)
@@ -68,6 +90,8 @@ TEST(ScreenColours, OnAnSrgbScreenOnlyPicturesWithAProfileAreTurned)
     EXPECT_EQ(screen.For({}), nullptr);
     EXPECT_EQ(screen.For(GarbageProfile()), nullptr);
     EXPECT_EQ(screen.For(LabProfile()), nullptr);
+    EXPECT_EQ(screen.For(DeviceLinkProfile()), nullptr);
+    EXPECT_EQ(screen.For(DamagedCurveProfile()), nullptr);
     const TColourTransform *swapped = screen.For(SwappedRedGreenProfile());
     ASSERT_NE(swapped, nullptr);
     EXPECT_TRUE(Near(Converted(*swapped, Shown(255, 0, 0)), Shown(0, 255, 0)));

@@ -15,17 +15,18 @@
 
 namespace {
 
-// A little-endian TIFF structure written field by field.
+enum class TByteOrder { Little, Big };
+
+// A TIFF structure written field by field.
 class TTiffPiece {
 public:
-    TTiffPiece() { bytes_ = QByteArray("II*\0\x08\0\0\0", 8); }
-    QByteArray &Bytes() { return bytes_; }
-    void Put16(int at, int value) { Fit(at + 2), bytes_[at] = char(value), bytes_[at + 1] = char(value >> 8); }
-    void Put32(int at, std::uint32_t value)
+    explicit TTiffPiece(TByteOrder order = TByteOrder::Little) : big_(order == TByteOrder::Big)
     {
-        Fit(at + 4);
-        for (int i = 0; i < 4; ++i) bytes_[at + i] = char(value >> (8 * i));
+        bytes_ = big_ ? QByteArray("MM\0*\0\0\0\x08", 8) : QByteArray("II*\0\x08\0\0\0", 8);
     }
+    QByteArray &Bytes() { return bytes_; }
+    void Put16(int at, int value) { Put(at, std::uint32_t(value), 2); }
+    void Put32(int at, std::uint32_t value) { Put(at, value, 4); }
     void PutText(int at, const char *text)
     {
         Fit(at + int(std::strlen(text)) + 1);
@@ -44,10 +45,16 @@ public:
     }
 
 private:
+    void Put(int at, std::uint32_t value, int bytes)
+    {
+        Fit(at + bytes);
+        for (int i = 0; i < bytes; ++i) bytes_[at + (big_ ? bytes - 1 - i : i)] = char(value >> (8 * i));
+    }
     void Fit(int size)
     {
         if (bytes_.size() < size) bytes_.resize(size, '\0');
     }
+    bool big_;
     QByteArray bytes_;
 };
 
@@ -63,9 +70,9 @@ QByteArray RandomBytes(qsizetype size, std::uint32_t seed, const QByteArray &sta
 // A piece whose five directories (IFD0, Exif, GPS, interoperability and
 // the thumbnail's) each hold 250 fields naming the same 60 KiB: read as
 // it says, some 75 MB.
-QByteArray FieldsNamingTheSameBytes()
+QByteArray FieldsNamingTheSameBytes(TByteOrder order)
 {
-    TTiffPiece piece;
+    TTiffPiece piece(order);
     constexpr int fields = 250, size = 2 + 12 * fields + 4, values = 8 + 5 * size;
     const auto directory = [&](int n) { return 8 + n * size; };
     for (int n = 0; n < 5; ++n) {
@@ -117,17 +124,20 @@ TEST(HostileExif, WhatPointsPastTheEndIsLeftOutAndTheRestKept)
 
 TEST(HostileExif, FieldsThatNameTheSameBytesOverAndOverAreRefusedWithinBoundedMemory)
 {
-    const QByteArray piece = FieldsNamingTheSameBytes();
-    ASSERT_LT(piece.size(), MaxExifBytes);
-    EXPECT_EXIT(
-        {
-            TPictureMetadata metadata{.exif = piece};
-            if (!LimitAddressSpace(std::size_t(32) << 20)) std::_Exit(2);
-            DropUnusablePieces(metadata);
-            const TOrientation orientation = StatedOrientation({.exif = piece});
-            std::_Exit(metadata.exif.isEmpty() && orientation == TOrientation::Upright ? 0 : 1);
-        },
-        testing::ExitedWithCode(0), "");
+    for (const TByteOrder order : {TByteOrder::Little, TByteOrder::Big}) {
+        const QByteArray piece = FieldsNamingTheSameBytes(order);
+        ASSERT_LT(piece.size(), MaxExifBytes);
+        EXPECT_EXIT(
+            {
+                TPictureMetadata metadata{.exif = piece};
+                if (!LimitAddressSpace(std::size_t(32) << 20)) std::_Exit(2);
+                DropUnusablePieces(metadata);
+                const TOrientation orientation = StatedOrientation({.exif = piece});
+                std::_Exit(metadata.exif.isEmpty() && orientation == TOrientation::Upright ? 0 : 1);
+            },
+            testing::ExitedWithCode(0), "")
+            << (order == TByteOrder::Big ? "big-endian" : "little-endian");
+    }
 }
 
 TEST(HostileMetadata, NonsenseOfSixteenMebibytesIsDroppedAndTheRestKept)

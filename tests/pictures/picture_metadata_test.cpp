@@ -28,7 +28,7 @@ TEST(PictureMetadata, AssignCopiesItAndTheCopiesStayApart)
     TBitmap copy;
     copy.SetMetadata({.xmp = "stale"});
     copy.Assign(source.get());
-    EXPECT_EQ(copy.GetMetadata(), metadata);
+    ASSERT_EQ(copy.GetMetadata(), metadata);
     TPictureMetadata changed = copy.GetMetadata();
     changed.colourProfile[0] = 'P';
     changed.comments.clear();

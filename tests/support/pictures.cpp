@@ -95,3 +95,13 @@ TPictureMetadata EveryKindOfMetadata()
     metadata.comments = {{QStringLiteral("Title"), QStringLiteral("Harbour")}, {QString(), QStringLiteral("a note")}};
     return metadata;
 }
+
+void PrintTo(const TPictureMetadata &metadata, std::ostream *out)
+{
+    *out << "{profile " << metadata.colourProfile.size() << " bytes, EXIF " << metadata.exif.size() << " bytes, XMP "
+         << metadata.xmp.size() << " bytes, ";
+    if (metadata.resolution)
+        *out << "resolution " << metadata.resolution->horizontal << " x " << metadata.resolution->vertical << " (unit "
+             << static_cast<int>(metadata.resolution->unit) << "), ";
+    *out << metadata.comments.size() << " comments}";
+}

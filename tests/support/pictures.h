@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <vector>
 
 // A bitmap of the given size and format whose palette, for palette
@@ -44,6 +45,8 @@ TWideningProbe WideningProbe(TPixelFormat format);
 // and from an empty one: for tests that what a file carried travels with
 // the picture. The byte pieces stand for real ones; no library reads them.
 TPictureMetadata EveryKindOfMetadata();
+// Which pieces a carrier holds, and their sizes, for failure messages.
+void PrintTo(const TPictureMetadata &metadata, std::ostream *out);
 
 // Where the shared test pictures are; empty when absent.
 std::optional<QString> CorporaDir();

@@ -3,6 +3,7 @@
 
 #include <lcms2.h>
 
+#include <cstdint>
 #include <memory>
 
 namespace {
@@ -54,7 +55,69 @@ QByteArray LinearGreyProfile()
     return Saved(TProfile(cmsCreateGrayProfile(cmsD50_xyY(), linear.get())));
 }
 
+namespace {
+
+// A profile of the class whose one table, of `points` a side, maps RGB
+// through sRGB's colours into Lab (or, for a link, back into RGB).
+QByteArray Tabled(int points, cmsProfileClassSignature profileClass)
+{
+    TProfile profile(cmsCreateProfilePlaceholder(nullptr));
+    // Version 2's table form holds a grid alone.
+    cmsSetProfileVersion(profile.get(), 2.1);
+    cmsSetDeviceClass(profile.get(), profileClass);
+    cmsSetColorSpace(profile.get(), cmsSigRgbData);
+    const bool link = profileClass == cmsSigLinkClass;
+    cmsSetPCS(profile.get(), link ? cmsSigRgbData : cmsSigLabData);
+    const TProfile srgb(cmsCreate_sRGBProfile()), lab(cmsCreateLab2Profile(nullptr));
+    cmsHTRANSFORM through = cmsCreateTransform(srgb.get(), TYPE_RGB_16, link ? srgb.get() : lab.get(),
+                                               link ? TYPE_RGB_16 : TYPE_Lab_16, INTENT_RELATIVE_COLORIMETRIC, 0);
+    cmsStage *grid = cmsStageAllocCLut16bit(nullptr, static_cast<cmsUInt32Number>(points), 3, 3, nullptr);
+    cmsStageSampleCLut16bit(
+        grid,
+        [](const cmsUInt16Number in[], cmsUInt16Number out[], void *transform) -> cmsInt32Number {
+            cmsDoTransform(transform, in, out, 1);
+            return 1;
+        },
+        through, 0);
+    cmsPipeline *table = cmsPipelineAlloc(nullptr, 3, 3);
+    cmsPipelineInsertStage(table, cmsAT_END, grid);
+    cmsWriteTag(profile.get(), cmsSigAToB0Tag, table);
+    if (!link) cmsWriteTag(profile.get(), cmsSigMediaWhitePointTag, cmsD50_XYZ());
+    cmsPipelineFree(table);
+    cmsDeleteTransform(through);
+    return Saved(profile);
+}
+
+} // namespace
+
+QByteArray TableProfile(int points) { return Tabled(points, cmsSigDisplayClass); }
+
+QByteArray LargeDeviceLinkProfile() { return Tabled(33, cmsSigLinkClass); }
+
 QByteArray LabProfile() { return Saved(TProfile(cmsCreateLab4Profile(nullptr))); }
+
+QByteArray DeviceLinkProfile()
+{
+    const auto curve = SrgbCurve();
+    cmsToneCurve *curves[3] = {curve.get(), curve.get(), curve.get()};
+    return Saved(TProfile(cmsCreateLinearizationDeviceLink(cmsSigRgbData, curves)));
+}
+
+QByteArray DamagedCurveProfile()
+{
+    QByteArray bytes = SwappedRedGreenProfile();
+    // The tag directory after the 128-byte header: a count, then
+    // signature, offset and size of each tag, big-endian.
+    const auto read32 = [&](qsizetype at) {
+        return std::uint32_t(std::uint8_t(bytes[at])) << 24 | std::uint32_t(std::uint8_t(bytes[at + 1])) << 16 |
+               std::uint32_t(std::uint8_t(bytes[at + 2])) << 8 | std::uint8_t(bytes[at + 3]);
+    };
+    for (std::uint32_t tag = 0, count = read32(128); tag < count; ++tag) {
+        const qsizetype entry = 132 + 12 * qsizetype(tag);
+        if (bytes.mid(entry, 4) == "rTRC") bytes.replace(qsizetype(read32(entry + 4)), 4, "zzzz");
+    }
+    return bytes;
+}
 
 QByteArray GarbageProfile()
 {

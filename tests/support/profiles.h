@@ -16,8 +16,22 @@ QByteArray WideGamutProfile();
 // grey than sRGB's 128.
 QByteArray LinearGreyProfile();
 
+// sRGB's colours through a table instead of a matrix and curves: RGB to
+// Lab on a grid of `points` a side, which takes 6 * points^3 bytes (33
+// points give 211 KiB, 65 points 1.6 MiB).
+QByteArray TableProfile(int points);
+
 // CIE Lab (an abstract profile): no picture's pixels are in it.
 QByteArray LabProfile();
+
+// A device link from RGB to RGB: it describes no picture's colours.
+QByteArray DeviceLinkProfile();
+// The same through a table of 33 points a side: above 64 KiB.
+QByteArray LargeDeviceLinkProfile();
+
+// SwappedRedGreenProfile with its red curve's data damaged: its directory
+// is whole, but no transform can be made from it.
+QByteArray DamagedCurveProfile();
 
 // Bytes with an ICC header's signature ("acsp" at 36) that no colour
 // library takes as a profile.
