@@ -102,7 +102,8 @@ std::unique_ptr<TColourTransform> MakeTransform(const QByteArray &picture, cmsHP
         if (!handle) return nullptr;
         return std::make_unique<TGreyTransform>(handle.get());
     }
-    THandle handle(cmsCreateTransform(from.get(), ShownPixels, screen, ShownPixels, Intent, cmsFLAGS_COPY_ALPHA));
+    // Converted in place, the fourth byte is neither read nor written.
+    THandle handle(cmsCreateTransform(from.get(), ShownPixels, screen, ShownPixels, Intent, 0));
     if (!handle) return nullptr;
     return std::make_unique<TRgbTransform>(std::move(handle));
 }

@@ -10,8 +10,10 @@ QImage RenderShownView(const TBitmap &bitmap, QSize shown, QRect exposed, TScree
     // A palette's 256 entries hold every colour its picture shows.
     if (bitmap.PaletteSize() > 0) return RenderPictureView(bitmap, shown, exposed, transform->Converted(bitmap.GetPalette()));
     QImage view = RenderPictureView(bitmap, shown, exposed);
-    for (int y = 0; y < view.height(); ++y)
-        transform->Convert(reinterpret_cast<std::uint32_t *>(view.scanLine(y)), static_cast<std::size_t>(view.width()));
+    if (view.isNull()) return view;
+    // RGB32 rows take 4 bytes a pixel and no padding: one run over them all.
+    transform->Convert(reinterpret_cast<std::uint32_t *>(view.bits()),
+                       static_cast<std::size_t>(view.width()) * static_cast<std::size_t>(view.height()));
     return view;
 }
 

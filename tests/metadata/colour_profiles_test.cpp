@@ -158,6 +158,7 @@ TEST(RenderShownView, EveryFormAndZoomIsShownInTheColoursItsProfileMeans)
             EXPECT_EQ(RenderShownView(*picture, shown, exposed, screen), stored) << "no profile: as stored";
             picture->SetMetadata({.colourProfile = SwappedRedGreenProfile()});
             EXPECT_TRUE(NearImages(RenderShownView(*picture, shown, exposed, screen), SwappedRedAndGreen(stored)));
+            EXPECT_TRUE(RenderShownView(*picture, shown, QRect(QPoint(200, 200), exposed.size()), screen).isNull());
             picture->SetMetadata({.colourProfile = GarbageProfile()});
             EXPECT_EQ(RenderShownView(*picture, shown, exposed, screen), stored) << "refused: as stored";
         }
