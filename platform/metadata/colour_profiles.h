@@ -48,6 +48,15 @@ public:
     TPalette Converted(const TPalette &palette) const;
 };
 
+namespace colour_transform {
+// The ways a transform from a picture's profile into a screen's is made:
+// Little CMS's own, and the same arithmetic written out, which replaces
+// it between two profiles made of a matrix and curves alone (null for
+// any other pair). Empty profiles are sRGB. For tests that compare them.
+enum class TWay { LittleCms, MatrixAndCurves };
+std::unique_ptr<TColourTransform> MadeBy(TWay way, const QByteArray &picture, const QByteArray &screen);
+} // namespace colour_transform
+
 // The transforms from pictures' profiles into one screen's, each made once
 // for the pair and kept for the next repaint (the last few pictures').
 class TScreenColours {

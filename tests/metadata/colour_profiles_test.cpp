@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <random>
+#include <vector>
 
 namespace {
 
@@ -99,12 +101,49 @@ TEST(ScreenColours, OnAnSrgbScreenOnlyPicturesWithAProfileAreTurned)
     EXPECT_TRUE(Near(Converted(*swapped, Shown(128, 128, 128)), Shown(128, 128, 128)));
     // The fourth byte of a shown pixel is left as it is.
     EXPECT_EQ(Converted(*swapped, 0x12000000u | (Shown(1, 2, 3) & 0xFFFFFF)) >> 24, 0x12u);
+    // A perceptual table beside a matrix is what the colours go through
+    // (a coarse one: green, about).
+    const std::uint32_t tabled = Converted(*screen.For(SrgbWithSwappingTable()), Shown(255, 0, 0));
+    EXPECT_LT(int(tabled >> 16 & 0xFF), 40);
+    EXPECT_GT(int(tabled >> 8 & 0xFF), 215);
     // A wide gamut's colours come out more saturated than their numbers.
     const std::uint32_t wide = Converted(*screen.For(WideGamutProfile()), Shown(180, 120, 120));
     EXPECT_GT(int(wide >> 16 & 0xFF), 180 + 5);
     EXPECT_LT(int(wide >> 8 & 0xFF), 120 - 5);
     // Grey level 128 of a linear grey is lighter in sRGB (about 188).
     EXPECT_TRUE(Near(Converted(*screen.For(LinearGreyProfile()), Shown(128, 128, 128)), Shown(188, 188, 188)));
+}
+
+TEST(ColourTransform, TheWrittenOutArithmeticGivesLittleCmssColours)
+{
+    using namespace colour_transform;
+    const QByteArray profiles[] = {QByteArray(), SwappedRedGreenProfile(), WideGamutProfile()};
+    std::mt19937 random(5);
+    std::vector<std::uint32_t> colours(20000);
+    for (std::uint32_t &c : colours) c = random() | 0xFF000000u;
+    // The corners of the cube and the greys, where rounding and clipping show.
+    for (std::uint32_t v = 0; v < 256; ++v) colours.push_back(Shown(int(v), int(v), int(v)));
+    for (std::uint32_t corner = 0; corner < 8; ++corner)
+        colours.push_back(Shown(corner & 1 ? 255 : 0, corner & 2 ? 255 : 0, corner & 4 ? 255 : 0));
+    for (const QByteArray &picture : profiles)
+        for (const QByteArray &screen : profiles) {
+            const auto lcms = MadeBy(TWay::LittleCms, picture, screen);
+            const auto written = MadeBy(TWay::MatrixAndCurves, picture, screen);
+            ASSERT_NE(lcms, nullptr);
+            ASSERT_NE(written, nullptr);
+            std::vector<std::uint32_t> byLcms = colours, byUs = colours;
+            lcms->Convert(byLcms.data(), byLcms.size());
+            written->Convert(byUs.data(), byUs.size());
+            int worst = 0;
+            for (std::size_t i = 0; i < colours.size(); ++i)
+                for (int shift : {0, 8, 16}) worst = std::max(worst, std::abs(int(byLcms[i] >> shift & 0xFF) - int(byUs[i] >> shift & 0xFF)));
+            EXPECT_LE(worst, 1) << "picture profile of " << picture.size() << " bytes, screen's of " << screen.size();
+        }
+    // Pairs with a table or a grey profile are Little CMS's alone.
+    EXPECT_EQ(MadeBy(TWay::MatrixAndCurves, TableProfile(9), {}), nullptr);
+    EXPECT_EQ(MadeBy(TWay::MatrixAndCurves, SrgbWithSwappingTable(), {}), nullptr);
+    EXPECT_EQ(MadeBy(TWay::MatrixAndCurves, LinearGreyProfile(), {}), nullptr);
+    EXPECT_EQ(MadeBy(TWay::MatrixAndCurves, {}, TableProfile(9)), nullptr);
 }
 
 TEST(ScreenColours, AScreensOwnProfileTurnsSrgbPicturesToo)

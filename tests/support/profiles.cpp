@@ -57,6 +57,36 @@ QByteArray LinearGreyProfile()
 
 namespace {
 
+enum class TTableInput { AsIs, RedAndGreenSwapped };
+
+// A table of `points` a side that maps RGB through sRGB's colours into
+// Lab (or, for a link, back into RGB), taking its input as is or with red
+// and green swapped.
+cmsPipeline *SrgbTable(int points, bool link, TTableInput input)
+{
+    const TProfile srgb(cmsCreate_sRGBProfile()), lab(cmsCreateLab2Profile(nullptr));
+    cmsHTRANSFORM through = cmsCreateTransform(srgb.get(), TYPE_RGB_16, link ? srgb.get() : lab.get(),
+                                               link ? TYPE_RGB_16 : TYPE_Lab_16, INTENT_RELATIVE_COLORIMETRIC, 0);
+    cmsStage *grid = cmsStageAllocCLut16bit(nullptr, static_cast<cmsUInt32Number>(points), 3, 3, nullptr);
+    const auto asIs = [](const cmsUInt16Number in[], cmsUInt16Number out[], void *transform) -> cmsInt32Number {
+        cmsDoTransform(transform, in, out, 1);
+        return 1;
+    };
+    const auto swapped = [](const cmsUInt16Number in[], cmsUInt16Number out[], void *transform) -> cmsInt32Number {
+        const cmsUInt16Number reordered[3] = {in[1], in[0], in[2]};
+        cmsDoTransform(transform, reordered, out, 1);
+        return 1;
+    };
+    if (input == TTableInput::AsIs)
+        cmsStageSampleCLut16bit(grid, asIs, through, 0);
+    else
+        cmsStageSampleCLut16bit(grid, swapped, through, 0);
+    cmsDeleteTransform(through);
+    cmsPipeline *table = cmsPipelineAlloc(nullptr, 3, 3);
+    cmsPipelineInsertStage(table, cmsAT_END, grid);
+    return table;
+}
+
 // A profile of the class whose one table, of `points` a side, maps RGB
 // through sRGB's colours into Lab (or, for a link, back into RGB).
 QByteArray Tabled(int points, cmsProfileClassSignature profileClass)
@@ -68,23 +98,10 @@ QByteArray Tabled(int points, cmsProfileClassSignature profileClass)
     cmsSetColorSpace(profile.get(), cmsSigRgbData);
     const bool link = profileClass == cmsSigLinkClass;
     cmsSetPCS(profile.get(), link ? cmsSigRgbData : cmsSigLabData);
-    const TProfile srgb(cmsCreate_sRGBProfile()), lab(cmsCreateLab2Profile(nullptr));
-    cmsHTRANSFORM through = cmsCreateTransform(srgb.get(), TYPE_RGB_16, link ? srgb.get() : lab.get(),
-                                               link ? TYPE_RGB_16 : TYPE_Lab_16, INTENT_RELATIVE_COLORIMETRIC, 0);
-    cmsStage *grid = cmsStageAllocCLut16bit(nullptr, static_cast<cmsUInt32Number>(points), 3, 3, nullptr);
-    cmsStageSampleCLut16bit(
-        grid,
-        [](const cmsUInt16Number in[], cmsUInt16Number out[], void *transform) -> cmsInt32Number {
-            cmsDoTransform(transform, in, out, 1);
-            return 1;
-        },
-        through, 0);
-    cmsPipeline *table = cmsPipelineAlloc(nullptr, 3, 3);
-    cmsPipelineInsertStage(table, cmsAT_END, grid);
+    cmsPipeline *table = SrgbTable(points, link, TTableInput::AsIs);
     cmsWriteTag(profile.get(), cmsSigAToB0Tag, table);
     if (!link) cmsWriteTag(profile.get(), cmsSigMediaWhitePointTag, cmsD50_XYZ());
     cmsPipelineFree(table);
-    cmsDeleteTransform(through);
     return Saved(profile);
 }
 
@@ -93,6 +110,18 @@ QByteArray Tabled(int points, cmsProfileClassSignature profileClass)
 QByteArray TableProfile(int points) { return Tabled(points, cmsSigDisplayClass); }
 
 QByteArray LargeDeviceLinkProfile() { return Tabled(33, cmsSigLinkClass); }
+
+QByteArray SrgbWithSwappingTable()
+{
+    TProfile profile(cmsCreate_sRGBProfile());
+    // The table's colours are Lab, in version 2's table form.
+    cmsSetProfileVersion(profile.get(), 2.1);
+    cmsSetPCS(profile.get(), cmsSigLabData);
+    cmsPipeline *table = SrgbTable(9, false, TTableInput::RedAndGreenSwapped);
+    cmsWriteTag(profile.get(), cmsSigAToB0Tag, table);
+    cmsPipelineFree(table);
+    return Saved(profile);
+}
 
 QByteArray LabProfile() { return Saved(TProfile(cmsCreateLab4Profile(nullptr))); }
 

@@ -21,6 +21,11 @@ QByteArray LinearGreyProfile();
 // points give 211 KiB, 65 points 1.6 MiB).
 QByteArray TableProfile(int points);
 
+// sRGB's matrix and curves, and a perceptual table beside them that
+// swaps red and green: a transform that reads the table shows stored
+// (255, 0, 0) as sRGB's green, one that reads the matrix as red.
+QByteArray SrgbWithSwappingTable();
+
 // CIE Lab (an abstract profile): no picture's pixels are in it.
 QByteArray LabProfile();
 
