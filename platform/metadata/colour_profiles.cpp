@@ -107,9 +107,12 @@ public:
         for (std::size_t i = 0; i < count; ++i) {
             const std::uint32_t p = pixels[i];
             const std::int32_t r = linear_[0][p >> 16 & 0xFF], g = linear_[1][p >> 8 & 0xFF], b = linear_[2][p & 0xFF];
+            // 64 bits: a wide gamut's coefficients, times a full level, add up
+            // past 32.
             const auto shown = [&](int row) {
-                const std::int32_t v = (matrix_[3 * row] * r + matrix_[3 * row + 1] * g + matrix_[3 * row + 2] * b + Half) >> Bits;
-                return std::uint32_t(encoded_[row][std::clamp(v, 0, One)]);
+                const std::int64_t v = (std::int64_t(matrix_[3 * row]) * r + std::int64_t(matrix_[3 * row + 1]) * g +
+                                        std::int64_t(matrix_[3 * row + 2]) * b + Half) >> Bits;
+                return std::uint32_t(encoded_[row][std::size_t(std::clamp<std::int64_t>(v, 0, One))]);
             };
             pixels[i] = (p & 0xFF000000u) | shown(0) << 16 | shown(1) << 8 | shown(2);
         }
@@ -117,6 +120,11 @@ public:
 
 private:
     static constexpr int Bits = 14, One = 1 << Bits, Half = One / 2;
+    // Larger coefficients (no real pair of profiles has any above a few)
+    // are left to Little CMS: in 1.14 they would not fit 32 bits.
+    static constexpr double MaxCoefficient = 1 << 16;
+    // A curve's value as a level within 0..1 (a damaged curve's NaN as 0).
+    static double Level(float value) { return std::isfinite(value) ? std::clamp(double(value), 0.0, 1.0) : 0.0; }
     std::array<std::array<std::int32_t, 256>, 3> linear_;  // each channel's level, linear, 1.14
     std::array<std::int32_t, 9> matrix_;                   // linear RGB into the screen's, 1.14, by rows
     std::array<std::array<std::uint8_t, One + 1>, 3> encoded_; // the screen's linear level, encoded
@@ -156,17 +164,20 @@ std::unique_ptr<TColourTransform> TMatrixShaperTransform::Make(cmsHPROFILE from,
     _cmsMAT3per(&combined, &fromScreen, &toPcs);
     auto transform = std::make_unique<TMatrixShaperTransform>();
     for (std::size_t row = 0; row < 3; ++row)
-        for (std::size_t column = 0; column < 3; ++column)
-            transform->matrix_[3 * row + column] = static_cast<std::int32_t>(std::lround(combined.v[row].n[column] * One));
+        for (std::size_t column = 0; column < 3; ++column) {
+            const double coefficient = combined.v[row].n[column];
+            if (!std::isfinite(coefficient) || std::abs(coefficient) > MaxCoefficient) return nullptr;
+            transform->matrix_[3 * row + column] = static_cast<std::int32_t>(std::lround(coefficient * One));
+        }
     for (std::size_t c = 0; c < 3; ++c) {
         for (int level = 0; level < 256; ++level) {
-            const double v = std::clamp(double(cmsEvalToneCurveFloat(fromCurves[c], float(level) / 255)), 0.0, 1.0);
+            const double v = Level(cmsEvalToneCurveFloat(fromCurves[c], float(level) / 255));
             transform->linear_[c][std::size_t(level)] = static_cast<std::int32_t>(std::lround(v * One));
         }
         cmsToneCurve *encode = cmsReverseToneCurve(toCurves[c]);
         if (!encode) return nullptr;
         for (int v = 0; v <= One; ++v) {
-            const double level = std::clamp(double(cmsEvalToneCurveFloat(encode, float(v) / One)), 0.0, 1.0);
+            const double level = Level(cmsEvalToneCurveFloat(encode, float(v) / One));
             transform->encoded_[c][std::size_t(v)] = static_cast<std::uint8_t>(std::lround(level * 255));
         }
         cmsFreeToneCurve(encode);

@@ -41,6 +41,18 @@ QImage SwappedRedAndGreen(const QImage &image)
     return swapped;
 }
 
+// The largest difference in a channel between two transforms' colours.
+int WorstDifference(const TColourTransform &one, const TColourTransform &other, const std::vector<std::uint32_t> &colours)
+{
+    std::vector<std::uint32_t> byOne = colours, byOther = colours;
+    one.Convert(byOne.data(), byOne.size());
+    other.Convert(byOther.data(), byOther.size());
+    int worst = 0;
+    for (std::size_t i = 0; i < colours.size(); ++i)
+        for (int shift : {0, 8, 16}) worst = std::max(worst, std::abs(int(byOne[i] >> shift & 0xFF) - int(byOther[i] >> shift & 0xFF)));
+    return worst;
+}
+
 testing::AssertionResult NearImages(const QImage &shown, const QImage &expected)
 {
     if (shown.size() != expected.size()) return testing::AssertionFailure() << "sizes differ";
@@ -131,14 +143,19 @@ TEST(ColourTransform, TheWrittenOutArithmeticGivesLittleCmssColours)
             const auto written = MadeBy(TWay::MatrixAndCurves, picture, screen);
             ASSERT_NE(lcms, nullptr);
             ASSERT_NE(written, nullptr);
-            std::vector<std::uint32_t> byLcms = colours, byUs = colours;
-            lcms->Convert(byLcms.data(), byLcms.size());
-            written->Convert(byUs.data(), byUs.size());
-            int worst = 0;
-            for (std::size_t i = 0; i < colours.size(); ++i)
-                for (int shift : {0, 8, 16}) worst = std::max(worst, std::abs(int(byLcms[i] >> shift & 0xFF) - int(byUs[i] >> shift & 0xFF)));
-            EXPECT_LE(worst, 1) << "picture profile of " << picture.size() << " bytes, screen's of " << screen.size();
+            EXPECT_LE(WorstDifference(*lcms, *written, colours), 1)
+                << "picture profile of " << picture.size() << " bytes, screen's of " << screen.size();
         }
+    // From a profile whose red is sixty times too bright the coefficients
+    // are large, and any red at all is beyond sRGB's: it clips, and the
+    // other channels stay as they are (Little CMS's own 8-bit arithmetic
+    // wraps around here).
+    const auto overbright = MadeBy(TWay::MatrixAndCurves, OverbrightRedProfile(), {});
+    ASSERT_NE(overbright, nullptr);
+    EXPECT_TRUE(Near(Converted(*overbright, Shown(100, 100, 100)), Shown(255, 100, 100)));
+    EXPECT_TRUE(Near(Converted(*overbright, Shown(40, 200, 30)), Shown(255, 200, 30)));
+    EXPECT_TRUE(Near(Converted(*overbright, Shown(0, 100, 200)), Shown(0, 100, 200)));
+    EXPECT_TRUE(Near(Converted(*overbright, Shown(255, 128, 64)), Shown(255, 128, 64)));
     // Pairs with a table or a grey profile are Little CMS's alone.
     EXPECT_EQ(MadeBy(TWay::MatrixAndCurves, TableProfile(9), {}), nullptr);
     EXPECT_EQ(MadeBy(TWay::MatrixAndCurves, SrgbWithSwappingTable(), {}), nullptr);

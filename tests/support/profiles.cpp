@@ -49,6 +49,15 @@ QByteArray SwappedRedGreenProfile() { return RgbProfile({SrgbGreen, SrgbRed, Srg
 
 QByteArray WideGamutProfile() { return RgbProfile({{0.708, 0.292, 1.0}, {0.170, 0.797, 1.0}, {0.131, 0.046, 1.0}}); }
 
+QByteArray OverbrightRedProfile()
+{
+    TProfile profile(cmsCreate_sRGBProfile());
+    cmsCIEXYZ red = *static_cast<const cmsCIEXYZ *>(cmsReadTag(profile.get(), cmsSigRedColorantTag));
+    red.X *= 60, red.Y *= 60, red.Z *= 60;
+    cmsWriteTag(profile.get(), cmsSigRedColorantTag, &red);
+    return Saved(profile);
+}
+
 QByteArray LinearGreyProfile()
 {
     const std::unique_ptr<cmsToneCurve, TFreeCurve> linear(cmsBuildGamma(nullptr, 1.0));

@@ -12,6 +12,10 @@ QByteArray SwappedRedGreenProfile();
 // ones than sRGB's of the same numbers.
 QByteArray WideGamutProfile();
 
+// sRGB with its red colorant sixty times too bright: colours are turned
+// from it by a matrix of large coefficients.
+QByteArray OverbrightRedProfile();
+
 // Grey with a tone curve of gamma 1.0: stored level 128 means a lighter
 // grey than sRGB's 128.
 QByteArray LinearGreyProfile();
