@@ -18,15 +18,17 @@
 namespace {
 
 // The file's bytes as Qt's readers take them. Most of them read as they
-// decode (libtiff's strips and tiles, GIF, ASCII PNM, JPEG of four
-// channels), so each read reports how far into the file they are, and once
-// the user cancelled the next read fails, which ends the reader's one call
-// early. The cancel is not thrown from here: it may not pass through Qt's
-// and the codecs' C code.
+// decode (libtiff's strips and tiles, GIF, JPEG of four channels), so each
+// read reports how far into the file they are. Every read is answered in
+// full, a cancelled one too: a C decoder whose read fails half-way has been
+// seen to write outside its buffers (libtiff took the failure for a byte
+// count). A cancel is remembered, and honoured once the reader returns,
+// its picture dropped. The cancel is not thrown from here: it may not pass
+// through Qt's and the codecs' C code.
 class TReportingBuffer : public QBuffer {
 public:
     explicit TReportingBuffer(QByteArray *data) : QBuffer(data) {}
-    // Throws ECancelled once a read was refused for a cancel.
+    // Throws ECancelled once the user cancelled during a read.
     void ThrowIfCancelled() const
     {
         if (cancelled_) throw ECancelled();
@@ -39,7 +41,6 @@ protected:
             ReportProgress(static_cast<std::uint64_t>(pos()), static_cast<std::uint64_t>(size()));
         } catch (const ECancelled &) {
             cancelled_ = true;
-            return -1;
         }
         return QBuffer::readData(data, maxSize);
     }
@@ -237,7 +238,7 @@ void DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into)
     {
         const AllocationLimit limit(QtAllocationLimit(size, qtFormat));
         const bool read = reader.read(&image);
-        // A picture whose reading was cut short by the cancel is not kept.
+        // The picture of a reading cancelled meanwhile is not kept.
         buffer.ThrowIfCancelled();
         if (!read || image.isNull()) {
             if (reader.error() == QImageReader::UnsupportedFormatError) throw Exception(NotAPicture());
