@@ -553,11 +553,7 @@ TRowsMissing DecodeBmp(std::span<const std::uint8_t> bytes, TBitmap &into)
         const bool jpeg = layout.compression == Jpeg;
         if (jpeg ? !LooksLikeJpeg(pixels) : !LooksLikePng(pixels))
             Refuse(QStringLiteral("the BMP header announces a %1 picture, but its pixels are not one").arg(jpeg ? QStringLiteral("JPEG") : QStringLiteral("PNG")));
-        if (jpeg)
-            DecodeJpeg(pixels, into);
-        else
-            DecodePng(pixels, into);
-        return {0, into.GetHeight()};
+        return jpeg ? DecodeJpeg(pixels, into) : DecodePng(pixels, into);
     }
     if (WritesEveryByte(pixels, layout))
         into.AllocateForOverwrite(layout.width, layout.height, layout.format);

@@ -1,46 +1,10 @@
-// Hand-written checks of PBM/PGM/PPM headers, JPEG end markers and scans, GIF structure and MNG headers.
+// Hand-written checks of JPEG end markers and scans, GIF structure and MNG headers.
 #include "platform/files/container_checks.h"
 
 #include <QtEndian>
 
-#include <array>
 #include <climits>
 #include <cstring>
-
-QSize PnmHeaderSize(std::span<const std::uint8_t> bytes)
-{
-    const std::size_t n = bytes.size();
-    if (n < 3 || bytes[0] != 'P' || bytes[1] < '1' || bytes[1] > '6') return {};
-    std::size_t i = 2;
-    std::array<long long, 2> values{};
-    for (long long &value : values) {
-        while (i < n) {
-            if (bytes[i] == ' ' || bytes[i] == '\t' || bytes[i] == '\n' || bytes[i] == '\r' || bytes[i] == '\v' || bytes[i] == '\f')
-                ++i;
-            else if (bytes[i] == '#')
-                while (i < n && bytes[i] != '\n' && bytes[i] != '\r') ++i;
-            else
-                break;
-        }
-        if (i >= n || bytes[i] < '0' || bytes[i] > '9') return {};
-        for (; i < n && bytes[i] >= '0' && bytes[i] <= '9'; ++i) {
-            value = value * 10 + (bytes[i] - '0');
-            if (value > INT_MAX) return {};
-        }
-    }
-    return {static_cast<int>(values[0]), static_cast<int>(values[1])};
-}
-
-TPixelFormat PnmFormat(std::span<const std::uint8_t> bytes)
-{
-    switch (bytes[1]) {
-    case '1':
-    case '4': return pf1bit;
-    case '2':
-    case '5': return pf8bit;
-    default: return pf24bit;
-    }
-}
 
 // Qt's reader pads a cut-off stream with grey and reports success, so the
 // end is looked for here: segments are skipped by their lengths,
@@ -72,11 +36,14 @@ TJpegOutline OutlineOfJpeg(std::span<const std::uint8_t> bytes)
         if (marker != 0xDA) continue;
         ++outline.scans;
         // Entropy-coded data after a start of scan.
+        const std::size_t entropyAt = i;
         for (;;) {
             ff = i < n ? std::memchr(data + i, 0xFF, n - i) : nullptr;
-            if (!ff) return outline;
+            if (!ff || static_cast<const std::uint8_t *>(ff) + 1 >= data + n) {
+                outline.entropyBytes += n - entropyAt;
+                return outline;
+            }
             i = static_cast<std::size_t>(static_cast<const std::uint8_t *>(ff) - data);
-            if (i + 1 >= n) return outline;
             const std::uint8_t next = data[i + 1];
             if (next == 0x00 || (next >= 0xD0 && next <= 0xD7)) {
                 i += 2;
@@ -86,6 +53,7 @@ TJpegOutline OutlineOfJpeg(std::span<const std::uint8_t> bytes)
                 ++i;
                 continue;
             }
+            outline.entropyBytes += i - entropyAt;
             break;
         }
     }

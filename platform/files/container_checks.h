@@ -1,6 +1,6 @@
 // Checks of picture containers that Qt's readers do not make, written by
-// hand over the file's bytes: PBM/PGM/PPM headers, the JPEG end marker and scans,
-// the structure of a GIF and the frame size of an MNG.
+// hand over the file's bytes: the JPEG end marker and scans, the structure
+// of a GIF and the frame size of an MNG.
 #pragma once
 
 #include "platform/pictures/bitmap.h"
@@ -12,18 +12,13 @@
 #include <cstdint>
 #include <span>
 
-// Width and height from a PBM/PGM/PPM header, or an invalid size when the
-// header is not one or gives a number beyond INT_MAX.
-QSize PnmHeaderSize(std::span<const std::uint8_t> bytes);
-// The smallest of our formats that holds a PBM/PGM/PPM file's pixels; the
-// bytes start with a valid header.
-TPixelFormat PnmFormat(std::span<const std::uint8_t> bytes);
-
 // What a walk over a JPEG stream's segments finds: whether it reaches the
-// end-of-image marker, and the scans before it.
+// end-of-image marker, the scans before it, and the bytes of their
+// entropy-coded data (restart markers and stuffed bytes included).
 struct TJpegOutline {
     bool complete = false;
     int scans = 0;
+    std::uint64_t entropyBytes = 0;
 };
 TJpegOutline OutlineOfJpeg(std::span<const std::uint8_t> bytes);
 

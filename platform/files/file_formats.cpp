@@ -19,30 +19,22 @@ namespace {
 QByteArray WriteBmp(const TBitmap &bitmap, const TPictureFileFormatInfo &) { return EncodeBmp(bitmap); }
 QByteArray WritePng(const TBitmap &bitmap, const TPictureFileFormatInfo &) { return EncodePng(bitmap); }
 
-// A reader that gives a whole picture or refuses the file: no rows missing.
-template <void (*Read)(std::span<const std::uint8_t>, TBitmap &)>
-TRowsMissing WholeRows(std::span<const std::uint8_t> bytes, TBitmap &into)
-{
-    Read(bytes, into);
-    return {0, into.GetHeight()};
-}
-
 // Qt's ICO writer scales a larger picture down to 256 pixels a side.
 constexpr int IcoSide = 256;
 
 constexpr TPictureFileFormatInfo Formats[] = {
     // format, name, Qt's name, media type, extensions, listed on save, filter,
-    // signature, reader, writer, quality, compression, max side, max side read
-    {TPictureFileFormat::Bmp, "BMP", "bmp", "image/bmp", {"bmp", "dib"}, 1, "Bitmaps", LooksLikeBmp, DecodeBmp, WriteBmp, -1, -1, 0, 0},
-    {TPictureFileFormat::Png, "PNG", "png", "image/png", {"png"}, 1, "PNG pictures", LooksLikePng, WholeRows<DecodePng>, WritePng, -1, -1, 0, 0},
-    {TPictureFileFormat::Jpeg, "JPEG", "jpeg", "image/jpeg", {"jpg", "jpeg", "jpe"}, 2, "JPEG pictures", LooksLikeJpeg, WholeRows<DecodeJpeg>, EncodeJpeg, 95, -1, 65500, 0},
-    {TPictureFileFormat::Gif, "GIF", "gif", "image/gif", {"gif"}, 1, "GIF pictures", nullptr, nullptr, nullptr, -1, -1, 0, 0},
-    {TPictureFileFormat::Pbm, "PBM", "pbm", "image/x-portable-bitmap", {"pbm"}, 1, "Portable pixmaps", LooksLikeBinaryPnm, WholeRows<DecodePnm>, EncodeWithQt, -1, -1, 0, 32767},
-    {TPictureFileFormat::Pgm, "PGM", "pgm", "image/x-portable-graymap", {"pgm"}, 1, "Portable pixmaps", LooksLikeBinaryPnm, WholeRows<DecodePnm>, EncodeWithQt, -1, -1, 0, 32767},
-    {TPictureFileFormat::Ppm, "PPM", "ppm", "image/x-portable-pixmap", {"ppm"}, 1, "Portable pixmaps", LooksLikeBinaryPnm, WholeRows<DecodePnm>, EncodeWithQt, -1, -1, 0, 32767},
-    {TPictureFileFormat::Tiff, "TIFF", "tiff", "image/tiff", {"tif", "tiff"}, 2, "TIFF pictures", LooksLikeTiff, WholeRows<DecodeTiff>, EncodeWithQt, -1, 1, 0, 0},
-    {TPictureFileFormat::Webp, "WebP", "webp", "image/webp", {"webp"}, 1, "WebP pictures", LooksLikeWebp, WholeRows<DecodeWebp>, EncodeWithQt, 100, -1, 16383, 0},
-    {TPictureFileFormat::Ico, "ICO", "ico", "image/vnd.microsoft.icon", {"ico"}, 1, "Icons", nullptr, nullptr, EncodeWithQt, -1, -1, IcoSide, 0},
+    // signature, reader, writer, quality, compression, max side
+    {TPictureFileFormat::Bmp, "BMP", "bmp", "image/bmp", {"bmp", "dib"}, 1, "Bitmaps", LooksLikeBmp, DecodeBmp, WriteBmp, -1, -1, 0},
+    {TPictureFileFormat::Png, "PNG", "png", "image/png", {"png"}, 1, "PNG pictures", LooksLikePng, DecodePng, WritePng, -1, -1, 0},
+    {TPictureFileFormat::Jpeg, "JPEG", "jpeg", "image/jpeg", {"jpg", "jpeg", "jpe"}, 2, "JPEG pictures", LooksLikeJpeg, DecodeJpeg, EncodeJpeg, 95, -1, 65500},
+    {TPictureFileFormat::Gif, "GIF", "gif", "image/gif", {"gif"}, 1, "GIF pictures", nullptr, nullptr, nullptr, -1, -1, 0},
+    {TPictureFileFormat::Pbm, "PBM", "pbm", "image/x-portable-bitmap", {"pbm"}, 1, "Portable pixmaps", LooksLikePnm, DecodePnm, EncodeWithQt, -1, -1, 0},
+    {TPictureFileFormat::Pgm, "PGM", "pgm", "image/x-portable-graymap", {"pgm"}, 1, "Portable pixmaps", LooksLikePnm, DecodePnm, EncodeWithQt, -1, -1, 0},
+    {TPictureFileFormat::Ppm, "PPM", "ppm", "image/x-portable-pixmap", {"ppm"}, 1, "Portable pixmaps", LooksLikePnm, DecodePnm, EncodeWithQt, -1, -1, 0},
+    {TPictureFileFormat::Tiff, "TIFF", "tiff", "image/tiff", {"tif", "tiff"}, 2, "TIFF pictures", LooksLikeTiff, DecodeTiff, EncodeWithQt, -1, 1, 0},
+    {TPictureFileFormat::Webp, "WebP", "webp", "image/webp", {"webp"}, 1, "WebP pictures", LooksLikeWebp, DecodeWebp, EncodeWithQt, 100, -1, 16383},
+    {TPictureFileFormat::Ico, "ICO", "ico", "image/vnd.microsoft.icon", {"ico"}, 1, "Icons", nullptr, nullptr, EncodeWithQt, -1, -1, IcoSide},
 };
 
 // The extensions as dialog patterns: "*.png *.jpg".
@@ -117,8 +109,7 @@ TRowsMissing DecodePicture(std::span<const std::uint8_t> bytes, TBitmap &into)
     if (bytes.empty()) throw Exception(QStringLiteral("the file is empty"));
     for (const TPictureFileFormatInfo &format : Formats)
         if (format.signature && format.read && format.signature(bytes)) return format.read(bytes, into);
-    DecodeWithQt(bytes, into);
-    return {0, into.GetHeight()};
+    return DecodeWithQt(bytes, into);
 }
 
 QByteArray EncodePicture(const TBitmap &bitmap, TPictureFileFormat format)

@@ -22,7 +22,7 @@ struct TPictureFileFormatInfo;
 using TPictureSignature = bool (*)(std::span<const std::uint8_t> bytes);
 // Decodes a whole file held in memory into `into`. Throws Exception with a
 // plain reason (no file name); `into` is then unchanged. Gives the rows the
-// file lacked because it ends early (shown as the reader fills them).
+// file lacked because its data ends early (opening_limits.h).
 using TPictureReader = TRowsMissing (*)(std::span<const std::uint8_t> bytes, TBitmap &into);
 // Encodes a bitmap whole into memory with the format's options. Throws
 // Exception with a plain reason.
@@ -58,9 +58,6 @@ struct TPictureFileFormatInfo {
     // The largest width and height the format holds, or 0 for no limit of
     // its own.
     int maxSide;
-    // The largest width and height its reader reads, or 0 for no limit of
-    // its own.
-    int maxReadSide;
 };
 
 // Every format, BMP first; the packaging lists them from here at build time.

@@ -15,12 +15,18 @@ bool LooksLikeJpeg(std::span<const std::uint8_t> bytes);
 
 // Decodes a JPEG: a grey one into pf8bit with the palette giving index i the
 // grey level i, a colour one into pf24bit, turned upright as its orientation
-// tag (EXIF) says. CMYK and YCCK pictures go through Qt's reader. The size in
-// the header is checked against TBitmap::MaxPixelBytes before any pixel is
-// allocated. Throws Exception with a plain reason (no file name) when the
-// stream is damaged or incomplete (no end-of-image marker) or too large;
-// `into` is then unchanged.
-void DecodeJpeg(std::span<const std::uint8_t> bytes, TBitmap &into);
+// tag (EXIF) says. CMYK and YCCK pictures go through Qt's reader. Before
+// any pixel is allocated, the size in the header is checked against
+// TBitmap::MaxPixelBytes; a Huffman-coded file whose data is too small for
+// the blocks the header claims (at least 1 bit a block in a progressive
+// file, 2 in a sequential one) is refused; and the memory is checked, a
+// progressive file's (or one whose colours come in scans of their own)
+// counting the coefficients of all its scans, 2 bytes a sample besides the
+// picture. Data that ends early (at the end marker or the end of the file,
+// inside a scan) gives the rows every scan reached (opening_limits.h).
+// Throws Exception with a plain reason (no file name) when the stream is
+// damaged or too large; `into` is then unchanged.
+TRowsMissing DecodeJpeg(std::span<const std::uint8_t> bytes, TBitmap &into);
 
 // Encodes at the format's quality, with 4:2:0 chroma and the accurate DCT
 // (as Qt's writer did). A pf8bit, pf4bit or pf1bit picture whose palette entries are all grey

@@ -11,11 +11,13 @@
 #include "platform/files/qt_codec.h"
 #include "platform/pictures/work_progress.h"
 
+#include <jerror.h>
 #include <turbojpeg.h>
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -110,13 +112,17 @@ void TurnUpright(TBitmap &bitmap, int orientation)
 // one whose colours come in scans of their own) before the first row, and
 // with every call for rows: reports how far the reading of scans is by the
 // bytes read, and heeds a cancel, stopping libjpeg by the jump its errors
-// take. (The scans were counted before: OutlineOfJpeg.)
+// take. (The scans were counted before: OutlineOfJpeg.) Also told of
+// libjpeg's warnings, it notes where the data ends early.
 struct TScanMonitor {
     jpeg_progress_mgr manager{}; // first: libjpeg hands back its address
     std::jmp_buf *stop = nullptr;
     std::size_t fileBytes = 0;
     bool readingScans = false;
     bool cancelled = false;
+    // The row of blocks (iMCU row) of the scan being read when its data
+    // ended, or none while it has not.
+    std::optional<JDIMENSION> dataEndedAt;
 
     static void Monitor(j_common_ptr common)
     {
@@ -131,11 +137,30 @@ struct TScanMonitor {
         }
         if (self->cancelled) std::longjmp(*self->stop, 1);
     }
+
+    // libjpeg's messages: warnings (level -1) are counted, as libjpeg's own
+    // handler does; the one that says the data ran out is noted. A Huffman
+    // decoder says so exactly when it needs bits past the end marker (or
+    // the end of the file, where one is put for it). An arithmetic decoder
+    // may meet a marker by right, so only the end of the file inside a scan
+    // counts: between scans its row of blocks is past the last one.
+    static void Message(j_common_ptr common, int level)
+    {
+        if (level != -1) return;
+        ++common->err->num_warnings;
+        auto *self = reinterpret_cast<TScanMonitor *>(common->progress);
+        const auto *info = reinterpret_cast<j_decompress_ptr>(common);
+        constexpr int EndOfImage = 0xD9;
+        const int code = common->err->msg_code;
+        const bool ended = (code == JWRN_HIT_MARKER && info->unread_marker == EndOfImage) ||
+                           (code == JWRN_JPEG_EOF && info->arith_code && info->input_iMCU_row < info->total_iMCU_rows);
+        if (self && ended && !self->dataEndedAt) self->dataEndedAt = info->input_iMCU_row;
+    }
 };
 
 // Only the functions below call into libjpeg (libjpeg_errors.h). A warning
 // (corrupt but decodable data) still gives the whole picture, as libjpeg's
-// own readers accept it.
+// own readers accept it, unless the data ends early.
 struct TDecompressor {
     jpeg_decompress_struct info{};
     TLibjpegErrors errors;
@@ -144,6 +169,7 @@ struct TDecompressor {
     TDecompressor()
     {
         errors.Install(reinterpret_cast<j_common_ptr>(&info));
+        errors.manager.emit_message = TScanMonitor::Message;
         monitor.manager.progress_monitor = TScanMonitor::Monitor;
         monitor.stop = &errors.failed;
     }
@@ -153,6 +179,45 @@ struct TDecompressor {
 
     // Whether every scan is read before the first row.
     bool ReadsScansFirst() const { return info.progressive_mode || info.comps_in_scan < info.num_components; }
+    // The memory libjpeg then keeps the picture's coefficients in.
+    std::uint64_t CoefficientBytes() const
+    {
+        std::uint64_t bytes = 0;
+        for (int c = 0; c < info.num_components; ++c) {
+            const jpeg_component_info &k = info.comp_info[c];
+            const auto roundUp = [](std::uint64_t n, std::uint64_t step) { return (n + step - 1) / step * step; };
+            bytes += roundUp(k.width_in_blocks, std::uint64_t(k.h_samp_factor)) * roundUp(k.height_in_blocks, std::uint64_t(k.v_samp_factor)) *
+                     sizeof(JBLOCK);
+        }
+        return bytes;
+    }
+    // The least bytes of Huffman-coded data that code every block of the
+    // picture: each block of each colour costs at least a bit in a
+    // progressive file's first scan of its DC coefficients, whatever its
+    // later scans (whose runs of empty blocks cost almost nothing), and two
+    // in a sequential scan (its DC difference, then its end of block).
+    // Restart markers only add bytes. Arithmetic coding can take less than
+    // a bit a block: no least size then.
+    std::uint64_t LeastHuffmanBytes() const
+    {
+        if (info.arith_code) return 0;
+        std::uint64_t bits = 0;
+        for (int c = 0; c < info.num_components; ++c)
+            bits += std::uint64_t(info.comp_info[c].width_in_blocks) * info.comp_info[c].height_in_blocks * (info.progressive_mode ? 1 : 2);
+        return (bits + 7) / 8;
+    }
+    // The rows from the top whose data is all there, once it ended early:
+    // those of the rows of blocks before the one it ended in, less the last
+    // when smooth upsampling of subsampled colour reaches into the next.
+    int RowsHeld() const
+    {
+        if (!monitor.dataEndedAt) return static_cast<int>(info.output_height);
+        bool subsampled = false;
+        for (int c = 0; c < info.num_components; ++c) subsampled |= info.comp_info[c].v_samp_factor < info.max_v_samp_factor;
+        const std::uint64_t rows = std::uint64_t(*monitor.dataEndedAt) * std::uint64_t(info.max_v_samp_factor) * DCTSIZE;
+        if (rows >= info.output_height) return static_cast<int>(info.output_height);
+        return static_cast<int>(rows) - (rows > 0 && subsampled && info.do_fancy_upsampling ? 1 : 0);
+    }
 };
 
 // Reads the header from memory, up to the first scan, to B, G, R or grey.
@@ -166,6 +231,10 @@ bool ReadHeader(TDecompressor &d, std::span<const std::uint8_t> bytes, bool grey
     if (jpeg_read_header(&d.info, TRUE) != JPEG_HEADER_OK) return false;
     d.info.out_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
     d.info.dct_method = JDCT_ISLOW;
+    // Smoothing fills in what the scans a file lacks would have brought
+    // (a whole file lacks none) from the blocks around each, those below
+    // where its data ends early too: the rows above would show them.
+    d.info.do_block_smoothing = FALSE;
     return true;
 }
 
@@ -199,9 +268,10 @@ bool FinishDecompressing(TDecompressor &d)
     throw Exception(DamagedData());
 }
 
-// Decodes every row of the picture into the bitmap, allocated to its size,
-// after the header was read.
-void DecodeRows(TDecompressor &d, TBitmap &bitmap, bool grey)
+// Decodes the rows of the picture into the bitmap, allocated to its size,
+// after the header was read: every row, or once the data ends early the
+// rows it holds.
+TRowsMissing DecodeRows(TDecompressor &d, TBitmap &bitmap, bool grey)
 {
     if (!StartDecompressing(d)) Stopped(d);
     const int height = bitmap.GetHeight();
@@ -214,10 +284,12 @@ void DecodeRows(TDecompressor &d, TBitmap &bitmap, bool grey)
     const std::uint64_t before = d.ReadsScansFirst() ? height : 0;
     std::vector<std::uint8_t *> rows(static_cast<std::size_t>(std::min(band, height)));
     ReportProgress(before, before + height);
-    for (int y = 0; y < height;) {
+    int y = 0;
+    // Rows past those held are not decoded: libjpeg would fill them in.
+    while (y < std::min(height, d.RowsHeld())) {
         const int count = std::min(band, height - y);
         for (int i = 0; i < count; ++i) rows[static_cast<std::size_t>(i)] = bitmap.Row(y + i);
-        for (int done = 0; done < count;) {
+        for (int done = 0; done < count && y + done < d.RowsHeld();) {
             const int read = ReadRows(d, rows.data() + done, count - done);
             if (read <= 0) Stopped(d);
             done += read;
@@ -225,7 +297,9 @@ void DecodeRows(TDecompressor &d, TBitmap &bitmap, bool grey)
         y += count;
         ReportProgress(before + y, before + height);
     }
-    if (!FinishDecompressing(d)) Stopped(d);
+    if (!d.monitor.dataEndedAt && !FinishDecompressing(d)) Stopped(d);
+    // The rows libjpeg gave past those held are its filling in.
+    return RowsHeld(bitmap, d.RowsHeld(), y);
 }
 
 } // namespace
@@ -235,31 +309,34 @@ bool LooksLikeJpeg(std::span<const std::uint8_t> bytes)
     return bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
 }
 
-void DecodeJpeg(std::span<const std::uint8_t> bytes, TBitmap &into)
+TRowsMissing DecodeJpeg(std::span<const std::uint8_t> bytes, TBitmap &into)
 {
     const TjHandle handle(tjInitDecompress());
     if (!handle) throw Exception(QStringLiteral("there is not enough memory to read the picture"));
     int width = 0, height = 0, subsampling = 0, colourSpace = 0;
     if (tjDecompressHeader3(handle.get(), bytes.data(), static_cast<unsigned long>(bytes.size()), &width, &height, &subsampling, &colourSpace) != 0)
         throw Exception(DamagedData());
-    // Four-channel pictures: Qt's reader knows their inverted-CMYK convention.
-    if (colourSpace == TJCS_CMYK || colourSpace == TJCS_YCCK) {
-        DecodeWithQt(bytes, into);
-        return;
-    }
     const bool grey = colourSpace == TJCS_GRAY;
     const TPixelFormat format = grey ? pf8bit : pf24bit;
     CheckPictureFits(width, height, format);
     const TJpegOutline outline = OutlineOfJpeg(bytes);
-    if (!outline.complete) throw Exception(DamagedData());
     if (outline.scans > MaxJpegScans) throw Exception(TooManyJpegScans());
 
     TDecompressor d;
     if (!ReadHeader(d, bytes, grey)) Stopped(d);
+    CheckDataCanHold(width, height, QStringLiteral("JPEG"), outline.entropyBytes, d.LeastHuffmanBytes());
+    // Four-channel pictures: Qt's reader knows their inverted-CMYK convention.
+    if (colourSpace == TJCS_CMYK || colourSpace == TJCS_YCCK) return DecodeWithQt(bytes, into);
+    const std::uint64_t pictureBytes = TBitmap::RowBytes(width, format) * std::uint64_t(height);
+    if (d.ReadsScansFirst())
+        CheckOpeningMemory(width, height, QStringLiteral("JPEG"), bytes.size() + pictureBytes + d.CoefficientBytes(), pictureBytes,
+                           QStringLiteral("a JPEG in several scans (a progressive one) keeps them all, here in %1 MiB, until its rows are decoded")
+                               .arg(CeilMiB(d.CoefficientBytes())));
     TBitmap bitmap;
     AllocateDecoded(bitmap, width, height, format);
     if (grey) bitmap.SetPalette(GreyLevels);
-    DecodeRows(d, bitmap, grey);
+    const TRowsMissing missing = DecodeRows(d, bitmap, grey);
     TurnUpright(bitmap, Orientation(bytes));
     into.TakeOver(bitmap);
+    return missing;
 }

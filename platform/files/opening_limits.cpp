@@ -1,6 +1,9 @@
 // How much memory opening a picture may take.
 #include "platform/files/opening_limits.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace {
 
 // What the rest of the program holds resident while a picture opens.
@@ -17,14 +20,16 @@ void CheckPictureFits(int width, int height, TPixelFormat format)
     if (!TBitmap::SizeFits(width, height, format)) throw Exception(TBitmap::TooLargeReason(width, height, format));
 }
 
-void CheckOpeningMemory(int width, int height, const QString &formatName, std::uint64_t openingBytes, std::uint64_t pictureBytes)
+void CheckOpeningMemory(int width, int height, const QString &formatName, std::uint64_t openingBytes, std::uint64_t pictureBytes,
+                        const QString &why)
 {
     if (OpeningFits(openingBytes, pictureBytes)) return;
     const std::uint64_t needed = ProgramBytes + openingBytes, allowed = 2 * pictureBytes + OpeningAllowance;
-    throw Exception(QStringLiteral("the picture is %1 x %2 pixels; opening this %3 picture would take about "
-                                   "%4 MiB of memory, more than the %5 MiB this program allows for a picture of %6 MiB")
-                        .arg(width).arg(height).arg(formatName)
-                        .arg(CeilMiB(needed)).arg(allowed / MiBBytes).arg(CeilMiB(pictureBytes)));
+    const QString message = QStringLiteral("the picture is %1 x %2 pixels; opening this %3 picture would take about "
+                                           "%4 MiB of memory, more than the %5 MiB this program allows for a picture of %6 MiB")
+                                .arg(width).arg(height).arg(formatName)
+                                .arg(CeilMiB(needed)).arg(allowed / MiBBytes).arg(CeilMiB(pictureBytes));
+    throw Exception(why.isEmpty() ? message : message + QStringLiteral("; ") + why);
 }
 
 bool OpeningFits(std::uint64_t openingBytes, std::uint64_t pictureBytes)
@@ -39,4 +44,20 @@ void AllocateDecoded(TBitmap &bitmap, int width, int height, TPixelFormat format
     } catch (const Exception &) {
         throw Exception(QStringLiteral("there is not enough memory to read the picture"));
     }
+}
+
+void CheckDataCanHold(int width, int height, const QString &formatName, std::uint64_t dataBytes, std::uint64_t leastBytes)
+{
+    if (dataBytes >= leastBytes) return;
+    throw Exception(QStringLiteral("the header claims %1 x %2 pixels, but the file holds %3 bytes of picture data, "
+                                   "and even the most compressed %4 picture of that size takes %5 bytes")
+                        .arg(width).arg(height).arg(dataBytes).arg(formatName).arg(leastBytes));
+}
+
+TRowsMissing RowsHeld(TBitmap &picture, int held, int filled)
+{
+    const int rows = picture.GetHeight();
+    held = std::clamp(held, 0, rows);
+    for (int y = held; y < std::min(filled, rows); ++y) std::memset(picture.Row(y), 0, picture.BytesPerRow());
+    return {rows - held, rows};
 }

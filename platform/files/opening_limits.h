@@ -1,6 +1,8 @@
-// How much memory opening a picture may take, checked by every reader
-// before it decodes, the allocation of the decoded picture, and the
-// reason given for data that cannot be decoded.
+// What every reader checks and how it ends: how much memory opening a
+// picture may take and whether the file can hold what its header claims,
+// checked before it decodes; the allocation of the decoded picture; the
+// reason given for data that cannot be decoded; and the rule for data that
+// ends early.
 #pragma once
 
 #include "platform/pictures/bitmap.h"
@@ -24,8 +26,10 @@ inline QString DamagedData() { return QStringLiteral("the picture data is damage
 // of width x height would take openingBytes (the file's bytes and the
 // decoder's at its peak) while the picture takes pictureBytes: opening may
 // take twice the picture's bytes and 256 MiB, the program's own included.
-// formatName is as messages write it ("GIF").
-void CheckOpeningMemory(int width, int height, const QString &formatName, std::uint64_t openingBytes, std::uint64_t pictureBytes);
+// formatName is as messages write it ("GIF"); `why`, when given, follows
+// the message and says what takes the memory.
+void CheckOpeningMemory(int width, int height, const QString &formatName, std::uint64_t openingBytes, std::uint64_t pictureBytes,
+                        const QString &why = {});
 // Whether opening may take openingBytes for a picture of pictureBytes, as
 // CheckOpeningMemory counts: for a reader that can choose a way that takes less.
 bool OpeningFits(std::uint64_t openingBytes, std::uint64_t pictureBytes);
@@ -33,3 +37,27 @@ bool OpeningFits(std::uint64_t openingBytes, std::uint64_t pictureBytes);
 // Allocates the decoded picture, its size checked before: a failure here
 // is a lack of memory, and says so as every reader does.
 void AllocateDecoded(TBitmap &bitmap, int width, int height, TPixelFormat format);
+
+// Compressed data too small to hold the picture its header claims, even at
+// the format's best compression (the least bytes a picture of that size
+// can take), is a lie rather than a cut: the file is refused before
+// anything is allocated. Throws Exception giving the size and both counts
+// when dataBytes is below leastBytes.
+void CheckDataCanHold(int width, int height, const QString &formatName, std::uint64_t dataBytes, std::uint64_t leastBytes);
+
+// Data that ends early, one rule for every reader: the picture keeps the
+// size its header gives and shows the rows the file holds. A row the data
+// does not reach, or reaches only in part, is missing and keeps the zero
+// bytes it was allocated with (black, or the palette's first colour): never
+// a decoder's filler, nor bytes from outside the picture's data (BMP and
+// PBM/PGM/PPM, whose bytes are pixels, show the whole pixels of a last row
+// cut in two). What counts is what the decoder delivered, not the sizes the
+// file states. The reader gives the rows missing with the picture, and the
+// opening ends by saying how many (EPictureIncomplete, picture_files.h).
+//
+// The rows missing from `picture` when its first `held` rows are there;
+// rows from `held` up to `filled`, which a decoder wrote beyond its data,
+// are made zero again.
+TRowsMissing RowsHeld(TBitmap &picture, int held, int filled = 0);
+// The rows missing from a whole picture: none.
+inline TRowsMissing WholePicture(const TBitmap &picture) { return {0, picture.GetHeight()}; }

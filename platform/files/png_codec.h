@@ -27,10 +27,14 @@ bool LooksLikePng(std::span<const std::uint8_t> bytes);
 // side of more than a million pixels is refused as damaged, as libpng does.
 // Pixels that may carry alpha are kept in their opaque form until a
 // translucent one turns up, so an opaque picture never takes both forms.
-// Throws Exception with a plain reason (no file name) when the data is
-// damaged or incomplete (a bad checksum of a critical chunk, a cut-off
+// A file whose data chunks hold too few bytes for the rows it claims (a
+// deflate stream gives at most 1032 bytes a byte) is refused before any
+// pixel is allocated. Data that ends early, in a file cut off or with too
+// few rows, gives the rows from the top that every pass reached
+// (opening_limits.h). Throws Exception with a plain reason (no file name)
+// when the data is damaged (a bad checksum of a critical chunk, a damaged
 // stream) or too large; `into` is then unchanged.
-void DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into);
+TRowsMissing DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into);
 
 // Encodes every pixel exactly: pf1bit and pf4bit as 1- and 4-bit palettes,
 // pf8bit as grey when its palette is the grey ramp (index i is level i),

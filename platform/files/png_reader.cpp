@@ -227,12 +227,13 @@ void WidenRow(const std::uint8_t *in, std::uint8_t *out, std::size_t n, bool gre
     }
 }
 
-// A palette picture with a translucent pixel, in pf32bit.
-void ExpandPalette(const Layout &f, TBitmap &bitmap)
+// A palette picture with a translucent pixel, in pf32bit; the rows missing
+// below `held` stay zero.
+void ExpandPalette(const Layout &f, int held, TBitmap &bitmap)
 {
     TBitmap expanded;
     expanded.Allocate(f.width, f.height, pf32bit);
-    for (int y = 0; y < f.height; ++y) {
+    for (int y = 0; y < held; ++y) {
         const std::uint8_t *in = bitmap.Row(y);
         std::uint8_t *out = expanded.Row(y);
         for (int x = 0; x < f.width; ++x) {
@@ -388,6 +389,106 @@ int FilterStep(const Layout &f)
     return std::max(1, channels * f.depth / 8);
 }
 
+// Bytes of the data chunks the file holds (of a chunk the file cuts off,
+// those it holds): what the picture is compressed into.
+std::uint64_t ImageDataBytes(std::span<const std::uint8_t> file)
+{
+    std::uint64_t bytes = 0;
+    for (std::size_t at = 8; file.size() - at >= 8;) {
+        const std::uint32_t length = qFromBigEndian<std::uint32_t>(file.data() + at);
+        if (std::memcmp(file.data() + at + 4, "IDAT", 4) == 0) bytes += std::min<std::uint64_t>(length, file.size() - at - 8);
+        if (length > file.size() - at - 8) break;
+        at += 8 + std::size_t(length) + std::min<std::size_t>(4, file.size() - at - 8 - length);
+    }
+    return bytes;
+}
+
+// A deflate stream gives at most 258 bytes for 2 bits (a match of the
+// longest length at distance 1, each code a single bit).
+constexpr std::uint64_t MostInflatedPerByte = 1032;
+
+// Whether libspng stopped for want of data: the compressed rows end before
+// the picture does, or, in a file cut off, anything at the cut.
+bool EndsEarly(int error, bool cut) { return error == SPNG_EIDAT_TOO_SHORT || cut; }
+
+// A file cut off inside a chunk, as libspng is given it: the whole chunks
+// before the cut, the cut data chunk ending where the file ends (its
+// checksum lost with the cut), then the end chunk. libspng would refuse the
+// file whole, before its first row, and the rows before the cut are there.
+class TCutFile {
+public:
+    // None when the file reaches its end chunk, or when a critical chunk
+    // before the cut has a damaged checksum (libspng's verdict is kept then).
+    static std::optional<TCutFile> Of(std::span<const std::uint8_t> file)
+    {
+        std::size_t at = 8;
+        for (;;) {
+            if (file.size() - at < 12) break;
+            const std::uint32_t length = qFromBigEndian<std::uint32_t>(file.data() + at);
+            if (length > file.size() - at - 12) break;
+            const std::uint8_t *type = file.data() + at + 4;
+            if (std::memcmp(type, "IEND", 4) == 0) return std::nullopt;
+            // The cut chunk's checksum is lost, so libspng checks none:
+            // those of the whole chunks are checked here instead.
+            const bool critical = (type[0] & 0x20) == 0;
+            if (critical && libdeflate_crc32(0, type, length + 4) != qFromBigEndian<std::uint32_t>(type + 4 + length)) return std::nullopt;
+            at += 12 + std::size_t(length);
+        }
+        TCutFile cut;
+        cut.whole_ = file.first(at);
+        if (file.size() - at >= 8 && std::memcmp(file.data() + at + 4, "IDAT", 4) == 0) {
+            cut.data_ = file.subspan(at + 8, std::min<std::size_t>(file.size() - at - 8, qFromBigEndian<std::uint32_t>(file.data() + at)));
+            qToBigEndian<std::uint32_t>(static_cast<std::uint32_t>(cut.data_.size()), cut.header_.data());
+            std::memcpy(cut.header_.data() + 4, "IDAT", 4);
+        }
+        return cut;
+    }
+
+    // libspng's reader: the pieces one after another.
+    static int Read(spng_ctx *, void *user, void *into, std::size_t length)
+    {
+        auto *cut = static_cast<TCutFile *>(user);
+        auto *out = static_cast<std::uint8_t *>(into);
+        const std::span<const std::uint8_t> pieces[] = {cut->whole_, cut->data_.empty() ? std::span<const std::uint8_t>() : std::span<const std::uint8_t>(cut->header_),
+                                                        cut->data_, cut->data_.empty() ? std::span<const std::uint8_t>() : std::span<const std::uint8_t>(cut->crc_),
+                                                        End};
+        std::size_t skip = cut->at_;
+        for (const auto &piece : pieces) {
+            if (length == 0) break;
+            if (skip >= piece.size()) {
+                skip -= piece.size();
+                continue;
+            }
+            const std::size_t n = std::min(length, piece.size() - skip);
+            std::memcpy(out, piece.data() + skip, n);
+            out += n, length -= n, cut->at_ += n, skip = 0;
+        }
+        return length == 0 ? 0 : SPNG_IO_EOF;
+    }
+
+private:
+    static constexpr std::uint8_t EndBytes[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+    static constexpr std::span<const std::uint8_t> End{EndBytes};
+    std::span<const std::uint8_t> whole_, data_;
+    std::array<std::uint8_t, 8> header_{};
+    std::array<std::uint8_t, 4> crc_{};
+    std::size_t at_ = 0;
+};
+
+// Of an interlaced picture whose data ends at `row` of pass `pass`
+// (0 to 6), the rows from the top that every pass has reached.
+int InterlacedRowsHeld(int width, int height, int pass, int row)
+{
+    struct Pass {
+        int x0, y0;
+    };
+    static constexpr Pass Starts[] = {{0, 0}, {4, 0}, {0, 4}, {2, 0}, {0, 2}, {1, 0}, {0, 1}};
+    int held = row;
+    for (int later = pass + 1; later < 7; ++later)
+        if (width > Starts[later].x0 && height > Starts[later].y0) held = std::min(held, Starts[later].y0);
+    return held;
+}
+
 } // namespace
 
 bool LooksLikePng(std::span<const std::uint8_t> bytes)
@@ -396,14 +497,20 @@ bool LooksLikePng(std::span<const std::uint8_t> bytes)
     return bytes.size() >= 8 && std::memcmp(bytes.data(), Signature, 8) == 0;
 }
 
-void DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
+TRowsMissing DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
 {
     const std::unique_ptr<spng_ctx, SpngFree> owner(spng_ctx_new(0));
     spng_ctx *ctx = owner.get();
     if (!ctx) throw std::bad_alloc();
-    spng_set_png_buffer(ctx, bytes.data(), bytes.size());
-    // As libpng: a damaged critical chunk is an error, a damaged ancillary one is skipped.
-    spng_set_crc_action(ctx, SPNG_CRC_ERROR, SPNG_CRC_DISCARD);
+    std::optional<TCutFile> cut = TCutFile::Of(bytes);
+    if (cut) {
+        spng_set_png_stream(ctx, TCutFile::Read, &*cut);
+        spng_set_crc_action(ctx, SPNG_CRC_USE, SPNG_CRC_DISCARD);
+    } else {
+        spng_set_png_buffer(ctx, bytes.data(), bytes.size());
+        // As libpng: a damaged critical chunk is an error, a damaged ancillary one is skipped.
+        spng_set_crc_action(ctx, SPNG_CRC_ERROR, SPNG_CRC_DISCARD);
+    }
     // libpng's limit of a million pixels a side, which Qt's reader kept.
     spng_set_image_limits(ctx, MaxSide, MaxSide);
     spng_set_chunk_limits(ctx, MaxMetadataBytes, MaxMetadataBytes);
@@ -428,13 +535,17 @@ void DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
     const std::uint64_t rawBytes = f.interlaced ? imageSize : 2 * rawRowBytes;
     CheckOpeningMemory(f.width, f.height, QStringLiteral("PNG"), bytes.size() + rawBytes + keptBytes, keptBytes);
     if (narrowing) CheckOpeningMemory(f.width, f.height, QStringLiteral("PNG"), bytes.size() + rawBytes + keptBytes + wideBytes, wideBytes);
+    // Every row's samples come out of the compressed data, which cannot give
+    // more than a fixed number of bytes for each of its own.
+    const std::uint64_t leastBytes = rawRowBytes * std::uint64_t(f.height) / MostInflatedPerByte;
+    CheckDataCanHold(f.width, f.height, QStringLiteral("PNG"), ImageDataBytes(bytes), leastBytes);
 
     // A well-formed file that is not interlaced has its data inflated at
     // once by libdeflate, which is faster than libspng's zlib a row at a
     // time, when the inflated rows fit beside the rest.
     TBytes joined, inflated;
     const std::uint64_t inflatedBytes = (1 + rawRowBytes) * std::uint64_t(f.height);
-    if (!f.interlaced && inflatedBytes <= MaxInflatedAtOnce &&
+    if (!cut && !f.interlaced && inflatedBytes <= MaxInflatedAtOnce &&
         OpeningFits(2 * bytes.size() + inflatedBytes + keptBytes + (narrowing ? wideBytes : 0), keptBytes)) {
         ReportProgress(0, 2 * static_cast<std::uint64_t>(f.height));
         if (const auto stream = ImageData(bytes, joined)) inflated = InflateRows(*stream, static_cast<std::size_t>(f.height), rawRowBytes);
@@ -466,6 +577,8 @@ void DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
 
     const std::size_t width = static_cast<std::size_t>(f.width);
     bool translucent = false;
+    // The rows from the top the data reached, and those the decoder wrote.
+    int held = f.height, filled = 0;
     std::vector<std::uint8_t> wide(narrowing ? TBitmap::RowBytes(f.width, pf32bit) : 0);
     // Converts row y from the decoder's bytes into the bitmap.
     const auto take = [&](int y, std::uint8_t *decoded) {
@@ -497,10 +610,14 @@ void DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
             if (next != 0 || row.row_num >= static_cast<std::uint32_t>(f.height)) throw Exception(DamagedData());
             const int error = spng_decode_row(ctx, raw.data() + rawRowBytes * row.row_num, rawRowBytes);
             if (error == SPNG_EOI) break;
-            if (error != 0) throw Exception(DamagedData());
+            if (error != 0 && !EndsEarly(error, cut.has_value())) throw Exception(DamagedData());
+            if (error != 0) {
+                held = InterlacedRowsHeld(f.width, f.height, row.pass, static_cast<int>(row.row_num));
+                break;
+            }
             if ((done & 31) == 0) ReportProgress(done, total);
         }
-        for (int y = 0; y < f.height; ++y) {
+        for (int y = 0; y < held; ++y) {
             take(y, raw.data() + rawRowBytes * static_cast<std::size_t>(y));
             if ((y & 31) == 31) ReportProgress(passRows + static_cast<std::uint64_t>(y) + 1, total);
         }
@@ -536,7 +653,12 @@ void DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
         for (int y = 0; y < f.height; ++y) {
             std::uint8_t *target = inPlace && (!narrowing || translucent) ? bitmap.Row(y) : raw.data();
             const int error = spng_decode_row(ctx, target, rawRowBytes);
-            if (error != 0 && !(error == SPNG_EOI && y == f.height - 1)) throw Exception(DamagedData());
+            if (error != 0 && !(error == SPNG_EOI && y == f.height - 1)) {
+                if (!EndsEarly(error, cut.has_value())) throw Exception(DamagedData());
+                // The row may hold part of what the decoder had.
+                held = y, filled = y + 1;
+                break;
+            }
             take(y, target);
             if ((y & 31) == 31) ReportProgress(static_cast<std::uint64_t>(y) + 1, static_cast<std::uint64_t>(f.height));
         }
@@ -547,11 +669,13 @@ void DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
     // after it (checked already when the data was inflated at once). Notes
     // beyond the limit there are let go: the picture is whole, and the quick
     // way never reads them.
-    if (!inflatedAtOnce) {
+    if (!inflatedAtOnce && held == f.height) {
         const int error = spng_decode_chunks(ctx);
         if (error != 0 && error != SPNG_ECHUNK_LIMITS) throw Exception(DamagedData());
     }
 
-    if (translucent && f.colourType == Indexed) ExpandPalette(f, bitmap);
+    if (translucent && f.colourType == Indexed) ExpandPalette(f, held, bitmap);
+    const TRowsMissing missing = RowsHeld(bitmap, held, filled);
     into.TakeOver(bitmap);
+    return missing;
 }

@@ -1,6 +1,7 @@
-// Binary PGM and PPM pictures of 8-bit samples read straight into the
-// bitmap's rows, so that opening one takes the file and the picture alone;
-// every other PBM/PGM/PPM goes to Qt's reader.
+// PBM, PGM and PPM pictures, plain (ASCII) and binary, read straight into
+// the bitmap's rows, so that opening one takes the file and the picture
+// alone, whatever its size up to the bitmap's own limit: every picture this
+// program writes in these formats opens again.
 #pragma once
 
 #include "platform/pictures/bitmap.h"
@@ -8,11 +9,19 @@
 #include <cstdint>
 #include <span>
 
-// Whether the bytes start as a binary PGM ("P5") or PPM ("P6") does.
-bool LooksLikeBinaryPnm(std::span<const std::uint8_t> bytes);
+// Whether the bytes start as a PBM, PGM or PPM file does: "P1" to "P6",
+// then white space or a comment.
+bool LooksLikePnm(std::span<const std::uint8_t> bytes);
 
-// Decodes a binary PGM into pf8bit with the grey palette, or a binary PPM
-// into pf24bit, when its samples take 8 bits (a maximum value of 255) and
-// it is at most 32767 pixels a side; anything else through Qt's reader. The
-// pixels are Qt's reading's. Data that ends early is refused as damaged.
-void DecodePnm(std::span<const std::uint8_t> bytes, TBitmap &into);
+// Decodes a PBM (P1, P4) into pf1bit, white then black in its palette and
+// each pixel's bit as the file has it (1 is black); a PGM (P2, P5) into
+// pf8bit with the grey palette; a PPM (P3, P6) into pf24bit. Samples are
+// scaled from the file's maximum value (1 to 65535; two bytes big-endian
+// in binary files above 255) to 0..255, rounded to the nearest; a sample
+// above the maximum counts as the maximum. Binary files of maximum 255 give
+// Qt's reading's pixels. Comments may stand wherever white space may. The
+// size is checked against TBitmap::MaxPixelBytes and the opening memory
+// before any pixel is allocated. Data that ends early gives the rows it
+// holds (opening_limits.h). Throws Exception with a plain reason when the
+// header is not one or the data holds other characters than its numbers.
+TRowsMissing DecodePnm(std::span<const std::uint8_t> bytes, TBitmap &into);

@@ -179,7 +179,7 @@ QImage IndexedByTable(const QImage &image, const QList<QRgb> &colours)
 
 } // namespace
 
-void DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into)
+TRowsMissing DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into)
 {
     if (bytes.empty()) throw Exception(QStringLiteral("the file is empty"));
     // The reader works on the caller's bytes in place: no copy of the file.
@@ -203,16 +203,6 @@ void DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into)
     buffer.ThrowIfCancelled();
     // Qt's reader gives the first frame's size, which may be smaller than the picture.
     if (is(TPictureFileFormat::Gif)) size = size.expandedTo(GifScreenSize(bytes));
-    const bool pnm = is(TPictureFileFormat::Pbm) || is(TPictureFileFormat::Pgm) || is(TPictureFileFormat::Ppm);
-    if (!size.isValid() && pnm) {
-        const QSize header = PnmHeaderSize(bytes);
-        if (header.width() > known->maxReadSide || header.height() > known->maxReadSide) {
-            CheckPictureFits(header.width(), header.height(), PnmFormat(bytes));
-            throw Exception(QStringLiteral("the picture is %1 x %2 pixels; this program reads PBM, PGM and PPM "
-                                           "pictures of at most %3 pixels wide and high")
-                                .arg(header.width()).arg(header.height()).arg(known->maxReadSide));
-        }
-    }
     if (!size.isValid() && format == "mng") size = MngFrameSize(bytes);
     // The memory check counts our bitmap at the smallest it can turn out: a
     // GIF's colours fit its 8-bit palette, and alpha may go unused.
@@ -252,5 +242,6 @@ void DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into)
     }
     if (is(TPictureFileFormat::Gif)) image = IndexedByTable(image, gif.colours);
     BitmapFromQImage(image, into);
+    return WholePicture(into);
 }
 

@@ -12,8 +12,12 @@
 bool LooksLikeTiff(std::span<const std::uint8_t> bytes);
 
 // Decodes a TIFF's first picture into pf8bit with the grey palette (8-bit
-// grey, 0 black) or pf24bit (8-bit RGB), strip by strip, when it is stored
-// in strips, its samples interleaved, upright and without extra samples;
-// anything else through Qt's reader. The pixels are Qt's reading's. A strip
-// that cannot be read refuses the file as damaged.
-void DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap &into);
+// grey, 0 black) or pf24bit (8-bit RGB), row by row, when it is stored in
+// strips, its samples interleaved, upright and without extra samples;
+// anything else through Qt's reader. The pixels are Qt's reading's. A row
+// the decoder cannot give (its strip's data ends early or is damaged, or
+// lies past the byte count of an uncompressed strip) is missing with the
+// rest of its strip (opening_limits.h); a TIFF left to Qt whose
+// uncompressed data is shorter than its strips or tiles take is refused as
+// damaged, as Qt would read on past it.
+TRowsMissing DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap &into);

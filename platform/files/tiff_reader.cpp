@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -62,6 +63,73 @@ T Field(TIFF *tiff, ttag_t tag, T fallback)
     return TIFFGetFieldDefaulted(tiff, tag, &value) == 1 ? value : fallback;
 }
 
+// The byte count of a picture stored in one strip, as the first directory
+// gives it (0 when it gives none): libtiff replaces a count smaller than
+// the strip's rows take by that size, and would read the bytes after the
+// strip (the directory, say) as pixels. None when the directory does not
+// give one count, held in the entry itself.
+std::optional<std::uint64_t> SingleStripBytes(std::span<const std::uint8_t> bytes)
+{
+    const bool big = bytes[0] == 'M';
+    const auto read = [&](std::uint64_t at, int size) -> std::optional<std::uint64_t> {
+        if (at > bytes.size() || std::uint64_t(size) > bytes.size() - at) return std::nullopt;
+        std::uint64_t value = 0;
+        for (int i = 0; i < size; ++i) value |= std::uint64_t(bytes[at + std::size_t(big ? size - 1 - i : i)]) << (8 * i);
+        return value;
+    };
+    const auto magic = read(2, 2);
+    if (!magic || (*magic != 42 && *magic != 43)) return std::nullopt;
+    // Classic TIFF: 2-byte entry counts, 12-byte entries, 4-byte counts and
+    // values; BigTIFF: 8, 20, 8 and 8.
+    const bool classic = *magic == 42;
+    const int offsetSize = classic ? 4 : 8, entrySize = classic ? 12 : 20;
+    const auto directory = read(classic ? 4 : 8, offsetSize);
+    const auto entries = directory ? read(*directory, classic ? 2 : 8) : std::nullopt;
+    if (!entries) return std::nullopt;
+    const std::uint64_t first = *directory + (classic ? 2 : 8);
+    for (std::uint64_t e = 0; e < *entries; ++e) {
+        const std::uint64_t entry = first + e * std::uint64_t(entrySize);
+        const auto tag = read(entry, 2), type = read(entry + 2, 2), count = read(entry + 4, offsetSize);
+        if (!tag || !type || !count) return std::nullopt;
+        if (*tag != TIFFTAG_STRIPBYTECOUNTS) continue;
+        if (*count != 1) return std::nullopt;
+        const std::uint64_t value = entry + 4 + std::uint64_t(offsetSize);
+        switch (*type) {
+        case TIFF_SHORT: return read(value, 2);
+        case TIFF_LONG: return read(value, 4);
+        case TIFF_LONG8: return read(value, 8);
+        default: return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+// Whether the uncompressed data of a TIFF left to Qt's reader is shorter
+// than its strips or tiles take: libtiff would read on past it, showing
+// bytes from outside the picture's data, and Qt cannot give the rows
+// before it alone.
+bool UncompressedDataShort(TIFF *tiff, std::span<const std::uint8_t> bytes)
+{
+    if (Field<std::uint16_t>(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE) != COMPRESSION_NONE) return false;
+    if (const auto single = SingleStripBytes(bytes); single && !TIFFIsTiled(tiff))
+        return *single != 0 && *single / std::max<std::uint64_t>(1, TIFFScanlineSize64(tiff)) < Field<std::uint32_t>(tiff, TIFFTAG_IMAGELENGTH, 0);
+    const std::uint32_t pieces = TIFFIsTiled(tiff) ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+    const std::uint32_t height = Field<std::uint32_t>(tiff, TIFFTAG_IMAGELENGTH, 0);
+    const std::uint32_t rowsPerStrip = std::clamp<std::uint32_t>(Field<std::uint32_t>(tiff, TIFFTAG_ROWSPERSTRIP, height), 1, std::max(height, 1u));
+    const std::uint32_t stripsPerPlane = std::max<std::uint32_t>(1, TIFFNumberOfStrips(tiff) / std::max<std::uint16_t>(1, Field<std::uint16_t>(tiff, TIFFTAG_SAMPLESPERPIXEL, 1)));
+    for (std::uint32_t i = 0; i < pieces; ++i) {
+        std::uint64_t needed = 0;
+        if (TIFFIsTiled(tiff)) {
+            needed = TIFFTileSize64(tiff);
+        } else {
+            const std::uint32_t first = (Field<std::uint16_t>(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == PLANARCONFIG_SEPARATE ? i % stripsPerPlane : i) * rowsPerStrip;
+            needed = first < height ? TIFFVStripSize64(tiff, std::min(rowsPerStrip, height - first)) : 0;
+        }
+        if (TIFFGetStrileByteCount(tiff, i) < needed) return true;
+    }
+    return false;
+}
+
 } // namespace
 
 bool LooksLikeTiff(std::span<const std::uint8_t> bytes)
@@ -70,7 +138,7 @@ bool LooksLikeTiff(std::span<const std::uint8_t> bytes)
                                  (bytes[0] == 'M' && bytes[1] == 'M' && bytes[2] == 0 && bytes[3] == 42));
 }
 
-void DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap &into)
+TRowsMissing DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap &into)
 {
     MemoryFile file{bytes};
     const std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
@@ -92,35 +160,52 @@ void DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap &into)
                        Field<std::uint16_t>(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) == ORIENTATION_TOPLEFT &&
                        ((samples == 1 && photometric == PHOTOMETRIC_MINISBLACK) || (samples == 3 && photometric == PHOTOMETRIC_RGB)) &&
                        width > 0 && height > 0 && width <= INT32_MAX && height <= INT32_MAX;
-    if (!plain) return DecodeWithQt(bytes, into);
+    if (!plain) {
+        if (UncompressedDataShort(tiff, bytes)) throw Exception(DamagedData());
+        return DecodeWithQt(bytes, into);
+    }
 
     const bool colour = samples == 3;
     const TPixelFormat format = colour ? pf24bit : pf8bit;
     const int w = static_cast<int>(width), h = static_cast<int>(height);
     CheckPictureFits(w, h, format);
     const std::size_t rowBytes = static_cast<std::size_t>(w) * samples;
-    const std::uint32_t rowsPerStrip = std::clamp<std::uint32_t>(Field<std::uint32_t>(tiff, TIFFTAG_ROWSPERSTRIP, height), 1, height);
-    const std::uint64_t stripBytes = rowBytes * std::uint64_t(rowsPerStrip);
+    // libtiff holds one strip's bytes as the file has them while it decodes
+    // the strip's rows, which come one at a time.
+    std::uint64_t stripBytes = 0;
+    for (std::uint32_t strip = 0; strip < TIFFNumberOfStrips(tiff); ++strip)
+        stripBytes = std::max<std::uint64_t>(stripBytes, std::min<std::uint64_t>(TIFFGetStrileByteCount(tiff, strip), bytes.size()));
     const std::uint64_t pictureBytes = TBitmap::RowBytes(w, format) * std::uint64_t(h);
-    CheckOpeningMemory(w, h, QStringLiteral("TIFF"), bytes.size() + pictureBytes + stripBytes, pictureBytes);
+    CheckOpeningMemory(w, h, QStringLiteral("TIFF"), bytes.size() + pictureBytes + stripBytes + rowBytes, pictureBytes);
+    // Rows past the byte count of a single uncompressed strip are not the
+    // picture's, whatever libtiff makes of the count.
+    std::uint32_t rowsInData = height;
+    if (Field<std::uint16_t>(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE) == COMPRESSION_NONE)
+        if (const auto single = SingleStripBytes(bytes); single && *single != 0)
+            rowsInData = static_cast<std::uint32_t>(std::min<std::uint64_t>(height, *single / rowBytes));
 
     TBitmap bitmap;
     AllocateDecoded(bitmap, w, h, format);
     if (!colour) bitmap.SetPalette(GreyLevels);
-    std::vector<std::uint8_t> strip(static_cast<std::size_t>(stripBytes));
-    for (std::uint32_t first = 0, index = 0; first < height; first += rowsPerStrip, ++index) {
-        const std::uint32_t rows = std::min(rowsPerStrip, height - first);
-        const tmsize_t wanted = static_cast<tmsize_t>(rowBytes * rows);
-        if (TIFFReadEncodedStrip(tiff, index, strip.data(), wanted) != wanted) throw Exception(DamagedData());
-        for (std::uint32_t r = 0; r < rows; ++r) {
-            const std::uint8_t *in = strip.data() + rowBytes * r;
-            std::uint8_t *out = bitmap.Row(static_cast<int>(first + r));
-            if (colour)
-                SwapRedBlue24(in, out, static_cast<std::size_t>(w));
-            else
-                std::memcpy(out, in, rowBytes);
-        }
-        ReportProgress(first + rows, height);
+    // Rows are asked for one by one, strip after strip: a row the decoder
+    // cannot give (its strip ends early, or is damaged) is missing, and so
+    // are the rest of its strip; the next strip starts afresh.
+    const std::uint32_t rowsPerStrip = std::clamp<std::uint32_t>(Field<std::uint32_t>(tiff, TIFFTAG_ROWSPERSTRIP, height), 1, height);
+    std::vector<std::uint8_t> row(rowBytes);
+    int missing = 0;
+    bool stripLost = false;
+    for (std::uint32_t y = 0; y < height; ++y) {
+        if (y % rowsPerStrip == 0) stripLost = false;
+        stripLost = stripLost || y >= rowsInData || TIFFReadScanline(tiff, row.data(), y, 0) != 1;
+        std::uint8_t *out = bitmap.Row(static_cast<int>(y));
+        if (stripLost)
+            ++missing;
+        else if (colour)
+            SwapRedBlue24(row.data(), out, static_cast<std::size_t>(w));
+        else
+            std::memcpy(out, row.data(), rowBytes);
+        if ((y & 63) == 63) ReportProgress(y + 1, height);
     }
     into.TakeOver(bitmap);
+    return {missing, h};
 }

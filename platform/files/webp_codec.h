@@ -14,5 +14,6 @@ bool LooksLikeWebp(std::span<const std::uint8_t> bytes);
 // Decodes a still WebP without alpha into pf24bit, a piece of the file at a
 // time (so that it reports progress and can be cancelled); an animated one,
 // or one with alpha, through Qt's reader. The pixels are Qt's reading's.
-// Data that is damaged or ends early is refused as damaged.
-void DecodeWebp(std::span<const std::uint8_t> bytes, TBitmap &into);
+// Data that ends early gives the rows the decoder gave (opening_limits.h);
+// damaged data is refused as damaged.
+TRowsMissing DecodeWebp(std::span<const std::uint8_t> bytes, TBitmap &into);

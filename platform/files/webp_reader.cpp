@@ -28,7 +28,7 @@ bool LooksLikeWebp(std::span<const std::uint8_t> bytes)
     return bytes.size() >= 12 && std::memcmp(bytes.data(), "RIFF", 4) == 0 && std::memcmp(bytes.data() + 8, "WEBP", 4) == 0;
 }
 
-void DecodeWebp(std::span<const std::uint8_t> bytes, TBitmap &into)
+TRowsMissing DecodeWebp(std::span<const std::uint8_t> bytes, TBitmap &into)
 {
     WebPBitstreamFeatures features{};
     if (WebPGetFeatures(bytes.data(), bytes.size(), &features) != VP8_STATUS_OK || features.has_alpha || features.has_animation ||
@@ -54,6 +54,12 @@ void DecodeWebp(std::span<const std::uint8_t> bytes, TBitmap &into)
         status = WebPIUpdate(decoder.get(), bytes.data(), given);
         ReportProgress(given, bytes.size());
     }
-    if (status != VP8_STATUS_OK) throw Exception(DamagedData());
+    // Still waiting for data once it has the whole file: the data ends
+    // early, after the rows the decoder gave.
+    if (status != VP8_STATUS_OK && status != VP8_STATUS_SUSPENDED) throw Exception(DamagedData());
+    int held = height;
+    if (status == VP8_STATUS_SUSPENDED && !WebPIDecGetRGB(decoder.get(), &held, nullptr, nullptr, nullptr)) held = 0;
+    const TRowsMissing missing = RowsHeld(bitmap, held);
     into.TakeOver(bitmap);
+    return missing;
 }

@@ -115,13 +115,7 @@ QByteArray MngClaiming(std::uint32_t width, std::uint32_t height)
 QByteArray JpegClaiming(int width, int height)
 {
     auto small = MakeBitmap(16, 8, pf24bit);
-    QByteArray jpeg = EncodePicture(*small, TPictureFileFormat::Jpeg);
-    const qsizetype frame = jpeg.indexOf(QByteArray("\xFF\xC0", 2));
-    jpeg[frame + 5] = char(height >> 8);
-    jpeg[frame + 6] = char(height);
-    jpeg[frame + 7] = char(width >> 8);
-    jpeg[frame + 8] = char(width);
-    return jpeg;
+    return JpegClaiming(EncodePicture(*small, TPictureFileFormat::Jpeg), width, height);
 }
 
 // A BMP header with bit-field masks after a 40-byte header, and no pixels.

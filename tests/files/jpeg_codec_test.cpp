@@ -8,6 +8,7 @@
 #include "platform/pictures/work_progress.h"
 #include "support/pictures.h"
 #include "support/decoding.h"
+#include "support/file_builders.h"
 
 #include <QBuffer>
 #include <QImageWriter>
@@ -35,13 +36,17 @@ std::unique_ptr<TBitmap> Photo(int width, int height, TPixelFormat format, std::
     return bitmap;
 }
 
-QByteArray QtWritten(const QImage &image, int quality, bool progressive)
+// Huffman tables: the standard's, or made for the picture's own symbols.
+enum class THuffmanTables { Standard, MadeForThePicture };
+
+QByteArray QtWritten(const QImage &image, int quality, bool progressive, THuffmanTables tables = THuffmanTables::Standard)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "jpeg");
     writer.setQuality(quality);
+    writer.setOptimizedWrite(tables == THuffmanTables::MadeForThePicture);
     writer.setProgressiveScanWrite(progressive);
     EXPECT_TRUE(writer.write(image));
     return bytes;
@@ -96,21 +101,56 @@ TEST(JpegReader, EveryOrientationTagTurnsThePictureAsQtTurnsIt)
         }
 }
 
-TEST(JpegReader, DamagedCutOffAndHugePicturesAreRefusedAndLeaveTheBitmap)
+namespace {
+
+// The bytes of entropy-coded data after each start of scan, counted here
+// from the markers: up to the next marker that is neither a stuffed 0xFF
+// nor a restart marker, or the end of the file.
+qsizetype EntropyBytes(const QByteArray &jpeg)
+{
+    qsizetype bytes = 0;
+    for (qsizetype sos = jpeg.indexOf(QByteArray("\xFF\xDA", 2)); sos >= 0; sos = jpeg.indexOf(QByteArray("\xFF\xDA", 2), sos + 2)) {
+        qsizetype at = sos + 2 + (std::uint8_t(jpeg[sos + 2]) << 8 | std::uint8_t(jpeg[sos + 3]));
+        const qsizetype from = at;
+        while (at + 1 < jpeg.size()) {
+            const auto next = std::uint8_t(jpeg[at + 1]);
+            if (std::uint8_t(jpeg[at]) == 0xFF && next != 0 && next != 0xFF && (next < 0xD0 || next > 0xD7)) break;
+            ++at;
+        }
+        bytes += (at + 1 < jpeg.size() ? at : jpeg.size()) - from;
+    }
+    return bytes;
+}
+
+} // namespace
+
+// Damaged files, sizes beyond the limit and files too small for the size
+// they claim: refused before the picture is allocated. A Huffman-coded
+// block costs at least 2 bits in a sequential file, 1 in a progressive one.
+TEST(JpegReader, DamagedHugeAndLyingPicturesAreRefusedAndLeaveTheBitmap)
 {
     const QByteArray jpeg = EncodeJpeg(*Photo(120, 90, pf24bit, 5), Jpeg());
-    QByteArray huge = jpeg;
-    const qsizetype frame = huge.indexOf(QByteArray("\xFF\xC0", 2));
-    for (int i : {5, 7}) huge[frame + i] = char(0xEA), huge[frame + i + 1] = char(0x60);
+    // 3 KB of progressive grey, then claiming 46000 x 46000 (2018 MiB).
+    const QImage grey = QImageFromBitmap(*Photo(64, 64, pf24bit, 6)).convertToFormat(QImage::Format_Grayscale8);
+    const QByteArray small = QtWritten(grey, 75, true);
+    ASSERT_LT(small.size(), 4000);
+    const auto lying = [](const QByteArray &file, int side, qsizetype least) {
+        return QStringLiteral("the header claims %1 x %1 pixels, but the file holds %2 bytes of picture data, and even the most "
+                              "compressed JPEG picture of that size takes %3 bytes")
+            .arg(side).arg(EntropyBytes(file)).arg(least).toStdString();
+    };
     const struct {
         const char *what;
         QByteArray bytes;
         std::string reason;
     } cases[] = {
-        {"cut in half", jpeg.left(jpeg.size() / 2), Damaged},
-        {"without its end marker", jpeg.left(jpeg.size() - 2), Damaged},
         {"start marker only", jpeg.left(3), Damaged},
-        {"60000 x 60000 claimed", huge, "the picture is 60000 x 60000 pixels, which would take 10300 MiB; this program handles pictures of less than 2048 MiB"},
+        {"60000 x 60000 claimed", JpegClaiming(jpeg, 60000, 60000),
+         "the picture is 60000 x 60000 pixels, which would take 10300 MiB; this program handles pictures of less than 2048 MiB"},
+        // 250 x 250 blocks of luma, 125 x 125 of each chroma, 2 bits each.
+        {"baseline, patched to 2000 x 2000", JpegClaiming(jpeg, 2000, 2000), lying(jpeg, 2000, (2 * (62500 + 2 * 15625) + 7) / 8)},
+        // 5750 x 5750 blocks, a bit each.
+        {"progressive, 3 KB claiming 46000 x 46000", JpegClaiming(small, 46000, 46000), lying(small, 46000, (33062500 + 7) / 8)},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -123,6 +163,72 @@ TEST(JpegReader, DamagedCutOffAndHugePicturesAreRefusedAndLeaveTheBitmap)
     }
     // Bytes after the end marker are no damage.
     EXPECT_EQ(DecodedBy(DecodeJpeg, jpeg + QByteArray(100, 'x'))->GetWidth(), 120);
+}
+
+// A flat picture is the most a JPEG can compress: each block is its DC
+// difference and its end of block, single bits with tables made for it.
+// Such real files, in every mode, are not taken for lying ones.
+TEST(JpegReader, TheMostCompressedRealFilesOpen)
+{
+    QImage flat(2000, 1000, QImage::Format_RGB32);
+    flat.fill(qRgb(90, 140, 200));
+    for (const bool colour : {false, true})
+        for (const bool progressive : {false, true}) {
+            SCOPED_TRACE(testing::Message() << (colour ? "colour" : "grey") << (progressive ? ", progressive" : ""));
+            const QByteArray bytes = QtWritten(colour ? flat : flat.convertToFormat(QImage::Format_Grayscale8), 75, progressive,
+                                               THuffmanTables::MadeForThePicture);
+            TBitmap read;
+            TRowsMissing missing;
+            ASSERT_EQ(MessageOf([&] { missing = DecodeJpeg(Bytes(bytes), read); }), "(no exception)") << bytes.size() << " bytes";
+            EXPECT_EQ(missing.missing, 0);
+            EXPECT_TRUE(SameBitmap(read, *DecodedBy(DecodeWithQt, bytes)));
+        }
+}
+
+// Data that ends early, at the end marker or the end of the file, gives
+// the rows every scan reached; a file whose scans are whole but that lacks
+// its end marker is whole.
+TEST(JpegReader, DataThatEndsEarlyGivesTheRowsEveryScanReached)
+{
+    const auto photo = Photo(120, 90, pf24bit, 5);
+    const QByteArray baseline = EncodeJpeg(*photo, Jpeg());
+    const QByteArray progressive = QtWritten(QImageFromBitmap(*photo), 90, true);
+    for (const auto &[name, jpeg] : {std::pair{"baseline", baseline}, std::pair{"progressive", progressive}}) {
+        SCOPED_TRACE(name);
+        const auto whole = DecodedBy(DecodeJpeg, jpeg);
+        TBitmap bitmap;
+        EXPECT_EQ(DecodeJpeg(Bytes(jpeg.left(jpeg.size() - 2)), bitmap).missing, 0);
+        EXPECT_TRUE(SameBitmap(bitmap, *whole));
+        // Cut in the last scan, in its middle: the rows of the blocks
+        // before the cut, less one, as colour is upsampled from below.
+        const qsizetype last = jpeg.lastIndexOf(QByteArray("\xFF\xDA", 2));
+        const QByteArray cut = jpeg.left((last + jpeg.size()) / 2);
+        TBitmap part;
+        const TRowsMissing missing = DecodeJpeg(Bytes(cut), part);
+        EXPECT_GT(missing.missing, 0);
+        EXPECT_LT(missing.missing, 90);
+        EXPECT_EQ((missing.rows - missing.missing + 1) % 16, 0) << missing.missing;
+        EXPECT_TRUE(HoldsTheFirstRowsOf(part, *whole, missing));
+        // Ended at its end marker, put where the data stops.
+        TBitmap marked;
+        EXPECT_EQ(DecodeJpeg(Bytes(cut + QByteArray("\xFF\xD9", 2)), marked).missing, missing.missing);
+        EXPECT_TRUE(SameBitmap(marked, part));
+    }
+}
+
+// A progressive file keeps all its scans as coefficients until its rows are
+// decoded: 2 bytes a sample, twice a grey picture's bytes, counted with the
+// picture before anything is allocated.
+TEST(JpegReader, TheScansOfAProgressiveFileCountInItsOpeningMemory)
+{
+    const QImage grey = QImageFromBitmap(*Photo(64, 64, pf24bit, 6)).convertToFormat(QImage::Format_Grayscale8);
+    QByteArray claimed = JpegClaiming(QtWritten(grey, 75, true), 20000, 15000);
+    // Data enough for its 2500 x 1875 blocks.
+    claimed.insert(claimed.lastIndexOf(QByteArray("\xFF\xD9", 2)), QByteArray(600000, '\0'));
+    EXPECT_EQ(MessageOf([&] { TBitmap b; DecodeJpeg(Bytes(claimed), b); }),
+              "the picture is 20000 x 15000 pixels; opening this JPEG picture would take about 923 MiB of memory, more than the 828 MiB "
+              "this program allows for a picture of 287 MiB; a JPEG in several scans (a progressive one) keeps them all, here in 573 MiB, "
+              "until its rows are decoded");
 }
 
 namespace {

@@ -206,8 +206,12 @@ TEST(PictureFiles, FailedOpensNameTheFileAndLeaveThePictureAsItWas)
     const QByteArray jpeg = EncodePicture(*Pattern(200, 100), TPictureFileFormat::Jpeg);
     PutFile(dir.filePath(QStringLiteral("empty.png")), {});
     PutFile(dir.filePath(QStringLiteral("words.png")), "not a picture at all\n");
-    PutFile(dir.filePath(QStringLiteral("cut.png")), png.left(png.size() / 2));
-    PutFile(dir.filePath(QStringLiteral("cut.jpg")), jpeg.left(jpeg.size() - 100));
+    // Damaged: a bit flipped in PNG's data (its chunk's checksum no longer
+    // holds), JPEG's first marker after the start broken.
+    QByteArray damagedPng = png, damagedJpeg = jpeg;
+    damagedPng[png.indexOf("IDAT") + 10] = char(damagedPng[png.indexOf("IDAT") + 10] ^ 0x10);
+    PutFile(dir.filePath(QStringLiteral("damaged.png")), damagedPng);
+    PutFile(dir.filePath(QStringLiteral("damaged.jpg")), damagedJpeg.left(3) + QByteArray("\x00", 1) + damagedJpeg.mid(4));
     PutFile(dir.filePath(QStringLiteral("huge.pgm")), QByteArray("P5 100000 100000 255\n") + QByteArray(100, '\0'));
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.png")));
 
@@ -219,8 +223,8 @@ TEST(PictureFiles, FailedOpensNameTheFileAndLeaveThePictureAsItWas)
         {"missing.png", QStringLiteral("the file does not exist")},
         {"empty.png", QStringLiteral("the file is empty")},
         {"words.png", QStringLiteral("the file is not a picture in a format this program reads")},
-        {"cut.png", QStringLiteral("the picture data is damaged or incomplete")},
-        {"cut.jpg", QStringLiteral("the picture data is damaged or incomplete")},
+        {"damaged.png", QStringLiteral("the picture data is damaged or incomplete")},
+        {"damaged.jpg", QStringLiteral("the picture data is damaged or incomplete")},
         {"huge.pgm", QStringLiteral("the picture is 100000 x 100000 pixels, which would take 9537 MiB; "
                                     "this program handles pictures of less than 2048 MiB")},
     };

@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -135,7 +136,10 @@ TEST(PngReader, EveryColourTypeAndDepthOpensAsQtOpensIt)
             }
 }
 
-TEST(PngReader, DamagedCutOffAndLyingFilesAreRefusedAndLeaveTheBitmap)
+// Damaged files, sizes beyond the limit, and data too small for the rows
+// the header claims (deflate gives at most 1032 bytes a byte): refused
+// before the picture is allocated.
+TEST(PngReader, DamagedHugeAndLyingFilesAreRefusedAndLeaveTheBitmap)
 {
     auto picture = MakeBitmap(120, 90, pf24bit);
     FillRandomBytes(*picture, 3);
@@ -150,18 +154,25 @@ TEST(PngReader, DamagedCutOffAndLyingFilesAreRefusedAndLeaveTheBitmap)
     huge.width = 100000, huge.height = 100000, huge.colourType = 2;
     huge.sample = [](int, int, int) { return 0u; };
     const QByteArray header = QByteArray("\x89PNG\r\n\x1a\n", 8) + PngChunk("IHDR", BigEndian32(100000) + BigEndian32(100000) + Of({8, 2, 0, 0, 0}));
+    // The same data, the header claiming 200000 rows of 360 bytes.
+    const qsizetype dataAt = png.indexOf("IDAT") - 4;
+    const QByteArray claiming = png.left(8) + PngChunk("IHDR", BigEndian32(120) + BigEndian32(200000) + Of({8, 2, 0, 0, 0})) + png.mid(dataAt);
+    const qsizetype dataBytes = qFromBigEndian<quint32>(png.constData() + dataAt);
+    ASSERT_EQ(png.indexOf("IDAT", dataAt + 8), -1);
     const struct {
         const char *what;
         QByteArray bytes;
         std::string reason;
     } cases[] = {
-        {"cut in half", png.left(png.size() / 2), Damaged},
         {"signature only", png.left(8), Damaged},
         {"a bit flipped in the header", badHeaderCrc, Damaged},
         {"a bit flipped in a data chunk's checksum", badDataCrc, Damaged},
         {"compressed data changed", badData, Damaged},
         {"100000 x 100000 claimed", header + PngChunk("IDAT", qCompress(QByteArray(64, '\0')).mid(4)) + PngChunk("IEND", {}),
          "the picture is 100000 x 100000 pixels, which would take 28611 MiB; this program handles pictures of less than 2048 MiB"},
+        {"120 x 200000 claimed", claiming,
+         QStringLiteral("the header claims 120 x 200000 pixels, but the file holds %1 bytes of picture data, and even the most "
+                        "compressed PNG picture of that size takes %2 bytes").arg(dataBytes).arg(200000 * 360 / 1032).toStdString()},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
@@ -172,6 +183,54 @@ TEST(PngReader, DamagedCutOffAndLyingFilesAreRefusedAndLeaveTheBitmap)
         EXPECT_EQ(MessageOf([&] { DecodePng(Bytes(c.bytes), bitmap); }), c.reason);
         EXPECT_TRUE(SameBitmap(*kept, bitmap));
     }
+}
+
+// Data that ends early gives the rows from the top it holds, the rest
+// blank: a file cut off inside its data, one whose data has too few rows,
+// an interlaced one cut in its last pass, and a translucent palette one; a
+// file whose data is whole but that lacks its end chunk is whole.
+TEST(PngReader, DataThatEndsEarlyGivesTheRowsFromTheTop)
+{
+    std::mt19937 random(8);
+    std::vector<unsigned> samples(37 * 40 * 4);
+    for (unsigned &v : samples) v = random() & 255;
+    const auto recipe = [&](int colourType, bool interlaced) {
+        PngRecipe r;
+        r.width = 37, r.height = 40, r.colourType = colourType, r.interlaced = interlaced;
+        r.sample = [&, colourType](int x, int y, int c) { return samples[static_cast<std::size_t>((y * 37 + x) * 4 + c)] & (colourType == 3 ? 3 : 255); };
+        if (colourType == 3) r.plte = Of({10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120}), r.trns = Of({255, 128});
+        return r;
+    };
+    const QByteArray rgb = MakePng(recipe(2, false)), palette = MakePng(recipe(3, false)), interlaced = MakePng(recipe(2, true));
+    const auto end = [](const QByteArray &png) { return png.lastIndexOf("IEND") - 4; };
+    // The rows before the cut, the one it is in lost with it.
+    for (const auto &[name, png, from, to] : {std::tuple{"cut off", rgb, end(rgb) / 2, end(rgb) / 2 + 1},
+                                               std::tuple{"palette, translucent, cut off", palette, end(palette) / 2, end(palette) / 2 + 1},
+                                               std::tuple{"interlaced, cut in its last pass", interlaced, end(interlaced) - 300, end(interlaced) - 299},
+                                               std::tuple{"without its end chunk", rgb, end(rgb), end(rgb)}}) {
+        SCOPED_TRACE(name);
+        const auto whole = DecodedBy(DecodePng, png);
+        TBitmap part;
+        const TRowsMissing missing = DecodePng(Bytes(png.left(from)), part);
+        EXPECT_TRUE(HoldsTheFirstRowsOf(part, *whole, missing)) << missing.missing << " rows missing";
+        if (from == to) {
+            EXPECT_EQ(missing.missing, 0);
+        } else {
+            EXPECT_GT(missing.missing, 0);
+            EXPECT_LT(missing.missing, 40);
+        }
+    }
+    // Data for 15 rows of the 40 the header claims: the rows it holds, but
+    // for the last, which libspng gives only with the rest of the stream.
+    PngRecipe fewer = recipe(2, false);
+    fewer.height = 15;
+    const QByteArray short15 = MakePng(fewer);
+    const QByteArray claiming40 = short15.left(16) + BigEndian32(37) + BigEndian32(40) + short15.mid(24, 5);
+    const QByteArray fixed = short15.left(8) + PngChunk("IHDR", claiming40.mid(16, 13)) + short15.mid(33);
+    TBitmap part;
+    const TRowsMissing missing = DecodePng(Bytes(fixed), part);
+    EXPECT_EQ(missing.missing, 26);
+    EXPECT_TRUE(HoldsTheFirstRowsOf(part, *DecodedBy(DecodePng, rgb), missing));
 }
 
 // Files whose data the quick way (all data inflated at once) does not take

@@ -57,12 +57,15 @@ QByteArray TiffFile(const TiffRecipe &r, std::uint32_t seed)
             }
     } else {
         TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, r.rowsPerStrip);
-        const std::size_t rowBytes = r.width * r.samples * bytesPerSample;
+        // Planes apart: each sample's plane after the other.
+        const bool apart = r.planar == PLANARCONFIG_SEPARATE;
+        const std::size_t rowBytes = r.width * (apart ? 1 : r.samples) * bytesPerSample;
         std::vector<std::uint8_t> row(rowBytes);
-        for (std::uint32_t y = 0; y < r.height; ++y) {
-            for (auto &b : row) b = static_cast<std::uint8_t>(random());
-            TIFFWriteScanline(tiff, row.data(), y, 0);
-        }
+        for (std::uint16_t plane = 0; plane < (apart ? r.samples : 1); ++plane)
+            for (std::uint32_t y = 0; y < r.height; ++y) {
+                for (auto &b : row) b = static_cast<std::uint8_t>(random());
+                TIFFWriteScanline(tiff, row.data(), y, plane);
+            }
     }
     TIFFClose(tiff);
     QFile file(QString::fromLocal8Bit(path));

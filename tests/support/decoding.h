@@ -14,5 +14,5 @@ std::span<const std::uint8_t> Bytes(const QByteArray &data);
 
 // What a decoder (DecodePng, DecodeWithQt, ...) makes of a file; its
 // exceptions pass through.
-using TDecoder = void (*)(std::span<const std::uint8_t>, TBitmap &);
+using TDecoder = TRowsMissing (*)(std::span<const std::uint8_t>, TBitmap &);
 std::unique_ptr<TBitmap> DecodedBy(TDecoder decode, const QByteArray &file);

@@ -198,3 +198,17 @@ QByteArray MakePng(const PngRecipe &recipe)
     png += PngChunk("IDAT", qCompress(raw, 6).mid(4));
     return png + PngChunk("IEND", {});
 }
+
+QByteArray JpegClaiming(QByteArray jpeg, int width, int height)
+{
+    for (const char *frame : {"\xFF\xC0", "\xFF\xC1", "\xFF\xC2"}) {
+        const qsizetype at = jpeg.indexOf(QByteArray(frame, 2));
+        if (at < 0) continue;
+        jpeg[at + 5] = char(height >> 8);
+        jpeg[at + 6] = char(height);
+        jpeg[at + 7] = char(width >> 8);
+        jpeg[at + 8] = char(width);
+        return jpeg;
+    }
+    return {};
+}

@@ -1,7 +1,7 @@
 // Picture files put together byte by byte, shared by the tests and the fuzz
 // seeds: BMP files field by field, PNG chunks with their CRC, GIF image
-// data, PNG files of every colour type, depth and interlacing, and rows in
-// the fax standard's Huffman code.
+// data, PNG files of every colour type, depth and interlacing, JPEG files
+// claiming another size, and rows in the fax standard's Huffman code.
 #pragma once
 
 #include <QByteArray>
@@ -58,6 +58,10 @@ struct PngRecipe {
 };
 
 QByteArray MakePng(const PngRecipe &recipe);
+
+// The JPEG with the height and width of its frame header (baseline,
+// extended or progressive) replaced: a file that claims another size.
+QByteArray JpegClaiming(QByteArray jpeg, int width, int height);
 
 // A GIF image's data from its LZW code size on: the indices as literal
 // codes of codeSize + 1 bits, with a clear code often enough to keep that
