@@ -63,12 +63,12 @@ T Field(TIFF *tiff, ttag_t tag, T fallback)
     return TIFFGetFieldDefaulted(tiff, tag, &value) == 1 ? value : fallback;
 }
 
-// The byte count of a picture stored in one strip, as the first directory
-// gives it (0 when it gives none): libtiff replaces a count smaller than
-// the strip's rows take by that size, and would read the bytes after the
-// strip (the directory, say) as pixels. None when the directory does not
-// give one count, held in the entry itself.
-std::optional<std::uint64_t> SingleStripBytes(std::span<const std::uint8_t> bytes)
+// The byte count of each strip as the first directory gives it, or none
+// when it gives none that can be read. libtiff puts its own reckoning in
+// place of counts that look wrong to it (a single strip's count short of
+// its rows, unequal counts of uncompressed strips), and would then read the
+// bytes after a strip (the next strip, the directory) as its pixels.
+std::vector<std::uint64_t> DeclaredStripBytes(std::span<const std::uint8_t> bytes)
 {
     const bool big = bytes[0] == 'M';
     const auto read = [&](std::uint64_t at, int size) -> std::optional<std::uint64_t> {
@@ -78,30 +78,34 @@ std::optional<std::uint64_t> SingleStripBytes(std::span<const std::uint8_t> byte
         return value;
     };
     const auto magic = read(2, 2);
-    if (!magic || (*magic != 42 && *magic != 43)) return std::nullopt;
+    if (!magic || (*magic != 42 && *magic != 43)) return {};
     // Classic TIFF: 2-byte entry counts, 12-byte entries, 4-byte counts and
     // values; BigTIFF: 8, 20, 8 and 8.
     const bool classic = *magic == 42;
-    const int offsetSize = classic ? 4 : 8, entrySize = classic ? 12 : 20;
-    const auto directory = read(classic ? 4 : 8, offsetSize);
+    const int wordSize = classic ? 4 : 8, entrySize = classic ? 12 : 20;
+    const auto directory = read(classic ? 4 : 8, wordSize);
     const auto entries = directory ? read(*directory, classic ? 2 : 8) : std::nullopt;
-    if (!entries) return std::nullopt;
+    if (!entries) return {};
     const std::uint64_t first = *directory + (classic ? 2 : 8);
     for (std::uint64_t e = 0; e < *entries; ++e) {
         const std::uint64_t entry = first + e * std::uint64_t(entrySize);
-        const auto tag = read(entry, 2), type = read(entry + 2, 2), count = read(entry + 4, offsetSize);
-        if (!tag || !type || !count) return std::nullopt;
+        const auto tag = read(entry, 2), type = read(entry + 2, 2), count = read(entry + 4, wordSize);
+        if (!tag || !type || !count) return {};
         if (*tag != TIFFTAG_STRIPBYTECOUNTS) continue;
-        if (*count != 1) return std::nullopt;
-        const std::uint64_t value = entry + 4 + std::uint64_t(offsetSize);
-        switch (*type) {
-        case TIFF_SHORT: return read(value, 2);
-        case TIFF_LONG: return read(value, 4);
-        case TIFF_LONG8: return read(value, 8);
-        default: return std::nullopt;
+        const int size = *type == TIFF_SHORT ? 2 : *type == TIFF_LONG ? 4 : *type == TIFF_LONG8 ? 8 : 0;
+        if (size == 0 || *count > bytes.size() / std::uint64_t(size)) return {};
+        // Values that fit are held in the entry itself, others where it points.
+        std::optional<std::uint64_t> values = entry + 4 + std::uint64_t(wordSize);
+        if (*count * std::uint64_t(size) > std::uint64_t(wordSize)) values = read(*values, wordSize);
+        std::vector<std::uint64_t> counts;
+        for (std::uint64_t i = 0; values && i < *count; ++i) {
+            const auto value = read(*values + i * std::uint64_t(size), size);
+            if (!value) return {};
+            counts.push_back(*value);
         }
+        return counts;
     }
-    return std::nullopt;
+    return {};
 }
 
 // Whether the uncompressed data of a TIFF left to Qt's reader is shorter
@@ -111,21 +115,20 @@ std::optional<std::uint64_t> SingleStripBytes(std::span<const std::uint8_t> byte
 bool UncompressedDataShort(TIFF *tiff, std::span<const std::uint8_t> bytes)
 {
     if (Field<std::uint16_t>(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE) != COMPRESSION_NONE) return false;
-    if (const auto single = SingleStripBytes(bytes); single && !TIFFIsTiled(tiff))
-        return *single != 0 && *single / std::max<std::uint64_t>(1, TIFFScanlineSize64(tiff)) < Field<std::uint32_t>(tiff, TIFFTAG_IMAGELENGTH, 0);
-    const std::uint32_t pieces = TIFFIsTiled(tiff) ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+    if (TIFFIsTiled(tiff)) {
+        for (std::uint32_t tile = 0; tile < TIFFNumberOfTiles(tiff); ++tile)
+            if (TIFFGetStrileByteCount(tiff, tile) < TIFFTileSize64(tiff)) return true;
+        return false;
+    }
+    const std::vector<std::uint64_t> declared = DeclaredStripBytes(bytes);
     const std::uint32_t height = Field<std::uint32_t>(tiff, TIFFTAG_IMAGELENGTH, 0);
-    const std::uint32_t rowsPerStrip = std::clamp<std::uint32_t>(Field<std::uint32_t>(tiff, TIFFTAG_ROWSPERSTRIP, height), 1, std::max(height, 1u));
-    const std::uint32_t stripsPerPlane = std::max<std::uint32_t>(1, TIFFNumberOfStrips(tiff) / std::max<std::uint16_t>(1, Field<std::uint16_t>(tiff, TIFFTAG_SAMPLESPERPIXEL, 1)));
-    for (std::uint32_t i = 0; i < pieces; ++i) {
-        std::uint64_t needed = 0;
-        if (TIFFIsTiled(tiff)) {
-            needed = TIFFTileSize64(tiff);
-        } else {
-            const std::uint32_t first = (Field<std::uint16_t>(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == PLANARCONFIG_SEPARATE ? i % stripsPerPlane : i) * rowsPerStrip;
-            needed = first < height ? TIFFVStripSize64(tiff, std::min(rowsPerStrip, height - first)) : 0;
-        }
-        if (TIFFGetStrileByteCount(tiff, i) < needed) return true;
+    const std::uint32_t rowsPerStrip = declared.size() == 1 ? height : std::clamp<std::uint32_t>(Field<std::uint32_t>(tiff, TIFFTAG_ROWSPERSTRIP, height), 1, std::max(height, 1u));
+    const bool apart = Field<std::uint16_t>(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == PLANARCONFIG_SEPARATE;
+    const std::uint64_t stripsPerPlane = (std::uint64_t(height) + rowsPerStrip - 1) / rowsPerStrip;
+    for (std::size_t strip = 0; strip < declared.size(); ++strip) {
+        const std::uint64_t first = (apart ? strip % stripsPerPlane : strip) * rowsPerStrip;
+        if (declared[strip] != 0 && first < height && declared[strip] < TIFFVStripSize64(tiff, std::min<std::uint64_t>(rowsPerStrip, height - first)))
+            return true;
     }
     return false;
 }
@@ -177,12 +180,22 @@ TRowsMissing DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap &into)
         stripBytes = std::max<std::uint64_t>(stripBytes, std::min<std::uint64_t>(TIFFGetStrileByteCount(tiff, strip), bytes.size()));
     const std::uint64_t pictureBytes = TBitmap::RowBytes(w, format) * std::uint64_t(h);
     CheckOpeningMemory(w, h, QStringLiteral("TIFF"), bytes.size() + pictureBytes + stripBytes + rowBytes, pictureBytes);
-    // Rows past the byte count of a single uncompressed strip are not the
-    // picture's, whatever libtiff makes of the count.
-    std::uint32_t rowsInData = height;
-    if (Field<std::uint16_t>(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE) == COMPRESSION_NONE)
-        if (const auto single = SingleStripBytes(bytes); single && *single != 0)
-            rowsInData = static_cast<std::uint32_t>(std::min<std::uint64_t>(height, *single / rowBytes));
+    // The rows of uncompressed strips lie where the file says: each within
+    // its strip's byte count (libtiff may have put its own in its place, or
+    // cut one strip into many) and before the directory.
+    const bool uncompressed = Field<std::uint16_t>(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE) == COMPRESSION_NONE;
+    const std::vector<std::uint64_t> declared = uncompressed ? DeclaredStripBytes(bytes) : std::vector<std::uint64_t>();
+    const std::uint64_t fileRowsPerStrip =
+        declared.size() == 1 ? height : std::clamp<std::uint32_t>(Field<std::uint32_t>(tiff, TIFFTAG_ROWSPERSTRIP, height), 1, height);
+    const auto inData = [&](std::uint32_t y) {
+        const std::uint64_t strip = y / fileRowsPerStrip;
+        if (strip >= declared.size()) return true;
+        // An unstated count leaves the data to the directory.
+        std::uint64_t data = declared[strip] != 0 ? declared[strip] : ~std::uint64_t(0);
+        const std::uint64_t at = TIFFGetStrileOffset(tiff, declared.size() == 1 ? 0 : static_cast<std::uint32_t>(strip));
+        if (at < TIFFCurrentDirOffset(tiff)) data = std::min(data, TIFFCurrentDirOffset(tiff) - at);
+        return (y % fileRowsPerStrip + 1) * rowBytes <= data;
+    };
 
     TBitmap bitmap;
     AllocateDecoded(bitmap, w, h, format);
@@ -196,7 +209,7 @@ TRowsMissing DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap &into)
     bool stripLost = false;
     for (std::uint32_t y = 0; y < height; ++y) {
         if (y % rowsPerStrip == 0) stripLost = false;
-        stripLost = stripLost || y >= rowsInData || TIFFReadScanline(tiff, row.data(), y, 0) != 1;
+        stripLost = stripLost || !inData(y) || TIFFReadScanline(tiff, row.data(), y, 0) != 1;
         std::uint8_t *out = bitmap.Row(static_cast<int>(y));
         if (stripLost)
             ++missing;

@@ -173,7 +173,9 @@ TEST(HostileQtFiles, EveryCutOpensWithTheRowsItHoldsOrIsRefusedWithAReason)
                 ASSERT_NE(reason, "(an empty reason)") << "cut at " << size;
             }
         }
-        if (f.rowsShown) EXPECT_GT(rowsShown, 0) << "no cut shows the rows it holds";
+        if (f.rowsShown) {
+            EXPECT_GT(rowsShown, 0) << "no cut shows the rows it holds";
+        }
     }
 }
 

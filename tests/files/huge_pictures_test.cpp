@@ -14,7 +14,10 @@
 #include "support/disk_files.h"
 
 #include <QFile>
+#include <QBuffer>
+#include <QImage>
 #include <QImageReader>
+#include <QImageWriter>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -280,7 +283,32 @@ TEST(HugePicturesDeathTest, ClaimsBeyondTheLimitAreRefusedWithTheirSizeBeforeAny
         QByteArray bytes;
         QString reason;
     };
+    // Files too small for what they claim: a progressive grey JPEG of 3 KB
+    // claiming 46000 x 46000 (2018 MiB, and twice that in coefficients), a
+    // baseline one patched to 2000 x 2000, a PNG holding one row of 900
+    // megapixels.
+    QImage grey(64, 64, QImage::Format_Grayscale8);
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) grey.setPixel(x, y, qRgb(x * 4, x * 4, x * 4) ^ (y * 0x030303));
+    QByteArray progressive;
+    {
+        QBuffer device(&progressive);
+        device.open(QIODevice::WriteOnly);
+        QImageWriter writer(&device, "jpeg");
+        writer.setProgressiveScanWrite(true);
+        EXPECT_TRUE(writer.write(grey));
+    }
+    const QByteArray baseline = EncodePicture(*MakeBitmap(16, 8, pf24bit), TPictureFileFormat::Jpeg);
+    const QByteArray oneRow = PngClaiming(30000, 30000, QByteArray("\x08\0\0\0\0", 5));
+    const auto lying = [](const char *format, int side, qsizetype holds, qsizetype least) {
+        return QStringLiteral("the header claims %1 x %1 pixels, but the file holds %2 bytes of picture data, and even the most "
+                              "compressed %3 picture of that size takes %4 bytes")
+            .arg(side).arg(holds).arg(QLatin1String(format)).arg(least);
+    };
     std::vector<Case> cases = {
+        {"lying.jpg", JpegClaiming(progressive, 46000, 46000), lying("JPEG", 46000, JpegEntropyBytes(progressive), (5750 * 5750 + 7) / 8)},
+        {"patched.jpg", JpegClaiming(baseline, 2000, 2000), lying("JPEG", 2000, JpegEntropyBytes(baseline), (2 * (62500 + 2 * 15625) + 7) / 8)},
+        {"lying.png", oneRow, lying("PNG", 30000, 9, 30000 * 30000 / 1032)},
         {"rgb.bmp", Bmp(100000, 100000, 24, 0, QByteArray(64, '\x11')),
          QStringLiteral("the picture is 100000 x 100000 pixels, which would take 28611 MiB") + tail},
         {"rle.bmp", Bmp(50000, -50000, 8, 1, QByteArray("\x10\x01\0\1", 4)),
@@ -320,6 +348,31 @@ TEST(HugePicturesDeathTest, ClaimsBeyondTheLimitAreRefusedWithTheirSizeBeforeAny
             ExitWith(mismatches);
     };
     EXPECT_EXIT(refuseAll(), testing::ExitedWithCode(0), "");
+}
+
+// A file that ends early takes the picture's memory and little more, its
+// missing rows never filled in: a TIFF of 480 KB claiming 20000 x 20000 in
+// strips of 16 bytes for rows of 20000 opens with every row missing within
+// the picture's 381 MiB and 64 MiB besides.
+TEST(HugePicturesDeathTest, AFileThatEndsEarlyTakesThePictureAndLittleMore)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    QTemporaryDir dir;
+    TTiffRecipe recipe;
+    recipe.width = recipe.height = 20000, recipe.rowsPerStrip = 1;
+    recipe.strips.assign(20000, QByteArray(16, '\x7F'));
+    const QString path = dir.filePath(QStringLiteral("tiny.tif"));
+    PutFile(path, HandMadeTiff(recipe));
+    const auto openShort = [&] {
+        if (!LimitAddressSpace(std::size_t(400000000) + (std::size_t(64) << 20))) std::_Exit(2);
+        std::vector<std::string> mismatches;
+        TBitmap bitmap;
+        Expect(mismatches, "tiny.tif", MessageOf([&] { ReadPictureFile(path, bitmap); }),
+               QStringLiteral("The file %1 ends early: 20000 of its 20000 rows are missing. The rows it holds are shown.").arg(QuotedPath(path)).toStdString());
+        if (bitmap.GetWidth() != 20000 || bitmap.Row(19999)[19999] != 0) mismatches.push_back("tiny.tif: not the blank picture");
+        ExitWith(mismatches);
+    };
+    EXPECT_EXIT(openShort(), testing::ExitedWithCode(0), "");
 }
 
 TEST(HugePicturesDeathTest, RunningOutOfMemoryAnywhereGivesAMessageAndKeepsThePicture)

@@ -101,29 +101,6 @@ TEST(JpegReader, EveryOrientationTagTurnsThePictureAsQtTurnsIt)
         }
 }
 
-namespace {
-
-// The bytes of entropy-coded data after each start of scan, counted here
-// from the markers: up to the next marker that is neither a stuffed 0xFF
-// nor a restart marker, or the end of the file.
-qsizetype EntropyBytes(const QByteArray &jpeg)
-{
-    qsizetype bytes = 0;
-    for (qsizetype sos = jpeg.indexOf(QByteArray("\xFF\xDA", 2)); sos >= 0; sos = jpeg.indexOf(QByteArray("\xFF\xDA", 2), sos + 2)) {
-        qsizetype at = sos + 2 + (std::uint8_t(jpeg[sos + 2]) << 8 | std::uint8_t(jpeg[sos + 3]));
-        const qsizetype from = at;
-        while (at + 1 < jpeg.size()) {
-            const auto next = std::uint8_t(jpeg[at + 1]);
-            if (std::uint8_t(jpeg[at]) == 0xFF && next != 0 && next != 0xFF && (next < 0xD0 || next > 0xD7)) break;
-            ++at;
-        }
-        bytes += (at + 1 < jpeg.size() ? at : jpeg.size()) - from;
-    }
-    return bytes;
-}
-
-} // namespace
-
 // Damaged files, sizes beyond the limit and files too small for the size
 // they claim: refused before the picture is allocated. A Huffman-coded
 // block costs at least 2 bits in a sequential file, 1 in a progressive one.
@@ -137,7 +114,7 @@ TEST(JpegReader, DamagedHugeAndLyingPicturesAreRefusedAndLeaveTheBitmap)
     const auto lying = [](const QByteArray &file, int side, qsizetype least) {
         return QStringLiteral("the header claims %1 x %1 pixels, but the file holds %2 bytes of picture data, and even the most "
                               "compressed JPEG picture of that size takes %3 bytes")
-            .arg(side).arg(EntropyBytes(file)).arg(least).toStdString();
+            .arg(side).arg(JpegEntropyBytes(file)).arg(least).toStdString();
     };
     const struct {
         const char *what;

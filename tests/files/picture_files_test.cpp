@@ -3,6 +3,7 @@
 #include "platform/files/bmp_codec.h"
 #include "platform/files/picture.h"
 #include "platform/files/picture_files.h"
+#include "support/decoding.h"
 #include "support/pictures.h"
 #include "support/tmpfs.h"
 #include "support/disk_files.h"
@@ -239,6 +240,53 @@ TEST(PictureFiles, FailedOpensNameTheFileAndLeaveThePictureAsItWas)
         EXPECT_TRUE(SameBitmap(*shown, *picture.GetBitmap()));
     }
     EXPECT_EQ(changes, 0);
+}
+
+// A file that ends early, whatever its format, replaces the picture with
+// the rows it holds and says how many are missing: a PGM cut after 37 of
+// its 100 rows and a half, a PNG cut in its data, a JPEG and a WebP cut
+// half-way.
+TEST(PictureFiles, FilesThatEndEarlyShowTheirRowsAndSayHowManyAreMissing)
+{
+    QTemporaryDir dir;
+    const auto whole = Pattern(200, 100, pf8bit);
+    const QByteArray pgm = EncodePicture(*whole, TPictureFileFormat::Pgm);
+    const QByteArray header = pgm.left(pgm.size() - 200 * 100);
+    const struct {
+        const char *name;
+        QByteArray file;
+        int missing;   // -1 where the decoder decides
+    } cases[] = {
+        {"cut.pgm", pgm.left(header.size() + 200 * 37 + 100), 63},
+        {"cut.png", EncodePicture(*whole, TPictureFileFormat::Png).chopped(1000), -1},
+        {"cut.jpg", EncodePicture(*whole, TPictureFileFormat::Jpeg).chopped(1500), -1},
+        {"cut.webp", EncodePicture(*whole, TPictureFileFormat::Webp).chopped(2000), -1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir.filePath(QLatin1String(c.name));
+        PutFile(path, c.file);
+        TBitmap expected;
+        const TRowsMissing missing = DecodePicture(Bytes(c.file), expected);
+        ASSERT_GT(missing.missing, 0);
+        if (c.missing >= 0) {
+            EXPECT_EQ(missing.missing, c.missing);
+        }
+        TPicture picture;
+        picture.GetBitmap()->Assign(Pattern(3, 2).get());
+        EXPECT_EQ(MessageOf([&] { picture.LoadFromFile(path); }),
+                  QStringLiteral("The file %1 ends early: %2 of its 100 rows are missing. The rows it holds are shown.")
+                      .arg(QuotedPath(path))
+                      .arg(missing.missing)
+                      .toStdString());
+        EXPECT_TRUE(SameBitmap(*picture.GetBitmap(), expected));
+    }
+    // The PGM's rows held are the file's, its half row's pixels too.
+    TBitmap read, cut;
+    DecodePicture(Bytes(pgm), read);
+    EXPECT_TRUE(HoldsTheFirstRowsOf(cut, read, DecodePicture(Bytes(cases[0].file), cut)));
+    EXPECT_EQ(cut.GetScanline(37)[99], read.GetScanline(37)[99]);
+    EXPECT_EQ(cut.GetScanline(37)[100], 0);
 }
 
 // Inside a folder that exists, a path longer than the system takes is a

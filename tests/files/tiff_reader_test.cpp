@@ -5,15 +5,18 @@
 #include "platform/files/qt_codec.h"
 #include "platform/files/tiff_codec.h"
 #include "support/decoding.h"
+#include "support/file_builders.h"
 #include "support/failures.h"
 #include "support/pictures.h"
 #include "support/qt_reference.h"
 
 #include <QTemporaryDir>
+#include <QtEndian>
 
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#include <algorithm>
 #include <functional>
 #include <random>
 #include <vector>
@@ -115,6 +118,80 @@ TEST(TiffReader, OtherTiffsAreLeftToQtsReader)
         EXPECT_EQ(MessageOf([&] { TBitmap b; DecodeTiff(Bytes(file), b); }), qt);
         if (qt == "(no exception)") ExpectReadsAsQt(DecodeTiff, file);
     }
+}
+
+namespace {
+
+// Rows of `width` bytes, each byte its row's number and column.
+QByteArray NumberedRows(int first, int rows, int width)
+{
+    QByteArray bytes;
+    for (int y = first; y < first + rows; ++y)
+        for (int x = 0; x < width; ++x) bytes += char(y * 16 + x);
+    return bytes;
+}
+
+// Whether row y of the picture is the numbered row, or (missing) zeros.
+bool RowIs(const TBitmap &bitmap, int y, bool missing)
+{
+    for (int x = 0; x < bitmap.GetWidth(); ++x)
+        if (bitmap.Row(y)[x] != (missing ? 0 : std::uint8_t(y * 16 + x))) return false;
+    return true;
+}
+
+} // namespace
+
+// A strip whose byte count is short of its rows gives the rows the count
+// holds; the rest of the strip is missing, blank, whatever bytes follow it
+// in the file (the next strip, the directory), which libtiff would read on
+// into. Later strips give their rows again.
+TEST(TiffReader, StripsShorterThanTheirRowsGiveOnlyTheRowsTheyHold)
+{
+    const struct {
+        const char *what;
+        TTiffRecipe recipe;
+        std::vector<int> missingRows;
+    } cases[] = {
+        {"a short strip between whole ones",
+         {.width = 10, .height = 12, .rowsPerStrip = 4, .strips = {NumberedRows(0, 4, 10), NumberedRows(4, 4, 10), NumberedRows(8, 4, 10)},
+          .counts = {40, 25, 40}},
+         {6, 7}},
+        {"one strip, its count short", {.width = 16, .height = 8, .rowsPerStrip = 8, .strips = {NumberedRows(0, 8, 16)}, .counts = {40}},
+         {2, 3, 4, 5, 6, 7}},
+        {"one strip, its data short", {.width = 16, .height = 8, .rowsPerStrip = 8, .strips = {NumberedRows(0, 3, 16)}, .counts = {128}},
+         {3, 4, 5, 6, 7}},
+        {"one strip, its count unstated", {.width = 16, .height = 8, .rowsPerStrip = 8, .strips = {NumberedRows(0, 8, 16)}, .counts = {0}}, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        TBitmap bitmap;
+        const TRowsMissing missing = DecodeTiff(Bytes(HandMadeTiff(c.recipe)), bitmap);
+        EXPECT_EQ(missing.missing, static_cast<int>(c.missingRows.size()));
+        EXPECT_EQ(missing.rows, static_cast<int>(c.recipe.height));
+        for (int y = 0; y < bitmap.GetHeight(); ++y)
+            EXPECT_TRUE(RowIs(bitmap, y, std::count(c.missingRows.begin(), c.missingRows.end(), y) > 0)) << "row " << y;
+    }
+}
+
+// A TIFF left to Qt's reader (here with an extra sample) whose uncompressed
+// strips are shorter than their rows is refused: libtiff would read on
+// past them, and Qt gives the whole picture or nothing.
+TEST(TiffReader, ShortUncompressedStripsAreRefusedWhereQtWouldReadThem)
+{
+    TiffRecipe r;
+    r.samples = 4;
+    QByteArray file = TiffFile(r, 4);
+    ASSERT_EQ(MessageOf([&] { TBitmap b; DecodeTiff(Bytes(file), b); }), "(no exception)");
+    // The first strip's byte count, among the counts the directory points to.
+    const auto u32 = [&](qsizetype at) { return qFromLittleEndian<quint32>(file.constData() + at); };
+    const qsizetype directory = u32(4);
+    for (int e = 0; e < qFromLittleEndian<quint16>(file.constData() + directory); ++e) {
+        const qsizetype entry = directory + 2 + 12 * e;
+        if (qFromLittleEndian<quint16>(file.constData() + entry) != TIFFTAG_STRIPBYTECOUNTS) continue;
+        const qsizetype first = u32(entry + 8);
+        qToLittleEndian<quint32>(u32(first) - 1, file.data() + first);
+    }
+    EXPECT_EQ(MessageOf([&] { TBitmap b; DecodeTiff(Bytes(file), b); }), "the picture data is damaged or incomplete");
 }
 
 // A 10000 x 10000 RGB TIFF is the picture's 300 MB again: Qt's reading

@@ -1,8 +1,10 @@
 // Still WebPs without alpha decoded through libwebp straight into the bitmap
 // give Qt's reading of the same file, lossy or lossless; those with alpha
-// are left to Qt; and an opening takes the file and the picture alone.
+// are left to Qt; data that ends early gives the rows decoded; and an
+// opening takes the file and the picture alone.
 #include "platform/files/webp_codec.h"
 #include "support/decoding.h"
+#include "support/failures.h"
 #include "support/pictures.h"
 #include "support/qt_reference.h"
 
@@ -48,6 +50,27 @@ TEST(WebpReader, LossyLosslessAndTranslucentPicturesOpenAsQtReadsThem)
             ExpectReadsAsQt(DecodeWebp, QtWritten(Noise(width, height, QImage::Format_RGB32, static_cast<std::uint32_t>(width + quality)), quality));
             ExpectReadsAsQt(DecodeWebp, QtWritten(Noise(width, height, QImage::Format_ARGB32, static_cast<std::uint32_t>(width)), quality));
         }
+}
+
+// Data that ends early gives the rows the decoder gave from what is there,
+// the rest blank; cut at every 97th byte, lossy and lossless.
+TEST(WebpReader, DataThatEndsEarlyGivesTheRowsTheDecoderGave)
+{
+    for (const int quality : {80, 100}) {
+        SCOPED_TRACE(testing::Message() << "quality " << quality);
+        const QByteArray file = QtWritten(Noise(200, 150, QImage::Format_RGB32, 5), quality);
+        const auto whole = DecodedBy(DecodeWebp, file);
+        int rowsShown = 0;
+        for (qsizetype size = 40; size < file.size(); size += 97) {
+            TBitmap part;
+            TRowsMissing missing;
+            ASSERT_EQ(MessageOf([&] { missing = DecodeWebp(Bytes(file.left(size)), part); }), "(no exception)") << "cut at " << size;
+            ASSERT_TRUE(HoldsTheFirstRowsOf(part, *whole, missing)) << "cut at " << size << ", " << missing.missing << " rows missing";
+            EXPECT_GT(missing.missing, 0) << "cut at " << size;
+            rowsShown += missing.missing < missing.rows;
+        }
+        EXPECT_GT(rowsShown, 0);
+    }
 }
 
 // A lossy 10000 x 10000 WebP is refused through Qt, whose reading holds the

@@ -212,3 +212,68 @@ QByteArray JpegClaiming(QByteArray jpeg, int width, int height)
     }
     return {};
 }
+
+QByteArray HandMadeTiff(const TTiffRecipe &r)
+{
+    QByteArray tiff("II*\0\0\0\0\0", 8);
+    const auto put = [](QByteArray &to, std::uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) to += char(v >> (8 * i));
+    };
+    QByteArray offsets, counts;
+    for (std::size_t i = 0; i < r.strips.size(); ++i) {
+        put(offsets, static_cast<std::uint32_t>(tiff.size()), 4);
+        put(counts, i < r.counts.size() ? r.counts[i] : static_cast<std::uint32_t>(r.strips[i].size()), 4);
+        tiff += r.strips[i];
+    }
+    // One value is held in the entry itself; more lie before the directory.
+    const auto place = [&](const QByteArray &values) {
+        if (values.size() == 4) return values;
+        QByteArray at;
+        put(at, static_cast<std::uint32_t>(tiff.size()), 4);
+        tiff += values;
+        return at;
+    };
+    const QByteArray offsetsValue = place(offsets), countsValue = place(counts);
+    const std::uint32_t directory = static_cast<std::uint32_t>(tiff.size());
+    for (int i = 0; i < 4; ++i) tiff[4 + i] = char(directory >> (8 * i));
+    put(tiff, 8, 2);
+    const auto entry = [&](std::uint32_t tag, std::uint32_t type, std::uint32_t count, const QByteArray &value) {
+        put(tiff, tag, 2);
+        put(tiff, type, 2);
+        put(tiff, count, 4);
+        tiff += value;
+    };
+    const auto one = [&](std::uint32_t v) {
+        QByteArray value;
+        put(value, v, 4);
+        return value;
+    };
+    const auto strips = static_cast<std::uint32_t>(r.strips.size());
+    entry(256, 4, 1, one(r.width));
+    entry(257, 4, 1, one(r.height));
+    entry(258, 3, 1, one(8));
+    entry(259, 3, 1, one(1));
+    entry(262, 3, 1, one(1));
+    entry(273, 4, strips, offsetsValue);
+    entry(278, 4, 1, one(r.rowsPerStrip));
+    entry(279, 4, strips, countsValue);
+    put(tiff, 0, 4);
+    return tiff;
+}
+
+qsizetype JpegEntropyBytes(const QByteArray &jpeg)
+{
+    qsizetype bytes = 0;
+    for (qsizetype sos = jpeg.indexOf(QByteArray("\xFF\xDA", 2)); sos >= 0 && sos + 3 < jpeg.size();
+         sos = jpeg.indexOf(QByteArray("\xFF\xDA", 2), sos + 2)) {
+        qsizetype at = sos + 2 + (std::uint8_t(jpeg[sos + 2]) << 8 | std::uint8_t(jpeg[sos + 3]));
+        const qsizetype from = at;
+        while (at + 1 < jpeg.size()) {
+            const auto next = std::uint8_t(jpeg[at + 1]);
+            if (std::uint8_t(jpeg[at]) == 0xFF && next != 0 && next != 0xFF && (next < 0xD0 || next > 0xD7)) break;
+            ++at;
+        }
+        bytes += (at + 1 < jpeg.size() ? at : jpeg.size()) - from;
+    }
+    return bytes;
+}

@@ -1,7 +1,8 @@
 // Picture files put together byte by byte, shared by the tests and the fuzz
 // seeds: BMP files field by field, PNG chunks with their CRC, GIF image
 // data, PNG files of every colour type, depth and interlacing, JPEG files
-// claiming another size, and rows in the fax standard's Huffman code.
+// claiming another size, TIFF strips, and rows in the fax standard's
+// Huffman code.
 #pragma once
 
 #include <QByteArray>
@@ -59,9 +60,26 @@ struct PngRecipe {
 
 QByteArray MakePng(const PngRecipe &recipe);
 
+// A TIFF put together by hand, little-endian: 8-bit grey in uncompressed
+// strips of rowsPerStrip rows, each strip's bytes as given one after the
+// other, with the byte count given for it (its own size where none is),
+// then the directory, so that bytes past a strip are the next strip's or
+// the directory's.
+struct TTiffRecipe {
+    std::uint32_t width = 4, height = 2, rowsPerStrip = 2;
+    std::vector<QByteArray> strips;
+    std::vector<std::uint32_t> counts = {};
+};
+QByteArray HandMadeTiff(const TTiffRecipe &recipe);
+
 // The JPEG with the height and width of its frame header (baseline,
 // extended or progressive) replaced: a file that claims another size.
 QByteArray JpegClaiming(QByteArray jpeg, int width, int height);
+
+// The bytes of a JPEG's entropy-coded data, counted from its markers: after
+// each start of scan, up to the next marker that is neither a stuffed 0xFF
+// nor a restart marker, or the end of the file.
+qsizetype JpegEntropyBytes(const QByteArray &jpeg);
 
 // A GIF image's data from its LZW code size on: the indices as literal
 // codes of codeSize + 1 bits, with a clear code often enough to keep that
