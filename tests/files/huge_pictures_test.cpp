@@ -12,12 +12,11 @@
 #include "support/file_builders.h"
 #include "support/pictures.h"
 #include "support/disk_files.h"
+#include "support/qt_reference.h"
 
 #include <QFile>
-#include <QBuffer>
 #include <QImage>
 #include <QImageReader>
-#include <QImageWriter>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -290,14 +289,7 @@ TEST(HugePicturesDeathTest, ClaimsBeyondTheLimitAreRefusedWithTheirSizeBeforeAny
     QImage grey(64, 64, QImage::Format_Grayscale8);
     for (int y = 0; y < 64; ++y)
         for (int x = 0; x < 64; ++x) grey.setPixel(x, y, qRgb(x * 4, x * 4, x * 4) ^ (y * 0x030303));
-    QByteArray progressive;
-    {
-        QBuffer device(&progressive);
-        device.open(QIODevice::WriteOnly);
-        QImageWriter writer(&device, "jpeg");
-        writer.setProgressiveScanWrite(true);
-        EXPECT_TRUE(writer.write(grey));
-    }
+    const QByteArray progressive = WrittenByQt(grey, "jpeg", -1, TJpegScans::Progressive);
     const QByteArray baseline = EncodePicture(*MakeBitmap(16, 8, pf24bit), TPictureFileFormat::Jpeg);
     const QByteArray oneRow = PngClaiming(30000, 30000, QByteArray("\x08\0\0\0\0", 5));
     const auto lying = [](const char *format, int side, qsizetype holds, qsizetype least) {

@@ -8,9 +8,7 @@
 #include "support/pictures.h"
 #include "support/qt_reference.h"
 
-#include <QBuffer>
 #include <QImage>
-#include <QImageWriter>
 
 #include <gtest/gtest.h>
 
@@ -19,16 +17,7 @@
 
 namespace {
 
-QByteArray QtWritten(const QImage &image, int quality)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "webp");
-    writer.setQuality(quality);
-    EXPECT_TRUE(writer.write(image));
-    return bytes;
-}
+QByteArray QtWritten(const QImage &image, int quality) { return WrittenByQt(image, "webp", quality); }
 
 QImage Noise(int width, int height, QImage::Format format, std::uint32_t seed)
 {

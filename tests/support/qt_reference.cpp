@@ -5,6 +5,9 @@
 #include "support/comparisons.h"
 #include "support/failures.h"
 
+#include <QBuffer>
+#include <QImageWriter>
+
 #include <gtest/gtest.h>
 
 void ExpectReadsAsQt(TDecoder decode, const QByteArray &file)
@@ -22,4 +25,16 @@ std::unique_ptr<TBitmap> DecodedWhereQtIsRefused(TDecoder decode, const QByteArr
     auto ours = DecodedBy(decode, file);
     EXPECT_TRUE(ours);
     return ours;
+}
+
+QByteArray WrittenByQt(const QImage &image, const char *format, int quality, TJpegScans scans)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, format);
+    writer.setQuality(quality);
+    writer.setProgressiveScanWrite(scans == TJpegScans::Progressive);
+    EXPECT_TRUE(writer.write(image));
+    return bytes;
 }

@@ -1,11 +1,18 @@
 // Our readers held to Qt's reading of the same file, where they take over
-// files that Qt's readers read before.
+// files that Qt's readers read before; and files as Qt's writers write them.
 #pragma once
 
 #include "support/decoding.h"
+
+#include <QImage>
 
 // Expects `decode` to give the same form, palette and bytes as Qt's reader.
 void ExpectReadsAsQt(TDecoder decode, const QByteArray &file);
 // The file as `decode` reads it, after expecting Qt's reading of the same
 // file to be refused for the memory it would take.
 std::unique_ptr<TBitmap> DecodedWhereQtIsRefused(TDecoder decode, const QByteArray &file);
+
+// The picture as Qt's writer of the format writes it, at a quality (-1 for
+// the writer's own), a JPEG in one scan or progressive.
+enum class TJpegScans { One, Progressive };
+QByteArray WrittenByQt(const QImage &image, const char *format, int quality = -1, TJpegScans scans = TJpegScans::One);
