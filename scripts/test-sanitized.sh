@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything with AddressSanitizer and UndefinedBehaviorSanitizer in a
-# build folder of its own and runs every test headless; any sanitizer report
-# fails the run. Extra arguments go to ctest (e.g. -E '^e2e\.').
+# build folder of its own and runs every test headless, then the tests that
+# cancel work many times over, several at once; any sanitizer report fails
+# the run. Extra arguments go to ctest (e.g. -E '^e2e\.').
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-dependencies.sh test
