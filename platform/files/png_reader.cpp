@@ -411,6 +411,9 @@ constexpr std::uint64_t MostInflatedPerByte = 1032;
 // the picture does, or, in a file cut off, anything at the cut.
 bool EndsEarly(int error, bool cut) { return error == SPNG_EIDAT_TOO_SHORT || cut; }
 
+// The end chunk, empty, with its checksum.
+constexpr std::uint8_t EndChunk[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+
 // A file cut off inside a chunk, as libspng is given it: the whole chunks
 // before the cut, the cut data chunk ending where the file ends (its
 // checksum lost with the cut), then the end chunk. libspng would refuse the
@@ -451,7 +454,7 @@ public:
         auto *out = static_cast<std::uint8_t *>(into);
         const std::span<const std::uint8_t> pieces[] = {cut->whole_, cut->data_.empty() ? std::span<const std::uint8_t>() : std::span<const std::uint8_t>(cut->header_),
                                                         cut->data_, cut->data_.empty() ? std::span<const std::uint8_t>() : std::span<const std::uint8_t>(cut->crc_),
-                                                        End};
+                                                        std::span<const std::uint8_t>(EndChunk)};
         std::size_t skip = cut->at_;
         for (const auto &piece : pieces) {
             if (length == 0) break;
@@ -467,8 +470,6 @@ public:
     }
 
 private:
-    static constexpr std::uint8_t EndBytes[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
-    static constexpr std::span<const std::uint8_t> End{EndBytes};
     std::span<const std::uint8_t> whole_, data_;
     std::array<std::uint8_t, 8> header_{};
     std::array<std::uint8_t, 4> crc_{};
