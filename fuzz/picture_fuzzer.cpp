@@ -9,6 +9,7 @@
 #include "imaging/pixel_capture.h"
 #include "platform/files/bmp_codec.h"
 #include "platform/files/picture_files.h"
+#include "platform/files/pnm_codec.h"
 #include "platform/pictures/picture_view.h"
 #include "platform/files/opening_limits.h"
 #include "platform/files/qt_codec.h"
@@ -21,7 +22,8 @@ namespace {
 
 // Qt's readers fill in every pixel of the size a header claims: claims
 // beyond this are decoded only when the size check refuses them unread.
-// Our BMP reader's work is bounded by the bytes at hand, whatever it claims.
+// Our BMP and PBM/PGM/PPM readers' work is bounded by the bytes at hand,
+// whatever they claim.
 constexpr long long MaxDecodedPixels = 1LL << 22;
 // Operations, conversions and saves run on pictures up to this size, so
 // that each input takes a fraction of a second under the sanitizers.
@@ -31,7 +33,7 @@ long long Pixels(int width, int height) { return static_cast<long long>(width) *
 
 bool WorthDecoding(std::span<const std::uint8_t> bytes)
 {
-    if (LooksLikeBmp(bytes)) return true;
+    if (LooksLikeBmp(bytes) || LooksLikePnm(bytes)) return true;
     QByteArray data = QByteArray::fromRawData(reinterpret_cast<const char *>(bytes.data()), static_cast<qsizetype>(bytes.size()));
     QBuffer buffer(&data);
     buffer.open(QIODevice::ReadOnly);
