@@ -34,7 +34,7 @@ fi
 # decides, so one passing run proves little: the tests that cancel openings
 # and saves run again, each copy repeating them, twice as many copies at
 # once as there are cores. PW_CANCEL_REPEATS=0 leaves this out.
-repeats="${PW_CANCEL_REPEATS:-6}"
+repeats="${PW_CANCEL_REPEATS:-20}"
 if [ "$repeats" -gt 0 ]; then
   start=$SECONDS
   logs="$build/cancelled-work-runs"
