@@ -11,11 +11,17 @@
 #include "support/file_builders.h"
 
 #include <QBuffer>
+#include <QImage>
 #include <QImageWriter>
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <random>
+
+#include <jpeglib.h>
 
 namespace {
 
@@ -191,6 +197,81 @@ TEST(JpegReader, DataThatEndsEarlyGivesTheRowsEveryScanReached)
         EXPECT_EQ(DecodeJpeg(Bytes(cut + QByteArray("\xFF\xD9", 2)), marked).missing, missing.missing);
         EXPECT_TRUE(SameBitmap(marked, part));
     }
+    // A part between restart markers that ends early is damage the decoder
+    // gets over at the next marker, not the end of the data: every row is
+    // there, those after the part as the whole file has them.
+    const auto large = Photo(1000, 1200, pf24bit, 7);
+    const QByteArray parts = EncodeJpeg(*large, Jpeg());
+    const qsizetype second = parts.indexOf(QByteArray("\xFF\xD1", 2));
+    ASSERT_GT(second, 0) << "written in one part";
+    const QByteArray damaged = parts.left(second - 200) + parts.mid(second);
+    TBitmap repaired;
+    EXPECT_EQ(DecodeJpeg(Bytes(damaged), repaired).missing, 0);
+    const auto whole = DecodedBy(DecodeJpeg, parts);
+    EXPECT_EQ(std::memcmp(repaired.Row(1199), whole->Row(1199), 3000), 0);
+}
+
+namespace {
+
+// A grey picture written by libjpeg itself in arithmetic coding, whose
+// decisions can cost far less than a bit: files that end early are told
+// only by the end of the file inside a scan.
+QByteArray ArithmeticJpeg(const TBitmap &grey, bool progressive)
+{
+    jpeg_compress_struct info{};
+    jpeg_error_mgr errors{};
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char *out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &out, &size);
+    info.image_width = static_cast<JDIMENSION>(grey.GetWidth());
+    info.image_height = static_cast<JDIMENSION>(grey.GetHeight());
+    info.input_components = 1;
+    info.in_color_space = JCS_GRAYSCALE;
+    jpeg_set_defaults(&info);
+    info.arith_code = TRUE;
+    if (progressive) jpeg_simple_progression(&info);
+    jpeg_start_compress(&info, TRUE);
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(grey.Row(static_cast<int>(info.next_scanline)));
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    const QByteArray bytes(reinterpret_cast<const char *>(out), static_cast<qsizetype>(size));
+    std::free(out);
+    return bytes;
+}
+
+} // namespace
+
+// Arithmetic coding may hold a whole flat picture in a few bytes, and may
+// meet its end marker before its last decision by right: such files open
+// whatever their size claims, and only the end of the file inside a scan
+// is data that ends early.
+TEST(JpegReader, ArithmeticCodedFilesEndEarlyOnlyWhereTheFileDoes)
+{
+    auto grey = MakeBitmap(120, 96, pf8bit);
+    FillColours(*grey, [](int x, int y) { const int v = (x * 2 + y) & 255; return RGB(v, v, v); });
+    for (const bool progressive : {false, true}) {
+        SCOPED_TRACE(progressive ? "progressive" : "sequential");
+        const QByteArray jpeg = ArithmeticJpeg(*grey, progressive);
+        const auto whole = DecodedBy(DecodeJpeg, jpeg);
+        EXPECT_TRUE(SameBitmap(*whole, *DecodedBy(DecodeWithQt, jpeg)));
+        const qsizetype last = jpeg.lastIndexOf(QByteArray("\xFF\xDA", 2));
+        TBitmap part;
+        const TRowsMissing missing = DecodeJpeg(Bytes(jpeg.left((last + jpeg.size()) / 2)), part);
+        EXPECT_GT(missing.missing, 0);
+        EXPECT_LT(missing.missing, 96);
+        EXPECT_TRUE(HoldsTheFirstRowsOf(part, *whole, missing));
+    }
+    // Flat, 8000 x 8000 claimed: no size a Huffman file must reach.
+    auto flat = MakeBitmap(64, 64, pf8bit);
+    FillColours(*flat, [](int, int) { return RGB(77, 77, 77); });
+    TBitmap big;
+    EXPECT_EQ(DecodeJpeg(Bytes(JpegClaiming(ArithmeticJpeg(*flat, false), 8000, 8000)), big).missing, 0);
+    EXPECT_EQ(big.GetWidth(), 8000);
 }
 
 // A progressive file keeps all its scans as coefficients until its rows are

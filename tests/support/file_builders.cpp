@@ -201,7 +201,7 @@ QByteArray MakePng(const PngRecipe &recipe)
 
 QByteArray JpegClaiming(QByteArray jpeg, int width, int height)
 {
-    for (const char *frame : {"\xFF\xC0", "\xFF\xC1", "\xFF\xC2"}) {
+    for (const char *frame : {"\xFF\xC0", "\xFF\xC1", "\xFF\xC2", "\xFF\xC9", "\xFF\xCA"}) {
         const qsizetype at = jpeg.indexOf(QByteArray(frame, 2));
         if (at < 0) continue;
         jpeg[at + 5] = char(height >> 8);

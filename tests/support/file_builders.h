@@ -73,7 +73,8 @@ struct TTiffRecipe {
 QByteArray HandMadeTiff(const TTiffRecipe &recipe);
 
 // The JPEG with the height and width of its frame header (baseline,
-// extended or progressive) replaced: a file that claims another size.
+// extended or progressive, Huffman or arithmetic coding) replaced: a file
+// that claims another size.
 QByteArray JpegClaiming(QByteArray jpeg, int width, int height);
 
 // The bytes of a JPEG's entropy-coded data, counted from its markers: after
