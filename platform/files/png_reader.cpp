@@ -408,8 +408,9 @@ std::uint64_t ImageDataBytes(std::span<const std::uint8_t> file)
 constexpr std::uint64_t MostInflatedPerByte = 1032;
 
 // Whether libspng stopped for want of data: the compressed rows end before
-// the picture does, or, in a file cut off, anything at the cut.
-bool EndsEarly(int error, bool cut) { return error == SPNG_EIDAT_TOO_SHORT || cut; }
+// the picture does (a file cut off inside its data ends so too, as it is
+// given to libspng).
+bool EndsEarly(int error) { return error == SPNG_EIDAT_TOO_SHORT; }
 
 // The end chunk, empty, with its checksum.
 constexpr std::uint8_t EndChunk[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
@@ -611,7 +612,7 @@ TRowsMissing DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
             if (next != 0 || row.row_num >= static_cast<std::uint32_t>(f.height)) throw Exception(DamagedData());
             const int error = spng_decode_row(ctx, raw.data() + rawRowBytes * row.row_num, rawRowBytes);
             if (error == SPNG_EOI) break;
-            if (error != 0 && !EndsEarly(error, cut.has_value())) throw Exception(DamagedData());
+            if (error != 0 && !EndsEarly(error)) throw Exception(DamagedData());
             if (error != 0) {
                 held = InterlacedRowsHeld(f.width, f.height, row.pass, static_cast<int>(row.row_num));
                 break;
@@ -655,7 +656,7 @@ TRowsMissing DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
             std::uint8_t *target = inPlace && (!narrowing || translucent) ? bitmap.Row(y) : raw.data();
             const int error = spng_decode_row(ctx, target, rawRowBytes);
             if (error != 0 && !(error == SPNG_EOI && y == f.height - 1)) {
-                if (!EndsEarly(error, cut.has_value())) throw Exception(DamagedData());
+                if (!EndsEarly(error)) throw Exception(DamagedData());
                 // The row may hold part of what the decoder had.
                 held = y, filled = y + 1;
                 break;
