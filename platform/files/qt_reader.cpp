@@ -22,8 +22,8 @@ namespace {
 // read reports how far into the file they are. Every read is answered in
 // full, a cancelled one too: a C decoder whose read fails half-way has been
 // seen to write outside its buffers (libtiff took the failure for a byte
-// count). A cancel is remembered, and honoured once the reader returns,
-// its picture dropped. The cancel is not thrown from here: it may not pass
+// count). A cancel is remembered, and honoured once the reader's call
+// returns, its picture dropped. The cancel is not thrown from here: it may not pass
 // through Qt's and the codecs' C code.
 class TReportingBuffer : public QBuffer {
 public:
