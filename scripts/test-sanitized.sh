@@ -43,10 +43,10 @@ if [ "$repeats" -gt 0 ]; then
   pids=()
   for copy in $(seq "$copies"); do
     "$build/tests/files_tests" --gtest_brief=1 --gtest_repeat="$repeats" \
-      --gtest_filter='CancelledWork.*:ParallelPieces.*Cancel*:JpegReader.AProgressiveFile*:SpecialFilesTest.*UserCancels' \
+      --gtest_filter='CancelledWork.*:InterruptedSaves.*Cancel*:ParallelPieces.*Cancel*:JpegReader.AProgressiveFile*:SpecialFilesTest.*UserCancels' \
       >"$logs/files-$copy.log" 2>&1 &
     pids+=($!)
-    "$build/tests/forms_tests" --gtest_brief=1 --gtest_repeat="$repeats" --gtest_filter='WaitingTest.*Cancel*' \
+    "$build/tests/forms_tests" --gtest_brief=1 --gtest_repeat="$repeats" --gtest_filter='WaitingTest.*Cancel*:ClosingTest.*Cancel*' \
       >"$logs/forms-$copy.log" 2>&1 &
     pids+=($!)
   done
