@@ -2,7 +2,7 @@
 #include "bench_registry.h"
 #include "bench_support.h"
 
-#include "platform/files/bmp_codec.h"
+#include "platform/files/bmp/bmp_codec.h"
 #include "platform/files/picture_files.h"
 
 #include <QBuffer>

@@ -3,8 +3,8 @@
 #include "bench_registry.h"
 #include "bench_support.h"
 
-#include "platform/files/file_formats.h"
-#include "platform/files/qt_image_bridge.h"
+#include "platform/files/picture_codecs.h"
+#include "platform/files/qt/qt_image_bridge.h"
 
 #include <QBuffer>
 #include <QImageWriter>

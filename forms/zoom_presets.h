@@ -1,7 +1,7 @@
 // The zoom box's presets: the exact text of each and the divisor it selects.
 #pragma once
 
-#include "platform/pictures/system.h"
+#include "platform/base/strings_and_errors.h"
 
 #include <optional>
 

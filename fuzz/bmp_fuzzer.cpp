@@ -2,7 +2,7 @@
 // out must save as BMP and read back byte for byte.
 #include "fuzz_support.h"
 
-#include "platform/files/bmp_codec.h"
+#include "platform/files/bmp/bmp_codec.h"
 #include "support/decoding.h"
 
 namespace {

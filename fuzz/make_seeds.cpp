@@ -1,9 +1,9 @@
 // Writes the fuzzers' seed corpus: small valid files of every variant we
 // read, made by our own writers, by Qt's writers and byte by byte.
 // Usage: make_fuzz_seeds <folder>
-#include "platform/files/bmp_codec.h"
+#include "platform/files/bmp/bmp_codec.h"
 #include "platform/files/picture_files.h"
-#include "platform/files/qt_codec.h"
+#include "platform/files/qt/qt_codec.h"
 #include "support/file_builders.h"
 
 #include <QBuffer>

@@ -7,12 +7,12 @@
 #include "imaging/edge_detection.h"
 #include "imaging/mirror.h"
 #include "imaging/pixel_capture.h"
-#include "platform/files/bmp_codec.h"
-#include "platform/files/picture_files.h"
-#include "platform/files/pnm_codec.h"
-#include "platform/pictures/picture_view.h"
+#include "platform/files/bmp/bmp_codec.h"
 #include "platform/files/opening_limits.h"
-#include "platform/files/qt_codec.h"
+#include "platform/files/picture_files.h"
+#include "platform/files/pnm/pnm_codec.h"
+#include "platform/files/qt/qt_codec.h"
+#include "platform/pictures/picture_view.h"
 #include "support/decoding.h"
 
 #include <QBuffer>

@@ -1,8 +1,8 @@
 // The ways Complement can run, for tests that compare each with the plain one.
 #pragma once
 
+#include "platform/base/vector_kernels.h"
 #include "platform/pictures/bitmap.h"
-#include "platform/pictures/vector_kernels.h"
 
 namespace complement {
 using Kernel = TVectorLevel;

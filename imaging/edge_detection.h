@@ -1,8 +1,8 @@
 // Edge detection: the clamped 3 x 3 Laplacian of a picture's row bytes, in place.
 #pragma once
 
+#include "platform/base/vector_kernels.h"
 #include "platform/pictures/bitmap.h"
-#include "platform/pictures/vector_kernels.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // Mirror: the picture reversed left to right, in place.
 #pragma once
 
+#include "platform/base/vector_kernels.h"
 #include "platform/pictures/bitmap.h"
-#include "platform/pictures/vector_kernels.h"
 
 // Pixel (x, y) moves to (Width - 1 - x, y); rows keep their order. Whole
 // pixels move unchanged in every pixel format: palette indices (pf1bit,

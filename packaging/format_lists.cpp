@@ -1,7 +1,7 @@
 // Writes the picture-file format table as CMake lists, so that the desktop
 // entry, the metainfo, the manual page and the package's description name
 // the formats from the table itself at build time and cannot fall behind it.
-#include "platform/files/file_formats.h"
+#include "platform/files/picture_codecs.h"
 
 #include <fstream>
 #include <iostream>
@@ -37,12 +37,15 @@ int main(int argc, char *argv[])
     // Each format's extensions, with a space between them.
     out << "set(PW_FORMAT_EXTENSIONS \"" << ListOf([](const TPictureFileFormatInfo &f) {
         std::string extensions;
-        for (const char *extension : f.extensions)
-            if (extension) extensions += (extensions.empty() ? "" : " ") + std::string(extension);
+        for (const char *extension : f.extensions) {
+            if (!extension) continue;
+            if (!extensions.empty()) extensions += ' ';
+            extensions += extension;
+        }
         return extensions;
     }) << "\")\n";
     out << "set(PW_FORMAT_WRITTEN \""
-        << ListOf([](const TPictureFileFormatInfo &f) { return std::string(f.write ? "YES" : "NO"); }) << "\")\n";
+        << ListOf([](const TPictureFileFormatInfo &f) { return std::string(PictureCodec(f.format).write ? "YES" : "NO"); }) << "\")\n";
     out.close();
     if (!out) {
         std::cerr << argv[0] << ": cannot write " << argv[1] << "\n";

@@ -42,12 +42,15 @@ if [ "$repeats" -gt 0 ]; then
   copies=$((2 * $(nproc)))
   pids=()
   for copy in $(seq "$copies"); do
+    "$build/tests/base_tests" --gtest_brief=1 --gtest_repeat="$repeats" --gtest_filter='ParallelPieces.*Cancel*' \
+      >"$logs/base-$copy.log" 2>&1 &
+    pids+=($!)
     "$build/tests/files_tests" --gtest_brief=1 --gtest_repeat="$repeats" \
-      --gtest_filter='CancelledWork.*:InterruptedSaves.*Cancel*:ParallelPieces.*Cancel*:JpegReader.AProgressiveFile*:SpecialFilesTest.*UserCancels' \
+      --gtest_filter='CancelledWork.*:InterruptedSaves.*Cancel*:JpegReader.AProgressiveFile*:SpecialFilesTest.*UserCancels' \
       >"$logs/files-$copy.log" 2>&1 &
     pids+=($!)
-    "$build/tests/forms_tests" --gtest_brief=1 --gtest_repeat="$repeats" --gtest_filter='WaitingTest.*Cancel*:ClosingTest.*Cancel*' \
-      >"$logs/forms-$copy.log" 2>&1 &
+    "$build/tests/controls_tests" --gtest_brief=1 --gtest_repeat="$repeats" --gtest_filter='WaitingTest.*Cancel*:ClosingTest.*Cancel*' \
+      >"$logs/controls-$copy.log" 2>&1 &
     pids+=($!)
   done
   for pid in "${pids[@]}"; do wait "$pid" || status=1; done

@@ -1,7 +1,7 @@
 // TApplication: the application object, its forms and its message loop.
 #pragma once
 
-#include "platform/pictures/system.h"
+#include "platform/base/strings_and_errors.h"
 
 #include <QObject>
 #include <QWidget>

@@ -2,7 +2,7 @@
 // components and show Qt's own file dialog when executed.
 #pragma once
 
-#include "platform/pictures/system.h"
+#include "platform/base/strings_and_errors.h"
 
 #include <QWidget>
 

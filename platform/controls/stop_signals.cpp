@@ -1,7 +1,7 @@
 // Stop signals close the window as its close button does.
 #include "platform/controls/stop_signals.h"
 
-#include "platform/pictures/system.h"
+#include "platform/base/strings_and_errors.h"
 
 #include <QApplication>
 #include <QSocketNotifier>

@@ -24,7 +24,7 @@
 // has written its file and is never reported as cancelled.
 #pragma once
 
-#include "platform/pictures/work_progress.h"
+#include "platform/base/work_progress.h"
 
 #include <functional>
 

@@ -1,7 +1,7 @@
 // R, G, B to B, G, R: a byte shuffle with SSSE3 where present, else plain loops.
 #include "platform/files/channel_order.h"
 
-#include "platform/pictures/vector_kernels.h"
+#include "platform/base/vector_kernels.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>

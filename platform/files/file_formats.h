@@ -1,32 +1,19 @@
 // The picture-file formats this program knows, in one table: for each its
-// names and extensions, the dialogs' filter, its reader and writer, the
-// writer's options and the format's size limits. The dialogs, the choice of
-// format on save and the codecs all read it.
+// names and extensions, the dialogs' filter, the writer's options and the
+// format's size limits. The dialogs, the choice of format on save, the
+// packaging and the codecs all read it; which codec reads and writes each
+// format is the table of picture_codecs.h, which lies above the codecs.
 #pragma once
 
-#include "platform/pictures/bitmap.h"
+#include "platform/base/strings_and_errors.h"
 
 #include <QByteArray>
-#include <QStringList>
 
 #include <array>
-#include <cstdint>
 #include <optional>
 #include <span>
 
 enum class TPictureFileFormat { Bmp, Png, Jpeg, Gif, Pbm, Pgm, Ppm, Tiff, Webp, Ico };
-
-struct TPictureFileFormatInfo;
-
-// Whether bytes start as a file of the format does.
-using TPictureSignature = bool (*)(std::span<const std::uint8_t> bytes);
-// Decodes a whole file held in memory into `into`. Throws Exception with a
-// plain reason (no file name); `into` is then unchanged. Gives the rows the
-// file lacked because its data ends early (opening_limits.h).
-using TPictureReader = TRowsMissing (*)(std::span<const std::uint8_t> bytes, TBitmap &into);
-// Encodes a bitmap whole into memory with the format's options. Throws
-// Exception with a plain reason.
-using TPictureWriter = QByteArray (*)(const TBitmap &bitmap, const TPictureFileFormatInfo &format);
 
 struct TPictureFileFormatInfo {
     TPictureFileFormat format;
@@ -43,13 +30,6 @@ struct TPictureFileFormatInfo {
     // The title of the dialogs' filter; neighbours with the same title
     // share one filter.
     const char *filter;
-    // A reader of our own, tried first for bytes with its signature; formats
-    // without one are read by Qt's readers, which tell formats apart
-    // themselves.
-    TPictureSignature signature;
-    TPictureReader read;
-    // Null for a format this program does not write.
-    TPictureWriter write;
     // The writer's quality, or -1 for its default: JPEG at 95, and WebP at
     // 100, which makes it lossless.
     int quality;
@@ -69,19 +49,3 @@ const TPictureFileFormatInfo *PictureFileFormatNamedByQt(const QByteArray &qtNam
 // The format a file name's extension names (case aside); BMP for a name
 // without an extension; none for an extension no format has.
 std::optional<TPictureFileFormat> PictureFileFormatFor(const AnsiString &fileName);
-// "BMP, PNG, ... and ICO": the formats this program writes.
-QString WritablePictureFormats();
-
-// Decodes a whole file held in memory, by the reader of the format whose
-// signature it has, else by Qt's readers. Throws Exception with the reason
-// (without a file name) when the bytes are not a picture it can read.
-// Gives the rows the file lacked because it ends early.
-TRowsMissing DecodePicture(std::span<const std::uint8_t> bytes, TBitmap &into);
-// Encodes a bitmap whole into memory. Throws Exception with the reason,
-// also for a format this program does not write.
-QByteArray EncodePicture(const TBitmap &bitmap, TPictureFileFormat format);
-
-// Name filters for the open and save dialogs: "All pictures" first; the open
-// dialog's last is "All files".
-QStringList OpenPictureFilters();
-QStringList SavePictureFilters();

@@ -1,7 +1,7 @@
 // A copy of a file's old bytes, kept while the file is written over.
 #include "platform/files/kept_copy.h"
 
-#include "platform/pictures/work_progress.h"
+#include "platform/base/work_progress.h"
 
 #include <QFile>
 #include <QFileInfo>

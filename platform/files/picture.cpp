@@ -1,8 +1,8 @@
 // TPicture: the picture an image control shows, with its file reading and writing.
 #include "platform/files/picture.h"
 
+#include "platform/base/work_progress.h"
 #include "platform/files/picture_files.h"
-#include "platform/pictures/work_progress.h"
 
 #include <QFileInfo>
 

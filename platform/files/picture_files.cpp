@@ -1,9 +1,10 @@
 // Reading and writing picture files.
 #include "platform/files/picture_files.h"
 
-#include "platform/files/file_bytes.h"
+#include "platform/base/work_progress.h"
+#include "platform/files/file_reading.h"
+#include "platform/files/file_writing.h"
 #include "platform/files/system_calls.h"
-#include "platform/pictures/work_progress.h"
 
 #include <QFile>
 #include <QDir>

@@ -1,8 +1,9 @@
 // Reading and writing picture files: the format is chosen by the table of
-// file formats (file_formats.h), the bytes are made by its codecs.
+// file formats (file_formats.h), the bytes are made by its codecs
+// (picture_codecs.h).
 #pragma once
 
-#include "platform/files/file_formats.h"
+#include "platform/files/picture_codecs.h"
 #include "platform/pictures/bitmap.h"
 
 // A picture was read, but the file ends early: raised once the part it

@@ -1,12 +1,34 @@
 // Plain system calls on files and folders.
 #include "platform/files/system_calls.h"
 
-#include "platform/files/file_bytes.h"
+#include "platform/base/work_progress.h"
 
 #include <cerrno>
 #include <cstring>
+#include <poll.h>
+
+namespace {
+
+// How long one wait for a pipe or device lasts: short, so that a cancel
+// is seen soon.
+constexpr int StepMilliseconds = 100;
+
+} // namespace
 
 QString SystemReason(int error) { return SystemWording(QString::fromLocal8Bit(std::strerror(error))); }
+
+void WaitForReady(int fd, short events, int &idleMilliseconds, const char *doing)
+{
+    CheckCancelled();
+    pollfd wanted{fd, events, 0};
+    const int ready = ::poll(&wanted, 1, StepMilliseconds);
+    if (ready < 0 && errno != EINTR) throw Exception(SystemReason(errno));
+    if (ready > 0) return;
+    idleMilliseconds += StepMilliseconds;
+    if (idleMilliseconds >= IdleSecondsAllowed * 1000)
+        throw Exception(QStringLiteral("nothing could be %1 it for %2 seconds").arg(QLatin1String(doing)).arg(IdleSecondsAllowed));
+    CheckCancelled();
+}
 
 int TDescriptor::Close()
 {

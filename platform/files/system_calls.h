@@ -1,6 +1,7 @@
 // Plain system calls on files and folders, shared by the code that reads
 // and writes whole files: descriptors closed on every way out, the
-// system's reasons in this program's wording, folders synced.
+// system's reasons in this program's wording, waits for a pipe or device,
+// folders synced.
 #pragma once
 
 #include <QString>
@@ -30,6 +31,17 @@ public:
 private:
     int fd_;
 };
+
+// How long a pipe or device may give nothing before reading or writing
+// it is given up, when the user does not cancel first.
+inline constexpr int IdleSecondsAllowed = 10;
+
+// Waits at most a short step (so that a cancel is seen soon) for the
+// descriptor to be ready for poll's `events`; counts the time it stayed
+// idle in idleMilliseconds and gives up once IdleSecondsAllowed have passed
+// so, throwing Exception ("nothing could be <doing> it for 10 seconds").
+// Throws ECancelled when the current work was cancelled.
+void WaitForReady(int fd, short events, int &idleMilliseconds, const char *doing);
 
 // Writes every byte at the descriptor's position, carrying on after a
 // short write. Gives 0, or the error (ENOSPC for a write that takes none).

@@ -1,7 +1,7 @@
 // Records of saves in place while they run, and what a killed one left.
 #include "platform/files/unfinished_saves.h"
 
-#include "platform/pictures/system.h"
+#include "platform/base/strings_and_errors.h"
 
 #include <QDir>
 #include <QFile>

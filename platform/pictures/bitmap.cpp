@@ -1,8 +1,8 @@
 // TBitmap: allocation, copying, palette and row access.
 #include "platform/pictures/bitmap.h"
 
+#include "platform/base/huge_pages.h"
 #include "platform/pictures/canvas.h"
-#include "platform/pictures/huge_pages.h"
 
 #include <bitset>
 #include <cmath>

@@ -30,11 +30,11 @@
 // picture_metadata.h, which says how it travels.
 #pragma once
 
+#include "platform/base/strings_and_errors.h"
 #include "platform/pictures/colour.h"
 #include "platform/pictures/picture_metadata.h"
 #include "platform/pictures/pixel_format.h"
 #include "platform/pictures/pixel_packing.h"
-#include "platform/pictures/system.h"
 
 #include <array>
 #include <cstddef>
@@ -88,6 +88,11 @@ public:
     // (palette index 0, or black). Throws when the size is negative or the
     // pixels (or one row) would take MaxPixelBytes or more.
     void Allocate(int width, int height, TPixelFormat format);
+    // Allocate without clearing the pixel bytes, for a decoder or conversion
+    // that writes every byte of every row, padding included: it spares the
+    // pass that clears memory the allocator recycles. Until written, the
+    // bytes are whatever the memory held.
+    void AllocateForOverwrite(int width, int height, TPixelFormat format);
     void SetSize(int width, int height) { Allocate(width, height, format_); }
     void SetWidth(int width) { SetSize(width, height_); }
     void SetHeight(int height) { SetSize(width_, height); }
@@ -159,11 +164,6 @@ private:
 
     enum class TFill { Zeroes, None };
     void AllocatePixels(int width, int height, TPixelFormat format, TFill fill);
-    // Allocate without clearing the pixel bytes, for the BMP decoder and
-    // the format conversion, which write every byte of every row, padding
-    // included.
-    void AllocateForOverwrite(int width, int height, TPixelFormat format);
-    friend TRowsMissing DecodeBmp(std::span<const std::uint8_t> bytes, TBitmap &into);
 
     // Reads the palette and the lookups, writes nothing: the compiler may
     // keep what it read before a call in registers after it.

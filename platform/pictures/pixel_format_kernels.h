@@ -1,7 +1,7 @@
 // The ways SetPixelFormat can index 32-bit rows, for tests that compare each with the plain one.
 #pragma once
 
-#include "platform/pictures/vector_kernels.h"
+#include "platform/base/vector_kernels.h"
 
 namespace pixel_format {
 using IndexKernel = TVectorLevel;

@@ -1,12 +1,12 @@
 // Opening and saving cancelled by the user: nothing they would have changed
 // is changed, and the cancellation is not taken for a failure.
-#include "platform/files/file_formats.h"
+#include "platform/base/work_progress.h"
+#include "platform/files/picture_codecs.h"
 #include "platform/files/picture_files.h"
-#include "platform/pictures/work_progress.h"
-#include "support/pictures.h"
 #include "support/decoding.h"
 #include "support/disk_files.h"
 #include "support/file_builders.h"
+#include "support/pictures.h"
 
 #include <QBuffer>
 #include <QDir>

@@ -2,10 +2,10 @@
 // saving never wait for good, an endless source is cut off at the size
 // limit, a file cut short meanwhile never ends the program, and each
 // failure names the file and leaves the picture as it was.
-#include "platform/files/file_bytes.h"
+#include "platform/base/work_progress.h"
+#include "platform/files/file_reading.h"
 #include "platform/files/picture.h"
 #include "platform/files/picture_files.h"
-#include "platform/pictures/work_progress.h"
 #include "support/pictures.h"
 
 #include <QDir>

@@ -1,13 +1,13 @@
 // Picture files: the format each name writes, and opens and saves that fail
 // with a message naming the file while losing nothing.
-#include "platform/files/bmp_codec.h"
+#include "platform/files/bmp/bmp_codec.h"
 #include "platform/files/picture.h"
 #include "platform/files/picture_files.h"
 #include "support/decoding.h"
-#include "support/pictures.h"
-#include "support/tmpfs.h"
 #include "support/disk_files.h"
 #include "support/failures.h"
+#include "support/pictures.h"
+#include "support/tmpfs.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,7 +1,7 @@
 // What the desktop around the main window does with it: files opened from
 // outside (at start or dropped, once any work is done), the keyboard and the
 // screen reader's view of the window, and the Save dialog's proposal.
-#include "main_window_fixture.h"
+#include "support/main_window_fixture.h"
 
 #include "platform/files/picture_files.h"
 #include "support/disk_files.h"

@@ -1,5 +1,5 @@
 // File -> Open and Save through the real dialogs, and what failures show.
-#include "main_window_fixture.h"
+#include "support/main_window_fixture.h"
 
 #include "platform/files/picture_files.h"
 #include "support/disk_files.h"

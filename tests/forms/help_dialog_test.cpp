@@ -1,7 +1,7 @@
 // The help dialog: shown modally from the menu bar, closed by OK or Enter.
 // Mouse events go through the window system, where modality is enforced.
 #define QTEST_QPA_MOUSE_HANDLING
-#include "main_window_fixture.h"
+#include "support/main_window_fixture.h"
 
 #include <QApplication>
 #include <QScreen>

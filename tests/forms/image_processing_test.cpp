@@ -1,6 +1,6 @@
 // The Image Processing and View commands, through the real menus, on
 // pictures nobody on the project made.
-#include "main_window_fixture.h"
+#include "support/main_window_fixture.h"
 
 #include "imaging/pixel_capture.h"
 #include "platform/files/picture_files.h"

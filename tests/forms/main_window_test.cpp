@@ -1,5 +1,5 @@
 // The main window as it starts: controls, texts, menus and closing.
-#include "main_window_fixture.h"
+#include "support/main_window_fixture.h"
 
 #include <QApplication>
 #include <QMenu>

@@ -1,7 +1,7 @@
 // The picture control shows colours as the picture's profile means them,
 // while the readout still reads the stored bytes. Off screen the screen
 // is sRGB; ScreenProfileTest runs on an X display that publishes one.
-#include "main_window_fixture.h"
+#include "support/main_window_fixture.h"
 
 #include "platform/controls/screen_profile.h"
 #include "support/profiles.h"

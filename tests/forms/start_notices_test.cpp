@@ -1,6 +1,6 @@
 // What the program tells once its window is up: a save in place that a
 // killed run left half-way, and where the file's old picture is kept.
-#include "main_window_fixture.h"
+#include "support/main_window_fixture.h"
 
 #include "platform/files/picture_files.h"
 #include "platform/files/unfinished_saves.h"

@@ -1,5 +1,5 @@
 // Zoom box and pointer readout, driven through the real controls.
-#include "main_window_fixture.h"
+#include "support/main_window_fixture.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

@@ -2,7 +2,7 @@
 // privileges.
 #include "support/failures.h"
 
-#include "platform/pictures/system.h"
+#include "platform/base/strings_and_errors.h"
 
 #include <cstdio>
 #include <grp.h>

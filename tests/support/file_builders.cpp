@@ -1,8 +1,8 @@
 // BMP files, PNG chunks and files, GIF image data and fax-coded rows, byte by byte.
 #include "support/file_builders.h"
 
-#include "platform/files/fax_huffman.h"
-#include "platform/files/png_filters.h"
+#include "platform/files/bmp/fax_huffman.h"
+#include "platform/files/png/png_filters.h"
 
 #include <algorithm>
 #include <initializer_list>

@@ -21,6 +21,10 @@ std::unique_ptr<TBitmap> MakeBitmap(int width, int height, TPixelFormat format);
 // An 8-bit grey picture whose byte at (x, y) is (x * 7 + y * 13) % 256.
 std::unique_ptr<TBitmap> GreyRamp(int width, int height);
 
+// Widths that find faults at the end of a row: 4 and 12 give 24-bit rows
+// without padding, whose last pixel ends the picture.
+inline constexpr int AwkwardWidths[] = {1, 2, 3, 4, 5, 7, 12, 13, 31, 33, 65, 127};
+
 // Fills every pixel byte (not padding) from a seeded generator.
 void FillRandomBytes(TBitmap &bitmap, std::uint32_t seed);
 

@@ -1,7 +1,7 @@
 // Our readers held to Qt's reading of the same file.
 #include "support/qt_reference.h"
 
-#include "platform/files/qt_codec.h"
+#include "platform/files/qt/qt_codec.h"
 #include "support/comparisons.h"
 #include "support/failures.h"
 

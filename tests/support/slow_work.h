@@ -3,7 +3,7 @@
 // cancelled, while the test's steps run in the window's wait.
 #pragma once
 
-#include "platform/pictures/work_progress.h"
+#include "platform/base/work_progress.h"
 
 #include <QTimer>
 

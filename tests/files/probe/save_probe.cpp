@@ -17,8 +17,8 @@
 // Prints one line: saved, cancelled or failed; steps=<calls made>;
 // first-change=<the step after which the target first differed>;
 // cancel=<accepted, refused or none>; then a failure's message.
+#include "platform/base/work_progress.h"
 #include "platform/files/picture_files.h"
-#include "platform/pictures/work_progress.h"
 #include "support/failures.h"
 
 #include <QFile>

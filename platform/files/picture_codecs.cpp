@@ -1,0 +1,116 @@
+// The codec of each picture-file format, and what goes through them.
+#include "platform/files/picture_codecs.h"
+
+#include "platform/files/bmp/bmp_codec.h"
+#include "platform/files/jpeg/jpeg_codec.h"
+#include "platform/files/png/png_codec.h"
+#include "platform/files/pnm/pnm_codec.h"
+#include "platform/files/qt/qt_codec.h"
+#include "platform/files/tiff/tiff_codec.h"
+#include "platform/files/webp/webp_codec.h"
+
+#include <algorithm>
+
+namespace {
+
+QByteArray WriteBmp(const TBitmap &bitmap, const TPictureFileFormatInfo &) { return EncodeBmp(bitmap); }
+QByteArray WritePng(const TBitmap &bitmap, const TPictureFileFormatInfo &) { return EncodePng(bitmap); }
+
+// In the order the signatures are tried. A format of the table without an
+// entry here has no codec of its own.
+constexpr TPictureCodec Codecs[] = {
+    // format, signature, reader, writer
+    {TPictureFileFormat::Bmp, LooksLikeBmp, DecodeBmp, WriteBmp},
+    {TPictureFileFormat::Png, LooksLikePng, DecodePng, WritePng},
+    {TPictureFileFormat::Jpeg, LooksLikeJpeg, DecodeJpeg, EncodeJpeg},
+    {TPictureFileFormat::Pbm, LooksLikePnm, DecodePnm, EncodeWithQt},
+    {TPictureFileFormat::Pgm, LooksLikePnm, DecodePnm, EncodeWithQt},
+    {TPictureFileFormat::Ppm, LooksLikePnm, DecodePnm, EncodeWithQt},
+    {TPictureFileFormat::Tiff, LooksLikeTiff, DecodeTiff, EncodeWithQt},
+    {TPictureFileFormat::Webp, LooksLikeWebp, DecodeWebp, EncodeWithQt},
+    {TPictureFileFormat::Ico, nullptr, nullptr, EncodeWithQt},
+};
+
+// The extensions as dialog patterns: "*.png *.jpg".
+QString Patterns(const TPictureFileFormatInfo &format, bool saving)
+{
+    QStringList patterns;
+    for (int i = 0; i < (saving ? format.savedExtensions : int(format.extensions.size())); ++i)
+        if (format.extensions[static_cast<std::size_t>(i)])
+            patterns << QStringLiteral("*.") + QLatin1String(format.extensions[static_cast<std::size_t>(i)]);
+    return patterns.join(QLatin1Char(' '));
+}
+
+// "All pictures (...)", then one filter per title.
+QStringList Filters(bool saving)
+{
+    QStringList all, filters;
+    QString title, patterns;
+    for (const TPictureFileFormatInfo &format : PictureFileFormats()) {
+        if (saving && !PictureCodec(format.format).write) continue;
+        const QString these = Patterns(format, saving);
+        all << these;
+        if (title == QLatin1String(format.filter)) {
+            patterns += QLatin1Char(' ') + these;
+            continue;
+        }
+        if (!title.isEmpty()) filters << QStringLiteral("%1 (%2)").arg(title, patterns);
+        title = QLatin1String(format.filter);
+        patterns = these;
+    }
+    filters << QStringLiteral("%1 (%2)").arg(title, patterns);
+    filters.prepend(QStringLiteral("All pictures (%1)").arg(all.join(QLatin1Char(' '))));
+    return filters;
+}
+
+} // namespace
+
+TPictureCodec PictureCodec(TPictureFileFormat format)
+{
+    for (const TPictureCodec &codec : Codecs)
+        if (codec.format == format) return codec;
+    return {format, nullptr, nullptr, nullptr};
+}
+
+QString WritablePictureFormats()
+{
+    QStringList names;
+    for (const TPictureFileFormatInfo &format : PictureFileFormats())
+        if (PictureCodec(format.format).write) names << QLatin1String(format.name);
+    const QString last = names.takeLast();
+    return names.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
+}
+
+TRowsMissing DecodePicture(std::span<const std::uint8_t> bytes, TBitmap &into)
+{
+    if (bytes.empty()) throw Exception(QStringLiteral("the file is empty"));
+    for (const TPictureCodec &codec : Codecs)
+        if (codec.signature && codec.read && codec.signature(bytes)) return codec.read(bytes, into);
+    return DecodeWithQt(bytes, into);
+}
+
+QByteArray EncodePicture(const TBitmap &bitmap, TPictureFileFormat format)
+{
+    const TPictureFileFormatInfo &info = PictureFileFormatInfo(format);
+    const TPictureWriter write = PictureCodec(format).write;
+    if (!write)
+        throw Exception(QStringLiteral("this program cannot write %1 pictures; it writes %2 pictures")
+                            .arg(QLatin1String(info.name), WritablePictureFormats()));
+    // A 4th byte that is not alpha is saved as opaque, as the picture is
+    // shown, whatever operations wrote there.
+    if (bitmap.GetPixelFormat() == pf32bit && bitmap.GetAlphaChannel() == TAlphaChannel::Unused && !bitmap.Empty()) {
+        TBitmap opaque;
+        opaque.Assign(&bitmap);
+        for (int y = 0; y < opaque.GetHeight(); ++y) {
+            std::uint8_t *row = opaque.Row(y);
+            for (int x = 0; x < opaque.GetWidth(); ++x) row[4 * static_cast<std::size_t>(x) + 3] = 255;
+        }
+        opaque.SetAlphaChannel(TAlphaChannel::Used);
+        return write(opaque, info);
+    }
+    return write(bitmap, info);
+}
+
+QStringList OpenPictureFilters() { return Filters(false) << QStringLiteral("All files (*)"); }
+
+QStringList SavePictureFilters() { return Filters(true); }

@@ -1,0 +1,55 @@
+// Which codec reads and writes each format of the table (file_formats.h),
+// and what goes through them: decoding and encoding a whole file held in
+// memory, the formats written, the dialogs' filters.
+#pragma once
+
+#include "platform/files/file_formats.h"
+#include "platform/pictures/bitmap.h"
+
+#include <QByteArray>
+#include <QStringList>
+
+#include <cstdint>
+#include <span>
+
+// Whether bytes start as a file of the format does.
+using TPictureSignature = bool (*)(std::span<const std::uint8_t> bytes);
+// Decodes a whole file held in memory into `into`. Throws Exception with a
+// plain reason (no file name); `into` is then unchanged. Gives the rows the
+// file lacked because its data ends early (opening_limits.h).
+using TPictureReader = TRowsMissing (*)(std::span<const std::uint8_t> bytes, TBitmap &into);
+// Encodes a bitmap whole into memory with the format's options. Throws
+// Exception with a plain reason.
+using TPictureWriter = QByteArray (*)(const TBitmap &bitmap, const TPictureFileFormatInfo &format);
+
+struct TPictureCodec {
+    TPictureFileFormat format;
+    // A reader of our own, tried first for bytes with its signature; formats
+    // without one are read by Qt's readers, which tell formats apart
+    // themselves.
+    TPictureSignature signature;
+    TPictureReader read;
+    // Null for a format this program does not write.
+    TPictureWriter write;
+};
+
+// The format's codec: for a format without one of its own (GIF), read by
+// Qt's readers and not written.
+TPictureCodec PictureCodec(TPictureFileFormat format);
+
+// "BMP, PNG, ... and ICO": the formats this program writes.
+QString WritablePictureFormats();
+
+// Decodes a whole file held in memory, by the reader of the format whose
+// signature it has, else by Qt's readers. Throws Exception with the reason
+// (without a file name) when the bytes are not a picture it can read.
+// Gives the rows the file lacked because it ends early.
+TRowsMissing DecodePicture(std::span<const std::uint8_t> bytes, TBitmap &into);
+// Encodes a bitmap whole into memory. Throws Exception with the reason,
+// also for a format this program does not write.
+QByteArray EncodePicture(const TBitmap &bitmap, TPictureFileFormat format);
+
+// Name filters for the open and save dialogs: "All pictures" first; the open
+// dialog's last is "All files".
+QStringList OpenPictureFilters();
+QStringList SavePictureFilters();

@@ -1,0 +1,683 @@
+// Reading PNG pictures through libspng, row by row straight into the
+// bitmap; the data of a well-formed file inflated at once by libdeflate.
+#include "platform/files/png/png_codec.h"
+
+#include "platform/base/huge_pages.h"
+#include "platform/base/work_progress.h"
+#include "platform/files/channel_order.h"
+#include "platform/files/opening_limits.h"
+#include "platform/files/png/png_unfilter.h"
+
+#include <QtEndian>
+
+#include <libdeflate.h>
+#include <spng.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace {
+
+constexpr std::uint32_t MaxSide = 1000000;
+
+// Text, colour profiles and the other metadata chunks are not used here, yet
+// libspng keeps them, inflating the compressed ones: without a limit a file
+// of a few megabytes could have it inflate gigabytes before the first row.
+// libspng refuses a file whose metadata would take more than this (or that
+// has more than its 1000 such chunks).
+constexpr std::size_t MaxMetadataBytes = 16 * MiBBytes;
+
+// Why libspng refused the file.
+QString Refusal(int error)
+{
+    if (error == SPNG_ECHUNK_LIMITS)
+        return QStringLiteral("its text, colour profile and other notes take more than %1 MiB or 1000 chunks").arg(MaxMetadataBytes / MiBBytes);
+    return DamagedData();
+}
+
+struct SpngFree {
+    void operator()(spng_ctx *ctx) const { spng_ctx_free(ctx); }
+};
+
+enum ColourType { Grey = 0, Rgb = 2, Indexed = 3, GreyAlpha = 4, Rgba = 6 };
+
+// round(v * 255 / 65535), as Qt's conversions give it.
+inline std::uint8_t To8(std::uint16_t v) { return static_cast<std::uint8_t>((v * 255u + 32767u) / 65535u); }
+
+// Everything about the file that decides how a row becomes bitmap bytes.
+struct Layout {
+    int width = 0;
+    int height = 0;
+    int colourType = 0;
+    int depth = 8;
+    bool interlaced = false;
+    bool hasTrns = false;
+    spng_trns trns{};
+    spng_plte plte{};
+    // Palette files: the grey level of each index when every entry is grey.
+    bool greyPalette = false;
+    std::array<std::uint8_t, 256> levels{};
+    std::array<std::uint8_t, 256> alpha{};
+    TPixelFormat form = pf24bit;
+    // Grey files with a transparent level, as Qt reads them: at 2, 4 and 8
+    // bits that level is transparent black, and an opaque picture is grey;
+    // at 1 and 16 bits it keeps its level, and at 16 an opaque picture is
+    // pf24bit.
+    bool blackUnderTrns = false;
+    bool opaqueAsGrey = false;
+};
+
+// The sample at x of a row of 1-, 2-, 4- or 8-bit samples, most significant first.
+inline unsigned PackedSample(const std::uint8_t *raw, int x, int depth)
+{
+    if (depth == 8) return raw[x];
+    const int perByte = 8 / depth;
+    const int shift = 8 - depth * (x % perByte + 1);
+    return (raw[x / perByte] >> shift) & ((1u << depth) - 1);
+}
+
+// Converts one decoded row (the file's samples, 16-bit ones in host order)
+// into the bitmap's row. Returns whether any pixel is translucent.
+bool ConvertRow(const Layout &f, const std::uint8_t *raw, std::uint8_t *row)
+{
+    const int w = f.width;
+    const std::size_t n = static_cast<std::size_t>(w);
+    const auto *raw16 = reinterpret_cast<const std::uint16_t *>(raw);
+    bool translucent = false;
+    switch (f.colourType) {
+    case Grey:
+        if (f.form == pf1bit) {
+            // Stored inverted: index 0 is white.
+            const std::size_t bytes = (n + 7) / 8;
+            for (std::size_t i = 0; i < bytes; ++i) row[i] = static_cast<std::uint8_t>(~raw[i]);
+            row[bytes - 1] &= static_cast<std::uint8_t>(0xFF00 >> (w % 8 ? w % 8 : 8));
+        } else if (f.form == pf8bit) {
+            if (f.depth == 16) {
+                for (int x = 0; x < w; ++x) row[x] = To8(raw16[x]);
+            } else if (f.depth == 8) {
+                if (row != raw) std::memcpy(row, raw, n);
+            } else {
+                const unsigned scale = 255u / ((1u << f.depth) - 1);
+                for (int x = 0; x < w; ++x) row[x] = static_cast<std::uint8_t>(PackedSample(raw, x, f.depth) * scale);
+            }
+        } else {
+            // With a transparent grey level: the pixels of that level get alpha 0.
+            const unsigned scale = f.depth == 16 ? 0 : 255u / ((1u << f.depth) - 1);
+            for (int x = 0; x < w; ++x) {
+                const unsigned sample = f.depth == 16 ? raw16[x] : PackedSample(raw, x, f.depth);
+                const std::uint8_t level = f.depth == 16 ? To8(static_cast<std::uint16_t>(sample)) : static_cast<std::uint8_t>(sample * scale);
+                const bool clear = sample == f.trns.gray;
+                translucent |= clear;
+                std::uint8_t *p = row + 4 * x;
+                p[0] = p[1] = p[2] = clear && f.blackUnderTrns ? 0 : level;
+                p[3] = clear ? 0 : 255;
+            }
+        }
+        break;
+    case Rgb:
+        if (f.form == pf24bit) {
+            if (f.depth == 8) {
+                SwapRedBlue24(raw, row, n);
+            } else {
+                for (std::size_t x = 0; x < n; ++x) {
+                    row[3 * x] = To8(raw16[3 * x + 2]);
+                    row[3 * x + 1] = To8(raw16[3 * x + 1]);
+                    row[3 * x + 2] = To8(raw16[3 * x]);
+                }
+            }
+        } else {
+            for (std::size_t x = 0; x < n; ++x) {
+                unsigned r, g, b;
+                std::uint8_t *p = row + 4 * x;
+                if (f.depth == 8) {
+                    r = raw[3 * x], g = raw[3 * x + 1], b = raw[3 * x + 2];
+                    p[0] = static_cast<std::uint8_t>(b), p[1] = static_cast<std::uint8_t>(g), p[2] = static_cast<std::uint8_t>(r);
+                } else {
+                    r = raw16[3 * x], g = raw16[3 * x + 1], b = raw16[3 * x + 2];
+                    p[0] = To8(static_cast<std::uint16_t>(b)), p[1] = To8(static_cast<std::uint16_t>(g)), p[2] = To8(static_cast<std::uint16_t>(r));
+                }
+                const bool clear = r == f.trns.red && g == f.trns.green && b == f.trns.blue;
+                translucent |= clear;
+                p[3] = clear ? 0 : 255;
+            }
+        }
+        break;
+    case Indexed:
+        if (f.form == pf1bit) {
+            const std::size_t bytes = (n + 7) / 8;
+            if (row != raw) std::memcpy(row, raw, bytes);
+            row[bytes - 1] &= static_cast<std::uint8_t>(0xFF00 >> (w % 8 ? w % 8 : 8));
+            if (f.hasTrns)
+                for (int x = 0; x < w; ++x) translucent |= f.alpha[pixel::Index<pf1bit>(row, x)] != 255;
+        } else {
+            if (f.depth == 8) {
+                if (row != raw) std::memcpy(row, raw, n);
+            } else {
+                for (int x = 0; x < w; ++x) row[x] = static_cast<std::uint8_t>(PackedSample(raw, x, f.depth));
+            }
+            if (f.hasTrns)
+                for (int x = 0; x < w; ++x) translucent |= f.alpha[row[x]] != 255;
+            if (f.greyPalette)
+                for (int x = 0; x < w; ++x) row[x] = f.levels[row[x]];
+        }
+        break;
+    case GreyAlpha:
+        for (std::size_t x = 0; x < n; ++x) {
+            std::uint8_t *p = row + 4 * x;
+            const std::uint8_t level = f.depth == 8 ? raw[2 * x] : To8(raw16[2 * x]);
+            const std::uint8_t a = f.depth == 8 ? raw[2 * x + 1] : To8(raw16[2 * x + 1]);
+            p[0] = p[1] = p[2] = level;
+            p[3] = a;
+            translucent |= a != 255;
+        }
+        break;
+    case Rgba:
+        if (f.depth == 8) {
+            SwapRedBlue32(raw, row, n);
+            for (std::size_t x = 0; x < n; ++x) translucent |= row[4 * x + 3] != 255;
+        } else {
+            for (std::size_t x = 0; x < n; ++x) {
+                std::uint8_t *p = row + 4 * x;
+                p[0] = To8(raw16[4 * x + 2]);
+                p[1] = To8(raw16[4 * x + 1]);
+                p[2] = To8(raw16[4 * x]);
+                p[3] = To8(raw16[4 * x + 3]);
+                translucent |= p[3] != 255;
+            }
+        }
+        break;
+    }
+    return translucent;
+}
+
+// Whether the decoder can write a row of the file straight into the
+// bitmap's row and convert it there.
+bool DecodesInPlace(const Layout &f)
+{
+    if (f.depth != 8) return false;
+    if (f.colourType == Rgb) return f.form == pf24bit;
+    if (f.colourType == Rgba) return true;
+    return (f.colourType == Grey && f.form == pf8bit) || f.colourType == Indexed;
+}
+
+// A pf32bit row without a translucent pixel in its opaque form: grey levels
+// for a grey picture, else B, G, R.
+void NarrowRow(const std::uint8_t *in, std::uint8_t *out, std::size_t n, bool grey)
+{
+    if (grey)
+        for (std::size_t x = 0; x < n; ++x) out[x] = in[4 * x];
+    else
+        for (std::size_t x = 0; x < n; ++x) std::memcpy(out + 3 * x, in + 4 * x, 3);
+}
+
+// An opaque row back in pf32bit.
+void WidenRow(const std::uint8_t *in, std::uint8_t *out, std::size_t n, bool grey)
+{
+    for (std::size_t x = 0; x < n; ++x, out += 4) {
+        if (grey)
+            out[0] = out[1] = out[2] = in[x];
+        else
+            std::memcpy(out, in + 3 * x, 3);
+        out[3] = 255;
+    }
+}
+
+// A palette picture with a translucent pixel, in pf32bit; the rows missing
+// below `held` stay zero.
+void ExpandPalette(const Layout &f, int held, TBitmap &bitmap)
+{
+    TBitmap expanded;
+    expanded.Allocate(f.width, f.height, pf32bit);
+    for (int y = 0; y < held; ++y) {
+        const std::uint8_t *in = bitmap.Row(y);
+        std::uint8_t *out = expanded.Row(y);
+        for (int x = 0; x < f.width; ++x) {
+            const unsigned index = f.form == pf1bit ? pixel::Index<pf1bit>(in, x) : in[x];
+            std::uint8_t *p = out + 4 * x;
+            if (index < f.plte.n_entries) {
+                p[0] = f.plte.entries[index].blue;
+                p[1] = f.plte.entries[index].green;
+                p[2] = f.plte.entries[index].red;
+            }
+            p[3] = f.alpha[index];
+        }
+    }
+    bitmap.TakeOver(expanded);
+}
+
+// The rows of an interlaced picture's seven passes together (a pass with
+// no column has no rows).
+std::uint64_t InterlacedPassRows(int width, int height)
+{
+    struct Pass {
+        int x0, y0, dx, dy;
+    };
+    static constexpr Pass Passes[] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4}, {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
+    std::uint64_t rows = 0;
+    for (const Pass &p : Passes)
+        if (width > p.x0 && height > p.y0) rows += static_cast<std::uint64_t>((height - p.y0 + p.dy - 1) / p.dy);
+    return rows;
+}
+
+Layout ReadLayout(spng_ctx *ctx)
+{
+    Layout f;
+    spng_ihdr ihdr{};
+    if (const int error = spng_get_ihdr(ctx, &ihdr); error != 0) throw Exception(Refusal(error));
+    f.width = static_cast<int>(ihdr.width);
+    f.height = static_cast<int>(ihdr.height);
+    f.colourType = ihdr.color_type;
+    f.depth = ihdr.bit_depth;
+    f.interlaced = ihdr.interlace_method != 0;
+    int error = spng_get_trns(ctx, &f.trns);
+    if (error != 0 && error != SPNG_ECHUNKAVAIL) throw Exception(Refusal(error));
+    f.hasTrns = error == 0;
+    error = spng_get_plte(ctx, &f.plte);
+    if (error != 0 && error != SPNG_ECHUNKAVAIL) throw Exception(Refusal(error));
+    if (error != 0) f.plte.n_entries = 0;
+    if (f.colourType == Indexed && f.plte.n_entries == 0) throw Exception(DamagedData());
+
+    f.alpha.fill(255);
+    if (f.colourType == Indexed && f.hasTrns)
+        for (std::uint32_t i = 0; i < f.trns.n_type3_entries && i < 256; ++i) f.alpha[i] = f.trns.type3_alpha[i];
+    if (f.colourType == Indexed) {
+        f.greyPalette = true;
+        for (std::uint32_t i = 0; i < f.plte.n_entries; ++i) {
+            const spng_plte_entry &e = f.plte.entries[i];
+            f.greyPalette &= e.red == e.green && e.green == e.blue;
+            f.levels[i] = e.red;
+        }
+    }
+    // A transparent level or colour the samples cannot take changes nothing.
+    if (f.hasTrns && f.colourType == Grey && f.trns.gray >= (1u << f.depth)) f.hasTrns = false;
+    if (f.hasTrns && f.colourType == Rgb && f.depth == 8 && (f.trns.red > 255 || f.trns.green > 255 || f.trns.blue > 255)) f.hasTrns = false;
+
+    f.blackUnderTrns = f.colourType == Grey && f.depth != 1 && f.depth != 16;
+    f.opaqueAsGrey = f.colourType == Grey && f.depth != 16;
+    switch (f.colourType) {
+    case Grey: f.form = f.hasTrns ? pf32bit : f.depth == 1 ? pf1bit : pf8bit; break;
+    case Rgb: f.form = f.hasTrns ? pf32bit : pf24bit; break;
+    case Indexed: f.form = f.depth == 1 ? pf1bit : pf8bit; break;
+    default: f.form = pf32bit; break;
+    }
+    return f;
+}
+
+// Data inflated at once is read this way only up to this size, so that
+// cancelling an opening never waits long for libdeflate, which cannot stop.
+constexpr std::uint64_t MaxInflatedAtOnce = 256 * MiBBytes;
+
+struct FreeBytes {
+    void operator()(std::uint8_t *p) const { std::free(p); }
+};
+// Bytes that are all written before they are read: not cleared first.
+using TBytes = std::unique_ptr<std::uint8_t[], FreeBytes>;
+
+// The zlib stream of the file's data chunks, when every chunk from the first
+// data chunk to IEND is whole, the data chunks follow each other, and each
+// critical chunk's checksum holds; joined into `joined` when the data comes
+// in more than one chunk. Else nothing: libspng then reads the file, and
+// gives its verdict on what is wrong.
+std::optional<std::span<const std::uint8_t>> ImageData(std::span<const std::uint8_t> file, TBytes &joined)
+{
+    enum { BeforeData, InData, AfterData } where = BeforeData;
+    std::vector<std::span<const std::uint8_t>> parts;
+    std::size_t at = 8;
+    for (;;) {
+        if (file.size() - at < 12) return std::nullopt;
+        const std::uint8_t *chunk = file.data() + at;
+        const std::uint32_t length = qFromBigEndian<std::uint32_t>(chunk);
+        if (length > 0x7FFFFFFFu || file.size() - at - 12 < length) return std::nullopt;
+        const std::uint8_t *type = chunk + 4;
+        const bool data = std::memcmp(type, "IDAT", 4) == 0;
+        if (data && where == AfterData) return std::nullopt;
+        if (data) where = InData;
+        else if (where == InData) where = AfterData;
+        const bool critical = (type[0] & 0x20) == 0;
+        const bool end = std::memcmp(type, "IEND", 4) == 0;
+        // The chunks before the data were checked as libspng read them.
+        // After it, a critical chunk but IEND is libspng's to judge.
+        if (where == AfterData && critical && !end) return std::nullopt;
+        if (where != BeforeData && critical && libdeflate_crc32(0, type, length + 4) != qFromBigEndian<std::uint32_t>(type + 4 + length))
+            return std::nullopt;
+        if (data) parts.emplace_back(type + 4, length);
+        at += 12 + std::size_t(length);
+        if (end) break;
+    }
+    if (parts.empty()) return std::nullopt;
+    if (parts.size() == 1) return parts.front();
+    std::size_t total = 0;
+    for (const auto &part : parts) total += part.size();
+    joined.reset(static_cast<std::uint8_t *>(std::malloc(total)));
+    if (!joined) return std::nullopt;
+    std::size_t offset = 0;
+    for (const auto &part : parts) {
+        std::memcpy(joined.get() + offset, part.data(), part.size());
+        offset += part.size();
+    }
+    return std::span<const std::uint8_t>(joined.get(), total);
+}
+
+// The filtered rows of a non-interlaced file, each its filter type and its
+// bytes, inflated at once; nothing when the stream is not exactly that
+// long, is damaged or names a filter PNG lacks.
+TBytes InflateRows(std::span<const std::uint8_t> stream, std::size_t rows, std::size_t rowBytes)
+{
+    const std::size_t size = rows * (1 + rowBytes);
+    TBytes inflated(static_cast<std::uint8_t *>(std::malloc(size)));
+    if (!inflated) return nullptr;
+    PreferHugePages(inflated.get(), size);
+    libdeflate_decompressor *decompressor = libdeflate_alloc_decompressor();
+    if (!decompressor) return nullptr;
+    const libdeflate_result result = libdeflate_zlib_decompress(decompressor, stream.data(), stream.size(), inflated.get(), size, nullptr);
+    libdeflate_free_decompressor(decompressor);
+    if (result != LIBDEFLATE_SUCCESS) return nullptr;
+    for (std::size_t y = 0; y < rows; ++y)
+        if (inflated[y * (1 + rowBytes)] > 4) return nullptr;
+    return inflated;
+}
+
+// Bytes a whole pixel takes, the distance the filters look left.
+int FilterStep(const Layout &f)
+{
+    const int channels = f.colourType == Rgb ? 3 : f.colourType == Rgba ? 4 : f.colourType == GreyAlpha ? 2 : 1;
+    return std::max(1, channels * f.depth / 8);
+}
+
+// Bytes of the data chunks the file holds (of a chunk the file cuts off,
+// those it holds): what the picture is compressed into.
+std::uint64_t ImageDataBytes(std::span<const std::uint8_t> file)
+{
+    std::uint64_t bytes = 0;
+    for (std::size_t at = 8; file.size() - at >= 8;) {
+        const std::uint32_t length = qFromBigEndian<std::uint32_t>(file.data() + at);
+        if (std::memcmp(file.data() + at + 4, "IDAT", 4) == 0) bytes += std::min<std::uint64_t>(length, file.size() - at - 8);
+        if (length > file.size() - at - 8) break;
+        at += 8 + std::size_t(length) + std::min<std::size_t>(4, file.size() - at - 8 - length);
+    }
+    return bytes;
+}
+
+// A deflate stream gives at most 258 bytes for 2 bits (a match of the
+// longest length at distance 1, each code a single bit).
+constexpr std::uint64_t MostInflatedPerByte = 1032;
+
+// Whether libspng stopped for want of data: the compressed rows end before
+// the picture does (a file cut off inside its data ends so too, as it is
+// given to libspng).
+bool EndsEarly(int error) { return error == SPNG_EIDAT_TOO_SHORT; }
+
+// The end chunk, empty, with its checksum.
+constexpr std::uint8_t EndChunk[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+
+// A file cut off inside a chunk, as libspng is given it: the whole chunks
+// before the cut, the cut data chunk ending where the file ends (its
+// checksum lost with the cut), then the end chunk. libspng would refuse the
+// file whole, before its first row, and the rows before the cut are there.
+class TCutFile {
+public:
+    // None when the file reaches its end chunk, or when a critical chunk
+    // before the cut has a damaged checksum (libspng's verdict is kept then).
+    static std::optional<TCutFile> Of(std::span<const std::uint8_t> file)
+    {
+        std::size_t at = 8;
+        for (;;) {
+            if (file.size() - at < 12) break;
+            const std::uint32_t length = qFromBigEndian<std::uint32_t>(file.data() + at);
+            if (length > file.size() - at - 12) break;
+            const std::uint8_t *type = file.data() + at + 4;
+            if (std::memcmp(type, "IEND", 4) == 0) return std::nullopt;
+            // The cut chunk's checksum is lost, so libspng checks none:
+            // those of the whole chunks are checked here instead.
+            const bool critical = (type[0] & 0x20) == 0;
+            if (critical && libdeflate_crc32(0, type, length + 4) != qFromBigEndian<std::uint32_t>(type + 4 + length)) return std::nullopt;
+            at += 12 + std::size_t(length);
+        }
+        TCutFile cut;
+        cut.whole_ = file.first(at);
+        if (file.size() - at >= 8 && std::memcmp(file.data() + at + 4, "IDAT", 4) == 0) {
+            cut.data_ = file.subspan(at + 8, std::min<std::size_t>(file.size() - at - 8, qFromBigEndian<std::uint32_t>(file.data() + at)));
+            qToBigEndian<std::uint32_t>(static_cast<std::uint32_t>(cut.data_.size()), cut.header_.data());
+            std::memcpy(cut.header_.data() + 4, "IDAT", 4);
+        }
+        return cut;
+    }
+
+    // libspng's reader: the pieces one after another.
+    static int Read(spng_ctx *, void *user, void *into, std::size_t length)
+    {
+        auto *cut = static_cast<TCutFile *>(user);
+        auto *out = static_cast<std::uint8_t *>(into);
+        const std::span<const std::uint8_t> pieces[] = {cut->whole_, cut->data_.empty() ? std::span<const std::uint8_t>() : std::span<const std::uint8_t>(cut->header_),
+                                                        cut->data_, cut->data_.empty() ? std::span<const std::uint8_t>() : std::span<const std::uint8_t>(cut->crc_),
+                                                        std::span<const std::uint8_t>(EndChunk)};
+        std::size_t skip = cut->at_;
+        for (const auto &piece : pieces) {
+            if (length == 0) break;
+            if (skip >= piece.size()) {
+                skip -= piece.size();
+                continue;
+            }
+            const std::size_t n = std::min(length, piece.size() - skip);
+            std::memcpy(out, piece.data() + skip, n);
+            out += n, length -= n, cut->at_ += n, skip = 0;
+        }
+        return length == 0 ? 0 : SPNG_IO_EOF;
+    }
+
+private:
+    std::span<const std::uint8_t> whole_, data_;
+    std::array<std::uint8_t, 8> header_{};
+    std::array<std::uint8_t, 4> crc_{};
+    std::size_t at_ = 0;
+};
+
+// Of an interlaced picture whose data ends at `row` of pass `pass`
+// (0 to 6), the rows from the top that every pass has reached.
+int InterlacedRowsHeld(int width, int height, int pass, int row)
+{
+    struct Pass {
+        int x0, y0;
+    };
+    static constexpr Pass Starts[] = {{0, 0}, {4, 0}, {0, 4}, {2, 0}, {0, 2}, {1, 0}, {0, 1}};
+    int held = row;
+    for (int later = pass + 1; later < 7; ++later)
+        if (width > Starts[later].x0 && height > Starts[later].y0) held = std::min(held, Starts[later].y0);
+    return held;
+}
+
+} // namespace
+
+bool LooksLikePng(std::span<const std::uint8_t> bytes)
+{
+    static constexpr std::uint8_t Signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    return bytes.size() >= 8 && std::memcmp(bytes.data(), Signature, 8) == 0;
+}
+
+TRowsMissing DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
+{
+    const std::unique_ptr<spng_ctx, SpngFree> owner(spng_ctx_new(0));
+    spng_ctx *ctx = owner.get();
+    if (!ctx) throw std::bad_alloc();
+    std::optional<TCutFile> cut = TCutFile::Of(bytes);
+    if (cut) {
+        spng_set_png_stream(ctx, TCutFile::Read, &*cut);
+        spng_set_crc_action(ctx, SPNG_CRC_USE, SPNG_CRC_DISCARD);
+    } else {
+        spng_set_png_buffer(ctx, bytes.data(), bytes.size());
+        // As libpng: a damaged critical chunk is an error, a damaged ancillary one is skipped.
+        spng_set_crc_action(ctx, SPNG_CRC_ERROR, SPNG_CRC_DISCARD);
+    }
+    // libpng's limit of a million pixels a side, which Qt's reader kept.
+    spng_set_image_limits(ctx, MaxSide, MaxSide);
+    spng_set_chunk_limits(ctx, MaxMetadataBytes, MaxMetadataBytes);
+
+    const Layout f = ReadLayout(ctx);
+    // The size check counts the form the pixels are decoded into.
+    CheckPictureFits(f.width, f.height, f.form);
+
+    std::size_t imageSize = 0;
+    if (spng_decoded_image_size(ctx, SPNG_FMT_PNG, &imageSize) != 0) throw Exception(DamagedData());
+    const std::size_t rawRowBytes = imageSize / static_cast<std::size_t>(f.height);
+
+    // Pixels that may carry alpha are kept in their opaque form until a
+    // translucent one turns up, and widened to pf32bit then: an opaque
+    // picture never takes both forms at once.
+    const bool narrowing = f.form == pf32bit;
+    const bool grey = narrowing && f.opaqueAsGrey;
+    const TPixelFormat kept = narrowing ? (grey ? pf8bit : pf24bit) : f.form;
+    const std::uint64_t keptBytes = TBitmap::RowBytes(f.width, kept) * std::uint64_t(f.height);
+    const std::uint64_t wideBytes = TBitmap::RowBytes(f.width, pf32bit) * std::uint64_t(f.height);
+    // Interlaced passes revisit every row: the whole image is decoded first.
+    const std::uint64_t rawBytes = f.interlaced ? imageSize : 2 * rawRowBytes;
+    CheckOpeningMemory(f.width, f.height, QStringLiteral("PNG"), bytes.size() + rawBytes + keptBytes, keptBytes);
+    if (narrowing) CheckOpeningMemory(f.width, f.height, QStringLiteral("PNG"), bytes.size() + rawBytes + keptBytes + wideBytes, wideBytes);
+    // Every row's samples come out of the compressed data, which cannot give
+    // more than a fixed number of bytes for each of its own.
+    const std::uint64_t leastBytes = rawRowBytes * std::uint64_t(f.height) / MostInflatedPerByte;
+    CheckDataCanHold(f.width, f.height, QStringLiteral("PNG"), ImageDataBytes(bytes), leastBytes);
+
+    // A well-formed file that is not interlaced has its data inflated at
+    // once by libdeflate, which is faster than libspng's zlib a row at a
+    // time, when the inflated rows fit beside the rest.
+    TBytes joined, inflated;
+    const std::uint64_t inflatedBytes = (1 + rawRowBytes) * std::uint64_t(f.height);
+    if (!cut && !f.interlaced && inflatedBytes <= MaxInflatedAtOnce &&
+        OpeningFits(2 * bytes.size() + inflatedBytes + keptBytes + (narrowing ? wideBytes : 0), keptBytes)) {
+        ReportProgress(0, 2 * static_cast<std::uint64_t>(f.height));
+        if (const auto stream = ImageData(bytes, joined)) inflated = InflateRows(*stream, static_cast<std::size_t>(f.height), rawRowBytes);
+        joined.reset();
+    }
+    const bool inflatedAtOnce = inflated != nullptr;
+
+    TBitmap bitmap;
+    AllocateDecoded(bitmap, f.width, f.height, kept);
+    if (kept == pf1bit) {
+        TPalette palette{};
+        if (f.colourType == Grey) {
+            palette[0] = clWhite;
+        } else {
+            for (std::uint32_t i = 0; i < f.plte.n_entries && i < 2; ++i)
+                palette[i] = RGB(f.plte.entries[i].red, f.plte.entries[i].green, f.plte.entries[i].blue);
+        }
+        bitmap.SetPalette(palette);
+    } else if (kept == pf8bit) {
+        if (f.colourType == Grey || f.greyPalette) {
+            bitmap.SetPalette(GreyLevels);
+        } else {
+            TPalette palette{};
+            for (std::uint32_t i = 0; i < f.plte.n_entries; ++i)
+                palette[i] = RGB(f.plte.entries[i].red, f.plte.entries[i].green, f.plte.entries[i].blue);
+            bitmap.SetPalette(palette);
+        }
+    }
+
+    const std::size_t width = static_cast<std::size_t>(f.width);
+    bool translucent = false;
+    // The rows from the top the data reached, and those the decoder wrote.
+    int held = f.height, filled = 0;
+    std::vector<std::uint8_t> wide(narrowing ? TBitmap::RowBytes(f.width, pf32bit) : 0);
+    // Converts row y from the decoder's bytes into the bitmap.
+    const auto take = [&](int y, std::uint8_t *decoded) {
+        if (!narrowing || translucent) {
+            translucent |= ConvertRow(f, decoded, bitmap.Row(y));
+        } else if (!ConvertRow(f, decoded, wide.data())) {
+            NarrowRow(wide.data(), bitmap.Row(y), width, grey);
+        } else {
+            translucent = true;
+            TBitmap widened;
+            AllocateDecoded(widened, f.width, f.height, pf32bit);
+            for (int above = 0; above < y; ++above) WidenRow(bitmap.Row(above), widened.Row(above), width, grey);
+            std::memcpy(widened.Row(y), wide.data(), 4 * width);
+            bitmap.TakeOver(widened);
+        }
+    };
+    std::vector<std::uint8_t> raw;
+    if (f.interlaced) {
+        // Every pass's rows are put in their places in the whole image, which
+        // is converted once the last pass is in.
+        raw.resize(imageSize);
+        const std::uint64_t passRows = InterlacedPassRows(f.width, f.height), total = passRows + static_cast<std::uint64_t>(f.height);
+        if (spng_decode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_DECODE_PROGRESSIVE) != 0) throw Exception(DamagedData());
+        for (std::uint64_t done = 1;; ++done) {
+            // libspng tells the end either with the last row or after it.
+            spng_row_info row{};
+            const int next = spng_get_row_info(ctx, &row);
+            if (next == SPNG_EOI) break;
+            if (next != 0 || row.row_num >= static_cast<std::uint32_t>(f.height)) throw Exception(DamagedData());
+            const int error = spng_decode_row(ctx, raw.data() + rawRowBytes * row.row_num, rawRowBytes);
+            if (error == SPNG_EOI) break;
+            if (error != 0 && !EndsEarly(error)) throw Exception(DamagedData());
+            if (error != 0) {
+                held = InterlacedRowsHeld(f.width, f.height, row.pass, static_cast<int>(row.row_num));
+                break;
+            }
+            if ((done & 31) == 0) ReportProgress(done, total);
+        }
+        for (int y = 0; y < held; ++y) {
+            take(y, raw.data() + rawRowBytes * static_cast<std::size_t>(y));
+            if ((y & 31) == 31) ReportProgress(passRows + static_cast<std::uint64_t>(y) + 1, total);
+        }
+    } else if (inflatedAtOnce) {
+        // Each row unfiltered next to the one above it, then converted.
+        std::vector<std::uint8_t> rows(2 * rawRowBytes), samples(f.depth == 16 ? rawRowBytes : 0);
+        const int step = FilterStep(f);
+        for (int y = 0; y < f.height; ++y) {
+            const std::uint8_t *in = inflated.get() + (1 + rawRowBytes) * static_cast<std::size_t>(y);
+            std::uint8_t *out = rows.data() + (y & 1) * rawRowBytes;
+            const std::uint8_t *prior = rows.data() + ((y & 1) ^ 1) * rawRowBytes;
+            UnfilterPngRow(in[0], in + 1, prior, rawRowBytes, step, out);
+            if (f.depth == 16) {
+                // The file's samples are big-endian; rows are converted from
+                // host order, as libspng gives them. The row above keeps the
+                // file's order for the next row's filter.
+                std::uint8_t *host = samples.data();
+                for (std::size_t i = 0; i + 1 < rawRowBytes; i += 2) {
+                    host[i] = out[i + 1];
+                    host[i + 1] = out[i];
+                }
+                take(y, host);
+            } else {
+                take(y, out);
+            }
+            if ((y & 31) == 31) ReportProgress(static_cast<std::uint64_t>(f.height) + y + 1, 2 * static_cast<std::uint64_t>(f.height));
+        }
+        inflated.reset();
+    } else {
+        if (spng_decode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_DECODE_PROGRESSIVE) != 0) throw Exception(DamagedData());
+        const bool inPlace = DecodesInPlace(f);
+        if (!inPlace || narrowing) raw.resize(rawRowBytes);
+        for (int y = 0; y < f.height; ++y) {
+            std::uint8_t *target = inPlace && (!narrowing || translucent) ? bitmap.Row(y) : raw.data();
+            const int error = spng_decode_row(ctx, target, rawRowBytes);
+            if (error != 0 && !(error == SPNG_EOI && y == f.height - 1)) {
+                if (!EndsEarly(error)) throw Exception(DamagedData());
+                // The row may hold part of what the decoder had.
+                held = y, filled = y + 1;
+                break;
+            }
+            take(y, target);
+            if ((y & 31) == 31) ReportProgress(static_cast<std::uint64_t>(y) + 1, static_cast<std::uint64_t>(f.height));
+        }
+    }
+    raw = {};
+
+    // The rest of the file: the last data chunk's checksum and the chunks
+    // after it (checked already when the data was inflated at once). Notes
+    // beyond the limit there are let go: the picture is whole, and the quick
+    // way never reads them.
+    if (!inflatedAtOnce && held == f.height) {
+        const int error = spng_decode_chunks(ctx);
+        if (error != 0 && error != SPNG_ECHUNK_LIMITS) throw Exception(DamagedData());
+    }
+
+    if (translucent && f.colourType == Indexed) ExpandPalette(f, held, bitmap);
+    const TRowsMissing missing = RowsHeld(bitmap, held, filled);
+    into.TakeOver(bitmap);
+    return missing;
+}

@@ -1,0 +1,65 @@
+// Reading still WebP pictures without alpha through libwebp's incremental
+// decoder, straight into the bitmap's rows.
+#include "platform/files/webp/webp_codec.h"
+
+#include "platform/base/work_progress.h"
+#include "platform/files/opening_limits.h"
+#include "platform/files/qt/qt_codec.h"
+
+#include <webp/decode.h>
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+struct DecoderDelete {
+    void operator()(WebPIDecoder *decoder) const { WebPIDelete(decoder); }
+};
+
+// The file is given to the decoder a piece at a time, with a report between.
+constexpr std::size_t Piece = std::size_t(1) << 20;
+
+} // namespace
+
+bool LooksLikeWebp(std::span<const std::uint8_t> bytes)
+{
+    return bytes.size() >= 12 && std::memcmp(bytes.data(), "RIFF", 4) == 0 && std::memcmp(bytes.data() + 8, "WEBP", 4) == 0;
+}
+
+TRowsMissing DecodeWebp(std::span<const std::uint8_t> bytes, TBitmap &into)
+{
+    WebPBitstreamFeatures features{};
+    if (WebPGetFeatures(bytes.data(), bytes.size(), &features) != VP8_STATUS_OK || features.has_alpha || features.has_animation ||
+        features.width <= 0 || features.height <= 0)
+        return DecodeWithQt(bytes, into);
+    const int width = features.width, height = features.height;
+    CheckPictureFits(width, height, pf24bit);
+    const std::uint64_t pictureBytes = TBitmap::RowBytes(width, pf24bit) * std::uint64_t(height);
+    // A lossless picture is decoded whole into libwebp's own 32-bit pixels
+    // before it reaches ours; a lossy one a few rows at a time.
+    const std::uint64_t decoderBytes = features.format == 2 ? 4 * std::uint64_t(width) * std::uint64_t(height) : 0;
+    CheckOpeningMemory(width, height, QStringLiteral("WebP"), bytes.size() + pictureBytes + decoderBytes, pictureBytes);
+
+    TBitmap bitmap;
+    AllocateDecoded(bitmap, width, height, pf24bit);
+    const std::unique_ptr<WebPIDecoder, DecoderDelete> decoder(
+        WebPINewRGB(MODE_BGR, bitmap.Row(0), bitmap.ImageBytes(), static_cast<int>(bitmap.BytesPerRow())));
+    if (!decoder) throw Exception(QStringLiteral("there is not enough memory to read the picture"));
+    VP8StatusCode status = VP8_STATUS_SUSPENDED;
+    for (std::size_t given = 0; status == VP8_STATUS_SUSPENDED && given < bytes.size();) {
+        given = std::min(bytes.size(), given + Piece);
+        // The decoder reads the file where it is, without a copy.
+        status = WebPIUpdate(decoder.get(), bytes.data(), given);
+        ReportProgress(given, bytes.size());
+    }
+    // Still waiting for data once it has the whole file: the data ends
+    // early, after the rows the decoder gave.
+    if (status != VP8_STATUS_OK && status != VP8_STATUS_SUSPENDED) throw Exception(DamagedData());
+    int held = height;
+    if (status == VP8_STATUS_SUSPENDED && !WebPIDecGetRGB(decoder.get(), &held, nullptr, nullptr, nullptr)) held = 0;
+    const TRowsMissing missing = RowsHeld(bitmap, held);
+    into.TakeOver(bitmap);
+    return missing;
+}

@@ -1,0 +1,208 @@
+// TIFFs of 8-bit grey or RGB strips read through libtiff straight into the
+// bitmap give Qt's reading of the same file, whatever their compression and
+// strips; the TIFFs left to Qt still open as Qt reads them; and an opening
+// takes the file and the picture alone.
+#include "platform/files/qt/qt_codec.h"
+#include "platform/files/tiff/tiff_codec.h"
+#include "support/decoding.h"
+#include "support/failures.h"
+#include "support/file_builders.h"
+#include "support/pictures.h"
+#include "support/qt_reference.h"
+
+#include <QTemporaryDir>
+#include <QtEndian>
+
+#include <gtest/gtest.h>
+#include <tiffio.h>
+
+#include <algorithm>
+#include <functional>
+#include <random>
+#include <vector>
+
+namespace {
+
+struct TiffRecipe {
+    std::uint32_t width = 37, height = 19, rowsPerStrip = 5;
+    std::uint16_t samples = 3, bits = 8, photometric = PHOTOMETRIC_RGB, compression = COMPRESSION_NONE;
+    std::uint16_t predictor = 1, orientation = ORIENTATION_TOPLEFT, planar = PLANARCONFIG_CONTIG;
+    bool tiled = false;
+};
+
+// The file libtiff writes for the recipe, with random samples.
+QByteArray TiffFile(const TiffRecipe &r, std::uint32_t seed)
+{
+    QTemporaryDir dir;
+    const QByteArray path = QFile::encodeName(dir.filePath(QStringLiteral("made.tif")));
+    TIFF *tiff = TIFFOpen(path.constData(), "w");
+    EXPECT_TRUE(tiff);
+    if (!tiff) return {};
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, r.width);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, r.height);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, r.samples);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, r.bits);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, r.photometric);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, r.compression);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, r.planar);
+    TIFFSetField(tiff, TIFFTAG_ORIENTATION, r.orientation);
+    if (r.predictor != 1) TIFFSetField(tiff, TIFFTAG_PREDICTOR, r.predictor);
+    std::mt19937 random(seed);
+    const std::size_t bytesPerSample = r.bits / 8;
+    if (r.tiled) {
+        TIFFSetField(tiff, TIFFTAG_TILEWIDTH, 16);
+        TIFFSetField(tiff, TIFFTAG_TILELENGTH, 16);
+        std::vector<std::uint8_t> tile(static_cast<std::size_t>(TIFFTileSize(tiff)));
+        for (std::uint32_t y = 0; y < r.height; y += 16)
+            for (std::uint32_t x = 0; x < r.width; x += 16) {
+                for (auto &b : tile) b = static_cast<std::uint8_t>(random());
+                TIFFWriteTile(tiff, tile.data(), x, y, 0, 0);
+            }
+    } else {
+        TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, r.rowsPerStrip);
+        // Planes apart: each sample's plane after the other.
+        const bool apart = r.planar == PLANARCONFIG_SEPARATE;
+        const std::size_t rowBytes = r.width * (apart ? 1 : r.samples) * bytesPerSample;
+        std::vector<std::uint8_t> row(rowBytes);
+        for (std::uint16_t plane = 0; plane < (apart ? r.samples : 1); ++plane)
+            for (std::uint32_t y = 0; y < r.height; ++y) {
+                for (auto &b : row) b = static_cast<std::uint8_t>(random());
+                TIFFWriteScanline(tiff, row.data(), y, plane);
+            }
+    }
+    TIFFClose(tiff);
+    QFile file(QString::fromLocal8Bit(path));
+    file.open(QIODevice::ReadOnly);
+    return file.readAll();
+}
+
+} // namespace
+
+TEST(TiffReader, GreyAndColourStripsOpenAsQtReadsThemWhateverTheirCompression)
+{
+    for (const std::uint16_t compression : {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE, COMPRESSION_PACKBITS})
+        for (const bool colour : {false, true})
+            for (const std::uint32_t rowsPerStrip : {1u, 5u, 19u}) {
+                SCOPED_TRACE(testing::Message() << "compression " << compression << (colour ? ", RGB" : ", grey") << ", " << rowsPerStrip << " rows a strip");
+                TiffRecipe r;
+                r.compression = compression, r.rowsPerStrip = rowsPerStrip;
+                if (!colour) r.samples = 1, r.photometric = PHOTOMETRIC_MINISBLACK;
+                if (compression == COMPRESSION_LZW) r.predictor = 2;
+                ExpectReadsAsQt(DecodeTiff, TiffFile(r, compression + rowsPerStrip));
+            }
+}
+
+TEST(TiffReader, OtherTiffsAreLeftToQtsReader)
+{
+    const auto recipe = [](const std::function<void(TiffRecipe &)> &change) {
+        TiffRecipe r;
+        change(r);
+        return r;
+    };
+    const struct {
+        const char *what;
+        TiffRecipe recipe;
+    } cases[] = {
+        {"white is 0", recipe([](TiffRecipe &r) { r.samples = 1, r.photometric = PHOTOMETRIC_MINISWHITE; })},
+        {"16-bit RGB", recipe([](TiffRecipe &r) { r.bits = 16; })},
+        {"RGB and a fourth sample", recipe([](TiffRecipe &r) { r.samples = 4; })},
+        {"turned upside down", recipe([](TiffRecipe &r) { r.orientation = ORIENTATION_BOTRIGHT; })},
+        {"in tiles", recipe([](TiffRecipe &r) { r.tiled = true; })},
+        {"planes apart", recipe([](TiffRecipe &r) { r.planar = PLANARCONFIG_SEPARATE; })},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        // Qt's verdict too (its reader refuses tiles of 16 x 16).
+        const QByteArray file = TiffFile(c.recipe, 9);
+        const std::string qt = MessageOf([&] { TBitmap b; DecodeWithQt(Bytes(file), b); });
+        EXPECT_EQ(MessageOf([&] { TBitmap b; DecodeTiff(Bytes(file), b); }), qt);
+        if (qt == "(no exception)") ExpectReadsAsQt(DecodeTiff, file);
+    }
+}
+
+namespace {
+
+// Rows of `width` bytes, each byte its row's number and column.
+QByteArray NumberedRows(int first, int rows, int width)
+{
+    QByteArray bytes;
+    for (int y = first; y < first + rows; ++y)
+        for (int x = 0; x < width; ++x) bytes += char(y * 16 + x);
+    return bytes;
+}
+
+// Whether row y of the picture is the numbered row, or (missing) zeros.
+bool RowIs(const TBitmap &bitmap, int y, bool missing)
+{
+    for (int x = 0; x < bitmap.GetWidth(); ++x)
+        if (bitmap.Row(y)[x] != (missing ? 0 : std::uint8_t(y * 16 + x))) return false;
+    return true;
+}
+
+} // namespace
+
+// A strip whose byte count is short of its rows gives the rows the count
+// holds; the rest of the strip is missing, blank, whatever bytes follow it
+// in the file (the next strip, the directory), which libtiff would read on
+// into. Later strips give their rows again.
+TEST(TiffReader, StripsShorterThanTheirRowsGiveOnlyTheRowsTheyHold)
+{
+    const struct {
+        const char *what;
+        TTiffRecipe recipe;
+        std::vector<int> missingRows;
+    } cases[] = {
+        {"a short strip between whole ones",
+         {.width = 10, .height = 12, .rowsPerStrip = 4, .strips = {NumberedRows(0, 4, 10), NumberedRows(4, 4, 10), NumberedRows(8, 4, 10)},
+          .counts = {40, 25, 40}},
+         {6, 7}},
+        {"one strip, its count short", {.width = 16, .height = 8, .rowsPerStrip = 8, .strips = {NumberedRows(0, 8, 16)}, .counts = {40}},
+         {2, 3, 4, 5, 6, 7}},
+        {"one strip, its data short", {.width = 16, .height = 8, .rowsPerStrip = 8, .strips = {NumberedRows(0, 3, 16)}, .counts = {128}},
+         {3, 4, 5, 6, 7}},
+        {"one strip, its count unstated", {.width = 16, .height = 8, .rowsPerStrip = 8, .strips = {NumberedRows(0, 8, 16)}, .counts = {0}}, {}},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        TBitmap bitmap;
+        const TRowsMissing missing = DecodeTiff(Bytes(HandMadeTiff(c.recipe)), bitmap);
+        EXPECT_EQ(missing.missing, static_cast<int>(c.missingRows.size()));
+        EXPECT_EQ(missing.rows, static_cast<int>(c.recipe.height));
+        for (int y = 0; y < bitmap.GetHeight(); ++y)
+            EXPECT_TRUE(RowIs(bitmap, y, std::count(c.missingRows.begin(), c.missingRows.end(), y) > 0)) << "row " << y;
+    }
+}
+
+// A TIFF left to Qt's reader (here with an extra sample) whose uncompressed
+// strip is shorter than its rows is refused: libtiff takes the size the
+// rows need instead, and Qt would show the bytes after the strip (the
+// directory) as pixels, as it does; it gives the whole picture or nothing.
+TEST(TiffReader, ShortUncompressedStripsAreRefusedWhereQtWouldReadThem)
+{
+    TiffRecipe r;
+    r.samples = 4, r.rowsPerStrip = r.height;
+    QByteArray file = TiffFile(r, 4);
+    ASSERT_EQ(MessageOf([&] { TBitmap b; DecodeTiff(Bytes(file), b); }), "(no exception)");
+    // The one strip's byte count, held in its directory entry, two rows short.
+    const qsizetype directory = qFromLittleEndian<quint32>(file.constData() + 4);
+    for (int e = 0; e < qFromLittleEndian<quint16>(file.constData() + directory); ++e) {
+        const qsizetype entry = directory + 2 + 12 * e;
+        if (qFromLittleEndian<quint16>(file.constData() + entry) != TIFFTAG_STRIPBYTECOUNTS) continue;
+        ASSERT_EQ(qFromLittleEndian<quint32>(file.constData() + entry + 4), 1u);
+        qToLittleEndian<quint32>(qFromLittleEndian<quint32>(file.constData() + entry + 8) - 2 * 37 * 4, file.data() + entry + 8);
+    }
+    EXPECT_EQ(MessageOf([&] { TBitmap b; DecodeWithQt(Bytes(file), b); }), "(no exception)");
+    EXPECT_EQ(MessageOf([&] { TBitmap b; DecodeTiff(Bytes(file), b); }), "the picture data is damaged or incomplete");
+}
+
+// A 10000 x 10000 RGB TIFF is the picture's 300 MB again: Qt's reading
+// would hold its own image besides, more than an opening may take.
+TEST(TiffReader, AHundredMegapixelTiffOpensWithinTheOpeningMemory)
+{
+    TiffRecipe r;
+    r.width = r.height = 10000, r.rowsPerStrip = 64;
+    const QByteArray file = TiffFile(r, 3);
+    const auto read = DecodedWhereQtIsRefused(DecodeTiff, file);
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->GetHeight(), 10000);
+}
