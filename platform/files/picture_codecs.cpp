@@ -23,11 +23,11 @@ constexpr TPictureCodec Codecs[] = {
     {TPictureFileFormat::Bmp, LooksLikeBmp, DecodeBmp, WriteBmp},
     {TPictureFileFormat::Png, LooksLikePng, DecodePng, WritePng},
     {TPictureFileFormat::Jpeg, LooksLikeJpeg, DecodeJpeg, EncodeJpeg},
-    {TPictureFileFormat::Pbm, LooksLikePnm, DecodePnm, EncodeWithQt},
-    {TPictureFileFormat::Pgm, LooksLikePnm, DecodePnm, EncodeWithQt},
-    {TPictureFileFormat::Ppm, LooksLikePnm, DecodePnm, EncodeWithQt},
-    {TPictureFileFormat::Tiff, LooksLikeTiff, DecodeTiff, EncodeWithQt},
-    {TPictureFileFormat::Webp, LooksLikeWebp, DecodeWebp, EncodeWithQt},
+    {TPictureFileFormat::Pbm, LooksLikePnm, DecodePnm, EncodePnm},
+    {TPictureFileFormat::Pgm, LooksLikePnm, DecodePnm, EncodePnm},
+    {TPictureFileFormat::Ppm, LooksLikePnm, DecodePnm, EncodePnm},
+    {TPictureFileFormat::Tiff, LooksLikeTiff, DecodeTiff, EncodeTiff},
+    {TPictureFileFormat::Webp, LooksLikeWebp, DecodeWebp, EncodeWebp},
     {TPictureFileFormat::Ico, nullptr, nullptr, EncodeWithQt},
 };
 

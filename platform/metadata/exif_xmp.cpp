@@ -208,6 +208,36 @@ std::optional<int> XmpOrientation(const QByteArray &xmp)
     return Orientation(property->toLong());
 }
 
+std::optional<TResolution> ExifResolution(const QByteArray &exif)
+{
+    const std::optional<TDecodedExif> decoded = DecodeExif(exif);
+    if (!decoded) return std::nullopt;
+    return Refused([&]() -> std::optional<TResolution> {
+        const auto value = [&](const char *key) -> std::optional<double> {
+            const auto field = decoded->data.findKey(Exiv2::ExifKey(key));
+            if (field == decoded->data.end() || field->count() == 0) return std::nullopt;
+            const Exiv2::Rational r = field->toRational();
+            if (r.second == 0) return std::nullopt;
+            return double(r.first) / double(r.second);
+        };
+        const std::optional<double> horizontal = value("Exif.Image.XResolution"), vertical = value("Exif.Image.YResolution");
+        if (!horizontal || !vertical) return std::nullopt;
+        TResolutionUnit unit = TResolutionUnit::Inch;
+        const auto stated = decoded->data.findKey(Exiv2::ExifKey("Exif.Image.ResolutionUnit"));
+        if (stated != decoded->data.end() && stated->count() > 0) {
+            switch (stated->toLong()) {
+            case 1: unit = TResolutionUnit::None; break;
+            case 2: unit = TResolutionUnit::Inch; break;
+            case 3: unit = TResolutionUnit::Centimetre; break;
+            default: return std::nullopt;
+            }
+        }
+        const TResolution resolution{*horizontal, *vertical, unit};
+        if (!resolution.Usable()) return std::nullopt;
+        return resolution;
+    });
+}
+
 QByteArray ExifForSaving(const QByteArray &exif, const TSavedPicture &picture)
 {
     std::optional<TDecodedExif> decoded = DecodeExif(exif);

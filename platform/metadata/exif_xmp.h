@@ -28,6 +28,11 @@ bool XmpReadable(const QByteArray &xmp);
 std::optional<int> ExifOrientation(const QByteArray &exif);
 std::optional<int> XmpOrientation(const QByteArray &xmp);
 
+// The resolution the piece states (XResolution, YResolution and
+// ResolutionUnit, inches where it names none); absent where it states
+// none, or one not above 0, or cannot be read.
+std::optional<TResolution> ExifResolution(const QByteArray &exif);
+
 // What the fields that describe the pixels are to say of a saved picture.
 struct TSavedPicture {
     int width = 0;

@@ -4,6 +4,8 @@
 #include "platform/metadata/colour_profiles.h"
 #include "platform/metadata/exif_xmp.h"
 
+#include <QStringDecoder>
+
 #include <cstring>
 
 QByteArray ExifPayload(std::span<const std::uint8_t> chunk)
@@ -37,6 +39,34 @@ TOrientation StatedOrientation(const TPictureMetadata &metadata)
     std::optional<int> stated = ExifOrientation(metadata.exif);
     if (!stated) stated = XmpOrientation(metadata.xmp);
     return static_cast<TOrientation>(stated.value_or(1));
+}
+
+bool TCommentRoom::Keep(TPictureMetadata &metadata, const QString &key, const QString &text)
+{
+    const qsizetype takes = 2 * (key.size() + text.size()) + qsizetype(sizeof(TTextComment));
+    if (takes > left_) {
+        left_ = 0;
+        return false;
+    }
+    left_ -= takes;
+    metadata.comments.append({key, text});
+    return true;
+}
+
+QString NoteText(std::span<const std::uint8_t> bytes)
+{
+    while (!bytes.empty() && bytes.back() == 0) bytes = bytes.first(bytes.size() - 1);
+    const QByteArrayView view(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString text = utf8(view);
+    if (!utf8.hasError()) return text;
+    return QString::fromLatin1(view);
+}
+
+QString KeylessComment(const TTextComment &comment)
+{
+    if (comment.key.isEmpty() || comment.key == QLatin1String("Comment") || comment.key == QLatin1String("Description")) return comment.text;
+    return comment.key + QStringLiteral(": ") + comment.text;
 }
 
 TPictureMetadata MetadataToSave(const TBitmap &picture)

@@ -2,10 +2,12 @@
 #include "support/qt_reference.h"
 
 #include "platform/files/qt/qt_codec.h"
+#include "platform/files/qt/qt_image_bridge.h"
 #include "support/comparisons.h"
 #include "support/failures.h"
 
 #include <QBuffer>
+#include <QImageReader>
 #include <QImageWriter>
 
 #include <gtest/gtest.h>
@@ -13,10 +15,24 @@
 void ExpectReadsAsQt(TDecoder decode, const QByteArray &file)
 {
     const auto ours = DecodedBy(decode, file);
-    const auto qt = DecodedBy(DecodeWithQt, file);
+    const auto qt = UprightByQt(file);
     ASSERT_TRUE(ours && qt);
     EXPECT_EQ(ours->GetPixelFormat(), qt->GetPixelFormat());
     EXPECT_TRUE(SameBitmap(*ours, *qt));
+}
+
+std::unique_ptr<TBitmap> UprightByQt(const QByteArray &file)
+{
+    QByteArray data = file;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setAutoTransform(true);
+    const QImage image = reader.read();
+    if (image.isNull()) return nullptr;
+    auto bitmap = std::make_unique<TBitmap>();
+    BitmapFromQImage(image, *bitmap);
+    return bitmap;
 }
 
 std::unique_ptr<TBitmap> DecodedWhereQtIsRefused(TDecoder decode, const QByteArray &file)

@@ -6,8 +6,13 @@
 
 #include <QImage>
 
-// Expects `decode` to give the same form, palette and bytes as Qt's reader.
+// Expects `decode` to give the same form, palette and bytes as Qt's reader,
+// the picture turned upright as Qt's reader turns it.
 void ExpectReadsAsQt(TDecoder decode, const QByteArray &file);
+// The file as Qt's reader reads it, turned upright as it turns it (by
+// the orientation a JPEG's EXIF or a TIFF's field states), in our bitmap's
+// smallest form (BitmapFromQImage); null where it cannot read it.
+std::unique_ptr<TBitmap> UprightByQt(const QByteArray &file);
 // The file as `decode` reads it, after expecting Qt's reading of the same
 // file to be refused for the memory it would take.
 std::unique_ptr<TBitmap> DecodedWhereQtIsRefused(TDecoder decode, const QByteArray &file);

@@ -44,6 +44,15 @@ constexpr std::size_t YPixelsPerMetreAt = 28;
 constexpr std::size_t ColoursUsedAt = 32;
 constexpr std::size_t MasksAt = 40;          // red, green, blue, then alpha at 52
 constexpr std::size_t ColourSpaceAt = 56;
+// In 108- and 124-byte headers: a calibrated space's endpoints (red,
+// green, blue, each X, Y, Z in 2.30 fixed point) and gammas (16.16); in
+// 124-byte ones the rendering intent and where the profile lies (from the
+// info header's start) and its size.
+constexpr std::size_t EndpointsAt = 60;
+constexpr std::size_t GammasAt = 96;
+constexpr std::size_t IntentAt = 108;
+constexpr std::size_t ProfileDataAt = 112;
+constexpr std::size_t ProfileSizeAt = 116;
 
 enum Compression : std::uint32_t {
     Rgb = 0,
@@ -56,6 +65,9 @@ enum Compression : std::uint32_t {
 };
 
 constexpr std::uint32_t SrgbColourSpace = 0x73524742;   // "sRGB" read as a little-endian number
+constexpr std::uint32_t CalibratedColourSpace = 0;
+constexpr std::uint32_t EmbeddedColourSpace = 0x4D424544; // "MBED"
+constexpr std::uint32_t PictureIntent = 4;               // LCS_GM_IMAGES: perceptual
 constexpr std::int32_t PixelsPerMetre = 2835;            // 72 pixels an inch
 
 inline std::uint16_t GetU16(const std::uint8_t *p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }

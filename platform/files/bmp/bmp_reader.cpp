@@ -25,9 +25,11 @@
 //    past 256 are ignored: no index can reach them.
 #include "platform/files/bmp/bmp_codec.h"
 #include "platform/files/bmp/bmp_format.h"
+#include "platform/files/bmp/bmp_metadata.h"
 #include "platform/files/bmp/fax_huffman.h"
 #include "platform/files/jpeg/jpeg_codec.h"
 #include "platform/files/png/png_codec.h"
+#include "platform/files/reader_metadata.h"
 
 #include <algorithm>
 #include <array>
@@ -566,9 +568,12 @@ TRowsMissing DecodeBmp(std::span<const std::uint8_t> bytes, TBitmap &into)
     if (HasPalette(layout.format)) into.SetPalette(ReadPalette(bytes.data() + layout.paletteAt, layout));
     if (layout.huffman) {
         const auto row = [&](int y) { return into.Row(layout.topDown ? y : layout.height - 1 - y); };
-        return {layout.height - fax::DecodeRows(pixels, layout.width, layout.height, row), layout.height};
+        const int held = fax::DecodeRows(pixels, layout.width, layout.height, row);
+        KeepFoundMetadata(into, BmpMetadata(bytes));
+        return {layout.height - held, layout.height};
     }
     const bool runs = layout.compression == Rle8 || layout.compression == Rle4 || layout.rle24;
     const int missing = runs ? DecodeRunLengths(pixels, layout, into) : DecodeRows(pixels, layout, into);
+    KeepFoundMetadata(into, BmpMetadata(bytes));
     return {missing, layout.height};
 }

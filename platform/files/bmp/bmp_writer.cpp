@@ -4,9 +4,15 @@
 // pf15bit as 16-bit BI_RGB; pf16bit as 16-bit bit fields 5-6-5 after a
 // 40-byte header; pf24bit as 24-bit; pf32bit with a 108-byte header, bit
 // fields and an alpha mask, so its alpha survives. Rows are stored bottom
-// row first with a positive height, the form every reader knows.
+// row first with a positive height, the form every reader knows. A
+// picture with an RGB colour profile gets a 124-byte header (its bit
+// fields in it) that embeds the profile after the pixels; the resolution
+// is the picture's, in pixels per metre, else 72 dots an inch.
 #include "platform/files/bmp/bmp_codec.h"
 #include "platform/files/bmp/bmp_format.h"
+#include "platform/metadata/colour_profiles.h"
+
+#include <cmath>
 
 #include <cstring>
 #include <limits>
@@ -22,7 +28,15 @@ struct TFileForm {
     std::size_t maskBytes = 0;   // masks written after a 40-byte header
 };
 
-TFileForm FileFormFor(TPixelFormat format)
+// The profile a BMP can embed: one of RGB, its colours.
+const QByteArray &EmbeddedProfile(const TBitmap &bitmap)
+{
+    static const QByteArray none;
+    const QByteArray &profile = bitmap.GetMetadata().colourProfile;
+    return !profile.isEmpty() && PictureProfileSpace(profile) == TProfileSpace::Rgb ? profile : none;
+}
+
+TFileForm FileFormFor(TPixelFormat format, bool embedsProfile)
 {
     TFileForm form;
     if (format == pf16bit) {
@@ -39,7 +53,22 @@ TFileForm FileFormFor(TPixelFormat format)
         form.masks[2] = 0x000000FF;
         form.masks[3] = 0xFF000000;
     }
+    if (embedsProfile) {
+        // The bit fields go in the header itself.
+        form.headerSize = V5HeaderBytes;
+        form.maskBytes = 0;
+    }
     return form;
+}
+
+// The picture's resolution in pixels per metre, else 72 dots an inch.
+std::int32_t PerMetre(const TBitmap &bitmap, bool horizontal)
+{
+    const std::optional<TResolution> &resolution = bitmap.GetMetadata().resolution;
+    if (!resolution || !resolution->Usable() || resolution->unit == TResolutionUnit::None) return PixelsPerMetre;
+    const TResolution perMetre = *resolution->In(TResolutionUnit::Metre);
+    const double value = std::round(horizontal ? perMetre.horizontal : perMetre.vertical);
+    return value >= 1 && value <= 2147483647.0 ? static_cast<std::int32_t>(value) : PixelsPerMetre;
 }
 
 } // namespace
@@ -52,12 +81,13 @@ struct TFileSize {
     std::size_t total;
 };
 
-TFileSize FileSizeOf(const TBitmap &bitmap)
+TFileSize FileSizeOf(const TBitmap &bitmap, const QByteArray &profile)
 {
     const std::size_t paletteEntries = static_cast<std::size_t>(bitmap.PaletteSize());
-    const TFileForm form = FileFormFor(bitmap.GetPixelFormat());
+    const TFileForm form = FileFormFor(bitmap.GetPixelFormat(), !profile.isEmpty());
     const std::size_t pixelsAt = FileHeaderBytes + form.headerSize + form.maskBytes + 4 * paletteEntries;
-    return {pixelsAt, pixelsAt + static_cast<std::size_t>(bitmap.BytesPerRow()) * static_cast<std::size_t>(bitmap.GetHeight())};
+    return {pixelsAt, pixelsAt + static_cast<std::size_t>(bitmap.BytesPerRow()) * static_cast<std::size_t>(bitmap.GetHeight()) +
+                          static_cast<std::size_t>(profile.size())};
 }
 
 } // namespace
@@ -65,7 +95,7 @@ TFileSize FileSizeOf(const TBitmap &bitmap)
 std::size_t BmpFileBytes(const TBitmap &bitmap)
 {
     if (bitmap.Empty()) throw Exception(QStringLiteral("there is no picture to save"));
-    const std::size_t fileSize = FileSizeOf(bitmap).total;
+    const std::size_t fileSize = FileSizeOf(bitmap, EmbeddedProfile(bitmap)).total;
     if (fileSize > std::numeric_limits<std::uint32_t>::max())
         throw Exception(QStringLiteral("a picture of %1 x %2 pixels is too large for a BMP file").arg(bitmap.GetWidth()).arg(bitmap.GetHeight()));
     return fileSize;
@@ -88,7 +118,8 @@ void EncodeBmpInto(const TBitmap &bitmap, std::span<std::uint8_t> file)
     const int width = bitmap.GetWidth();
     const int height = bitmap.GetHeight();
     const int bits = BitsPerPixel(format);
-    const TFileForm form = FileFormFor(format);
+    const QByteArray &profile = EmbeddedProfile(bitmap);
+    const TFileForm form = FileFormFor(format, !profile.isEmpty());
     const std::size_t paletteEntries = static_cast<std::size_t>(bitmap.PaletteSize());
     // Our rows are padded to 4 bytes exactly as the file's are.
     const std::size_t stride = bitmap.BytesPerRow();
@@ -111,12 +142,21 @@ void EncodeBmpInto(const TBitmap &bitmap, std::span<std::uint8_t> file)
     PutU16(h + BitCountAt, static_cast<std::uint32_t>(bits));
     PutU32(h + CompressionAt, form.compression);
     PutU32(h + ImageSizeAt, static_cast<std::uint32_t>(imageBytes));
-    PutU32(h + XPixelsPerMetreAt, PixelsPerMetre);
-    PutU32(h + YPixelsPerMetreAt, PixelsPerMetre);
+    PutU32(h + XPixelsPerMetreAt, static_cast<std::uint32_t>(PerMetre(bitmap, true)));
+    PutU32(h + YPixelsPerMetreAt, static_cast<std::uint32_t>(PerMetre(bitmap, false)));
     PutU32(h + ColoursUsedAt, static_cast<std::uint32_t>(paletteEntries));
-    if (form.headerSize == V4HeaderBytes) {
+    if (form.headerSize >= V4HeaderBytes) {
         for (std::size_t i = 0; i < 4; ++i) PutU32(h + MasksAt + 4 * i, form.masks[i]);
         PutU32(h + ColourSpaceAt, SrgbColourSpace);
+    }
+    if (!profile.isEmpty()) {
+        // The profile follows the pixels.
+        const std::size_t profileAt = pixelsAt + imageBytes;
+        PutU32(h + ColourSpaceAt, EmbeddedColourSpace);
+        PutU32(h + IntentAt, PictureIntent);
+        PutU32(h + ProfileDataAt, static_cast<std::uint32_t>(profileAt - FileHeaderBytes));
+        PutU32(h + ProfileSizeAt, static_cast<std::uint32_t>(profile.size()));
+        std::memcpy(out + profileAt, profile.constData(), static_cast<std::size_t>(profile.size()));
     }
     for (std::size_t i = 0; i < form.maskBytes / 4; ++i) PutU32(h + form.headerSize + 4 * i, form.masks[i]);
 

@@ -6,10 +6,12 @@
 #include "platform/files/jpeg/jpeg_codec.h"
 
 #include "platform/base/work_progress.h"
+#include "platform/files/jpeg/jpeg_metadata.h"
 #include "platform/files/jpeg/libjpeg_errors.h"
 #include "platform/files/opening_limits.h"
 #include "platform/files/qt/container_checks.h"
 #include "platform/files/qt/qt_codec.h"
+#include "platform/files/reader_metadata.h"
 
 #include <jerror.h>
 #include <turbojpeg.h>
@@ -26,87 +28,6 @@ struct TjFree {
     void operator()(void *handle) const { tjDestroy(handle); }
 };
 using TjHandle = std::unique_ptr<void, TjFree>;
-
-std::uint16_t Read16(const std::uint8_t *p, bool bigEndian) { return bigEndian ? std::uint16_t(p[0] << 8 | p[1]) : std::uint16_t(p[1] << 8 | p[0]); }
-std::uint32_t Read32(const std::uint8_t *p, bool bigEndian)
-{
-    return bigEndian ? std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3]
-                     : std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0];
-}
-
-// The orientation tag (1..8) of the EXIF block in the first APP1 segment
-// that holds one, else 1. Segments are walked up to the first scan.
-int Orientation(std::span<const std::uint8_t> bytes)
-{
-    const std::size_t n = bytes.size();
-    std::size_t i = 2;
-    while (i + 4 <= n && bytes[i] == 0xFF) {
-        const std::uint8_t marker = bytes[i + 1];
-        if (marker == 0xFF) {
-            ++i;
-            continue;
-        }
-        if (marker == 0xDA || marker == 0xD9) break;
-        const std::size_t length = std::size_t(bytes[i + 2]) << 8 | bytes[i + 3];
-        if (length < 2 || length > n - i - 2) break;
-        const std::uint8_t *segment = bytes.data() + i + 4;
-        const std::size_t size = length - 2;
-        if (marker == 0xE1 && size >= 14 && std::memcmp(segment, "Exif\0\0", 6) == 0) {
-            const std::uint8_t *tiff = segment + 6;
-            const std::size_t tiffSize = size - 6;
-            const bool big = tiff[0] == 'M' && tiff[1] == 'M';
-            if (!big && !(tiff[0] == 'I' && tiff[1] == 'I')) return 1;
-            const std::uint32_t directory = Read32(tiff + 4, big);
-            if (directory > tiffSize - 2) return 1;
-            const unsigned entries = Read16(tiff + directory, big);
-            for (unsigned e = 0; e < entries; ++e) {
-                const std::size_t entry = directory + 2 + 12 * std::size_t(e);
-                if (entry + 12 > tiffSize) return 1;
-                if (Read16(tiff + entry, big) != 0x0112) continue;
-                const int value = Read16(tiff + entry + 8, big);
-                return value >= 1 && value <= 8 ? value : 1;
-            }
-            return 1;
-        }
-        i += 2 + length;
-    }
-    return 1;
-}
-
-// The picture turned upright: the orientation tag says where the stored
-// rows and columns belong (2 mirrored, 3 turned half round, 4 flipped, 5
-// transposed, 6 turned a quarter clockwise, 7 transversed, 8 a quarter
-// anticlockwise).
-void TurnUpright(TBitmap &bitmap, int orientation)
-{
-    if (orientation <= 1) return;
-    const int width = bitmap.GetWidth(), height = bitmap.GetHeight();
-    const bool swaps = orientation >= 5;
-    const int outWidth = swaps ? height : width, outHeight = swaps ? width : height;
-    const std::size_t pixel = bitmap.GetPixelFormat() == pf8bit ? 1 : 3;
-    TBitmap turned;
-    turned.Allocate(outWidth, outHeight, bitmap.GetPixelFormat());
-    turned.SetPalette(bitmap.GetPalette());
-    for (int y = 0; y < outHeight; ++y) {
-        std::uint8_t *out = turned.Row(y);
-        for (int x = 0; x < outWidth; ++x) {
-            // The stored pixel shown at (x, y).
-            int sx = x, sy = y;
-            switch (orientation) {
-            case 2: sx = width - 1 - x; break;
-            case 3: sx = width - 1 - x; sy = height - 1 - y; break;
-            case 4: sy = height - 1 - y; break;
-            case 5: sx = y; sy = x; break;
-            case 6: sx = y; sy = height - 1 - x; break;
-            case 7: sx = width - 1 - y; sy = height - 1 - x; break;
-            case 8: sx = width - 1 - y; sy = x; break;
-            }
-            std::memcpy(out + pixel * std::size_t(x), bitmap.Row(sy) + pixel * std::size_t(sx), pixel);
-        }
-        if ((y & 63) == 63) ReportProgress(std::uint64_t(y) + 1, std::uint64_t(outHeight));
-    }
-    bitmap.TakeOver(turned);
-}
 
 // Called by libjpeg while it reads the scans of a progressive file (or of
 // one whose colours come in scans of their own) before the first row, and
@@ -326,7 +247,13 @@ TRowsMissing DecodeJpeg(std::span<const std::uint8_t> bytes, TBitmap &into)
     if (!ReadHeader(d, bytes, grey)) Stopped(d);
     CheckDataCanHold(width, height, QStringLiteral("JPEG"), outline.entropyBytes, d.LeastHuffmanBytes());
     // Four-channel pictures: Qt's reader knows their inverted-CMYK convention.
-    if (colourSpace == TJCS_CMYK || colourSpace == TJCS_YCCK) return DecodeWithQt(bytes, into);
+    if (colourSpace == TJCS_CMYK || colourSpace == TJCS_YCCK) {
+        TBitmap read;
+        const TRowsMissing missing = DecodeWithQt(bytes, read);
+        KeepFoundMetadata(read, JpegMetadata(bytes));
+        into.TakeOver(read);
+        return missing;
+    }
     const std::uint64_t pictureBytes = TBitmap::RowBytes(width, format) * std::uint64_t(height);
     if (d.ReadsScansFirst())
         CheckOpeningMemory(width, height, QStringLiteral("JPEG"), bytes.size() + pictureBytes + d.CoefficientBytes(), pictureBytes,
@@ -336,7 +263,7 @@ TRowsMissing DecodeJpeg(std::span<const std::uint8_t> bytes, TBitmap &into)
     AllocateDecoded(bitmap, width, height, format);
     if (grey) bitmap.SetPalette(GreyLevels);
     const TRowsMissing missing = DecodeRows(d, bitmap, grey);
-    TurnUpright(bitmap, Orientation(bytes));
+    KeepFoundMetadata(bitmap, JpegMetadata(bytes));
     into.TakeOver(bitmap);
     return missing;
 }

@@ -6,7 +6,9 @@
 
 #include "platform/base/parallel_pieces.h"
 #include "platform/base/work_progress.h"
+#include "platform/files/jpeg/jpeg_metadata.h"
 #include "platform/files/jpeg/libjpeg_errors.h"
+#include "platform/metadata/file_metadata.h"
 
 #include <turbojpeg.h>
 
@@ -38,8 +40,8 @@ struct TCompressor {
 };
 
 // As TurboJPEG sets up its encoder: accurate DCT, the quality's tables, and
-// 4:2:0 chroma or grey.
-bool StartCompressing(TCompressor &c, int width, int height, J_COLOR_SPACE input, int components, bool grey, int quality)
+// 4:2:0 chroma or grey; and the JFIF header's density.
+bool StartCompressing(TCompressor &c, int width, int height, J_COLOR_SPACE input, int components, bool grey, int quality, TJfifDensity density)
 {
     if (setjmp(c.errors.failed)) return false;
     jpeg_create_compress(&c.info);
@@ -52,6 +54,9 @@ bool StartCompressing(TCompressor &c, int width, int height, J_COLOR_SPACE input
     jpeg_set_colorspace(&c.info, grey ? JCS_GRAYSCALE : JCS_YCbCr);
     jpeg_set_quality(&c.info, quality, TRUE);
     c.info.dct_method = JDCT_ISLOW;
+    c.info.density_unit = density.unit;
+    c.info.X_density = density.horizontal;
+    c.info.Y_density = density.vertical;
     if (!grey) {
         c.info.comp_info[0].h_samp_factor = c.info.comp_info[0].v_samp_factor = 2;
         for (int i = 1; i < 3; ++i) c.info.comp_info[i].h_samp_factor = c.info.comp_info[i].v_samp_factor = 1;
@@ -123,6 +128,7 @@ struct TSource {
     int components = 3;
     bool grey = false;
     int quality = 95;
+    TJfifDensity density;
 };
 
 // A whole JPEG file of the source's rows [first, first + count).
@@ -137,7 +143,7 @@ QByteArray EncodeRows(const TSource &source, int first, int count)
     QByteArray file(static_cast<qsizetype>(tjBufSize(source.width, count, source.grey ? TJSAMP_GRAY : TJSAMP_420)), Qt::Uninitialized);
     c.buffer = c.own = reinterpret_cast<unsigned char *>(file.data());
     c.size = static_cast<unsigned long>(file.size());
-    if (!StartCompressing(c, source.width, count, source.input, source.components, source.grey, source.quality)) throw failed();
+    if (!StartCompressing(c, source.width, count, source.input, source.components, source.grey, source.quality, source.density)) throw failed();
     std::vector<std::uint8_t *> rows(static_cast<std::size_t>(count));
     // libjpeg only reads the rows it is handed.
     for (int i = 0; i < count; ++i) rows[static_cast<std::size_t>(i)] = const_cast<std::uint8_t *>(source.rows + source.pitch * std::size_t(first + i));
@@ -147,10 +153,11 @@ QByteArray EncodeRows(const TSource &source, int first, int count)
     return file;
 }
 
-// Where a file libjpeg wrote has its frame header's height and where its
-// scan's coded data start (after the scan header) and end (before EOI).
+// Where a file libjpeg wrote has the end of its JFIF header (where the
+// metadata's segments go), its frame header's height and where its scan's
+// coded data start (after the scan header) and end (before EOI).
 struct TLayout {
-    qsizetype heightAt = -1, scanHeaderAt = -1, dataAt = -1, dataEnd = -1;
+    qsizetype jfifEnd = 2, heightAt = -1, scanHeaderAt = -1, dataAt = -1, dataEnd = -1;
 };
 
 TLayout LayoutOf(const QByteArray &file)
@@ -161,6 +168,7 @@ TLayout LayoutOf(const QByteArray &file)
     qsizetype at = 2; // after SOI
     while (at + 4 <= size && b[at] == 0xFF) {
         const qsizetype length = b[at + 2] << 8 | b[at + 3];
+        if (b[at + 1] == 0xE0) layout.jfifEnd = at + 2 + length;
         if (b[at + 1] == 0xC0 && at + 7 <= size) layout.heightAt = at + 5;
         if (b[at + 1] == 0xDA) {
             layout.scanHeaderAt = at;
@@ -175,12 +183,13 @@ TLayout LayoutOf(const QByteArray &file)
     return layout;
 }
 
-// One file from the parts' files: the first one's headers with the whole
-// picture's height and a restart interval of one part's blocks, then each
-// part's coded data, a restart marker between two. A decoder starts each
-// part afresh at its marker, as each was encoded: the pixels are those of
-// one file of all the rows.
-QByteArray JoinParts(const std::vector<QByteArray> &parts, int height, int blocksPerPart)
+// One file from the parts' files: the first one's headers with the
+// metadata's segments after its JFIF header, the whole picture's height
+// and a restart interval of one part's blocks, then each part's coded
+// data, a restart marker between two. A decoder starts each part afresh
+// at its marker, as each was encoded: the pixels are those of one file of
+// all the rows.
+QByteArray JoinParts(const std::vector<QByteArray> &parts, const QByteArray &segments, int height, int blocksPerPart)
 {
     std::vector<TLayout> layouts;
     qsizetype total = 16;
@@ -189,12 +198,15 @@ QByteArray JoinParts(const std::vector<QByteArray> &parts, int height, int block
         total += layouts.back().dataEnd - layouts.back().dataAt + 2;
     }
     const TLayout &first = layouts[0];
-    total += first.dataAt;
+    total += first.dataAt + segments.size();
     QByteArray file;
     file.reserve(total);
-    file.append(parts[0].constData(), first.scanHeaderAt);
-    file[first.heightAt] = static_cast<char>(height >> 8);
-    file[first.heightAt + 1] = static_cast<char>(height & 0xFF);
+    file.append(parts[0].constData(), first.jfifEnd);
+    file.append(segments);
+    file.append(parts[0].constData() + first.jfifEnd, first.scanHeaderAt - first.jfifEnd);
+    const qsizetype heightAt = first.heightAt + segments.size();
+    file[heightAt] = static_cast<char>(height >> 8);
+    file[heightAt + 1] = static_cast<char>(height & 0xFF);
     const char restartInterval[] = {'\xFF', '\xDD', 0, 4, static_cast<char>(blocksPerPart >> 8), static_cast<char>(blocksPerPart & 0xFF)};
     file.append(restartInterval, sizeof restartInterval);
     file.append(parts[0].constData() + first.scanHeaderAt, first.dataAt - first.scanHeaderAt);
@@ -219,6 +231,8 @@ QByteArray EncodeJpeg(const TBitmap &bitmap, const TPictureFileFormatInfo &info)
     TSource source;
     source.width = width, source.height = height, source.quality = info.quality;
     source.grey = GreyPalette(bitmap);
+    const TPictureMetadata saved = MetadataToSave(bitmap);
+    source.density = JfifDensity(saved.resolution);
 
     // pf24bit, pf32bit and grey pf8bit are read in place; the rest converted.
     source.rows = bitmap.Row(0);
@@ -253,6 +267,11 @@ QByteArray EncodeJpeg(const TBitmap &bitmap, const TPictureFileFormatInfo &info)
         const int first = static_cast<int>(i) * partRows;
         files[i] = EncodeRows(source, first, std::min(partRows, height - first));
     });
-    if (parts == 1) return files[0];
-    return JoinParts(files, height, partBlockRows * blockColumns);
+    const QByteArray segments = JpegMetadataSegments(saved, source.grey ? TProfileSpace::Grey : TProfileSpace::Rgb);
+    if (parts == 1 && segments.isEmpty()) return files[0];
+    if (parts == 1) {
+        const TLayout layout = LayoutOf(files[0]);
+        return files[0].insert(layout.jfifEnd, segments);
+    }
+    return JoinParts(files, segments, height, partBlockRows * blockColumns);
 }

@@ -6,7 +6,9 @@
 #include "platform/base/work_progress.h"
 #include "platform/files/channel_order.h"
 #include "platform/files/opening_limits.h"
+#include "platform/files/png/png_metadata.h"
 #include "platform/files/png/png_unfilter.h"
+#include "platform/files/reader_metadata.h"
 
 #include <QtEndian>
 
@@ -25,18 +27,19 @@ namespace {
 
 constexpr std::uint32_t MaxSide = 1000000;
 
-// Text, colour profiles and the other metadata chunks are not used here, yet
-// libspng keeps them, inflating the compressed ones: without a limit a file
-// of a few megabytes could have it inflate gigabytes before the first row.
-// libspng refuses a file whose metadata would take more than this (or that
-// has more than its 1000 such chunks).
+// The chunks libspng keeps that are not read here (suggested palettes, and
+// text, colour profiles and the other metadata of a file libspng is given
+// whole: those are kept from it otherwise, TSpngStream): without a limit a
+// file of a few megabytes could have it inflate gigabytes before the first
+// row. libspng refuses a file whose such chunks would take more than this
+// (or that has more than its 1000 of them).
 constexpr std::size_t MaxMetadataBytes = 16 * MiBBytes;
 
 // Why libspng refused the file.
 QString Refusal(int error)
 {
     if (error == SPNG_ECHUNK_LIMITS)
-        return QStringLiteral("its text, colour profile and other notes take more than %1 MiB or 1000 chunks").arg(MaxMetadataBytes / MiBBytes);
+        return QStringLiteral("its suggested palettes take more than %1 MiB or 1000 chunks").arg(MaxMetadataBytes / MiBBytes);
     return DamagedData();
 }
 
@@ -415,66 +418,89 @@ bool EndsEarly(int error) { return error == SPNG_EIDAT_TOO_SHORT; }
 // The end chunk, empty, with its checksum.
 constexpr std::uint8_t EndChunk[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
 
-// A file cut off inside a chunk, as libspng is given it: the whole chunks
-// before the cut, the cut data chunk ending where the file ends (its
-// checksum lost with the cut), then the end chunk. libspng would refuse the
-// file whole, before its first row, and the rows before the cut are there.
-class TCutFile {
+// The file as libspng is given it where it cannot be given as it is:
+//  - without the chunks whose pieces PngMetadata reads, which libspng
+//    would otherwise keep, inflating the compressed ones, and refuse the
+//    whole file over one it finds too large;
+//  - cut off inside a chunk: the whole chunks before the cut, the cut data
+//    chunk ending where the file ends (its checksum lost with the cut),
+//    then the end chunk. libspng would refuse the file whole, before its
+//    first row, and the rows before the cut are there.
+class TSpngStream {
 public:
-    // None when the file reaches its end chunk, or when a critical chunk
-    // before the cut has a damaged checksum (libspng's verdict is kept then).
-    static std::optional<TCutFile> Of(std::span<const std::uint8_t> file)
+    // None when the file can be given as it is: it reaches its end chunk
+    // and has none of those chunks. None too when it is cut off and a
+    // critical chunk before the cut has a damaged checksum (libspng's
+    // verdict is kept then).
+    static std::optional<TSpngStream> Of(std::span<const std::uint8_t> file)
     {
-        std::size_t at = 8;
+        TSpngStream stream;
+        std::size_t at = 8, kept = 0;
+        bool hidden = false;
         for (;;) {
             if (file.size() - at < 12) break;
             const std::uint32_t length = qFromBigEndian<std::uint32_t>(file.data() + at);
             if (length > file.size() - at - 12) break;
             const std::uint8_t *type = file.data() + at + 4;
-            if (std::memcmp(type, "IEND", 4) == 0) return std::nullopt;
-            // The cut chunk's checksum is lost, so libspng checks none:
-            // those of the whole chunks are checked here instead.
+            if (std::memcmp(type, "IEND", 4) == 0) {
+                if (!hidden) return std::nullopt;
+                stream.pieces_.push_back(file.subspan(kept));
+                return stream;
+            }
+            // Once cut, no checksum of the cut chunk is there to check, so
+            // libspng checks none: those of the whole chunks are checked
+            // here instead.
             const bool critical = (type[0] & 0x20) == 0;
-            if (critical && libdeflate_crc32(0, type, length + 4) != qFromBigEndian<std::uint32_t>(type + 4 + length)) return std::nullopt;
+            if (critical && libdeflate_crc32(0, type, length + 4) != qFromBigEndian<std::uint32_t>(type + 4 + length)) stream.damaged_ = true;
+            if (IsPngMetadataChunk(type)) {
+                stream.pieces_.push_back(file.subspan(kept, at - kept));
+                kept = at + 12 + std::size_t(length);
+                hidden = true;
+            }
             at += 12 + std::size_t(length);
         }
-        TCutFile cut;
-        cut.whole_ = file.first(at);
+        if (stream.damaged_) return std::nullopt;
+        stream.cut_ = true;
+        stream.pieces_.push_back(file.subspan(kept, at - kept));
+        stream.made_ = std::make_unique<std::uint8_t[]>(MadeBytes);
+        std::uint8_t *header = stream.made_.get(), *crc = header + 8, *end = crc + 4;
         if (file.size() - at >= 8 && std::memcmp(file.data() + at + 4, "IDAT", 4) == 0) {
-            cut.data_ = file.subspan(at + 8, std::min<std::size_t>(file.size() - at - 8, qFromBigEndian<std::uint32_t>(file.data() + at)));
-            qToBigEndian<std::uint32_t>(static_cast<std::uint32_t>(cut.data_.size()), cut.header_.data());
-            std::memcpy(cut.header_.data() + 4, "IDAT", 4);
+            const auto data = file.subspan(at + 8, std::min<std::size_t>(file.size() - at - 8, qFromBigEndian<std::uint32_t>(file.data() + at)));
+            qToBigEndian<std::uint32_t>(static_cast<std::uint32_t>(data.size()), header);
+            std::memcpy(header + 4, "IDAT", 4);
+            stream.pieces_.insert(stream.pieces_.end(), {{header, 8}, data, {crc, 4}});
         }
-        return cut;
+        std::memcpy(end, EndChunk, sizeof EndChunk);
+        stream.pieces_.emplace_back(end, sizeof EndChunk);
+        return stream;
     }
+
+    // Whether the file is cut off: the checksum of its critical chunks
+    // is then checked here, not by libspng.
+    bool Cut() const { return cut_; }
 
     // libspng's reader: the pieces one after another.
     static int Read(spng_ctx *, void *user, void *into, std::size_t length)
     {
-        auto *cut = static_cast<TCutFile *>(user);
+        auto *stream = static_cast<TSpngStream *>(user);
         auto *out = static_cast<std::uint8_t *>(into);
-        const std::span<const std::uint8_t> pieces[] = {cut->whole_, cut->data_.empty() ? std::span<const std::uint8_t>() : std::span<const std::uint8_t>(cut->header_),
-                                                        cut->data_, cut->data_.empty() ? std::span<const std::uint8_t>() : std::span<const std::uint8_t>(cut->crc_),
-                                                        std::span<const std::uint8_t>(EndChunk)};
-        std::size_t skip = cut->at_;
-        for (const auto &piece : pieces) {
-            if (length == 0) break;
-            if (skip >= piece.size()) {
-                skip -= piece.size();
-                continue;
-            }
-            const std::size_t n = std::min(length, piece.size() - skip);
-            std::memcpy(out, piece.data() + skip, n);
-            out += n, length -= n, cut->at_ += n, skip = 0;
+        while (length > 0 && stream->piece_ < stream->pieces_.size()) {
+            const std::span<const std::uint8_t> piece = stream->pieces_[stream->piece_];
+            const std::size_t n = std::min(length, piece.size() - stream->at_);
+            std::memcpy(out, piece.data() + stream->at_, n);
+            out += n, length -= n, stream->at_ += n;
+            if (stream->at_ == piece.size()) ++stream->piece_, stream->at_ = 0;
         }
         return length == 0 ? 0 : SPNG_IO_EOF;
     }
 
 private:
-    std::span<const std::uint8_t> whole_, data_;
-    std::array<std::uint8_t, 8> header_{};
-    std::array<std::uint8_t, 4> crc_{};
-    std::size_t at_ = 0;
+    // The cut data chunk's header and checksum, and the end chunk.
+    static constexpr std::size_t MadeBytes = 8 + 4 + sizeof EndChunk;
+    std::vector<std::span<const std::uint8_t>> pieces_;
+    std::unique_ptr<std::uint8_t[]> made_;
+    bool cut_ = false, damaged_ = false;
+    std::size_t piece_ = 0, at_ = 0;
 };
 
 // Of an interlaced picture whose data ends at `row` of pass `pass`
@@ -504,12 +530,13 @@ TRowsMissing DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
     const std::unique_ptr<spng_ctx, SpngFree> owner(spng_ctx_new(0));
     spng_ctx *ctx = owner.get();
     if (!ctx) throw std::bad_alloc();
-    std::optional<TCutFile> cut = TCutFile::Of(bytes);
+    std::optional<TSpngStream> stream = TSpngStream::Of(bytes);
+    const bool cut = stream && stream->Cut();
+    if (stream) spng_set_png_stream(ctx, TSpngStream::Read, &*stream);
     if (cut) {
-        spng_set_png_stream(ctx, TCutFile::Read, &*cut);
         spng_set_crc_action(ctx, SPNG_CRC_USE, SPNG_CRC_DISCARD);
     } else {
-        spng_set_png_buffer(ctx, bytes.data(), bytes.size());
+        if (!stream) spng_set_png_buffer(ctx, bytes.data(), bytes.size());
         // As libpng: a damaged critical chunk is an error, a damaged ancillary one is skipped.
         spng_set_crc_action(ctx, SPNG_CRC_ERROR, SPNG_CRC_DISCARD);
     }
@@ -678,6 +705,7 @@ TRowsMissing DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
 
     if (translucent && f.colourType == Indexed) ExpandPalette(f, held, bitmap);
     const TRowsMissing missing = RowsHeld(bitmap, held, filled);
+    KeepFoundMetadata(bitmap, PngMetadata(bytes, f.colourType == Grey || f.colourType == GreyAlpha));
     into.TakeOver(bitmap);
     return missing;
 }

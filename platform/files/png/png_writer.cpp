@@ -4,7 +4,10 @@
 
 #include "platform/files/channel_order.h"
 #include "platform/files/png/parallel_deflate.h"
+#include "platform/files/png/png_chunks.h"
 #include "platform/files/png/png_filters.h"
+#include "platform/files/png/png_metadata.h"
+#include "platform/metadata/file_metadata.h"
 
 #include <libdeflate.h>
 
@@ -96,21 +99,6 @@ void FileRow(const TBitmap &bitmap, const Plan &plan, int y, std::uint8_t *out)
     }
 }
 
-void Put32(QByteArray &out, std::uint32_t v)
-{
-    const char bytes[4] = {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-    out.append(bytes, 4);
-}
-
-void PutChunk(QByteArray &out, const char *type, const std::uint8_t *data, std::size_t size)
-{
-    Put32(out, static_cast<std::uint32_t>(size));
-    const qsizetype typeAt = out.size();
-    out.append(type, 4);
-    if (size) out.append(reinterpret_cast<const char *>(data), static_cast<qsizetype>(size));
-    Put32(out, libdeflate_crc32(0, out.constData() + typeAt, size + 4));
-}
-
 } // namespace
 
 QByteArray EncodePng(const TBitmap &bitmap)
@@ -150,8 +138,9 @@ QByteArray EncodePng(const TBitmap &bitmap)
     const std::vector<std::vector<std::uint8_t>> parts =
         CompressPiecesInParallel(strips, rowsPerStrip * (n + 1), 6 * n, makeStrip);
 
+    const QByteArray metadata = PngMetadataChunks(MetadataToSave(bitmap), plan.colourType == Grey ? TProfileSpace::Grey : TProfileSpace::Rgb);
     QByteArray png;
-    std::size_t total = 8 + 25 + 12 + 3 * 256 + 12;
+    std::size_t total = 8 + 25 + 12 + 3 * 256 + 12 + static_cast<std::size_t>(metadata.size());
     for (const auto &part : parts) total += part.size() + 12;
     png.reserve(static_cast<qsizetype>(total));
     png.append("\x89PNG\r\n\x1a\n", 8);
@@ -162,7 +151,8 @@ QByteArray EncodePng(const TBitmap &bitmap)
     }
     header[8] = static_cast<std::uint8_t>(plan.depth);
     header[9] = plan.colourType;
-    PutChunk(png, "IHDR", header, sizeof header);
+    PutPngChunk(png, "IHDR", header, sizeof header);
+    png.append(metadata);
     if (plan.colourType == Indexed) {
         const int entries = bitmap.PaletteSize();
         std::vector<std::uint8_t> palette(3 * static_cast<std::size_t>(entries));
@@ -172,9 +162,9 @@ QByteArray EncodePng(const TBitmap &bitmap)
             palette[3 * i + 1] = GetGValue(c);
             palette[3 * i + 2] = GetBValue(c);
         }
-        PutChunk(png, "PLTE", palette.data(), palette.size());
+        PutPngChunk(png, "PLTE", palette.data(), palette.size());
     }
-    for (const auto &part : parts) PutChunk(png, "IDAT", part.data(), part.size());
-    PutChunk(png, "IEND", nullptr, 0);
+    for (const auto &part : parts) PutPngChunk(png, "IDAT", part.data(), part.size());
+    PutPngChunk(png, "IEND", nullptr, 0);
     return png;
 }

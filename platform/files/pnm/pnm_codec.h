@@ -4,7 +4,10 @@
 // program writes in these formats opens again.
 #pragma once
 
+#include "platform/files/file_formats.h"
 #include "platform/pictures/bitmap.h"
+
+#include <QByteArray>
 
 #include <cstdint>
 #include <span>
@@ -25,3 +28,9 @@ bool LooksLikePnm(std::span<const std::uint8_t> bytes);
 // holds (opening_limits.h). Throws Exception with a plain reason when the
 // header is not one or the data holds other characters than its numbers.
 TRowsMissing DecodePnm(std::span<const std::uint8_t> bytes, TBitmap &into);
+
+// Encodes with Qt's writer for the format (qt_codec.h), with the picture's
+// notes as comment lines after the first line ("P6"), one line a line of
+// a note's text; the header is all PBM, PGM and PPM can hold besides the
+// pixels.
+QByteArray EncodePnm(const TBitmap &bitmap, const TPictureFileFormatInfo &format);

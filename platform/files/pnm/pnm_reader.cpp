@@ -5,6 +5,7 @@
 #include "platform/base/work_progress.h"
 #include "platform/files/channel_order.h"
 #include "platform/files/opening_limits.h"
+#include "platform/files/reader_metadata.h"
 
 #include <algorithm>
 #include <climits>
@@ -76,6 +77,23 @@ std::optional<THeader> ReadHeader(std::span<const std::uint8_t> bytes)
     }
     h.dataAt = i + 1;
     return h;
+}
+
+// The comments of the header, each line a note without a key (the one
+// space that usually follows the "#" left out).
+TPictureMetadata HeaderComments(std::span<const std::uint8_t> header)
+{
+    TPictureMetadata found;
+    TCommentRoom room;
+    for (std::size_t i = 0; i < header.size(); ++i) {
+        if (header[i] != '#') continue;
+        std::size_t end = ++i;
+        while (end < header.size() && header[end] != '\n' && header[end] != '\r') ++end;
+        const std::size_t from = i < end && header[i] == ' ' ? i + 1 : i;
+        room.Keep(found, QString(), NoteText(header.subspan(from, end - from)));
+        i = end;
+    }
+    return found;
 }
 
 // Samples of 0..maxValue as 0..255, rounded to the nearest; above the
@@ -239,6 +257,7 @@ TRowsMissing DecodePnm(std::span<const std::uint8_t> bytes, TBitmap &into)
     }
     const int held = h->plain ? DecodePlain(bytes, *h, bitmap) : DecodeBinary(bytes, *h, bitmap);
     const TRowsMissing missing = RowsHeld(bitmap, held);
+    KeepFoundMetadata(bitmap, HeaderComments(bytes.first(std::min(h->dataAt, bytes.size()))));
     into.TakeOver(bitmap);
     return missing;
 }

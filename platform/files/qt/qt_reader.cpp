@@ -4,7 +4,9 @@
 #include "platform/base/work_progress.h"
 #include "platform/files/opening_limits.h"
 #include "platform/files/qt/container_checks.h"
+#include "platform/files/qt/gif_metadata.h"
 #include "platform/files/qt/qt_image_bridge.h"
+#include "platform/files/reader_metadata.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -187,7 +189,9 @@ TRowsMissing DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into)
     TReportingBuffer buffer(&data);
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
-    reader.setAutoTransform(true);
+    // The readers that hand a picture to Qt turn it upright by what its
+    // file carries (reader_metadata.h), as every reader does.
+    reader.setAutoTransform(false);
     const bool readable = reader.canRead();
     buffer.ThrowIfCancelled();
     if (!readable) throw Exception(reader.error() == QImageReader::UnsupportedFormatError ? NotAPicture() : DamagedData());
@@ -241,7 +245,10 @@ TRowsMissing DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into)
         }
     }
     if (is(TPictureFileFormat::Gif)) image = IndexedByTable(image, gif.colours);
-    BitmapFromQImage(image, into);
+    TBitmap read;
+    BitmapFromQImage(image, read);
+    if (is(TPictureFileFormat::Gif)) KeepFoundMetadata(read, GifMetadata(bytes));
+    into.TakeOver(read);
     return WholePicture(into);
 }
 

@@ -3,7 +3,10 @@
 // picture alone; every other TIFF goes to Qt's reader.
 #pragma once
 
+#include "platform/files/file_formats.h"
 #include "platform/pictures/bitmap.h"
+
+#include <QByteArray>
 
 #include <cstdint>
 #include <span>
@@ -21,3 +24,15 @@ bool LooksLikeTiff(std::span<const std::uint8_t> bytes);
 // uncompressed data is shorter than its strips or tiles take is refused as
 // damaged, as Qt would read on past it.
 TRowsMissing DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap &into);
+
+// Encodes through libtiff in the forms Qt's writer gave (so that every
+// pixel reads back as it did): black-and-white pictures in 1 bit, grey
+// ramps as 8-bit grey, other palettes as 8-bit indices with a colour map,
+// translucent pictures as 16-bit RGBA with alpha not premultiplied, the
+// rest as 8-bit RGB; strips of about 4 MiB compressed as the format says
+// (LZW). With the metadata to save: the resolution (96 dots an inch where
+// there is none, as TIFF needs one), the ICC profile of the pixels' space,
+// the XMP, the notes as the description, and the EXIF's fields and
+// directories (tiff_directories.h), in the EXIF's byte order. Throws
+// Exception when the picture is empty or libtiff fails.
+QByteArray EncodeTiff(const TBitmap &bitmap, const TPictureFileFormatInfo &format);

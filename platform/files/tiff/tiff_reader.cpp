@@ -6,6 +6,8 @@
 #include "platform/files/channel_order.h"
 #include "platform/files/opening_limits.h"
 #include "platform/files/qt/qt_codec.h"
+#include "platform/files/reader_metadata.h"
+#include "platform/files/tiff/tiff_metadata.h"
 
 #include <tiffio.h>
 
@@ -160,12 +162,16 @@ TRowsMissing DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap &into)
     const bool plain = !TIFFIsTiled(tiff) && Field<std::uint16_t>(tiff, TIFFTAG_BITSPERSAMPLE, 0) == 8 &&
                        Field<std::uint16_t>(tiff, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT) == SAMPLEFORMAT_UINT &&
                        Field<std::uint16_t>(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == PLANARCONFIG_CONTIG &&
-                       Field<std::uint16_t>(tiff, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT) == ORIENTATION_TOPLEFT &&
                        ((samples == 1 && photometric == PHOTOMETRIC_MINISBLACK) || (samples == 3 && photometric == PHOTOMETRIC_RGB)) &&
                        width > 0 && height > 0 && width <= INT32_MAX && height <= INT32_MAX;
     if (!plain) {
         if (UncompressedDataShort(tiff, bytes)) throw Exception(DamagedData());
-        return DecodeWithQt(bytes, into);
+        const TPictureMetadata found = TiffMetadata(tiff, bytes);
+        TBitmap read;
+        const TRowsMissing missing = DecodeWithQt(bytes, read);
+        KeepFoundMetadata(read, found);
+        into.TakeOver(read);
+        return missing;
     }
 
     const bool colour = samples == 3;
@@ -219,6 +225,7 @@ TRowsMissing DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap &into)
             std::memcpy(out, row.data(), rowBytes);
         if ((y & 63) == 63) ReportProgress(y + 1, height);
     }
+    KeepFoundMetadata(bitmap, TiffMetadata(tiff, bytes));
     into.TakeOver(bitmap);
     return {missing, h};
 }

@@ -3,7 +3,10 @@
 // every other WebP goes to Qt's reader.
 #pragma once
 
+#include "platform/files/file_formats.h"
 #include "platform/pictures/bitmap.h"
+
+#include <QByteArray>
 
 #include <cstdint>
 #include <span>
@@ -17,3 +20,11 @@ bool LooksLikeWebp(std::span<const std::uint8_t> bytes);
 // Data that ends early gives the rows the decoder gave (opening_limits.h);
 // damaged data is refused as damaged.
 TRowsMissing DecodeWebp(std::span<const std::uint8_t> bytes, TBitmap &into);
+
+// Encodes as Qt's writer did (its pixels, R, G and B of 8 bits, with alpha
+// where a pixel is translucent; lossless at quality 100, keeping every
+// pixel that is not fully transparent, as libwebp drops the colour under
+// alpha 0), with the metadata to save in chunks of its own. The encoder
+// reports its progress and can be cancelled. Throws Exception when the
+// picture is empty, larger than WebP's side limit, or the encoder fails.
+QByteArray EncodeWebp(const TBitmap &bitmap, const TPictureFileFormatInfo &format);

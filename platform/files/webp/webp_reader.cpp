@@ -5,6 +5,8 @@
 #include "platform/base/work_progress.h"
 #include "platform/files/opening_limits.h"
 #include "platform/files/qt/qt_codec.h"
+#include "platform/files/reader_metadata.h"
+#include "platform/files/webp/webp_metadata.h"
 
 #include <webp/decode.h>
 
@@ -32,8 +34,13 @@ TRowsMissing DecodeWebp(std::span<const std::uint8_t> bytes, TBitmap &into)
 {
     WebPBitstreamFeatures features{};
     if (WebPGetFeatures(bytes.data(), bytes.size(), &features) != VP8_STATUS_OK || features.has_alpha || features.has_animation ||
-        features.width <= 0 || features.height <= 0)
-        return DecodeWithQt(bytes, into);
+        features.width <= 0 || features.height <= 0) {
+        TBitmap read;
+        const TRowsMissing missing = DecodeWithQt(bytes, read);
+        KeepFoundMetadata(read, WebpMetadata(bytes));
+        into.TakeOver(read);
+        return missing;
+    }
     const int width = features.width, height = features.height;
     CheckPictureFits(width, height, pf24bit);
     const std::uint64_t pictureBytes = TBitmap::RowBytes(width, pf24bit) * std::uint64_t(height);
@@ -60,6 +67,7 @@ TRowsMissing DecodeWebp(std::span<const std::uint8_t> bytes, TBitmap &into)
     int held = height;
     if (status == VP8_STATUS_SUSPENDED && !WebPIDecGetRGB(decoder.get(), &held, nullptr, nullptr, nullptr)) held = 0;
     const TRowsMissing missing = RowsHeld(bitmap, held);
+    KeepFoundMetadata(bitmap, WebpMetadata(bytes));
     into.TakeOver(bitmap);
     return missing;
 }
