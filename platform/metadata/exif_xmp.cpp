@@ -137,7 +137,7 @@ std::optional<int> Orientation(long value)
 }
 
 // EXIF's and TIFF's numbers for a resolution unit, and the values in it:
-// a metre is stated in centimetres, which both can say.
+// a metre is stated in inches or centimetres, which both can say.
 struct TStatedResolution {
     double horizontal;
     double vertical;
@@ -146,13 +146,12 @@ struct TStatedResolution {
 
 TStatedResolution Stated(const TResolution &resolution)
 {
-    switch (resolution.unit) {
-    case TResolutionUnit::Inch: return {resolution.horizontal, resolution.vertical, 2};
-    case TResolutionUnit::None: return {resolution.horizontal, resolution.vertical, 1};
-    default: break;
+    const TResolution stated = resolution.InInchesOrCentimetres();
+    switch (stated.unit) {
+    case TResolutionUnit::Inch: return {stated.horizontal, stated.vertical, 2};
+    case TResolutionUnit::Centimetre: return {stated.horizontal, stated.vertical, 3};
+    default: return {stated.horizontal, stated.vertical, 1};
     }
-    const TResolution perCentimetre = *resolution.In(TResolutionUnit::Centimetre);
-    return {perCentimetre.horizontal, perCentimetre.vertical, 3};
 }
 
 // A value as an unsigned fraction: whole numbers exactly, others to a
@@ -182,6 +181,28 @@ void SetWherePresent(Exiv2::XmpData &data, const char *key, const std::string &v
 {
     const auto property = data.findKey(Exiv2::XmpKey(key));
     if (property != data.end()) property->setValue(value);
+}
+
+// The fields that describe the saved picture's pixels made true for it:
+// the pixel dimensions, and the resolution where it has one.
+Exiv2::ExifData &Described(Exiv2::ExifData &data, const TSavedPicture &picture)
+{
+    data["Exif.Photo.PixelXDimension"] = std::uint32_t(picture.width);
+    data["Exif.Photo.PixelYDimension"] = std::uint32_t(picture.height);
+    if (picture.resolution) {
+        const TStatedResolution stated = Stated(*picture.resolution);
+        data["Exif.Image.XResolution"] = Fraction(stated.horizontal);
+        data["Exif.Image.YResolution"] = Fraction(stated.vertical);
+        data["Exif.Image.ResolutionUnit"] = stated.unit;
+    }
+    return data;
+}
+
+QByteArray Encoded(Exiv2::ExifData &data, Exiv2::ByteOrder order)
+{
+    Exiv2::Blob blob;
+    Exiv2::ExifParser::encode(blob, order, data);
+    return QByteArray(reinterpret_cast<const char *>(blob.data()), static_cast<qsizetype>(blob.size()));
 }
 
 } // namespace
@@ -251,17 +272,18 @@ QByteArray ExifForSaving(const QByteArray &exif, const TSavedPicture &picture)
         });
         const auto orientation = data.findKey(Exiv2::ExifKey("Exif.Image.Orientation"));
         if (orientation != data.end()) *orientation = std::uint16_t(1);
-        data["Exif.Photo.PixelXDimension"] = std::uint32_t(picture.width);
-        data["Exif.Photo.PixelYDimension"] = std::uint32_t(picture.height);
-        if (picture.resolution) {
-            const TStatedResolution stated = Stated(*picture.resolution);
-            data["Exif.Image.XResolution"] = Fraction(stated.horizontal);
-            data["Exif.Image.YResolution"] = Fraction(stated.vertical);
-            data["Exif.Image.ResolutionUnit"] = stated.unit;
-        }
-        Exiv2::Blob blob;
-        Exiv2::ExifParser::encode(blob, decoded->order, data);
-        return QByteArray(reinterpret_cast<const char *>(blob.data()), static_cast<qsizetype>(blob.size()));
+        return Encoded(Described(data, picture), decoded->order);
+    });
+}
+
+QByteArray ExifStatingResolution(const TSavedPicture &picture)
+{
+    if (!picture.resolution) return {};
+    PrepareExiv2();
+    return Refused([&] {
+        Exiv2::ExifData data;
+        data["Exif.Image.Orientation"] = std::uint16_t(1);
+        return Encoded(Described(data, picture), Exiv2::littleEndian);
     });
 }
 

@@ -49,6 +49,11 @@ struct TSavedPicture {
 // when the piece is unreadable.
 QByteArray ExifForSaving(const QByteArray &exif, const TSavedPicture &picture);
 
+// EXIF made afresh for a saved picture that carries none, for a format
+// that states its resolution there alone: the resolution, the pixel
+// dimensions, and Orientation 1; little-endian. Empty without a resolution.
+QByteArray ExifStatingResolution(const TSavedPicture &picture);
+
 // The XMP packet to write with a saved picture: tiff:Orientation 1, and
 // the pixel dimensions (exif:PixelXDimension, exif:PixelYDimension,
 // tiff:ImageWidth, tiff:ImageLength) and resolution (tiff:XResolution,

@@ -28,6 +28,15 @@ std::optional<TResolution> TResolution::In(TResolutionUnit target) const
     return TResolution{horizontal * scale, vertical * scale, target};
 }
 
+TResolution TResolution::InInchesOrCentimetres() const
+{
+    if (unit != TResolutionUnit::Metre) return *this;
+    const auto whole = [](double v) { return std::abs(v - std::round(v)) < 0.01; };
+    const TResolution inches = *In(TResolutionUnit::Inch);
+    if (whole(inches.horizontal) && whole(inches.vertical)) return {std::round(inches.horizontal), std::round(inches.vertical), TResolutionUnit::Inch};
+    return *In(TResolutionUnit::Centimetre);
+}
+
 bool TResolution::Usable() const
 {
     return std::isfinite(horizontal) && std::isfinite(vertical) && horizontal > 0 && vertical > 0;

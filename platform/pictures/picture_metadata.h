@@ -44,6 +44,10 @@ struct TResolution {
     // The same resolution in another unit. A ratio alone (None) has no
     // physical unit to give: absent, except to None, which keeps the values.
     std::optional<TResolution> In(TResolutionUnit target) const;
+    // As a format that states inches or centimetres states it: a metre's
+    // resolution in inches where both values come out whole numbers (to a
+    // hundredth; 11811 a metre is 300 an inch), else in centimetres.
+    TResolution InInchesOrCentimetres() const;
     // Both values finite and above 0: what a reader may keep.
     bool Usable() const;
     bool operator==(const TResolution &) const = default;

@@ -86,8 +86,6 @@ std::uint16_t Density(double value)
     return rounded >= 1 && rounded <= 65535 ? static_cast<std::uint16_t>(rounded) : 0;
 }
 
-bool Whole(double value) { return std::abs(value - std::round(value)) < 0.01; }
-
 } // namespace
 
 TPictureMetadata JpegMetadata(std::span<const std::uint8_t> file)
@@ -147,11 +145,7 @@ TPictureMetadata JpegMetadata(std::span<const std::uint8_t> file)
 TJfifDensity JfifDensity(const std::optional<TResolution> &resolution)
 {
     if (!resolution || !resolution->Usable()) return {};
-    TResolution stated = *resolution;
-    if (stated.unit == TResolutionUnit::Metre) {
-        const TResolution inch = *stated.In(TResolutionUnit::Inch);
-        stated = Whole(inch.horizontal) && Whole(inch.vertical) ? inch : *stated.In(TResolutionUnit::Centimetre);
-    }
+    TResolution stated = resolution->InInchesOrCentimetres();
     if (stated.unit == TResolutionUnit::None) {
         // A ratio keeps its proportion within 16 bits.
         const double scale = std::max(1.0, std::max(stated.horizontal, stated.vertical) / 65535);

@@ -25,8 +25,8 @@ struct TJfifDensity {
     std::uint16_t horizontal = 1;
     std::uint16_t vertical = 1;
 };
-// A resolution as JFIF states it: inches or centimetres (a metre's
-// resolution in whichever gives whole numbers), rounded; a ratio made to
+// A resolution as JFIF states it: inches or centimetres
+// (TResolution::InInchesOrCentimetres), rounded; a ratio made to
 // fit 16 bits. 1:1 where there is none or it does not fit.
 TJfifDensity JfifDensity(const std::optional<TResolution> &resolution);
 

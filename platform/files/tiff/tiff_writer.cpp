@@ -158,8 +158,7 @@ void FileRow(const TBitmap &bitmap, TForm form, int y, std::vector<std::uint8_t>
 void SetResolution(TIFF *tiff, const std::optional<TResolution> &resolution)
 {
     TResolution stated{96, 96, TResolutionUnit::Inch};
-    if (resolution && resolution->Usable()) stated = *resolution;
-    if (stated.unit == TResolutionUnit::Metre) stated = *stated.In(TResolutionUnit::Centimetre);
+    if (resolution && resolution->Usable()) stated = resolution->InInchesOrCentimetres();
     const std::uint16_t unit = stated.unit == TResolutionUnit::Inch ? RESUNIT_INCH : stated.unit == TResolutionUnit::Centimetre ? RESUNIT_CENTIMETER : RESUNIT_NONE;
     TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, unit);
     TIFFSetField(tiff, TIFFTAG_XRESOLUTION, static_cast<float>(stated.horizontal));

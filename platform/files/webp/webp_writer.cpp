@@ -4,6 +4,7 @@
 
 #include "platform/base/work_progress.h"
 #include "platform/files/webp/webp_metadata.h"
+#include "platform/metadata/exif_xmp.h"
 #include "platform/metadata/file_metadata.h"
 
 #include <webp/encode.h>
@@ -107,7 +108,10 @@ QByteArray EncodeWebp(const TBitmap &bitmap, const TPictureFileFormatInfo &forma
         throw Exception(QStringLiteral("the picture could not be encoded as WebP"));
     }
     const QByteArray encoded = QByteArray::fromRawData(reinterpret_cast<const char *>(writer.mem), static_cast<qsizetype>(writer.size));
-    QByteArray file = WebpWithMetadata(encoded, MetadataToSave(bitmap));
+    TPictureMetadata saved = MetadataToSave(bitmap);
+    // WebP states a resolution in the EXIF alone.
+    if (saved.exif.isEmpty()) saved.exif = ExifStatingResolution({bitmap.GetWidth(), bitmap.GetHeight(), saved.resolution});
+    QByteArray file = WebpWithMetadata(encoded, saved);
     // The encoder's memory is let go below: a file still on it is copied.
     if (file.constData() == encoded.constData()) file = QByteArray(encoded.constData(), encoded.size());
     return file;
