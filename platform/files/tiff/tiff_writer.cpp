@@ -249,9 +249,11 @@ QByteArray EncodeTiff(const TBitmap &bitmap, const TPictureFileFormatInfo &forma
     SetResolution(t, saved.resolution);
     TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
     SetForm(t, bitmap, form);
-    // About 4 MiB a strip, as Qt's writer chose.
+    // About 4 MiB a strip, as Qt's writer chose; translucent pictures it
+    // left to libtiff's own default, about 8 KiB.
     const tmsize_t scanline = std::max<tmsize_t>(1, TIFFScanlineSize(t));
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, static_cast<std::uint32_t>(std::max<tmsize_t>(1, (tmsize_t(4) << 20) / scanline))));
+    const std::uint32_t asked = form == TForm::Rgba16 ? 0 : static_cast<std::uint32_t>(std::max<tmsize_t>(1, (tmsize_t(4) << 20) / scanline));
+    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, asked));
     if (!saved.colourProfile.isEmpty() && PictureProfileSpace(saved.colourProfile) == (grey ? TProfileSpace::Grey : TProfileSpace::Rgb))
         TIFFSetField(t, TIFFTAG_ICCPROFILE, static_cast<std::uint32_t>(saved.colourProfile.size()), saved.colourProfile.constData());
     if (!saved.xmp.isEmpty()) TIFFSetField(t, TIFFTAG_XMLPACKET, static_cast<std::uint32_t>(saved.xmp.size()), saved.xmp.constData());
