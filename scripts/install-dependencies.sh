@@ -22,11 +22,12 @@ run=(
 # program with: a virtual X server, xdotool, ImageMagick's pictures, Python,
 # and the checkers of what is installed: the desktop entry's validator,
 # AppStream's for the metainfo and groff for the manual page; ExifTool, the
-# independent writer and reader of EXIF and XMP the tests judge ours by.
+# independent writer and reader of EXIF and XMP the tests judge ours by;
+# Pillow, the independent writer of the pictures that carry them.
 test=(
   libgtest-dev libgmock-dev
   xvfb xauth xdotool imagemagick python3 desktop-file-utils appstream groff-base
-  libimage-exiftool-perl
+  libimage-exiftool-perl python3-pil
 )
 # clang's libFuzzer and the sanitizers' run-time for it.
 fuzz=(clang libclang-rt-14-dev)

@@ -4,10 +4,14 @@
 #include "support/main_window_fixture.h"
 
 #include "platform/controls/screen_profile.h"
+#include "support/disk_files.h"
+#include "support/exiftool.h"
+#include "support/independent_writers.h"
 #include "support/profiles.h"
 
 #include <QGuiApplication>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 #include <xcb/xcb.h>
 
@@ -55,6 +59,31 @@ TEST_F(ShownColoursTest, AProfileThatSwapsRedAndGreenIsShownWithTheColoursItMean
             const TColor stored = Shown().GetPixel(at.x(), at.y());
             EXPECT_TRUE(ShownAs(shown.pixel(at), GetGValue(stored), GetRValue(stored), GetBValue(stored))) << at.x() << ", " << at.y();
             // The readout gives the stored red level, not the shown one.
+            PointAt(at.x(), at.y());
+            EXPECT_EQ(Form().Label1->GetCaption(), QString::number(GetRValue(stored)));
+        }
+    }
+}
+
+TEST_F(ShownColoursTest, AFileWhoseProfileSwapsRedAndGreenOpensShowingTheColoursItMeans)
+{
+    SKIP_WITHOUT_PILLOW();
+    SKIP_WITHOUT_EXIFTOOL();
+    QTemporaryDir folder;
+    const QList<QPair<QString, QByteArray>> files = {{QStringLiteral("swap.icc"), SwappedRedGreenProfile()}};
+    for (const char *extension : {"png", "jpg", "tif", "webp"}) {
+        SCOPED_TRACE(extension);
+        const QString ext = QLatin1String(extension);
+        const QByteArray file = ExiftoolEdited(PillowWritten(24, 16, ext), ext, {QStringLiteral("-icc_profile<=swap.icc")}, files);
+        ASSERT_FALSE(file.isEmpty()) << "Pillow and ExifTool could not write the file";
+        const QString path = folder.filePath(QStringLiteral("swapped.") + ext);
+        PutFile(path, file);
+        OpenWithShortcut(path);
+        ASSERT_EQ(Shown().GetWidth(), 24);
+        const QImage shown = OnScreen();
+        for (const QPoint at : {QPoint(0, 0), QPoint(7, 3), QPoint(23, 15)}) {
+            const TColor stored = Shown().GetPixel(at.x(), at.y());
+            EXPECT_TRUE(ShownAs(shown.pixel(at), GetGValue(stored), GetRValue(stored), GetBValue(stored))) << at.x() << ", " << at.y();
             PointAt(at.x(), at.y());
             EXPECT_EQ(Form().Label1->GetCaption(), QString::number(GetRValue(stored)));
         }

@@ -51,6 +51,19 @@ QByteArray PillowWritten(int width, int height, const QString &extension, const 
     return FileBytes(path);
 }
 
+QByteArray PillowUpright(const QByteArray &file, const QString &extension)
+{
+    QTemporaryDir folder;
+    const QString input = folder.filePath(QStringLiteral("input.") + extension), output = folder.filePath(QStringLiteral("upright.png"));
+    PutFile(input, file);
+    const QString script = QStringLiteral(
+        "import sys\n"
+        "from PIL import Image, ImageOps\n"
+        "ImageOps.exif_transpose(Image.open(sys.argv[1])).convert('RGB').save(sys.argv[2])\n");
+    if (!Runs(Python, {QStringLiteral("-c"), script, input, output})) return {};
+    return FileBytes(output);
+}
+
 QByteArray ImageMagickConverted(const QByteArray &input, const QString &inputExtension, const QStringList &arguments, const QString &outputForm,
                                 const QList<QPair<QString, QByteArray>> &files)
 {

@@ -23,6 +23,11 @@ bool ImageMagickFound();
 // form it is made in first ("RGB", "L"). Empty when Pillow fails.
 QByteArray PillowWritten(int width, int height, const QString &extension, const QString &options = {}, const QString &mode = QStringLiteral("RGB"));
 
+// The picture of a file in the form the extension names, turned upright
+// by Pillow as its EXIF says (ImageOps.exif_transpose), as a PNG without
+// EXIF. Empty when Pillow fails.
+QByteArray PillowUpright(const QByteArray &file, const QString &extension);
+
 // The picture in a file of the first extension converted by ImageMagick
 // into the form the second names, with the arguments between (options
 // for the output: "-density", "300"); `files` are put beside the input
