@@ -23,6 +23,9 @@ constexpr TPictureFileFormatInfo Formats[] = {
     {TPictureFileFormat::Tiff, "TIFF", "tiff", "image/tiff", {"tif", "tiff"}, 2, "TIFF pictures", -1, 1, 0},
     {TPictureFileFormat::Webp, "WebP", "webp", "image/webp", {"webp"}, 1, "WebP pictures", 100, -1, 16383},
     {TPictureFileFormat::Ico, "ICO", "ico", "image/vnd.microsoft.icon", {"ico"}, 1, "Icons", -1, -1, IcoSide},
+    {TPictureFileFormat::Heif, "HEIF", "heif", "image/heif", {"heic", "heif", "hif"}, 0, "HEIF pictures", -1, -1, 0},
+    {TPictureFileFormat::Avif, "AVIF", "avif", "image/avif", {"avif"}, 0, "AVIF pictures", -1, -1, 0},
+    {TPictureFileFormat::Jxl, "JPEG XL", "jxl", "image/jxl", {"jxl"}, 0, "JPEG XL pictures", -1, -1, 0},
 };
 
 } // namespace

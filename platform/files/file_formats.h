@@ -13,7 +13,7 @@
 #include <optional>
 #include <span>
 
-enum class TPictureFileFormat { Bmp, Png, Jpeg, Gif, Pbm, Pgm, Ppm, Tiff, Webp, Ico };
+enum class TPictureFileFormat { Bmp, Png, Jpeg, Gif, Pbm, Pgm, Ppm, Tiff, Webp, Ico, Heif, Avif, Jxl };
 
 struct TPictureFileFormatInfo {
     TPictureFileFormat format;

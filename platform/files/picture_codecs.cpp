@@ -2,7 +2,10 @@
 #include "platform/files/picture_codecs.h"
 
 #include "platform/files/bmp/bmp_codec.h"
+#include "platform/files/gif/gif_codec.h"
+#include "platform/files/heif/heif_codec.h"
 #include "platform/files/jpeg/jpeg_codec.h"
+#include "platform/files/jxl/jxl_codec.h"
 #include "platform/files/png/png_codec.h"
 #include "platform/files/pnm/pnm_codec.h"
 #include "platform/files/qt/qt_codec.h"
@@ -23,12 +26,16 @@ constexpr TPictureCodec Codecs[] = {
     {TPictureFileFormat::Bmp, LooksLikeBmp, DecodeBmp, WriteBmp},
     {TPictureFileFormat::Png, LooksLikePng, DecodePng, WritePng},
     {TPictureFileFormat::Jpeg, LooksLikeJpeg, DecodeJpeg, EncodeJpeg},
+    {TPictureFileFormat::Gif, LooksLikeGif, DecodeGif, nullptr},
     {TPictureFileFormat::Pbm, LooksLikePnm, DecodePnm, EncodePnm},
     {TPictureFileFormat::Pgm, LooksLikePnm, DecodePnm, EncodePnm},
     {TPictureFileFormat::Ppm, LooksLikePnm, DecodePnm, EncodePnm},
     {TPictureFileFormat::Tiff, LooksLikeTiff, DecodeTiff, EncodeTiff},
     {TPictureFileFormat::Webp, LooksLikeWebp, DecodeWebp, EncodeWebp},
     {TPictureFileFormat::Ico, nullptr, nullptr, EncodeWithQt},
+    {TPictureFileFormat::Heif, LooksLikeHeif, DecodeHeif, nullptr},
+    {TPictureFileFormat::Avif, LooksLikeAvif, DecodeHeif, nullptr},
+    {TPictureFileFormat::Jxl, LooksLikeJxl, DecodeJxl, nullptr},
 };
 
 // The extensions as dialog patterns: "*.png *.jpg".

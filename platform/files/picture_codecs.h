@@ -33,7 +33,7 @@ struct TPictureCodec {
     TPictureWriter write;
 };
 
-// The format's codec: for a format without one of its own (GIF), read by
+// The format's codec: for a format without one of its own, read by
 // Qt's readers and not written.
 TPictureCodec PictureCodec(TPictureFileFormat format);
 

@@ -3,6 +3,7 @@
 #include "platform/base/work_progress.h"
 #include "platform/files/picture_codecs.h"
 #include "platform/files/picture_files.h"
+#include "platform/files/qt/qt_codec.h"
 #include "support/decoding.h"
 #include "support/disk_files.h"
 #include "support/file_builders.h"
@@ -180,8 +181,8 @@ TEST(CancelledWork, JpegAndPngOpeningsAndJpegSavingStopWhileTheirRowsGoBy)
 
 namespace {
 
-// A TIFF with alpha, which is left to Qt's reader: libtiff reads its strips
-// as it decodes them.
+// A TIFF with alpha: libtiff reads its strips as it decodes them, through
+// our reader as through Qt's.
 QByteArray TranslucentTiff(int width, int height)
 {
     QImage translucent(width, height, QImage::Format_ARGB32);
@@ -198,8 +199,8 @@ QByteArray TranslucentTiff(int width, int height)
 
 } // namespace
 
-// Files left to Qt's readers are cancelled while Qt reads them: a TIFF with
-// alpha, and a GIF, read a block at a time. The picture in hand stays.
+// A TIFF with alpha and a GIF, read a strip or row at a time, are cancelled
+// while they are read. The picture in hand stays.
 TEST(CancelledWork, QtsReadersCancelledWhileTheyReadTheFileGiveNoPicture)
 {
     const QByteArray tiff = TranslucentTiff(3000, 2000);
@@ -219,7 +220,8 @@ TEST(CancelledWork, QtsReadersCancelledWhileTheyReadTheFileGiveNoPicture)
 
 // A cancel never makes a read of Qt's reader fail: a C library stopped that
 // way may write outside its buffers. Cancelled while it reads the strips,
-// the reading still goes through the file, then gives nothing.
+// the reading still goes through the file, then gives nothing (TIFF is no
+// longer left to it, but its reader reads one as it decodes).
 TEST(CancelledWork, QtsReadersAreAnsweredEveryReadOnceCancelled)
 {
     const QByteArray tiff = TranslucentTiff(3000, 2000);
@@ -227,6 +229,6 @@ TEST(CancelledWork, QtsReadersAreAnsweredEveryReadOnceCancelled)
     // Cancelled while it reads the strips (past the header at the start, and
     // before the directory at the end, which it reads first), in the first
     // half; its last strips lie beyond three quarters of the file.
-    EXPECT_TRUE(CancelledHalfway([&] { TBitmap b; DecodePicture(Bytes(tiff), b); }, {0.01, 0.5}, &reached));
+    EXPECT_TRUE(CancelledHalfway([&] { TBitmap b; DecodeWithQt(Bytes(tiff), b); }, {0.01, 0.5}, &reached));
     EXPECT_GT(reached, 0.75) << "the reader was refused a read once cancelled";
 }

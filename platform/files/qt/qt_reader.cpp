@@ -4,7 +4,6 @@
 #include "platform/base/work_progress.h"
 #include "platform/files/opening_limits.h"
 #include "platform/files/qt/container_checks.h"
-#include "platform/files/qt/gif_metadata.h"
 #include "platform/files/qt/qt_image_bridge.h"
 #include "platform/files/reader_metadata.h"
 
@@ -245,10 +244,7 @@ TRowsMissing DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into)
         }
     }
     if (is(TPictureFileFormat::Gif)) image = IndexedByTable(image, gif.colours);
-    TBitmap read;
-    BitmapFromQImage(image, read);
-    if (is(TPictureFileFormat::Gif)) KeepFoundMetadata(read, GifMetadata(bytes));
-    into.TakeOver(read);
+    BitmapFromQImage(image, into);
     return WholePicture(into);
 }
 

@@ -1,6 +1,5 @@
-// TIFF pictures of 8-bit grey or RGB samples in strips read through libtiff
-// straight into the bitmap's rows, so that opening one takes the file and the
-// picture alone; every other TIFF goes to Qt's reader.
+// TIFF pictures of every layout libtiff reads, decoded through it a strip
+// or tile at a time straight into the bitmap's rows.
 #pragma once
 
 #include "platform/files/file_formats.h"
@@ -14,15 +13,31 @@
 // Whether the bytes start as a TIFF does ("II*\0" or "MM\0*").
 bool LooksLikeTiff(std::span<const std::uint8_t> bytes);
 
-// Decodes a TIFF's first picture into pf8bit with the grey palette (8-bit
-// grey, 0 black) or pf24bit (8-bit RGB), row by row, when it is stored in
-// strips, its samples interleaved, upright and without extra samples;
-// anything else through Qt's reader. The pixels are Qt's reading's. A row
-// the decoder cannot give (its strip's data ends early or is damaged, or
-// lies past the byte count of an uncompressed strip) is missing with the
-// rest of its strip (opening_limits.h); a TIFF left to Qt whose
-// uncompressed data is shorter than its strips or tiles take is refused as
-// damaged, as Qt would read on past it.
+// Decodes a TIFF's first picture, turned upright as its Orientation tag
+// says:
+//  - grey (black or white as 0) of 1 bit into pf1bit, of 2 to 16 bits or
+//    floating point into pf8bit with the grey palette;
+//  - a palette of 1 bit into pf1bit, of 2 to 8 bits into pf8bit, with its
+//    colours;
+//  - RGB, CMYK (through the file's ICC profile where it has one, else each
+//    ink taken away from white) and YCbCr compressed as JPEG into pf24bit;
+//  - any of these with an alpha sample (associated or not) into pf32bit
+//    with alpha, not premultiplied;
+//  - every other photometric libtiff turns into RGBA (CIE L*a*b*, LogLuv,
+//    YCbCr uncompressed...) through that conversion, into pf24bit (pf32bit
+//    with alpha).
+// Strips or tiles, interleaved samples or planes apart, any integer depth
+// up to 16 bits, 32-bit integers and 32- or 64-bit floating point (0 to 1);
+// deeper samples are rounded to 8 bits. The colour profile goes into the
+// picture's metadata (a CMYK picture, turned into sRGB, carries none).
+// A strip or tile the decoder cannot give (its data ends early or is
+// damaged) leaves the rows it holds missing (opening_limits.h); rows of
+// uncompressed strips lie within each strip's stated byte count and before
+// the directory, uncompressed tiles within theirs. The memory is checked
+// before anything is allocated: the file, the picture, a compressed strip
+// or tile and what it decodes into (a strip or tile of every plane), and a
+// second picture where the orientation swaps rows and columns. Throws
+// Exception with a plain reason (no file name); `into` is then unchanged.
 TRowsMissing DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap &into);
 
 // Encodes through libtiff in the forms Qt's writer gave (so that every

@@ -1,11 +1,11 @@
-// Reading TIFF pictures of 8-bit grey or RGB strips through libtiff,
-// straight into the bitmap's rows.
+// Reading TIFF pictures of every layout through libtiff, a strip or tile
+// at a time, straight into the bitmap's rows.
 #include "platform/files/tiff/tiff_codec.h"
 
 #include "platform/base/work_progress.h"
-#include "platform/files/channel_order.h"
 #include "platform/files/opening_limits.h"
-#include "platform/files/qt/qt_codec.h"
+#include "platform/files/tiff/tiff_samples.h"
+#include "platform/files/tiff/tiff_support.h"
 #include "platform/files/reader_metadata.h"
 #include "platform/files/tiff/tiff_metadata.h"
 
@@ -58,81 +58,149 @@ struct OptionsFree {
     void operator()(TIFFOpenOptions *options) const { TIFFOpenOptionsFree(options); }
 };
 
-template <typename T>
-T Field(TIFF *tiff, ttag_t tag, T fallback)
-{
-    T value = fallback;
-    return TIFFGetFieldDefaulted(tiff, tag, &value) == 1 ? value : fallback;
-}
+// The rows of the picture as they are stored, and which are missing.
+struct TStoredPicture {
+    TBitmap bitmap;
+    std::vector<bool> missing;
 
-// The byte count of each strip as the first directory gives it, or none
-// when it gives none that can be read. libtiff puts its own reckoning in
-// place of counts that look wrong to it (a single strip's count short of
-// its rows, unequal counts of uncompressed strips), and would then read the
-// bytes after a strip (the next strip, the directory) as its pixels.
-std::vector<std::uint64_t> DeclaredStripBytes(std::span<const std::uint8_t> bytes)
-{
-    const bool big = bytes[0] == 'M';
-    const auto read = [&](std::uint64_t at, int size) -> std::optional<std::uint64_t> {
-        if (at > bytes.size() || std::uint64_t(size) > bytes.size() - at) return std::nullopt;
-        std::uint64_t value = 0;
-        for (int i = 0; i < size; ++i) value |= std::uint64_t(bytes[at + std::size_t(big ? size - 1 - i : i)]) << (8 * i);
-        return value;
-    };
-    const auto magic = read(2, 2);
-    if (!magic || (*magic != 42 && *magic != 43)) return {};
-    // Classic TIFF: 2-byte entry counts, 12-byte entries, 4-byte counts and
-    // values; BigTIFF: 8, 20, 8 and 8.
-    const bool classic = *magic == 42;
-    const int wordSize = classic ? 4 : 8, entrySize = classic ? 12 : 20;
-    const auto directory = read(classic ? 4 : 8, wordSize);
-    const auto entries = directory ? read(*directory, classic ? 2 : 8) : std::nullopt;
-    if (!entries) return {};
-    const std::uint64_t first = *directory + (classic ? 2 : 8);
-    for (std::uint64_t e = 0; e < *entries; ++e) {
-        const std::uint64_t entry = first + e * std::uint64_t(entrySize);
-        const auto tag = read(entry, 2), type = read(entry + 2, 2), count = read(entry + 4, wordSize);
-        if (!tag || !type || !count) return {};
-        if (*tag != TIFFTAG_STRIPBYTECOUNTS) continue;
-        const int size = *type == TIFF_SHORT ? 2 : *type == TIFF_LONG ? 4 : *type == TIFF_LONG8 ? 8 : 0;
-        if (size == 0 || *count > bytes.size() / std::uint64_t(size)) return {};
-        // Values that fit are held in the entry itself, others where it points.
-        std::optional<std::uint64_t> values = entry + 4 + std::uint64_t(wordSize);
-        if (*count * std::uint64_t(size) > std::uint64_t(wordSize)) values = read(*values, wordSize);
-        std::vector<std::uint64_t> counts;
-        for (std::uint64_t i = 0; values && i < *count; ++i) {
-            const auto value = read(*values + i * std::uint64_t(size), size);
-            if (!value) return {};
-            counts.push_back(*value);
+    int Missing() const { return static_cast<int>(std::count(missing.begin(), missing.end(), true)); }
+    void Lose(std::uint32_t from, std::uint32_t rows)
+    {
+        for (std::uint32_t y = from; y < from + rows && y < missing.size(); ++y) {
+            missing[y] = true;
+            std::memset(bitmap.Row(static_cast<int>(y)), 0, bitmap.BytesPerRow());
         }
-        return counts;
     }
-    return {};
+};
+
+// Strips of interleaved samples, a row at a time: a row the decoder
+// cannot give is missing, and so are the rest of its strip; the next
+// strip starts afresh.
+void ReadStripRows(TIFF *tiff, std::span<const std::uint8_t> bytes, const TTiffSamples &samples, TStoredPicture &picture)
+{
+    const auto height = static_cast<std::uint32_t>(picture.bitmap.GetHeight());
+    const int width = picture.bitmap.GetWidth();
+    const TStatedRows stated(tiff, bytes, samples.RowBytes(static_cast<std::uint64_t>(width)));
+    const std::uint32_t rowsPerStrip = std::clamp<std::uint32_t>(Field<std::uint32_t>(tiff, TIFFTAG_ROWSPERSTRIP, height), 1, height);
+    std::vector<std::uint8_t> row(static_cast<std::size_t>(std::max<tmsize_t>(TIFFScanlineSize(tiff), 1)));
+    const std::uint8_t *planes[] = {row.data()};
+    bool stripLost = false;
+    for (std::uint32_t y = 0; y < height; ++y) {
+        if (y % rowsPerStrip == 0) stripLost = false;
+        stripLost = stripLost || !stated.Holds(y) || TIFFReadScanline(tiff, row.data(), y, 0) != 1;
+        if (stripLost)
+            picture.Lose(y, 1);
+        else
+            samples.Convert(planes, width, picture.bitmap.Row(static_cast<int>(y)), 0);
+        if ((y & 63) == 63) ReportProgress(y + 1, height);
+    }
 }
 
-// Whether the uncompressed data of a TIFF left to Qt's reader is shorter
-// than its strips or tiles take: libtiff would read on past it, showing
-// bytes from outside the picture's data, and Qt cannot give the rows
-// before it alone.
-bool UncompressedDataShort(TIFF *tiff, std::span<const std::uint8_t> bytes)
+// Strips of samples in planes apart: each band's strip of every plane,
+// then its rows.
+void ReadPlanarStrips(TIFF *tiff, std::span<const std::uint8_t> bytes, const TTiffSamples &samples, TStoredPicture &picture)
 {
-    if (Field<std::uint16_t>(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE) != COMPRESSION_NONE) return false;
-    if (TIFFIsTiled(tiff)) {
-        for (std::uint32_t tile = 0; tile < TIFFNumberOfTiles(tiff); ++tile)
-            if (TIFFGetStrileByteCount(tiff, tile) < TIFFTileSize64(tiff)) return true;
-        return false;
+    const auto height = static_cast<std::uint32_t>(picture.bitmap.GetHeight());
+    const int width = picture.bitmap.GetWidth();
+    const std::uint64_t rowBytes = samples.RowBytes(static_cast<std::uint64_t>(width));
+    const TStatedRows stated(tiff, bytes, rowBytes);
+    const std::uint32_t rowsPerStrip = std::clamp<std::uint32_t>(Field<std::uint32_t>(tiff, TIFFTAG_ROWSPERSTRIP, height), 1, height);
+    const std::uint32_t stripsPerPlane = (height - 1) / rowsPerStrip + 1;
+    std::vector<std::vector<std::uint8_t>> buffers(static_cast<std::size_t>(samples.Planes()), std::vector<std::uint8_t>(rowBytes * rowsPerStrip));
+    std::vector<const std::uint8_t *> planes(buffers.size());
+    for (std::uint32_t strip = 0; strip < stripsPerPlane; ++strip) {
+        const std::uint32_t top = strip * rowsPerStrip, rows = std::min(rowsPerStrip, height - top);
+        // The rows every plane's strip holds, each within its stated bytes.
+        std::uint32_t held = rows;
+        for (int p = 0; p < samples.Planes(); ++p) {
+            std::uint32_t statedRows = 0;
+            while (statedRows < held && stated.Holds(top + statedRows, static_cast<std::uint16_t>(p))) ++statedRows;
+            const tmsize_t wanted = static_cast<tmsize_t>(rowBytes * statedRows);
+            if (statedRows > 0 &&
+                TIFFReadEncodedStrip(tiff, static_cast<std::uint32_t>(p) * stripsPerPlane + strip, buffers[std::size_t(p)].data(), wanted) != wanted)
+                statedRows = 0;
+            held = std::min(held, statedRows);
+        }
+        for (std::uint32_t r = 0; r < held; ++r) {
+            for (std::size_t p = 0; p < buffers.size(); ++p) planes[p] = buffers[p].data() + rowBytes * r;
+            samples.Convert(planes.data(), width, picture.bitmap.Row(static_cast<int>(top + r)), 0);
+        }
+        picture.Lose(top + held, rows - held);
+        ReportProgress(top + rows, height);
     }
-    const std::vector<std::uint64_t> declared = DeclaredStripBytes(bytes);
-    const std::uint32_t height = Field<std::uint32_t>(tiff, TIFFTAG_IMAGELENGTH, 0);
-    const std::uint32_t rowsPerStrip = declared.size() == 1 ? height : std::clamp<std::uint32_t>(Field<std::uint32_t>(tiff, TIFFTAG_ROWSPERSTRIP, height), 1, std::max(height, 1u));
-    const bool apart = Field<std::uint16_t>(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == PLANARCONFIG_SEPARATE;
-    const std::uint64_t stripsPerPlane = (std::uint64_t(height) + rowsPerStrip - 1) / rowsPerStrip;
-    for (std::size_t strip = 0; strip < declared.size(); ++strip) {
-        const std::uint64_t first = (apart ? strip % stripsPerPlane : strip) * rowsPerStrip;
-        if (declared[strip] != 0 && first < height && declared[strip] < TIFFVStripSize64(tiff, std::min<std::uint64_t>(rowsPerStrip, height - first)))
-            return true;
+}
+
+// Tiles, of interleaved samples or of planes apart: a tile the decoder
+// cannot give leaves the rows it crosses missing.
+void ReadTiles(TIFF *tiff, std::span<const std::uint8_t> bytes, const TTiffSamples &samples, TStoredPicture &picture)
+{
+    const auto height = static_cast<std::uint32_t>(picture.bitmap.GetHeight()), width = static_cast<std::uint32_t>(picture.bitmap.GetWidth());
+    const std::uint32_t tileWidth = Field<std::uint32_t>(tiff, TIFFTAG_TILEWIDTH, 0), tileHeight = Field<std::uint32_t>(tiff, TIFFTAG_TILELENGTH, 0);
+    const tmsize_t tileBytes = TIFFTileSize(tiff);
+    if (tileWidth == 0 || tileHeight == 0 || tileBytes <= 0) throw Exception(DamagedData());
+    const std::uint64_t tileRowBytes = samples.RowBytes(tileWidth);
+    const bool uncompressed = Field<std::uint16_t>(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE) == COMPRESSION_NONE;
+    const std::vector<std::uint64_t> declared = uncompressed ? DeclaredByteCounts(bytes, TIFFTAG_TILEBYTECOUNTS) : std::vector<std::uint64_t>();
+    std::vector<std::vector<std::uint8_t>> buffers(static_cast<std::size_t>(samples.Planes()), std::vector<std::uint8_t>(static_cast<std::size_t>(tileBytes)));
+    std::vector<const std::uint8_t *> planes(buffers.size());
+    for (std::uint32_t top = 0; top < height; top += tileHeight) {
+        const std::uint32_t rows = std::min(tileHeight, height - top);
+        bool lost = false;
+        for (std::uint32_t left = 0; left < width && !lost; left += tileWidth) {
+            for (std::size_t p = 0; p < buffers.size() && !lost; ++p) {
+                const std::uint32_t tile = TIFFComputeTile(tiff, left, top, 0, static_cast<std::uint16_t>(p));
+                // An uncompressed tile lies within its stated bytes.
+                lost = (tile < declared.size() && declared[tile] != 0 && declared[tile] < std::uint64_t(tileBytes)) ||
+                       TIFFReadEncodedTile(tiff, tile, buffers[p].data(), tileBytes) != tileBytes;
+            }
+            const int pixels = static_cast<int>(std::min(tileWidth, width - left));
+            for (std::uint32_t r = 0; r < rows && !lost; ++r) {
+                for (std::size_t p = 0; p < buffers.size(); ++p) planes[p] = buffers[p].data() + tileRowBytes * r;
+                samples.Convert(planes.data(), pixels, picture.bitmap.Row(static_cast<int>(top + r)), static_cast<int>(left));
+            }
+        }
+        if (lost) picture.Lose(top, rows);
+        ReportProgress(top + rows, height);
     }
-    return false;
+}
+
+struct RgbaEnd {
+    void operator()(TIFFRGBAImage *image) const { TIFFRGBAImageEnd(image); }
+};
+
+// Every other photometric through libtiff's conversion to RGBA (associated
+// alpha), a strip's or tile row's worth of rows at a time.
+void ReadThroughRgba(TIFFRGBAImage &image, TStoredPicture &picture, std::uint32_t bandRows)
+{
+    const auto height = static_cast<std::uint32_t>(picture.bitmap.GetHeight());
+    const int width = picture.bitmap.GetWidth();
+    const bool alpha = picture.bitmap.GetPixelFormat() == pf32bit;
+    std::vector<std::uint32_t> band(std::size_t(width) * bandRows);
+    // The rows in the order they are stored.
+    image.req_orientation = image.orientation;
+    for (std::uint32_t top = 0; top < height; top += bandRows) {
+        const std::uint32_t rows = std::min(bandRows, height - top);
+        image.row_offset = static_cast<int>(top);
+        image.col_offset = 0;
+        if (TIFFRGBAImageGet(&image, band.data(), static_cast<std::uint32_t>(width), rows) != 1) {
+            picture.Lose(top, rows);
+        } else {
+            for (std::uint32_t r = 0; r < rows; ++r) {
+                std::uint8_t *out = picture.bitmap.Row(static_cast<int>(top + r));
+                for (int x = 0; x < width; ++x) {
+                    const std::uint32_t abgr = band[std::size_t(r) * std::size_t(width) + std::size_t(x)];
+                    const std::uint32_t a = TIFFGetA(abgr);
+                    const auto colour = [&](std::uint32_t c) { return static_cast<std::uint8_t>(!alpha ? c : a ? std::min<std::uint32_t>(255, (c * 255 + a / 2) / a) : 0); };
+                    std::uint8_t *p = out + (alpha ? 4 : 3) * std::size_t(x);
+                    p[0] = colour(TIFFGetB(abgr));
+                    p[1] = colour(TIFFGetG(abgr));
+                    p[2] = colour(TIFFGetR(abgr));
+                    if (alpha) p[3] = static_cast<std::uint8_t>(a);
+                }
+            }
+        }
+        ReportProgress(top + rows, height);
+    }
 }
 
 } // namespace
@@ -152,80 +220,67 @@ TRowsMissing DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap &into)
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), Silent, nullptr);
     const std::unique_ptr<TIFF, TiffClose> owner(
         TIFFClientOpenExt("picture", "rm", &file, ReadFile, WriteNothing, SeekFile, CloseNothing, FileSize, MapNothing, UnmapNothing, options.get()));
-    // A file libtiff cannot open gets Qt's verdict, as before.
-    if (!owner) return DecodeWithQt(bytes, into);
+    if (!owner) throw Exception(DamagedData());
     TIFF *tiff = owner.get();
 
     const auto width = Field<std::uint32_t>(tiff, TIFFTAG_IMAGEWIDTH, 0), height = Field<std::uint32_t>(tiff, TIFFTAG_IMAGELENGTH, 0);
-    const auto samples = Field<std::uint16_t>(tiff, TIFFTAG_SAMPLESPERPIXEL, 0);
-    const auto photometric = Field<std::uint16_t>(tiff, TIFFTAG_PHOTOMETRIC, 0xFFFF);
-    const bool plain = !TIFFIsTiled(tiff) && Field<std::uint16_t>(tiff, TIFFTAG_BITSPERSAMPLE, 0) == 8 &&
-                       Field<std::uint16_t>(tiff, TIFFTAG_SAMPLEFORMAT, SAMPLEFORMAT_UINT) == SAMPLEFORMAT_UINT &&
-                       Field<std::uint16_t>(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == PLANARCONFIG_CONTIG &&
-                       ((samples == 1 && photometric == PHOTOMETRIC_MINISBLACK) || (samples == 3 && photometric == PHOTOMETRIC_RGB)) &&
-                       width > 0 && height > 0 && width <= INT32_MAX && height <= INT32_MAX;
-    if (!plain) {
-        if (UncompressedDataShort(tiff, bytes)) throw Exception(DamagedData());
-        const TPictureMetadata found = TiffMetadata(tiff, bytes);
-        TBitmap read;
-        const TRowsMissing missing = DecodeWithQt(bytes, read);
-        KeepFoundMetadata(read, found);
-        into.TakeOver(read);
-        return missing;
-    }
-
-    const bool colour = samples == 3;
-    const TPixelFormat format = colour ? pf24bit : pf8bit;
+    if (width == 0 || height == 0 || width > INT32_MAX || height > INT32_MAX) throw Exception(DamagedData());
     const int w = static_cast<int>(width), h = static_cast<int>(height);
-    CheckPictureFits(w, h, format);
-    const std::size_t rowBytes = static_cast<std::size_t>(w) * samples;
-    // libtiff holds one strip's bytes as the file has them while it decodes
-    // the strip's rows, which come one at a time.
-    std::uint64_t stripBytes = 0;
-    for (std::uint32_t strip = 0; strip < TIFFNumberOfStrips(tiff); ++strip)
-        stripBytes = std::max<std::uint64_t>(stripBytes, std::min<std::uint64_t>(TIFFGetStrileByteCount(tiff, strip), bytes.size()));
-    const std::uint64_t pictureBytes = TBitmap::RowBytes(w, format) * std::uint64_t(h);
-    CheckOpeningMemory(w, h, QStringLiteral("TIFF"), bytes.size() + pictureBytes + stripBytes + rowBytes, pictureBytes);
-    // The rows of uncompressed strips lie where the file says: each within
-    // its strip's byte count (libtiff may have put its own in its place, or
-    // cut one strip into many) and before the directory.
-    const bool uncompressed = Field<std::uint16_t>(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE) == COMPRESSION_NONE;
-    const std::vector<std::uint64_t> declared = uncompressed ? DeclaredStripBytes(bytes) : std::vector<std::uint64_t>();
-    const std::uint64_t fileRowsPerStrip =
-        declared.size() == 1 ? height : std::clamp<std::uint32_t>(Field<std::uint32_t>(tiff, TIFFTAG_ROWSPERSTRIP, height), 1, height);
-    const auto inData = [&](std::uint32_t y) {
-        const std::uint64_t strip = y / fileRowsPerStrip;
-        if (strip >= declared.size()) return true;
-        // An unstated count leaves the data to the directory.
-        std::uint64_t data = declared[strip] != 0 ? declared[strip] : ~std::uint64_t(0);
-        const std::uint64_t at = TIFFGetStrileOffset(tiff, declared.size() == 1 ? 0 : static_cast<std::uint32_t>(strip));
-        if (at < TIFFCurrentDirOffset(tiff)) data = std::min(data, TIFFCurrentDirOffset(tiff) - at);
-        return (y % fileRowsPerStrip + 1) * rowBytes <= data;
-    };
-
-    TBitmap bitmap;
-    AllocateDecoded(bitmap, w, h, format);
-    if (!colour) bitmap.SetPalette(GreyLevels);
-    // Rows are asked for one by one, strip after strip: a row the decoder
-    // cannot give (its strip ends early, or is damaged) is missing, and so
-    // are the rest of its strip; the next strip starts afresh.
-    const std::uint32_t rowsPerStrip = std::clamp<std::uint32_t>(Field<std::uint32_t>(tiff, TIFFTAG_ROWSPERSTRIP, height), 1, height);
-    std::vector<std::uint8_t> row(rowBytes);
-    int missing = 0;
-    bool stripLost = false;
-    for (std::uint32_t y = 0; y < height; ++y) {
-        if (y % rowsPerStrip == 0) stripLost = false;
-        stripLost = stripLost || !inData(y) || TIFFReadScanline(tiff, row.data(), y, 0) != 1;
-        std::uint8_t *out = bitmap.Row(static_cast<int>(y));
-        if (stripLost)
-            ++missing;
-        else if (colour)
-            SwapRedBlue24(row.data(), out, static_cast<std::size_t>(w));
-        else
-            std::memcpy(out, row.data(), rowBytes);
-        if ((y & 63) == 63) ReportProgress(y + 1, height);
+    // What the file carries besides its pixels; its colour profile also
+    // says how CMYK samples become colours.
+    TPictureMetadata metadata = TiffMetadata(tiff, bytes);
+    const std::optional<TTiffSamples> samples = TTiffSamples::Of(tiff, metadata.colourProfile);
+    // Pictures of other photometrics go through libtiff's RGBA conversion.
+    char reason[1024] = {};
+    TIFFRGBAImage rgba{};
+    std::unique_ptr<TIFFRGBAImage, RgbaEnd> rgbaOwner;
+    if (!samples) {
+        if (!TIFFRGBAImageOK(tiff, reason) || !TIFFRGBAImageBegin(&rgba, tiff, 0, reason))
+            throw Exception(QStringLiteral("its kind of TIFF picture is not one this program reads"));
+        rgbaOwner.reset(&rgba);
     }
-    KeepFoundMetadata(bitmap, TiffMetadata(tiff, bytes));
-    into.TakeOver(bitmap);
-    return {missing, h};
+    const TPixelFormat format = samples ? samples->Format() : rgba.alpha ? pf32bit : pf24bit;
+    CheckPictureFits(w, h, format);
+    // A CMYK picture turned into sRGB carries no profile any more.
+    if (samples && Field<std::uint16_t>(tiff, TIFFTAG_PHOTOMETRIC, 0) == PHOTOMETRIC_SEPARATED) metadata.colourProfile.clear();
+    // The turn KeepFoundMetadata makes: as the pieces kept state it (the
+    // Orientation field is among the EXIF's fields).
+    DropUnusablePieces(metadata);
+    const TOrientation orientation = StatedOrientation(metadata);
+
+    // Opening holds the file, the picture, libtiff's compressed strip or
+    // tile and what it decodes it into (a row, or a strip or tile of every
+    // plane), and a second picture while one whose rows and columns swap
+    // is turned.
+    const bool tiled = TIFFIsTiled(tiff);
+    std::uint64_t compressed = 0;
+    const std::uint32_t pieces = tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
+    for (std::uint32_t piece = 0; piece < pieces; ++piece) compressed = std::max<std::uint64_t>(compressed, std::min<std::uint64_t>(TIFFGetStrileByteCount(tiff, piece), bytes.size()));
+    const std::uint32_t rowsPerStrip = std::clamp<std::uint32_t>(Field<std::uint32_t>(tiff, TIFFTAG_ROWSPERSTRIP, height), 1, height);
+    const std::uint64_t planes = samples ? std::uint64_t(samples->Planes()) : 1;
+    const std::uint64_t decoded = !samples ? 4 * std::uint64_t(width) * (tiled ? Field<std::uint32_t>(tiff, TIFFTAG_TILELENGTH, 1) : rowsPerStrip) + std::uint64_t(std::max<tmsize_t>(TIFFTileSize(tiff), 0))
+                                  : tiled ? planes * std::uint64_t(std::max<tmsize_t>(TIFFTileSize(tiff), 0))
+                                  : samples->Planar() ? planes * samples->RowBytes(width) * rowsPerStrip
+                                                      : std::uint64_t(std::max<tmsize_t>(TIFFScanlineSize(tiff), 0));
+    const std::uint64_t pictureBytes = TBitmap::RowBytes(w, format) * std::uint64_t(h);
+    CheckOpeningMemory(w, h, QStringLiteral("TIFF"), bytes.size() + pictureBytes + compressed + decoded + TurningBytes(orientation, pictureBytes), pictureBytes);
+
+    TStoredPicture picture;
+    AllocateDecoded(picture.bitmap, w, h, format);
+    picture.missing.assign(height, false);
+    if (samples) {
+        picture.bitmap.SetPalette(samples->Palette());
+        if (tiled)
+            ReadTiles(tiff, bytes, *samples, picture);
+        else if (samples->Planar())
+            ReadPlanarStrips(tiff, bytes, *samples, picture);
+        else
+            ReadStripRows(tiff, bytes, *samples, picture);
+    } else {
+        ReadThroughRgba(rgba, picture, tiled ? std::max<std::uint32_t>(Field<std::uint32_t>(tiff, TIFFTAG_TILELENGTH, 1), 1) : rowsPerStrip);
+    }
+    const TRowsMissing missing{picture.Missing(), h};
+    KeepFoundMetadata(picture.bitmap, std::move(metadata));
+    into.TakeOver(picture.bitmap);
+    return missing;
 }

@@ -1,5 +1,5 @@
 // What a GIF file carries besides its pixels: its comment and application extensions.
-#include "platform/files/qt/gif_metadata.h"
+#include "platform/files/gif/gif_metadata.h"
 
 #include "platform/metadata/colour_profiles.h"
 #include "platform/metadata/exif_xmp.h"

@@ -1,0 +1,28 @@
+// CMYK to sRGB through a picture's profile.
+#include "platform/metadata/cmyk_conversion.h"
+
+#include "platform/metadata/colour_profiles.h"
+
+#include <lcms2.h>
+
+std::unique_ptr<TCmykConversion> TCmykConversion::From(const QByteArray &profile)
+{
+    if (profile.isEmpty() || profile.size() > MaxProfileBytes) return nullptr;
+    cmsHPROFILE cmyk = cmsOpenProfileFromMem(profile.constData(), static_cast<cmsUInt32Number>(profile.size()));
+    if (!cmyk) return nullptr;
+    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+    cmsHTRANSFORM transform = cmsGetColorSpace(cmyk) == cmsSigCmykData && srgb
+                                  ? cmsCreateTransform(cmyk, TYPE_CMYK_16, srgb, TYPE_BGR_8, INTENT_PERCEPTUAL, 0)
+                                  : nullptr;
+    cmsCloseProfile(cmyk);
+    if (srgb) cmsCloseProfile(srgb);
+    if (!transform) return nullptr;
+    return std::unique_ptr<TCmykConversion>(new TCmykConversion(transform));
+}
+
+TCmykConversion::~TCmykConversion() { cmsDeleteTransform(transform_); }
+
+void TCmykConversion::Convert(const std::uint16_t *cmyk, std::uint8_t *bgr, std::size_t pixels) const
+{
+    cmsDoTransform(transform_, cmyk, bgr, static_cast<cmsUInt32Number>(pixels));
+}
