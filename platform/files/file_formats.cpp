@@ -26,6 +26,7 @@ constexpr TPictureFileFormatInfo Formats[] = {
     {TPictureFileFormat::Heif, "HEIF", "heif", "image/heif", {"heic", "heif", "hif"}, 0, "HEIF pictures", -1, -1, 0},
     {TPictureFileFormat::Avif, "AVIF", "avif", "image/avif", {"avif"}, 0, "AVIF pictures", -1, -1, 0},
     {TPictureFileFormat::Jxl, "JPEG XL", "jxl", "image/jxl", {"jxl"}, 0, "JPEG XL pictures", -1, -1, 0},
+    {TPictureFileFormat::Tga, "TGA", "tga", "image/x-tga", {"tga"}, 0, "TGA pictures", -1, -1, 0},
 };
 
 } // namespace

@@ -13,7 +13,7 @@
 #include <optional>
 #include <span>
 
-enum class TPictureFileFormat { Bmp, Png, Jpeg, Gif, Pbm, Pgm, Ppm, Tiff, Webp, Ico, Heif, Avif, Jxl };
+enum class TPictureFileFormat { Bmp, Png, Jpeg, Gif, Pbm, Pgm, Ppm, Tiff, Webp, Ico, Heif, Avif, Jxl, Tga };
 
 struct TPictureFileFormatInfo {
     TPictureFileFormat format;

@@ -9,6 +9,7 @@
 #include "platform/files/png/png_codec.h"
 #include "platform/files/pnm/pnm_codec.h"
 #include "platform/files/qt/qt_codec.h"
+#include "platform/files/tga/tga_codec.h"
 #include "platform/files/tiff/tiff_codec.h"
 #include "platform/files/webp/webp_codec.h"
 
@@ -36,6 +37,7 @@ constexpr TPictureCodec Codecs[] = {
     {TPictureFileFormat::Heif, LooksLikeHeif, DecodeHeif, nullptr},
     {TPictureFileFormat::Avif, LooksLikeAvif, DecodeHeif, nullptr},
     {TPictureFileFormat::Jxl, LooksLikeJxl, DecodeJxl, nullptr},
+    {TPictureFileFormat::Tga, LooksLikeTga, DecodeTga, nullptr},
 };
 
 // The extensions as dialog patterns: "*.png *.jpg".

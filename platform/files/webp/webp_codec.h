@@ -1,6 +1,6 @@
-// Still WebP pictures without alpha decoded through libwebp straight into the
-// bitmap's rows, so that opening one takes the file and the picture alone;
-// every other WebP goes to Qt's reader.
+// Still WebP pictures decoded through libwebp straight into the bitmap's
+// rows, so that opening one takes the file, the picture and (lossless) the
+// decoder's own pixels; an animated WebP goes to Qt's reader.
 #pragma once
 
 #include "platform/files/file_formats.h"
@@ -14,9 +14,10 @@
 // Whether the bytes start as a WebP file does ("RIFF", a size, "WEBP").
 bool LooksLikeWebp(std::span<const std::uint8_t> bytes);
 
-// Decodes a still WebP without alpha into pf24bit, a piece of the file at a
-// time (so that it reports progress and can be cancelled); an animated one,
-// or one with alpha, through Qt's reader. The pixels are Qt's reading's.
+// Decodes a still WebP, lossy or lossless, into pf24bit, or pf32bit with
+// alpha where the file has an alpha channel (not premultiplied), a piece of
+// the file at a time (so that it reports progress and can be cancelled);
+// an animated one through Qt's reader. The pixels are Qt's reading's.
 // Data that ends early gives the rows the decoder gave (opening_limits.h);
 // damaged data is refused as damaged.
 TRowsMissing DecodeWebp(std::span<const std::uint8_t> bytes, TBitmap &into);

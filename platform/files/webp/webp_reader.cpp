@@ -1,5 +1,5 @@
-// Reading still WebP pictures without alpha through libwebp's incremental
-// decoder, straight into the bitmap's rows.
+// Reading still WebP pictures, lossy or lossless, with alpha or without,
+// through libwebp's incremental decoder, straight into the bitmap's rows.
 #include "platform/files/webp/webp_codec.h"
 
 #include "platform/base/work_progress.h"
@@ -33,8 +33,8 @@ bool LooksLikeWebp(std::span<const std::uint8_t> bytes)
 TRowsMissing DecodeWebp(std::span<const std::uint8_t> bytes, TBitmap &into)
 {
     WebPBitstreamFeatures features{};
-    if (WebPGetFeatures(bytes.data(), bytes.size(), &features) != VP8_STATUS_OK || features.has_alpha || features.has_animation ||
-        features.width <= 0 || features.height <= 0) {
+    if (WebPGetFeatures(bytes.data(), bytes.size(), &features) != VP8_STATUS_OK || features.has_animation || features.width <= 0 ||
+        features.height <= 0) {
         TBitmap read;
         const TRowsMissing missing = DecodeWithQt(bytes, read);
         KeepFoundMetadata(read, WebpMetadata(bytes));
@@ -42,17 +42,26 @@ TRowsMissing DecodeWebp(std::span<const std::uint8_t> bytes, TBitmap &into)
         return missing;
     }
     const int width = features.width, height = features.height;
-    CheckPictureFits(width, height, pf24bit);
-    const std::uint64_t pictureBytes = TBitmap::RowBytes(width, pf24bit) * std::uint64_t(height);
+    const TPixelFormat format = features.has_alpha ? pf32bit : pf24bit;
+    CheckPictureFits(width, height, format);
+    const std::uint64_t pictureBytes = TBitmap::RowBytes(width, format) * std::uint64_t(height);
     // A lossless picture is decoded whole into libwebp's own 32-bit pixels
-    // before it reaches ours; a lossy one a few rows at a time.
-    const std::uint64_t decoderBytes = features.format == 2 ? 4 * std::uint64_t(width) * std::uint64_t(height) : 0;
-    CheckOpeningMemory(width, height, QStringLiteral("WebP"), bytes.size() + pictureBytes + decoderBytes, pictureBytes);
+    // before it reaches ours; a lossy one a few rows at a time (its alpha
+    // plane whole, a byte a pixel).
+    const std::uint64_t pixels = std::uint64_t(width) * std::uint64_t(height);
+    const std::uint64_t decoderBytes = features.format == 2 ? 4 * pixels : features.has_alpha ? pixels : 0;
+    // Once the decoder is gone, a picture whose rows and columns swap takes
+    // a second one while it is turned.
+    TPictureMetadata found = WebpMetadata(bytes);
+    DropUnusablePieces(found);
+    const TOrientation orientation = StatedOrientation(found);
+    CheckOpeningMemory(width, height, QStringLiteral("WebP"),
+                       bytes.size() + pictureBytes + std::max(decoderBytes, TurningBytes(orientation, pictureBytes)), pictureBytes);
 
     TBitmap bitmap;
-    AllocateDecoded(bitmap, width, height, pf24bit);
-    const std::unique_ptr<WebPIDecoder, DecoderDelete> decoder(
-        WebPINewRGB(MODE_BGR, bitmap.Row(0), bitmap.ImageBytes(), static_cast<int>(bitmap.BytesPerRow())));
+    AllocateDecoded(bitmap, width, height, format);
+    std::unique_ptr<WebPIDecoder, DecoderDelete> decoder(WebPINewRGB(features.has_alpha ? MODE_BGRA : MODE_BGR, bitmap.Row(0),
+                                                                           bitmap.ImageBytes(), static_cast<int>(bitmap.BytesPerRow())));
     if (!decoder) throw Exception(QStringLiteral("there is not enough memory to read the picture"));
     VP8StatusCode status = VP8_STATUS_SUSPENDED;
     for (std::size_t given = 0; status == VP8_STATUS_SUSPENDED && given < bytes.size();) {
@@ -67,7 +76,8 @@ TRowsMissing DecodeWebp(std::span<const std::uint8_t> bytes, TBitmap &into)
     int held = height;
     if (status == VP8_STATUS_SUSPENDED && !WebPIDecGetRGB(decoder.get(), &held, nullptr, nullptr, nullptr)) held = 0;
     const TRowsMissing missing = RowsHeld(bitmap, held);
-    KeepFoundMetadata(bitmap, WebpMetadata(bytes));
+    decoder.reset();
+    KeepFoundMetadata(bitmap, std::move(found), orientation);
     into.TakeOver(bitmap);
     return missing;
 }
