@@ -165,3 +165,10 @@ QByteArray GarbageProfile()
     bytes.replace(36, 4, "acsp");
     return bytes;
 }
+
+TColorant RedColorant(const QByteArray &profile)
+{
+    const TProfile opened(cmsOpenProfileFromMem(profile.constData(), static_cast<cmsUInt32Number>(profile.size())));
+    const auto *red = opened ? static_cast<const cmsCIEXYZ *>(cmsReadTag(opened.get(), cmsSigRedColorantTag)) : nullptr;
+    return red ? TColorant{red->X, red->Y, red->Z} : TColorant{};
+}

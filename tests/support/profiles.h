@@ -45,3 +45,10 @@ QByteArray DamagedCurveProfile();
 // Bytes with an ICC header's signature ("acsp" at 36) that no colour
 // library takes as a profile.
 QByteArray GarbageProfile();
+
+// The red colorant (rXYZ, adapted to D50 as ICC profiles hold it) of an RGB
+// profile, or all zero when it has none.
+struct TColorant {
+    double x = 0, y = 0, z = 0;
+};
+TColorant RedColorant(const QByteArray &profile);
