@@ -18,7 +18,8 @@ bool LooksLikeJxl(std::span<const std::uint8_t> bytes);
 // (none for sRGB), EXIF and XMP go into the picture's metadata. The file is
 // given to the decoder a piece at a time, with progress and a cancel
 // honoured between pieces. Data that ends early gives the rows the decoder
-// finished from the top (opening_limits.h). The size is checked against
+// finished from the top (opening_limits.h): libjxl 0.7 gives a frame's
+// rows once the whole frame is there, so a frame cut short shows none. The size is checked against
 // the opening memory before anything is decoded; libjxl's own limits stay.
 // Throws Exception with a plain reason (no file name); `into` is then
 // unchanged.

@@ -179,8 +179,9 @@ TRowsMissing DecodeJxl(std::span<const std::uint8_t> bytes, TBitmap &into)
     JxlBasicInfo info{};
     bool haveInfo = false, pictureDone = false;
     std::size_t given = std::min(bytes.size(), Piece);
+    // The input is never closed: once the decoder waits for more than the
+    // file holds, the data ended, whole or early.
     JxlDecoderSetInput(decoder, bytes.data(), given);
-    if (given == bytes.size()) JxlDecoderCloseInput(decoder);
     for (;;) {
         const JxlDecoderStatus status = JxlDecoderProcessInput(decoder);
         if (status == JXL_DEC_ERROR) {
@@ -188,12 +189,11 @@ TRowsMissing DecodeJxl(std::span<const std::uint8_t> bytes, TBitmap &into)
             throw Exception(DamagedData());
         }
         if (status == JXL_DEC_NEED_MORE_INPUT) {
-            if (given == bytes.size()) break; // the data ends early
+            if (given == bytes.size()) break;
             const std::size_t from = given - JxlDecoderReleaseInput(decoder);
             given = std::min(bytes.size(), given + Piece);
             // The decoder reads the file where it is, without a copy.
             JxlDecoderSetInput(decoder, bytes.data() + from, given - from);
-            if (given == bytes.size()) JxlDecoderCloseInput(decoder);
             ReportProgress(given, bytes.size());
             continue;
         }
