@@ -2,34 +2,13 @@
 #include "support/encoders.h"
 
 #include "platform/files/qt/qt_image_bridge.h"
-#include "support/disk_files.h"
 
 #include <QBuffer>
 #include <QImageWriter>
-#include <QProcess>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-
-bool ToolFound(const QString &program) { return !QStandardPaths::findExecutable(program).isEmpty(); }
-
-QByteArray MadeBy(const QString &program, const QStringList &arguments, const QByteArray &input, const QString &inputName,
-                  const QString &outputName)
-{
-    QTemporaryDir folder;
-    const QString in = folder.filePath(inputName), out = folder.filePath(outputName);
-    PutFile(in, input);
-    QStringList filled;
-    for (const QString &argument : arguments) filled << (argument == QLatin1String("IN") ? in : argument == QLatin1String("OUT") ? out : argument);
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(QStandardPaths::findExecutable(program), filled);
-    if (!process.waitForFinished(300000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) return {};
-    return QFile::exists(out) ? FileBytes(out) : QByteArray();
-}
 
 QByteArray PngOf(const QImage &image)
 {
@@ -40,9 +19,10 @@ QByteArray PngOf(const QImage &image)
     return bytes;
 }
 
-std::unique_ptr<TBitmap> ReadByTool(const QString &program, const QByteArray &file, const QString &fileName)
+std::unique_ptr<TBitmap> ReadByTool(const QString &program, const QByteArray &file, const QString &fileName, const QStringList &options)
 {
-    const QByteArray png = MadeBy(program, {QStringLiteral("IN"), QStringLiteral("OUT")}, file, fileName, QStringLiteral("read.png"));
+    const QByteArray png = MadeBy(program, QStringList{QStringLiteral("IN")} + options + QStringList{QStringLiteral("OUT")}, file, fileName,
+                                  QStringLiteral("read.png"));
     QImage image = QImage::fromData(png, "png");
     if (image.isNull()) return nullptr;
     // Qt's conversion of 16-bit samples rounds them to 8.

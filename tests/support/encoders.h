@@ -5,6 +5,7 @@
 #pragma once
 
 #include "platform/pictures/bitmap.h"
+#include "support/tools.h"
 
 #include <QByteArray>
 #include <QImage>
@@ -13,26 +14,15 @@
 
 #include <memory>
 
-bool ToolFound(const QString &program);
-
-// Skips the current test, with a message, when the program is absent.
-#define SKIP_WITHOUT_TOOL(program)                                                                              \
-    if (!ToolFound(QStringLiteral(program)))                                                                    \
-    GTEST_SKIP() << program << " is not installed (scripts/install-dependencies.sh test)"
-
-// Runs the program with `arguments`, where "IN" stands for a file holding
-// `input` named `inputName` and "OUT" for a file named `outputName` it
-// writes: what it wrote, or empty when it fails.
-QByteArray MadeBy(const QString &program, const QStringList &arguments, const QByteArray &input, const QString &inputName,
-                  const QString &outputName);
-
 // A picture as PNG (written by Qt), for the encoders' input.
 QByteArray PngOf(const QImage &image);
 
 // The program's reading of a file into PNG (heif-convert IN OUT, djxl IN
-// OUT) as a bitmap in the smallest form (qt_image_bridge.h), 16-bit
-// samples rounded to 8; null when it fails.
-std::unique_ptr<TBitmap> ReadByTool(const QString &program, const QByteArray &file, const QString &fileName);
+// OUT; `options` go between them, as convert IN -auto-orient OUT) as a
+// bitmap in the smallest form (qt_image_bridge.h), 16-bit samples rounded
+// to 8; null when it fails.
+std::unique_ptr<TBitmap> ReadByTool(const QString &program, const QByteArray &file, const QString &fileName,
+                                    const QStringList &options = {});
 
 // The largest difference of a channel, alpha included, between the
 // colours of two pictures of one size (every pixel's colour as GetPixel

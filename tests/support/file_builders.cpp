@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <random>
 #include <string>
 #include <utility>
 
@@ -276,4 +277,142 @@ qsizetype JpegEntropyBytes(const QByteArray &jpeg)
         bytes += (at + 1 < jpeg.size() ? at : jpeg.size()) - from;
     }
     return bytes;
+}
+
+namespace {
+
+// A colour table of 2^n entries, the colours given then black.
+QByteArray GifTable(const std::vector<QRgb> &colours)
+{
+    int bits = 1;
+    while ((std::size_t(1) << bits) < colours.size()) ++bits;
+    QByteArray table;
+    for (std::size_t i = 0; i < (std::size_t(1) << bits); ++i) {
+        const QRgb c = i < colours.size() ? colours[i] : 0;
+        table += char(qRed(c));
+        table += char(qGreen(c));
+        table += char(qBlue(c));
+    }
+    return table;
+}
+
+int GifTableBits(const std::vector<QRgb> &colours)
+{
+    int bits = 1;
+    while ((std::size_t(1) << bits) < colours.size()) ++bits;
+    return bits;
+}
+
+} // namespace
+
+QByteArray GifFile(const TGifRecipe &r)
+{
+    QByteArray gif("GIF89a");
+    const auto put16 = [&](int v) {
+        gif += char(v & 0xFF);
+        gif += char((v >> 8) & 0xFF);
+    };
+    put16(r.screenWidth);
+    put16(r.screenHeight);
+    gif += char(r.globalTable.empty() ? 0 : 0x80 | (GifTableBits(r.globalTable) - 1));
+    gif += char(r.background);
+    gif += char(0);
+    if (!r.globalTable.empty()) gif += GifTable(r.globalTable);
+    const auto image = [&](const std::vector<int> &indices) {
+        if (r.transparent >= 0) gif += QByteArray("\x21\xF9\x04\x01\0\0", 6) + char(r.transparent) + char(0);
+        gif += ',';
+        put16(r.left);
+        put16(r.top);
+        put16(r.width);
+        put16(r.height);
+        gif += char((r.localTable.empty() ? 0 : 0x80 | (GifTableBits(r.localTable) - 1)) | (r.interlaced ? 0x40 : 0));
+        if (!r.localTable.empty()) gif += GifTable(r.localTable);
+        std::vector<int> stored;
+        if (r.interlaced) {
+            for (const auto &[start, step] : {std::pair{0, 8}, std::pair{4, 8}, std::pair{2, 4}, std::pair{1, 2}})
+                for (int y = start; y < r.height; y += step)
+                    stored.insert(stored.end(), indices.begin() + std::ptrdiff_t(y) * r.width, indices.begin() + std::ptrdiff_t(y + 1) * r.width);
+        } else {
+            stored = indices;
+        }
+        gif += GifLiteralImageData(stored, 8);
+    };
+    image(r.indices);
+    if (!r.second.empty()) image(r.second);
+    return gif + ';';
+}
+
+QByteArray CodestreamClaiming(std::uint32_t width, std::uint32_t height)
+{
+    std::vector<bool> bits;
+    const auto put = [&](std::uint64_t value, int count) {
+        for (int i = 0; i < count; ++i) bits.push_back((value >> i) & 1);
+    };
+    put(0, 1); // not a small size
+    put(3, 2); // the height less 1 in 30 bits
+    put(height - 1, 30);
+    put(0, 3); // no ratio: the width follows
+    put(3, 2);
+    put(width - 1, 30);
+    put(1, 1); // default metadata
+    QByteArray bytes("\xFF\x0A", 2);
+    for (std::size_t i = 0; i < bits.size(); i += 8) {
+        int byte = 0;
+        for (std::size_t b = 0; b < 8 && i + b < bits.size(); ++b) byte |= int(bits[i + b]) << b;
+        bytes += char(byte);
+    }
+    return bytes + QByteArray(16, '\0');
+}
+
+QByteArray TgaFile(const TTgaRecipe &r, std::uint32_t seed)
+{
+    std::mt19937 random(seed);
+    const int pixelBytes = (r.bits + 7) / 8;
+    QByteArray tga(18, '\0');
+    tga[0] = char(r.idLength);
+    tga[1] = char(r.type == TTgaType::Mapped);
+    tga[2] = char(int(r.type) | (r.coding == TTgaCoding::RunLengths ? 8 : 0));
+    const auto put16 = [&](int at, int v) { tga[at] = char(v & 0xFF), tga[at + 1] = char(v >> 8); };
+    if (r.type == TTgaType::Mapped) put16(5, 200), tga[7] = 24;
+    put16(12, r.width);
+    put16(14, r.height);
+    tga[16] = char(r.bits);
+    tga[17] = char(r.alphaBits | (r.fromRight ? 0x10 : 0) | (r.fromTop ? 0x20 : 0));
+    for (int i = 0; i < r.idLength; ++i) tga += char('a' + i % 26);
+    if (r.type == TTgaType::Mapped)
+        for (int i = 0; i < 3 * 200; ++i) tga += char(random());
+    std::vector<QByteArray> pixels;
+    for (int i = 0; i < r.width * r.height; ++i) {
+        if (i % 3 == 2) {
+            pixels.push_back(pixels.back());
+            continue;
+        }
+        QByteArray pixel;
+        for (int b = 0; b < pixelBytes; ++b) pixel += char(random());
+        if (r.type == TTgaType::Mapped) pixel[0] = char(random() % 200);
+        pixels.push_back(pixel);
+    }
+    if (r.coding == TTgaCoding::Plain) {
+        for (const QByteArray &pixel : pixels) tga += pixel;
+    } else {
+        // Runs of equal pixels, else literal packets, of up to 128.
+        for (std::size_t i = 0; i < pixels.size();) {
+            std::size_t run = 1;
+            while (i + run < pixels.size() && run < 128 && pixels[i + run] == pixels[i]) ++run;
+            if (run > 1) {
+                tga += char(0x80 | (run - 1));
+                tga += pixels[i];
+                i += run;
+                continue;
+            }
+            std::size_t literal = 1;
+            while (i + literal < pixels.size() && literal < 128 && pixels[i + literal] != pixels[i + literal - 1]) ++literal;
+            if (i + literal < pixels.size() && literal > 1) --literal;
+            tga += char(literal - 1);
+            for (std::size_t k = 0; k < literal; ++k) tga += pixels[i + k];
+            i += literal;
+        }
+    }
+    if (r.footer == TTgaFooter::Version2) tga += QByteArray(8, '\0') + QByteArray("TRUEVISION-XFILE.", 18);
+    return tga;
 }

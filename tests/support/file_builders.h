@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QRgb>
 
 #include <cstdint>
 #include <functional>
@@ -86,3 +87,45 @@ qsizetype JpegEntropyBytes(const QByteArray &jpeg);
 // codes of codeSize + 1 bits, with a clear code often enough to keep that
 // width, in sub-blocks of up to 255 bytes, then the block terminator.
 QByteArray GifLiteralImageData(const std::vector<int> &indices, int codeSize);
+
+// A GIF of one image (and, with `second`, a second image after it, of the
+// same place), its indices given row by row from the top; an interlaced
+// one stores them in its passes' order.
+struct TGifRecipe {
+    int screenWidth = 8, screenHeight = 6;
+    std::vector<QRgb> globalTable = {};
+    int background = 0;
+    int transparent = -1; // no graphic control extension when below 0
+    int left = 0, top = 0, width = 8, height = 6;
+    std::vector<QRgb> localTable = {};
+    bool interlaced = false;
+    std::vector<int> indices = {};
+    std::vector<int> second = {};
+};
+QByteArray GifFile(const TGifRecipe &recipe);
+
+// A bare codestream whose size header claims width x height (each 1 to
+// 2^30), with default image metadata and nothing after: bits in the order
+// JPEG XL writes them, the first in a byte's lowest bit.
+QByteArray CodestreamClaiming(std::uint32_t width, std::uint32_t height);
+
+// A TGA picture: its kind, coding, size and depth, the alpha bits and
+// origin its descriptor states, a name of idLength bytes, and the footer of
+// version 2 files.
+enum class TTgaType { Mapped = 1, Colour = 2, Grey = 3 };
+enum class TTgaCoding { Plain, RunLengths };
+enum class TTgaFooter { None, Version2 };
+
+struct TTgaRecipe {
+    TTgaType type = TTgaType::Colour;
+    TTgaCoding coding = TTgaCoding::Plain;
+    int width = 13, height = 7, bits = 24;
+    int alphaBits = 0;
+    bool fromTop = false, fromRight = false;
+    int idLength = 0;
+    TTgaFooter footer = TTgaFooter::None;
+};
+
+// A TGA of noise with runs in it (every third pixel repeats the one
+// before); runs of the coded form cross the ends of rows. A colour map holds 200 entries of 24 bits.
+QByteArray TgaFile(const TTgaRecipe &r, std::uint32_t seed);

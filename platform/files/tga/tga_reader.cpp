@@ -93,13 +93,15 @@ TRowsMissing DecodeTga(std::span<const std::uint8_t> bytes, TBitmap &into)
     const std::uint64_t pictureBytes = TBitmap::RowBytes(h.width, format) * std::uint64_t(h.height);
     CheckOpeningMemory(h.width, h.height, QStringLiteral("TGA"), bytes.size() + pictureBytes, pictureBytes);
 
+    // The picture's identification, which a file may claim past its end.
     std::size_t at = 18 + h.idLength;
+    if (at > bytes.size()) throw Exception(DamagedData());
     TBitmap bitmap;
     AllocateDecoded(bitmap, h.width, h.height, format);
     if (h.kind == TTgaKind::Grey && !alpha) bitmap.SetPalette(GreyLevels);
     // The colour map: entries from mapFirst on, indices below it black.
     const std::size_t mapEntryBytes = std::size_t(h.mapBits + 7) / 8, mapBytes = h.hasMap ? mapEntryBytes * std::size_t(h.mapLength) : 0;
-    if (mapBytes > bytes.size() - std::min(at, bytes.size())) throw Exception(DamagedData());
+    if (mapBytes > bytes.size() - at) throw Exception(DamagedData());
     if (h.kind == TTgaKind::ColourMapped) {
         TPalette palette{};
         for (int i = 0; i < h.mapLength && h.mapFirst + i < 256; ++i) {

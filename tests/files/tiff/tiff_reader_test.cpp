@@ -1,10 +1,12 @@
-// TIFFs of 8-bit grey or RGB strips read through libtiff straight into the
-// bitmap give Qt's reading of the same file, whatever their compression and
-// strips; the TIFFs left to Qt still open as Qt reads them; and an opening
-// takes the file and the picture alone.
+// TIFFs of every layout read through libtiff straight into the bitmap give
+// Qt's reading of the same file where Qt reads it the same way, else
+// ImageMagick's, whatever their compression, strips or tiles; strips short
+// of their rows give the rows they hold; and an opening takes the file and
+// the picture alone.
 #include "platform/files/qt/qt_codec.h"
 #include "platform/files/tiff/tiff_codec.h"
 #include "support/decoding.h"
+#include "support/encoders.h"
 #include "support/failures.h"
 #include "support/file_builders.h"
 #include "support/pictures.h"
@@ -28,6 +30,8 @@ struct TiffRecipe {
     std::uint16_t samples = 3, bits = 8, photometric = PHOTOMETRIC_RGB, compression = COMPRESSION_NONE;
     std::uint16_t predictor = 1, orientation = ORIENTATION_TOPLEFT, planar = PLANARCONFIG_CONTIG;
     bool tiled = false;
+    // A colour map of random 16-bit entries, for PHOTOMETRIC_PALETTE.
+    bool colourMap = false;
 };
 
 // The file libtiff writes for the recipe, with random samples.
@@ -48,7 +52,12 @@ QByteArray TiffFile(const TiffRecipe &r, std::uint32_t seed)
     TIFFSetField(tiff, TIFFTAG_ORIENTATION, r.orientation);
     if (r.predictor != 1) TIFFSetField(tiff, TIFFTAG_PREDICTOR, r.predictor);
     std::mt19937 random(seed);
-    const std::size_t bytesPerSample = r.bits / 8;
+    std::vector<std::uint16_t> map(3 * (std::size_t(1) << r.bits));
+    if (r.colourMap) {
+        for (auto &entry : map) entry = static_cast<std::uint16_t>(random());
+        const std::size_t n = map.size() / 3;
+        TIFFSetField(tiff, TIFFTAG_COLORMAP, map.data(), map.data() + n, map.data() + 2 * n);
+    }
     if (r.tiled) {
         TIFFSetField(tiff, TIFFTAG_TILEWIDTH, 16);
         TIFFSetField(tiff, TIFFTAG_TILELENGTH, 16);
@@ -62,7 +71,7 @@ QByteArray TiffFile(const TiffRecipe &r, std::uint32_t seed)
         TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, r.rowsPerStrip);
         // Planes apart: each sample's plane after the other.
         const bool apart = r.planar == PLANARCONFIG_SEPARATE;
-        const std::size_t rowBytes = r.width * (apart ? 1 : r.samples) * bytesPerSample;
+        const std::size_t rowBytes = (r.width * (apart ? 1 : r.samples) * r.bits + 7) / 8;
         std::vector<std::uint8_t> row(rowBytes);
         for (std::uint16_t plane = 0; plane < (apart ? r.samples : 1); ++plane)
             for (std::uint32_t y = 0; y < r.height; ++y) {
@@ -118,6 +127,44 @@ TEST(TiffReader, EveryOtherLayoutOpensAsQtReadsIt)
         const QByteArray file = TiffFile(c.recipe, 9);
         EXPECT_EQ(MessageOf([&] { TBitmap b; DecodeTiff(Bytes(file), b); }), "(no exception)");
         if (MessageOf([&] { TBitmap b; DecodeWithQt(Bytes(file), b); }) == "(no exception)") ExpectReadsAsQt(DecodeTiff, file);
+    }
+}
+
+// Layouts Qt's reader does not take as they are (it reads what libtiff's
+// RGBA conversion gives, a colour map of 16-bit entries, grey of 16 bits
+// wrongly rounded) open as ImageMagick reads them: palettes of 4 and 8
+// bits, grey of 1, 4 and 16 bits, 16-bit RGB with alpha, in tiles and
+// planes apart.
+TEST(TiffReader, PalettesAndDeepGreyOpenAsImageMagickReadsThem)
+{
+    SKIP_WITHOUT_TOOL("convert");
+    const auto recipe = [](const std::function<void(TiffRecipe &)> &change) {
+        TiffRecipe r;
+        change(r);
+        return r;
+    };
+    const struct {
+        const char *what;
+        TiffRecipe recipe;
+        TPixelFormat format;
+    } cases[] = {
+        {"4-bit palette", recipe([](TiffRecipe &r) { r.samples = 1, r.bits = 4, r.photometric = PHOTOMETRIC_PALETTE, r.colourMap = true; }), pf8bit},
+        {"8-bit palette in tiles", recipe([](TiffRecipe &r) { r.samples = 1, r.photometric = PHOTOMETRIC_PALETTE, r.colourMap = true, r.tiled = true; }), pf8bit},
+        {"1-bit grey", recipe([](TiffRecipe &r) { r.samples = 1, r.bits = 1, r.photometric = PHOTOMETRIC_MINISBLACK; }), pf1bit},
+        {"4-bit grey", recipe([](TiffRecipe &r) { r.samples = 1, r.bits = 4, r.photometric = PHOTOMETRIC_MINISBLACK; }), pf8bit},
+        {"16-bit grey", recipe([](TiffRecipe &r) { r.samples = 1, r.bits = 16, r.photometric = PHOTOMETRIC_MINISBLACK; }), pf8bit},
+        {"16-bit RGB and alpha, planes apart", recipe([](TiffRecipe &r) { r.samples = 4, r.bits = 16, r.planar = PLANARCONFIG_SEPARATE; }), pf32bit},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const QByteArray file = TiffFile(c.recipe, 11);
+        const auto ours = DecodedBy(DecodeTiff, file), magick = ReadByTool(QStringLiteral("convert"), file, QStringLiteral("in.tif"));
+        ASSERT_TRUE(ours);
+        ASSERT_TRUE(magick);
+        EXPECT_EQ(ours->GetPixelFormat(), c.format);
+        // 16-bit samples and colour-map entries are rounded to 8 bits by
+        // each reader in its own way: a step apart at most.
+        EXPECT_LE(LargestDifference(*ours, *magick), c.recipe.bits == 16 || c.recipe.colourMap ? 1 : 0);
     }
 }
 

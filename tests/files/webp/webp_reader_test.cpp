@@ -1,7 +1,7 @@
-// Still WebPs without alpha decoded through libwebp straight into the bitmap
-// give Qt's reading of the same file, lossy or lossless; those with alpha
-// are left to Qt; data that ends early gives the rows decoded; and an
-// opening takes the file and the picture alone.
+// Still WebPs decoded through libwebp straight into the bitmap give Qt's
+// reading of the same file, lossy or lossless, with alpha or without; data
+// that ends early gives the rows decoded; and an opening takes the file and
+// the picture alone.
 #include "platform/files/webp/webp_codec.h"
 #include "support/decoding.h"
 #include "support/failures.h"
@@ -42,12 +42,14 @@ TEST(WebpReader, LossyLosslessAndTranslucentPicturesOpenAsQtReadsThem)
 }
 
 // Data that ends early gives the rows the decoder gave from what is there,
-// the rest blank; cut at every 97th byte, lossy and lossless.
+// the rest blank; cut at every 97th byte, lossy and lossless, with alpha
+// and without.
 TEST(WebpReader, DataThatEndsEarlyGivesTheRowsTheDecoderGave)
 {
-    for (const int quality : {80, 100}) {
-        SCOPED_TRACE(testing::Message() << "quality " << quality);
-        const QByteArray file = QtWritten(Noise(200, 150, QImage::Format_RGB32, 5), quality);
+    for (const auto &[quality, format] : {std::pair{80, QImage::Format_RGB32}, std::pair{100, QImage::Format_RGB32}, std::pair{80, QImage::Format_ARGB32},
+                                          std::pair{100, QImage::Format_ARGB32}}) {
+        SCOPED_TRACE(testing::Message() << "quality " << quality << (format == QImage::Format_ARGB32 ? ", with alpha" : ""));
+        const QByteArray file = QtWritten(Noise(200, 150, format, 5), quality);
         const auto whole = DecodedBy(DecodeWebp, file);
         int rowsShown = 0;
         for (qsizetype size = 40; size < file.size(); size += 97) {

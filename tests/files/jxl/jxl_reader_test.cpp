@@ -5,7 +5,7 @@
 // gives the rows decoded from the top; claimed sizes beyond the limits are
 // refused before anything is decoded.
 #include "platform/files/jxl/jxl_codec.h"
-#include "platform/files/qt_image_bridge.h"
+#include "platform/files/qt/qt_image_bridge.h"
 #include "platform/metadata/colour_profiles.h"
 #include "support/comparisons.h"
 #include "support/decoding.h"
@@ -13,6 +13,7 @@
 #include "support/encoders.h"
 #include "support/exiftool.h"
 #include "support/failures.h"
+#include "support/file_builders.h"
 #include "support/profiles.h"
 #include "support/qt_reference.h"
 
@@ -43,31 +44,6 @@ std::unique_ptr<TBitmap> Smallest(const QImage &image)
 #define SKIP_WITHOUT_JXL_TOOLS() \
     SKIP_WITHOUT_TOOL("cjxl");   \
     SKIP_WITHOUT_TOOL("djxl")
-
-// A bare codestream whose size header claims width x height (each 1 to
-// 2^30), with default image metadata and nothing after: bits in the order
-// JPEG XL writes them, the first in a byte's lowest bit.
-QByteArray CodestreamClaiming(std::uint32_t width, std::uint32_t height)
-{
-    std::vector<bool> bits;
-    const auto put = [&](std::uint64_t value, int count) {
-        for (int i = 0; i < count; ++i) bits.push_back((value >> i) & 1);
-    };
-    put(0, 1); // not a small size
-    put(3, 2); // the height less 1 in 30 bits
-    put(height - 1, 30);
-    put(0, 3); // no ratio: the width follows
-    put(3, 2);
-    put(width - 1, 30);
-    put(1, 1); // default metadata
-    QByteArray bytes("\xFF\x0A", 2);
-    for (std::size_t i = 0; i < bits.size(); i += 8) {
-        int byte = 0;
-        for (std::size_t b = 0; b < 8 && i + b < bits.size(); ++b) byte |= int(bits[i + b]) << b;
-        bytes += char(byte);
-    }
-    return bytes + QByteArray(16, '\0');
-}
 
 } // namespace
 
