@@ -1,10 +1,14 @@
 // Writes the fuzzers' seed corpus: small valid files of every variant we
-// read, made by our own writers, by Qt's writers and byte by byte.
+// read, made by our own writers, by Qt's writers, by the formats' own
+// encoders (heif-enc, avifenc, cjxl and ImageMagick's convert, where they are
+// installed) and byte by byte; and files cut short or lying about
+// themselves, for the readers that take them.
 // Usage: make_fuzz_seeds <folder>
 #include "platform/files/bmp/bmp_codec.h"
 #include "platform/files/picture_files.h"
 #include "platform/files/qt/qt_codec.h"
 #include "support/file_builders.h"
+#include "support/tools.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -236,6 +240,163 @@ void OtherFormats()
     Write(QStringLiteral("gif87-local.gif"), Gif(6, 2, 1, 3, -1, true));
 }
 
+// The picture as a PNG for the encoders' input: smooth colour with noise.
+QByteArray PngForEncoders(int width, int height, bool alpha)
+{
+    QImage image(width, height, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    std::mt19937 random(42);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, qRgba(x * 255 / width, y * 255 / height, int(random() & 63) + 96, alpha ? (x + y) * 255 / (width + height) : 255));
+    return QtWritten(image, "png");
+}
+
+// The file a tool makes of a picture, under `name` with the file's first
+// half beside it; nothing where the tool is not installed.
+QByteArray MadeByTool(const QString &name, const QString &program, const QStringList &arguments, const QByteArray &png)
+{
+    if (!ToolFound(program)) {
+        std::fprintf(stderr, "%s is not installed: no %s seed (scripts/install-dependencies.sh test)\n", qPrintable(program), qPrintable(name));
+        return {};
+    }
+    const QByteArray file = MadeBy(program, arguments, png, QStringLiteral("in.png"), name);
+    if (file.isEmpty()) {
+        std::fprintf(stderr, "%s failed to write %s\n", qPrintable(program), qPrintable(name));
+        return {};
+    }
+    Write(name, file);
+    Write(QStringLiteral("cut-") + name, file.left(file.size() / 2));
+    return file;
+}
+
+// The file with a big-endian 32-bit word at `at` replaced.
+QByteArray WithWord(QByteArray file, qsizetype at, std::uint32_t word)
+{
+    if (at >= 0 && at + 4 <= file.size()) file.replace(at, 4, BigEndian32(word));
+    return file;
+}
+
+// HEIF and AVIF: still, with alpha, a grid of tiles; a grid claiming more
+// tiles than it holds; sizes (ispe) that lie, beyond the limit and within it.
+void HeifSeeds()
+{
+    const QByteArray photo = PngForEncoders(64, 48, false), translucent = PngForEncoders(32, 24, true), big = PngForEncoders(128, 128, false);
+    const QByteArray heic = MadeByTool(QStringLiteral("still.heic"), QStringLiteral("heif-enc"), {QStringLiteral("-q"), QStringLiteral("50"), QStringLiteral("-o"), QStringLiteral("OUT"), QStringLiteral("IN")}, photo);
+    MadeByTool(QStringLiteral("alpha.heic"), QStringLiteral("heif-enc"), {QStringLiteral("-o"), QStringLiteral("OUT"), QStringLiteral("IN")}, translucent);
+    const QByteArray avif = MadeByTool(QStringLiteral("still.avif"), QStringLiteral("avifenc"), {QStringLiteral("-s"), QStringLiteral("10"), QStringLiteral("IN"), QStringLiteral("OUT")}, photo);
+    const QByteArray grid = MadeByTool(QStringLiteral("grid.avif"), QStringLiteral("avifenc"), {QStringLiteral("-s"), QStringLiteral("10"), QStringLiteral("--grid"), QStringLiteral("2x2"), QStringLiteral("IN"), QStringLiteral("OUT")}, big);
+    // The grid's descriptor: version, flags, rows - 1, columns - 1, then
+    // its 16-bit size; rows - 1 of 2 claims a third row of tiles.
+    const qsizetype descriptor = grid.indexOf(QByteArray("\0\0\1\1\0\x80\0\x80", 8));
+    if (descriptor >= 0) {
+        QByteArray moreTiles = grid;
+        moreTiles[descriptor + 2] = 2;
+        moreTiles[descriptor + 7] = char(0xC0);
+        Write(QStringLiteral("grid-more-tiles.avif"), moreTiles);
+    }
+    for (const auto &[name, file] : {std::pair{QStringLiteral("still.heic"), heic}, std::pair{QStringLiteral("still.avif"), avif}}) {
+        const qsizetype ispe = file.indexOf("ispe");
+        if (ispe < 0) continue;
+        Write(QStringLiteral("huge-") + name, WithWord(WithWord(file, ispe + 8, 30000), ispe + 12, 30000));
+        Write(QStringLiteral("larger-") + name, WithWord(WithWord(file, ispe + 8, 640), ispe + 12, 480));
+    }
+}
+
+// JPEG XL: lossy, lossless with alpha; bare codestreams claiming 2^30 x
+// 2^30 and sizes within the limit that their data does not hold.
+void JxlSeeds()
+{
+    MadeByTool(QStringLiteral("lossy.jxl"), QStringLiteral("cjxl"), {QStringLiteral("IN"), QStringLiteral("OUT"), QStringLiteral("-d"), QStringLiteral("2")}, PngForEncoders(64, 48, false));
+    MadeByTool(QStringLiteral("lossless-alpha.jxl"), QStringLiteral("cjxl"), {QStringLiteral("IN"), QStringLiteral("OUT"), QStringLiteral("-d"), QStringLiteral("0")}, PngForEncoders(32, 24, true));
+    Write(QStringLiteral("claims-2^30.jxl"), CodestreamClaiming(1u << 30, 1u << 30));
+    Write(QStringLiteral("claims-20000.jxl"), CodestreamClaiming(20000, 20000));
+    Write(QStringLiteral("claims-3000.jxl"), CodestreamClaiming(3000, 2000));
+}
+
+// TIFF layouts ImageMagick writes: 16 bits, tiles, planes apart, CMYK,
+// a palette, floating point; and one whose size lies.
+void TiffSeeds()
+{
+    const QByteArray photo = PngForEncoders(24, 16, false), translucent = PngForEncoders(24, 16, true);
+    const struct {
+        const char *name;
+        QStringList options;
+        const QByteArray &png;
+    } layouts[] = {
+        {"deep.tif", {QStringLiteral("-depth"), QStringLiteral("16")}, translucent},
+        {"tiled.tif", {QStringLiteral("-define"), QStringLiteral("tiff:tile-geometry=16x16"), QStringLiteral("-compress"), QStringLiteral("lzw")}, photo},
+        {"planes.tif", {QStringLiteral("-interlace"), QStringLiteral("plane"), QStringLiteral("-compress"), QStringLiteral("zip")}, translucent},
+        {"cmyk.tif", {QStringLiteral("-colorspace"), QStringLiteral("cmyk")}, photo},
+        {"palette.tif", {QStringLiteral("-type"), QStringLiteral("palette"), QStringLiteral("-compress"), QStringLiteral("rle")}, photo},
+        {"float.tif", {QStringLiteral("-define"), QStringLiteral("quantum:format=floating-point"), QStringLiteral("-depth"), QStringLiteral("32")}, photo},
+        {"grey4.tif", {QStringLiteral("-colorspace"), QStringLiteral("gray"), QStringLiteral("-depth"), QStringLiteral("4")}, photo},
+    };
+    for (const auto &layout : layouts)
+        MadeByTool(QLatin1String(layout.name), QStringLiteral("convert"), QStringList{QStringLiteral("IN")} + layout.options + QStringList{QStringLiteral("OUT")}, layout.png);
+    Write(QStringLiteral("tiff-claims-60000.tif"), HandMadeTiff({.width = 60000, .height = 60000, .rowsPerStrip = 1, .strips = {QByteArray(64, '\x40')}}));
+    Write(QStringLiteral("tiff-claims-4000.tif"), HandMadeTiff({.width = 4000, .height = 3000, .rowsPerStrip = 16, .strips = {QByteArray(64, '\x40')}}));
+}
+
+// GIF: interlaced, a small image on a larger screen, a screen that lies,
+// and cut.
+void GifSeeds()
+{
+    TGifRecipe interlaced;
+    interlaced.globalTable = {qRgb(200, 10, 10), qRgb(10, 200, 10), qRgb(10, 10, 200), qRgb(250, 250, 0)};
+    interlaced.width = interlaced.screenWidth = 9, interlaced.height = interlaced.screenHeight = 13, interlaced.interlaced = true;
+    for (int i = 0; i < 9 * 13; ++i) interlaced.indices.push_back(i % 4);
+    const QByteArray file = GifFile(interlaced);
+    Write(QStringLiteral("gif-interlaced.gif"), file);
+    Write(QStringLiteral("gif-interlaced-cut.gif"), file.left(file.size() * 2 / 3));
+    TGifRecipe onScreen = interlaced;
+    onScreen.interlaced = false, onScreen.screenWidth = 20, onScreen.screenHeight = 20, onScreen.left = 5, onScreen.top = 3, onScreen.transparent = 1;
+    Write(QStringLiteral("gif-on-a-screen.gif"), GifFile(onScreen));
+    TGifRecipe lying = interlaced;
+    lying.interlaced = false, lying.screenWidth = 60000, lying.screenHeight = 60000;
+    Write(QStringLiteral("gif-screen-60000.gif"), GifFile(lying));
+    lying.screenWidth = 3000, lying.screenHeight = 3000;
+    Write(QStringLiteral("gif-screen-3000.gif"), GifFile(lying));
+}
+
+// TGA of every kind, plain and coded; cut, lying about its size, with a
+// run past its end.
+void TgaSeeds()
+{
+    std::uint32_t seed = 300;
+    const struct {
+        const char *name;
+        TTgaRecipe recipe;
+    } kinds[] = {
+        {"colour.tga", {}},
+        {"colour-coded-top.tga", {.coding = TTgaCoding::RunLengths, .fromTop = true}},
+        {"alpha-coded.tga", {.coding = TTgaCoding::RunLengths, .bits = 32, .alphaBits = 8, .fromRight = true}},
+        {"16bit.tga", {.bits = 16}},
+        {"mapped-coded.tga", {.type = TTgaType::Mapped, .coding = TTgaCoding::RunLengths, .bits = 8, .idLength = 5}},
+        {"grey-alpha.tga", {.type = TTgaType::Grey, .bits = 16}},
+        {"footer.tga", {.footer = TTgaFooter::Version2}},
+    };
+    for (const auto &kind : kinds) Write(QLatin1String(kind.name), TgaFile(kind.recipe, seed++));
+    const QByteArray coded = TgaFile({.coding = TTgaCoding::RunLengths, .width = 40, .height = 30}, seed++);
+    Write(QStringLiteral("cut-coded.tga"), coded.left(coded.size() / 2));
+    QByteArray huge = TgaFile({.width = 2, .height = 2}, seed++), large = huge;
+    huge[12] = huge[13] = huge[14] = huge[15] = char(0xFF);
+    Write(QStringLiteral("claims-65535.tga"), huge);
+    large[13] = large[15] = char(0x0F);
+    Write(QStringLiteral("claims-3842.tga"), large);
+    QByteArray runPast = TgaFile({.coding = TTgaCoding::RunLengths, .width = 2, .height = 2}, seed++);
+    runPast.truncate(18);
+    Write(QStringLiteral("run-past-end.tga"), runPast + QByteArray("\x84\1\2\3", 4));
+}
+
+// WebP lossless with alpha, as Qt's writer writes it at quality 100: whole
+// and cut.
+void WebpSeeds()
+{
+    const QByteArray lossless = EncodePicture(*Picture(40, 30, pf32bit, 400), TPictureFileFormat::Webp);
+    Write(QStringLiteral("webp-lossless-alpha.webp"), lossless);
+    Write(QStringLiteral("webp-lossless-alpha-cut.webp"), lossless.left(lossless.size() / 2));
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -254,6 +415,12 @@ int main(int argc, char **argv)
         OurBmps();
         HandMadeBmps();
         OtherFormats();
+        HeifSeeds();
+        JxlSeeds();
+        TiffSeeds();
+        GifSeeds();
+        TgaSeeds();
+        WebpSeeds();
     } catch (const Exception &error) {
         std::fprintf(stderr, "%s\n", error.what());
         return 1;

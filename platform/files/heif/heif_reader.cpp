@@ -95,10 +95,12 @@ TPictureMetadata MetadataOf(const heif_image_handle *handle)
         }
     } else if (profile == heif_color_profile_type_nclx) {
         heif_color_profile_nclx *nclx = nullptr;
-        if (heif_image_handle_get_nclx_color_profile(handle, &nclx).code == heif_error_Ok && nclx) {
-            const std::unique_ptr<heif_color_profile_nclx, NclxFree> owner(nclx);
+        const heif_error read = heif_image_handle_get_nclx_color_profile(handle, &nclx);
+        // libheif hands over the description it made even when it reports
+        // code points it does not know.
+        const std::unique_ptr<heif_color_profile_nclx, NclxFree> owner(nclx);
+        if (read.code == heif_error_Ok && nclx)
             metadata.colourProfile = ProfileForCodePoints(nclx->color_primaries, nclx->transfer_characteristics);
-        }
     }
     const int blocks = heif_image_handle_get_number_of_metadata_blocks(handle, nullptr);
     std::vector<heif_item_id> ids(static_cast<std::size_t>(std::max(blocks, 0)));
