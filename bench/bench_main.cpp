@@ -23,6 +23,7 @@ int main(int argc, char **argv)
     bench::RegisterBmp();
     bench::RegisterView();
     bench::RegisterPhotograph();
+    bench::RegisterPhoneFormats();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

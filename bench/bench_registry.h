@@ -19,5 +19,6 @@ void RegisterPixelAccess();
 void RegisterBmp();
 void RegisterView();
 void RegisterPhotograph();
+void RegisterPhoneFormats();
 
 } // namespace bench

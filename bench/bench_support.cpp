@@ -306,6 +306,32 @@ bool SameBytes(const TBitmap &bitmap, const cv::Mat &mat)
 }
 #endif
 
+const TBitmap *Photograph()
+{
+    static std::unique_ptr<TBitmap> made;
+    static bool tried = false;
+    if (tried) return made.get();
+    tried = true;
+    const std::optional<QString> dir = PhotosDir();
+    if (!dir) return nullptr;
+    const QImage photo = QImage(*dir + QStringLiteral("/coffee.png")).convertToFormat(QImage::Format_BGR888);
+    if (photo.isNull()) return nullptr;
+    const QImage large = photo.scaled(PhotoWidth, PhotoHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_BGR888);
+    made = std::make_unique<TBitmap>();
+    made->Allocate(PhotoWidth, PhotoHeight, pf24bit);
+    std::uint32_t state = 0x5EED;
+    for (int y = 0; y < PhotoHeight; ++y) {
+        const uchar *in = large.constScanLine(y);
+        std::uint8_t *out = made->Row(y);
+        for (int x = 0; x < 3 * PhotoWidth; ++x) {
+            state = state * 1664525u + 1013904223u;
+            const int noise = static_cast<int>((state >> 16) % 17) - 8;
+            out[x] = static_cast<std::uint8_t>(std::clamp(in[x] + noise, 0, 255));
+        }
+    }
+    return made.get();
+}
+
 } // namespace bench
 
 #include "bench_registry.h"

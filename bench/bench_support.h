@@ -50,6 +50,12 @@ double MeanAbsoluteError(const TBitmap &a, const QImage &b);
 // Where the shared photographs are, when present.
 std::optional<QString> PhotosDir();
 
+// The coffee photograph scaled up smoothly to 6000 x 4000 (24 megapixels),
+// with noise of up to 8 levels a channel as a camera sensor adds; made
+// once, null when the photographs are absent.
+inline constexpr int PhotoWidth = 6000, PhotoHeight = 4000;
+const TBitmap *Photograph();
+
 // A folder in memory for the file benchmarks (/dev/shm, else /tmp).
 std::string ScratchFile(const std::string &name);
 

@@ -1,7 +1,8 @@
 // Peak memory of opening pictures, each row in a process of its own: a
 // session on a 10000 x 10000 8-bit BMP (open, Edge Detection, view at 25%,
-// save), a 16384 x 30000 16-bit RGBA PNG, and a GIF and an MNG that claim
-// sizes Qt would decode in gigabytes.
+// save), a 16384 x 30000 16-bit RGBA PNG, a 20000 x 15000 (300-megapixel)
+// 16-bit RGB TIFF, a 10000 x 10000 GIF, a 10000 x 10000 lossless WebP with
+// alpha, and a GIF and an MNG that claim sizes Qt would decode in gigabytes.
 //
 // Each row prints one JSON line with the process's peak resident size
 // (VmHWM) beside its bar: the session's is twice the picture's bytes plus
@@ -16,6 +17,9 @@
 #include <QDir>
 #include <QImageReader>
 
+#include <gif_lib.h>
+#include <tiffio.h>
+#include <webp/encode.h>
 #include <zlib.h>
 
 #include <cstdint>
@@ -135,6 +139,90 @@ void WriteWidePng(const std::string &path)
     if (!out) throw std::runtime_error("cannot write " + path);
 }
 
+constexpr std::uint32_t TiffWidth = 20000, TiffHeight = 15000;
+
+// 16 bits a sample, RGB, in deflated strips of 16 rows of smooth colour.
+void WriteDeepTiff(const std::string &path)
+{
+    TIFF *tiff = TIFFOpen(path.c_str(), "w");
+    if (!tiff) throw std::runtime_error("cannot write " + path);
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, TiffWidth);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, TiffHeight);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_COMPRESSION, COMPRESSION_ADOBE_DEFLATE);
+    TIFFSetField(tiff, TIFFTAG_ZIPQUALITY, 1);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 16);
+    std::vector<std::uint16_t> row(3 * std::size_t(TiffWidth));
+    for (std::uint32_t y = 0; y < TiffHeight; ++y) {
+        for (std::uint32_t x = 0; x < TiffWidth; ++x) {
+            row[3 * x] = static_cast<std::uint16_t>(x * 3);
+            row[3 * x + 1] = static_cast<std::uint16_t>(y * 4);
+            row[3 * x + 2] = static_cast<std::uint16_t>((x + y) * 2);
+        }
+        if (TIFFWriteScanline(tiff, row.data(), y, 0) != 1) {
+            TIFFClose(tiff);
+            throw std::runtime_error("cannot write " + path);
+        }
+    }
+    TIFFClose(tiff);
+}
+
+// Written by giflib a row at a time: 16 colours in diagonal bands.
+void WriteLargeGif(const std::string &path)
+{
+    int error = 0;
+    GifFileType *gif = EGifOpenFileName(path.c_str(), false, &error);
+    if (!gif) throw std::runtime_error("cannot write " + path);
+    GifColorType colours[16];
+    for (int i = 0; i < 16; ++i) colours[i] = {static_cast<GifByteType>(i * 16), static_cast<GifByteType>(255 - i * 16), static_cast<GifByteType>(i * 8)};
+    ColorMapObject *map = GifMakeMapObject(16, colours);
+    bool written = EGifPutScreenDesc(gif, Side, Side, 4, 0, map) == GIF_OK && EGifPutImageDesc(gif, 0, 0, Side, Side, false, nullptr) == GIF_OK;
+    std::vector<GifPixelType> row(Side);
+    for (int y = 0; y < Side && written; ++y) {
+        for (int x = 0; x < Side; ++x) row[static_cast<std::size_t>(x)] = static_cast<GifPixelType>(((x + y) / 64) % 16);
+        written = EGifPutLine(gif, row.data(), Side) == GIF_OK;
+    }
+    GifFreeMapObject(map);
+    if (EGifCloseFile(gif, &error) != GIF_OK || !written) throw std::runtime_error("cannot write " + path);
+}
+
+// Lossless, with alpha that varies, encoded at libwebp's fastest in a
+// child process: the encoder holds the whole picture, and this process's
+// peak must not.
+void WriteLosslessWebp(const std::string &path)
+{
+    std::cout.flush();
+    const pid_t child = fork();
+    if (child == 0) {
+        std::vector<std::uint8_t> bgra(std::size_t(Side) * Side * 4);
+        for (std::size_t y = 0; y < Side; ++y)
+            for (std::size_t x = 0; x < Side; ++x) {
+                std::uint8_t *p = &bgra[(y * Side + x) * 4];
+                p[0] = static_cast<std::uint8_t>(x / 40), p[1] = static_cast<std::uint8_t>(y / 40), p[2] = 128, p[3] = static_cast<std::uint8_t>(255 - (x + y) / 80);
+            }
+        WebPConfig config;
+        WebPPicture picture;
+        if (!WebPConfigInit(&config) || !WebPConfigLosslessPreset(&config, 0) || !WebPPictureInit(&picture)) _exit(1);
+        picture.use_argb = 1;
+        picture.width = Side;
+        picture.height = Side;
+        WebPMemoryWriter memory;
+        WebPMemoryWriterInit(&memory);
+        picture.writer = WebPMemoryWrite;
+        picture.custom_ptr = &memory;
+        if (!WebPPictureImportBGRA(&picture, bgra.data(), Side * 4) || !WebPEncode(&config, &picture)) _exit(1);
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char *>(memory.mem), static_cast<std::streamsize>(memory.size));
+        _exit(out ? 0 : 1);
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error("cannot write " + path);
+}
+
 // 43 bytes: a 16000 x 16000 screen holding one 1 x 1 frame.
 void WriteGifClaim(const std::string &path)
 {
@@ -247,6 +335,9 @@ int Row(const std::string &row)
 {
     if (row == "session") return Session();
     if (row == "png16") return Opening("png16", "open a 16384 x 30000 PNG of 16-bit RGBA", "wide.png", WriteWidePng);
+    if (row == "tiff16") return Opening("tiff16", "open a 20000 x 15000 (300-megapixel) TIFF of 16-bit RGB, deflated (a 1 GB file)", "deep.tif", WriteDeepTiff);
+    if (row == "gif100") return Opening("gif100", "open a 10000 x 10000 GIF", "large.gif", WriteLargeGif);
+    if (row == "webp100") return Opening("webp100", "open a 10000 x 10000 lossless WebP with alpha", "lossless.webp", WriteLosslessWebp);
     if (row == "gif") return Opening("gif", "open a 43-byte GIF that claims 16000 x 16000", "claim.gif", WriteGifClaim);
     if (row == "mng") {
         if (!QImageReader::supportedImageFormats().contains("mng")) {
@@ -255,7 +346,7 @@ int Row(const std::string &row)
         }
         return Opening("mng", "open an MNG that claims 20000 x 20000", "claim.mng", WriteMngClaim);
     }
-    std::cerr << "unknown row " << row << "; the rows are session, png16, gif and mng\n";
+    std::cerr << "unknown row " << row << "; the rows are session, png16, tiff16, gif100, webp100, gif and mng\n";
     return 2;
 }
 
@@ -265,7 +356,7 @@ int main(int argc, char **argv)
 {
     if (argc > 1) return Row(argv[1]);
     int worst = 0;
-    for (const char *row : {"session", "png16", "gif", "mng"}) {
+    for (const char *row : {"session", "png16", "tiff16", "gif100", "webp100", "gif", "mng"}) {
         std::cout.flush();
         const pid_t child = fork();
         if (child == 0) {

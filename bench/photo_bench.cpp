@@ -22,36 +22,8 @@
 namespace bench {
 namespace {
 
-constexpr int Width = 6000, Height = 4000;
+constexpr int Width = PhotoWidth, Height = PhotoHeight;
 constexpr int Quality = 95;
-
-// The coffee photograph scaled up smoothly to 6000 x 4000, with noise of
-// up to 8 levels a channel as a camera sensor adds; null when absent.
-const TBitmap *Photograph()
-{
-    static std::unique_ptr<TBitmap> made;
-    static bool tried = false;
-    if (tried) return made.get();
-    tried = true;
-    const std::optional<QString> dir = PhotosDir();
-    if (!dir) return nullptr;
-    const QImage photo = QImage(*dir + QStringLiteral("/coffee.png")).convertToFormat(QImage::Format_BGR888);
-    if (photo.isNull()) return nullptr;
-    const QImage large = photo.scaled(Width, Height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation).convertToFormat(QImage::Format_BGR888);
-    made = std::make_unique<TBitmap>();
-    made->Allocate(Width, Height, pf24bit);
-    std::uint32_t state = 0x5EED;
-    for (int y = 0; y < Height; ++y) {
-        const uchar *in = large.constScanLine(y);
-        std::uint8_t *out = made->Row(y);
-        for (int x = 0; x < 3 * Width; ++x) {
-            state = state * 1664525u + 1013904223u;
-            const int noise = static_cast<int>((state >> 16) % 17) - 8;
-            out[x] = static_cast<std::uint8_t>(std::clamp(in[x] + noise, 0, 255));
-        }
-    }
-    return made.get();
-}
 
 // The EXIF a camera writes: make, model, times, exposure, lens and GPS,
 // and a thumbnail, in TIFF form.
