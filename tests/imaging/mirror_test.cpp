@@ -1,5 +1,6 @@
 // Mirror: whole pixels reversed left to right in every pixel format.
 #include "imaging/mirror.h"
+#include "support/comparisons.h"
 #include "support/pictures.h"
 
 #include <gtest/gtest.h>
@@ -11,18 +12,6 @@ namespace {
 using mirror::RowKernel;
 
 const TPixelFormat AllFormats[] = {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit};
-
-// The stored bits of pixel (x, y), whatever the format.
-std::uint32_t PixelBits(const TBitmap &bitmap, int x, int y)
-{
-    const int bits = BitsPerPixel(bitmap.GetPixelFormat());
-    const std::uint8_t *row = bitmap.GetScanline(y);
-    if (bits == 1) return (row[x / 8] >> (7 - x % 8)) & 1;
-    if (bits == 4) return (row[x / 2] >> (x % 2 ? 0 : 4)) & 15;
-    std::uint32_t value = 0;
-    std::memcpy(&value, row + x * (bits / 8), static_cast<std::size_t>(bits / 8));
-    return value;
-}
 
 // Whatever a row holds past its last pixel bit: unused bits and padding.
 std::vector<int> BitsPastThePixels(const TBitmap &bitmap)

@@ -42,9 +42,6 @@ bool SameAlpha(const TBitmap &a, const TBitmap &b)
     return true;
 }
 
-namespace {
-
-// The bits of pixel x of a row, for every pixel format.
 std::uint32_t PixelBits(const TBitmap &bitmap, int x, int y)
 {
     const int bits = BitsPerPixel(bitmap.GetPixelFormat());
@@ -54,8 +51,6 @@ std::uint32_t PixelBits(const TBitmap &bitmap, int x, int y)
     for (int i = 0; i < bits / 8; ++i) value = value << 8 | row[std::size_t(x) * std::size_t(bits / 8) + std::size_t(i)];
     return value;
 }
-
-} // namespace
 
 bool HoldsTheFirstRowsOf(const TBitmap &cut, const TBitmap &whole, TRowsMissing missing)
 {

@@ -14,6 +14,9 @@ bool SameColours(const TBitmap &a, const TBitmap &b);
 // used, else 255 (the 4th byte of an unused alpha channel means nothing).
 bool SameAlpha(const TBitmap &a, const TBitmap &b);
 
+// The bits of pixel (x, y) as the row stores them, for every pixel format.
+std::uint32_t PixelBits(const TBitmap &bitmap, int x, int y);
+
 // Whether `cut`, read from a file that ends early, holds the first rows of
 // `whole` and nothing else, as `missing` counts them (opening_limits.h):
 // same size and format, its first rows - missing rows the whole picture's,

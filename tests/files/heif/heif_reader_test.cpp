@@ -5,7 +5,7 @@
 // cut files are refused with a reason.
 #include "platform/files/picture_codecs.h"
 #include "platform/files/heif/heif_codec.h"
-#include "platform/files/upright.h"
+#include "platform/files/reader_metadata.h"
 #include "platform/metadata/cicp_profiles.h"
 #include "support/decoding.h"
 #include "support/disk_files.h"
