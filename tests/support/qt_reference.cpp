@@ -21,6 +21,14 @@ void ExpectReadsAsQt(TDecoder decode, const QByteArray &file)
     EXPECT_TRUE(SameBitmap(*ours, *qt));
 }
 
+void ExpectReadsAsQtCodec(TDecoder decode, const QByteArray &file)
+{
+    const auto ours = DecodedBy(decode, file), qt = DecodedBy(DecodeWithQt, file);
+    ASSERT_TRUE(ours && qt);
+    EXPECT_EQ(ours->GetPixelFormat(), qt->GetPixelFormat());
+    EXPECT_TRUE(SameBitmap(*ours, *qt));
+}
+
 std::unique_ptr<TBitmap> UprightByQt(const QByteArray &file)
 {
     QByteArray data = file;

@@ -13,6 +13,10 @@ void ExpectReadsAsQt(TDecoder decode, const QByteArray &file);
 // the orientation a JPEG's EXIF or a TIFF's field states), in our bitmap's
 // smallest form (BitmapFromQImage); null where it cannot read it.
 std::unique_ptr<TBitmap> UprightByQt(const QByteArray &file);
+// Expects `decode` to give the same form, palette and bytes as Qt's codec
+// of this program (DecodeWithQt): Qt's reading in the smallest form, a
+// GIF's pixels as indices into its own table.
+void ExpectReadsAsQtCodec(TDecoder decode, const QByteArray &file);
 // The file as `decode` reads it, after expecting Qt's reading of the same
 // file to be refused for the memory it would take.
 std::unique_ptr<TBitmap> DecodedWhereQtIsRefused(TDecoder decode, const QByteArray &file);

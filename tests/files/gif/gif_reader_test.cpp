@@ -67,7 +67,7 @@ TEST(GifReader, FirstImagesOpenAsQtReadsThem)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
         const QByteArray file = GifFile(c.recipe);
-        ExpectReadsAsQt(DecodeGif, file);
+        ExpectReadsAsQtCodec(DecodeGif, file);
         EXPECT_EQ(DecodedBy(DecodeGif, file)->GetPixelFormat(), c.format);
     }
 }
@@ -82,7 +82,7 @@ TEST(GifReader, PicturesImageMagickWritesOpenAsQtReadsThem)
                                      std::pair{"transparent", MadeBy(QStringLiteral("convert"), {QStringLiteral("IN"), QStringLiteral("OUT")}, PngOf(translucent), QStringLiteral("in.png"), QStringLiteral("out.gif"))}}) {
         SCOPED_TRACE(what);
         ASSERT_FALSE(file.isEmpty());
-        ExpectReadsAsQt(DecodeGif, file);
+        ExpectReadsAsQtCodec(DecodeGif, file);
     }
 }
 
@@ -123,4 +123,18 @@ TEST(GifReader, AHundredMegapixelGifOpensWithinTheOpeningMemory)
     ASSERT_TRUE(read);
     EXPECT_EQ(read->GetPixelFormat(), pf8bit);
     EXPECT_EQ(read->GetPixel(9999, 9999), RGB(250, 250, 0));
+}
+
+// What a GIF carries besides its pixels travels with the picture: here a
+// comment extension before its image.
+TEST(GifReader, ItsCommentTravelsWithThePicture)
+{
+    QByteArray file = GifFile(Recipe([](TGifRecipe &) {}));
+    // After the header (13 bytes) and the table of 8 colours.
+    ASSERT_EQ(file[13 + 24], ',');
+    file.insert(13 + 24, QByteArray("\x21\xFE\x15" "A note on the picture" "\0", 25));
+    const auto read = DecodedBy(DecodeGif, file);
+    ASSERT_TRUE(read);
+    ASSERT_EQ(read->GetMetadata().comments.size(), 1);
+    EXPECT_EQ(read->GetMetadata().comments[0].text, QStringLiteral("A note on the picture"));
 }
