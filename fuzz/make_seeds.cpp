@@ -37,6 +37,14 @@ void Write(const QString &name, const QByteArray &bytes)
     ++written;
 }
 
+// A seed that does not open as it is (cut short, lying about itself), in
+// the folder's hostile/ folder: the fuzzer reads it with the others.
+void WriteHostile(const QString &name, const QByteArray &bytes)
+{
+    QDir(folder).mkpath(QStringLiteral("hostile"));
+    Write(QStringLiteral("hostile/") + name, bytes);
+}
+
 void Write(const QString &name, const TBytes &bytes)
 {
     Write(name, QByteArray(reinterpret_cast<const char *>(bytes.data()), static_cast<qsizetype>(bytes.size())));
@@ -265,7 +273,7 @@ QByteArray MadeByTool(const QString &name, const QString &program, const QString
         return {};
     }
     Write(name, file);
-    Write(QStringLiteral("cut-") + name, file.left(file.size() / 2));
+    WriteHostile(QStringLiteral("cut-") + name, file.left(file.size() / 2));
     return file;
 }
 
@@ -292,13 +300,13 @@ void HeifSeeds()
         QByteArray moreTiles = grid;
         moreTiles[descriptor + 2] = 2;
         moreTiles[descriptor + 7] = char(0xC0);
-        Write(QStringLiteral("grid-more-tiles.avif"), moreTiles);
+        WriteHostile(QStringLiteral("grid-more-tiles.avif"), moreTiles);
     }
     for (const auto &[name, file] : {std::pair{QStringLiteral("still.heic"), heic}, std::pair{QStringLiteral("still.avif"), avif}}) {
         const qsizetype ispe = file.indexOf("ispe");
         if (ispe < 0) continue;
-        Write(QStringLiteral("huge-") + name, WithWord(WithWord(file, ispe + 8, 30000), ispe + 12, 30000));
-        Write(QStringLiteral("larger-") + name, WithWord(WithWord(file, ispe + 8, 640), ispe + 12, 480));
+        WriteHostile(QStringLiteral("huge-") + name, WithWord(WithWord(file, ispe + 8, 30000), ispe + 12, 30000));
+        WriteHostile(QStringLiteral("larger-") + name, WithWord(WithWord(file, ispe + 8, 640), ispe + 12, 480));
     }
 }
 
@@ -308,9 +316,9 @@ void JxlSeeds()
 {
     MadeByTool(QStringLiteral("lossy.jxl"), QStringLiteral("cjxl"), {QStringLiteral("IN"), QStringLiteral("OUT"), QStringLiteral("-d"), QStringLiteral("2")}, PngForEncoders(64, 48, false));
     MadeByTool(QStringLiteral("lossless-alpha.jxl"), QStringLiteral("cjxl"), {QStringLiteral("IN"), QStringLiteral("OUT"), QStringLiteral("-d"), QStringLiteral("0")}, PngForEncoders(32, 24, true));
-    Write(QStringLiteral("claims-2^30.jxl"), CodestreamClaiming(1u << 30, 1u << 30));
-    Write(QStringLiteral("claims-20000.jxl"), CodestreamClaiming(20000, 20000));
-    Write(QStringLiteral("claims-3000.jxl"), CodestreamClaiming(3000, 2000));
+    WriteHostile(QStringLiteral("claims-2^30.jxl"), CodestreamClaiming(1u << 30, 1u << 30));
+    WriteHostile(QStringLiteral("claims-20000.jxl"), CodestreamClaiming(20000, 20000));
+    WriteHostile(QStringLiteral("claims-3000.jxl"), CodestreamClaiming(3000, 2000));
 }
 
 // TIFF layouts ImageMagick writes: 16 bits, tiles, planes apart, CMYK,
@@ -333,8 +341,8 @@ void TiffSeeds()
     };
     for (const auto &layout : layouts)
         MadeByTool(QLatin1String(layout.name), QStringLiteral("convert"), QStringList{QStringLiteral("IN")} + layout.options + QStringList{QStringLiteral("OUT")}, layout.png);
-    Write(QStringLiteral("tiff-claims-60000.tif"), HandMadeTiff({.width = 60000, .height = 60000, .rowsPerStrip = 1, .strips = {QByteArray(64, '\x40')}}));
-    Write(QStringLiteral("tiff-claims-4000.tif"), HandMadeTiff({.width = 4000, .height = 3000, .rowsPerStrip = 16, .strips = {QByteArray(64, '\x40')}}));
+    WriteHostile(QStringLiteral("tiff-claims-60000.tif"), HandMadeTiff({.width = 60000, .height = 60000, .rowsPerStrip = 1, .strips = {QByteArray(64, '\x40')}}));
+    WriteHostile(QStringLiteral("tiff-claims-4000.tif"), HandMadeTiff({.width = 4000, .height = 3000, .rowsPerStrip = 16, .strips = {QByteArray(64, '\x40')}}));
 }
 
 // GIF: interlaced, a small image on a larger screen, a screen that lies,
@@ -347,15 +355,15 @@ void GifSeeds()
     for (int i = 0; i < 9 * 13; ++i) interlaced.indices.push_back(i % 4);
     const QByteArray file = GifFile(interlaced);
     Write(QStringLiteral("gif-interlaced.gif"), file);
-    Write(QStringLiteral("gif-interlaced-cut.gif"), file.left(file.size() * 2 / 3));
+    WriteHostile(QStringLiteral("gif-interlaced-cut.gif"), file.left(file.size() * 2 / 3));
     TGifRecipe onScreen = interlaced;
     onScreen.interlaced = false, onScreen.screenWidth = 20, onScreen.screenHeight = 20, onScreen.left = 5, onScreen.top = 3, onScreen.transparent = 1;
     Write(QStringLiteral("gif-on-a-screen.gif"), GifFile(onScreen));
     TGifRecipe lying = interlaced;
     lying.interlaced = false, lying.screenWidth = 60000, lying.screenHeight = 60000;
-    Write(QStringLiteral("gif-screen-60000.gif"), GifFile(lying));
+    WriteHostile(QStringLiteral("gif-screen-60000.gif"), GifFile(lying));
     lying.screenWidth = 3000, lying.screenHeight = 3000;
-    Write(QStringLiteral("gif-screen-3000.gif"), GifFile(lying));
+    WriteHostile(QStringLiteral("gif-screen-3000.gif"), GifFile(lying));
 }
 
 // TGA of every kind, plain and coded; cut, lying about its size, with a
@@ -377,15 +385,15 @@ void TgaSeeds()
     };
     for (const auto &kind : kinds) Write(QLatin1String(kind.name), TgaFile(kind.recipe, seed++));
     const QByteArray coded = TgaFile({.coding = TTgaCoding::RunLengths, .width = 40, .height = 30}, seed++);
-    Write(QStringLiteral("cut-coded.tga"), coded.left(coded.size() / 2));
+    WriteHostile(QStringLiteral("cut-coded.tga"), coded.left(coded.size() / 2));
     QByteArray huge = TgaFile({.width = 2, .height = 2}, seed++), large = huge;
     huge[12] = huge[13] = huge[14] = huge[15] = char(0xFF);
-    Write(QStringLiteral("claims-65535.tga"), huge);
+    WriteHostile(QStringLiteral("claims-65535.tga"), huge);
     large[13] = large[15] = char(0x0F);
-    Write(QStringLiteral("claims-3842.tga"), large);
+    WriteHostile(QStringLiteral("claims-3842.tga"), large);
     QByteArray runPast = TgaFile({.coding = TTgaCoding::RunLengths, .width = 2, .height = 2}, seed++);
     runPast.truncate(18);
-    Write(QStringLiteral("run-past-end.tga"), runPast + QByteArray("\x84\1\2\3", 4));
+    WriteHostile(QStringLiteral("run-past-end.tga"), runPast + QByteArray("\x84\1\2\3", 4));
 }
 
 // WebP lossless with alpha, as Qt's writer writes it at quality 100: whole
@@ -394,7 +402,7 @@ void WebpSeeds()
 {
     const QByteArray lossless = EncodePicture(*Picture(40, 30, pf32bit, 400), TPictureFileFormat::Webp);
     Write(QStringLiteral("webp-lossless-alpha.webp"), lossless);
-    Write(QStringLiteral("webp-lossless-alpha-cut.webp"), lossless.left(lossless.size() / 2));
+    WriteHostile(QStringLiteral("webp-lossless-alpha-cut.webp"), lossless.left(lossless.size() / 2));
 }
 
 } // namespace

@@ -16,13 +16,14 @@ SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file_
 ICON_SIZES = (16, 22, 24, 32, 48, 64, 128, 256)
 
 # The formats the program opens, as a file manager and as people name them;
-# it saves all but GIF.
+# it saves all but GIF, HEIF, AVIF, JPEG XL and TGA.
 OPENED = [('image/bmp', 'BMP'), ('image/png', 'PNG'), ('image/jpeg', 'JPEG'), ('image/gif', 'GIF'),
           ('image/x-portable-bitmap', 'PBM'), ('image/x-portable-graymap', 'PGM'),
           ('image/x-portable-pixmap', 'PPM'), ('image/tiff', 'TIFF'), ('image/webp', 'WebP'),
-          ('image/vnd.microsoft.icon', 'ICO')]
+          ('image/vnd.microsoft.icon', 'ICO'), ('image/heif', 'HEIF'), ('image/avif', 'AVIF'),
+          ('image/jxl', 'JPEG XL'), ('image/x-tga', 'TGA')]
 OPENED_TYPES = [media_type for media_type, _ in OPENED]
-SAVED = [name for _, name in OPENED if name != 'GIF']
+SAVED = [name for _, name in OPENED if name not in ('GIF', 'HEIF', 'AVIF', 'JPEG XL', 'TGA')]
 # The manual page's sections, in order.
 MANUAL_SECTIONS = ['NAME', 'SYNOPSIS', 'DESCRIPTION', 'ARGUMENTS', 'OPTIONS', 'FORMATS', 'FILES', 'ENVIRONMENT',
                    'EXIT STATUS']
@@ -142,7 +143,7 @@ def check_manual(root, expect):
     for option in ('--help', '--version'):
         expect(option in sections.get('SYNOPSIS', '') and option in sections.get('OPTIONS', ''),
                'the manual page does not give %s' % option)
-    formats = re.findall(r'^ {7}(\S+) +\*\.[^:]*: opened (and saved|only)', sections.get('FORMATS', ''), flags=re.M)
+    formats = re.findall(r'^ {7}(\S+(?: \S+)?)\s+\*\.[^:]*: opened (and saved|only)', sections.get('FORMATS', ''), flags=re.M)
     expect([name for name, _ in formats] == [name for _, name in OPENED], 'the manual page lists the formats %s' % formats)
     expect([name for name, use in formats if use == 'and saved'] == SAVED,
            'the manual page says these are saved: %s' % [name for name, use in formats if use == 'and saved'])
