@@ -30,6 +30,7 @@
 #include "platform/files/jpeg/jpeg_codec.h"
 #include "platform/files/png/png_codec.h"
 #include "platform/files/reader_metadata.h"
+#include "platform/base/parallel_pieces.h"
 
 #include <algorithm>
 #include <array>
@@ -462,20 +463,23 @@ int DecodeRows(std::span<const std::uint8_t> pixels, const TLayout &l, TBitmap &
     const std::size_t written = (static_cast<std::size_t>(l.width) * BitsPerPixel(l.format) + 7) / 8;
     const std::size_t padding = into.BytesPerRow() - written;
     const TRowConverter convert(l);
-    for (int fileRow = 0; fileRow < l.height && static_cast<std::size_t>(fileRow) <= wholeRows; ++fileRow) {
-        std::uint8_t *dst = into.Row(l.topDown ? fileRow : l.height - 1 - fileRow);
-        const std::uint8_t *src = pixels.data() + static_cast<std::size_t>(fileRow) * rowBytes;
-        if (static_cast<std::size_t>(fileRow) < wholeRows) {
-            convert(src, dst, l.width);
+    const auto destination = [&](int fileRow) { return into.Row(l.topDown ? fileRow : l.height - 1 - fileRow); };
+    const int whole = static_cast<int>(std::min<std::size_t>(wholeRows, static_cast<std::size_t>(l.height)));
+    // Bands of whole rows on every core.
+    ForEachBand(whole, std::max(rowBytes, into.BytesPerRow()), [&](const TBand &band, unsigned) {
+        for (int fileRow = band.first; fileRow < band.end; ++fileRow) {
+            std::uint8_t *dst = destination(fileRow);
+            convert(pixels.data() + static_cast<std::size_t>(fileRow) * rowBytes, dst, l.width);
             if (padding > 0) std::memset(dst + written, 0, padding);
-            continue;
         }
-        // The last, short row: its whole pixels; a pixel cut in two is missing.
-        const std::size_t have = pixels.size() - wholeRows * rowBytes;
-        const std::size_t whole = have * 8 / static_cast<std::size_t>(l.bits);
-        if (whole > 0) convert(src, dst, static_cast<int>(std::min<std::size_t>(whole, static_cast<std::size_t>(l.width))));
-    }
-    return wholeRows >= static_cast<std::size_t>(l.height) ? 0 : l.height - static_cast<int>(wholeRows);
+    });
+    if (whole == l.height) return 0;
+    // The last, short row: its whole pixels; a pixel cut in two is missing.
+    const std::size_t have = pixels.size() - wholeRows * rowBytes;
+    const std::size_t pixelsHeld = have * 8 / static_cast<std::size_t>(l.bits);
+    if (pixelsHeld > 0)
+        convert(pixels.data() + wholeRows * rowBytes, destination(whole), static_cast<int>(std::min<std::size_t>(pixelsHeld, static_cast<std::size_t>(l.width))));
+    return l.height - whole;
 }
 
 // RLE8 and RLE4 as Windows has them, and OS/2's RLE24, whose runs and
