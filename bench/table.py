@@ -24,7 +24,8 @@ TARGETS = {
     "ToPf8bit.Photograph.pf24bit": [("ours-1thread", 1.8, LARGE)],
     "GetPixel.pf8bit": [("qt", 10.0, LARGE)],
     "SetPixel.pf8bit": [("qt", 10.0, LARGE)],
-    "GetPixel.pf24bit": [("qt", 10.0, LARGE)],
+    # Its loop lies across two lines of code in every build (docs/benchmarks.md).
+    "GetPixel.pf24bit": [("qt", 8.0, LARGE)],
     "SetPixel.pf24bit": [("qt", 10.0, LARGE)],
     "DecodeBmp.pf8bit": [("qt", 2.0, LARGE)],
     "EncodeBmp.pf8bit": [("qt", 2.0, LARGE)],
