@@ -1,5 +1,6 @@
-// The benchmark program: every registered comparison, single-threaded but
-// for saving PNG, which uses every core by design.
+// The benchmark program: every registered comparison. Ours runs on every
+// core, and held to one thread beside it; OpenCV's peers set their threads
+// themselves, one otherwise.
 #include "bench_registry.h"
 
 #include <benchmark/benchmark.h>

@@ -1,5 +1,6 @@
 // Pictures the benchmarks share, their Qt and OpenCV views, and comparisons between them.
 #include "bench_support.h"
+#include "bench_registry.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -287,6 +288,19 @@ void CountBytes(benchmark::State &state, std::size_t bytes)
 }
 
 #ifdef PW_HAVE_OPENCV
+TOpenCvThreads::TOpenCvThreads(int threads) : previous_(cv::getNumThreads()) { cv::setNumThreads(threads); }
+
+TOpenCvThreads::~TOpenCvThreads() { cv::setNumThreads(previous_); }
+
+void RegisterOpenCv(const std::string &operation, int size, const std::function<void(benchmark::State &)> &run)
+{
+    for (const auto &[name, threads] : {std::pair{"opencv-1thread", 1}, std::pair{"opencv", -1}})
+        Register(operation, name, size, [run, threads](benchmark::State &state) {
+            const TOpenCvThreads held(threads);
+            run(state);
+        });
+}
+
 cv::Mat MatOf(TBitmap &bitmap)
 {
     const int type = bitmap.GetPixelFormat() == pf24bit ? CV_8UC3 : bitmap.GetPixelFormat() == pf32bit ? CV_8UC4 : CV_8UC1;
@@ -334,8 +348,6 @@ const TBitmap *Photograph()
 
 } // namespace bench
 
-#include "bench_registry.h"
-
 benchmark::internal::Benchmark *bench::Register(const std::string &operation, const std::string &implementation, int size,
                                                 std::function<void(benchmark::State &)> run)
 {
@@ -343,4 +355,13 @@ benchmark::internal::Benchmark *bench::Register(const std::string &operation, co
     return benchmark::RegisterBenchmark(name.c_str(), [run](benchmark::State &state) { run(state); })
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime();
+}
+
+void bench::RegisterOurs(const std::string &operation, int size, const std::function<void(benchmark::State &)> &run)
+{
+    Register(operation, "ours", size, run);
+    Register(operation, "ours-1thread", size, [run](benchmark::State &state) {
+        const TPiecesHeld oneThread(1);
+        run(state);
+    });
 }

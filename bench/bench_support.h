@@ -70,6 +70,21 @@ bool FirstTime(const std::string &key);
 void CountBytes(benchmark::State &state, std::size_t bytes);
 
 #ifdef PW_HAVE_OPENCV
+// OpenCV's threads while it lives: one, or its default (-1).
+class TOpenCvThreads {
+public:
+    explicit TOpenCvThreads(int threads);
+    ~TOpenCvThreads();
+    TOpenCvThreads(const TOpenCvThreads &) = delete;
+    TOpenCvThreads &operator=(const TOpenCvThreads &) = delete;
+
+private:
+    int previous_;
+};
+// The OpenCV peers of an operation: on one thread ("opencv-1thread") and
+// on its default threads ("opencv"), each the same run.
+void RegisterOpenCv(const std::string &operation, int size, const std::function<void(benchmark::State &)> &run);
+
 // An OpenCV view of the bitmap's rows (no copy): CV_8UC1, CV_8UC3 or CV_8UC4.
 cv::Mat MatOf(TBitmap &bitmap);
 cv::Mat MatOf(const TBitmap &bitmap);

@@ -14,7 +14,7 @@ const char *ContentName(Content content) { return content == Content::FewColours
 void RegisterConversion(Content content, TPixelFormat from, int size)
 {
     const std::string op = std::string("ToPf8bit.") + ContentName(content) + (from == pf24bit ? ".pf24bit" : ".pf32bit");
-    Register(op, "ours", size, [=](benchmark::State &state) {
+    RegisterOurs(op, size, [=](benchmark::State &state) {
         const TBitmap &source = Picture(content, from, size);
         TBitmap work;
         for (auto _ : state) {
@@ -94,13 +94,13 @@ void RegisterPhotographError(const char *name)
 
 void RegisterCapture(int size)
 {
-    Register("Capture.pf8bit", "ours", size, [size](benchmark::State &state) {
+    RegisterOurs("Capture.pf8bit", size, [size](benchmark::State &state) {
         TBitmap work;
         CopyInto(Picture(Content::RandomBytes, pf8bit, size), work);
         for (auto _ : state) CapturePixels(work);
         CountBytes(state, 512 * 512 * sizeof(int));
     });
-    Register("Capture.FewColours.pf32bit", "ours", size, [size](benchmark::State &state) {
+    RegisterOurs("Capture.FewColours.pf32bit", size, [size](benchmark::State &state) {
         const TBitmap &source = Picture(Content::FewColours, pf32bit, size);
         TBitmap work;
         for (auto _ : state) {

@@ -1,4 +1,5 @@
-// Complement, Edge Detection and Mirror beside the machine's yardsticks and OpenCV.
+// Complement, Edge Detection and Mirror on every core and on one, beside the
+// machine's yardsticks on every core and OpenCV on one thread and on its own.
 #include "bench_registry.h"
 #include "bench_support.h"
 
@@ -7,6 +8,7 @@
 #include "imaging/mirror.h"
 
 #include <cstring>
+#include <functional>
 
 #ifdef PW_HAVE_OPENCV
 #include <opencv2/core.hpp>
@@ -23,6 +25,16 @@ __attribute__((noinline)) void ReadModifyWrite(std::uint8_t *bytes, std::size_t 
     for (std::size_t i = 0; i < count; ++i) bytes[i] ^= 0xFF;
 }
 
+// A pass over every row of a picture without padding, in the bands of
+// rows our operations take, on every core.
+void OnEveryCore(TBitmap &bitmap, const std::function<void(std::size_t offset, std::size_t bytes)> &pass)
+{
+    const std::size_t stride = bitmap.BytesPerRow();
+    ForEachBand(bitmap.GetHeight(), stride, [&](const TBand &band, unsigned) {
+        pass(stride * static_cast<std::size_t>(band.first), stride * static_cast<std::size_t>(band.end - band.first));
+    });
+}
+
 bool SameImageBytes(const TBitmap &a, const TBitmap &b)
 {
     return a.ImageBytes() == b.ImageBytes() && std::memcmp(a.Row(0), b.Row(0), a.ImageBytes()) == 0;
@@ -31,23 +43,25 @@ bool SameImageBytes(const TBitmap &a, const TBitmap &b)
 void RegisterComplement(int size)
 {
     const std::string op = "Complement.pf8bit";
-    Register(op, "ours", size, [size](benchmark::State &state) {
+    RegisterOurs(op, size, [size](benchmark::State &state) {
         TBitmap work;
         CopyInto(Picture(Content::RandomBytes, pf8bit, size), work);
         for (auto _ : state) Complement(work);
         CountBytes(state, work.ImageBytes());
     });
+    // The yardsticks on every core, as the operation runs.
     Register(op, "rmw", size, [size, op](benchmark::State &state) {
         const TBitmap &source = Picture(Content::RandomBytes, pf8bit, size);
         TBitmap work, ours;
         CopyInto(source, work);
+        const auto pass = [&work](std::size_t offset, std::size_t bytes) { ReadModifyWrite(work.Row(0) + offset, bytes); };
         if (FirstTime(op + "rmw" + std::to_string(size))) {
             CopyInto(source, ours);
             Complement(ours);
-            ReadModifyWrite(work.Row(0), work.ImageBytes());
+            OnEveryCore(work, pass);
             if (!SameImageBytes(ours, work)) return state.SkipWithError("the pass differs from Complement");
         }
-        for (auto _ : state) ReadModifyWrite(work.Row(0), work.ImageBytes());
+        for (auto _ : state) OnEveryCore(work, pass);
         CountBytes(state, work.ImageBytes());
     });
     Register(op, "memcpy", size, [size](benchmark::State &state) {
@@ -55,13 +69,13 @@ void RegisterComplement(int size)
         TBitmap work;
         CopyInto(source, work);
         for (auto _ : state) {
-            std::memcpy(work.Row(0), source.Row(0), source.ImageBytes());
+            OnEveryCore(work, [&](std::size_t offset, std::size_t bytes) { std::memcpy(work.Row(0) + offset, source.Row(0) + offset, bytes); });
             benchmark::ClobberMemory();
         }
         CountBytes(state, work.ImageBytes());
     });
 #ifdef PW_HAVE_OPENCV
-    Register(op, "opencv", size, [size, op](benchmark::State &state) {
+    RegisterOpenCv(op, size, [size, op](benchmark::State &state) {
         const TBitmap &source = Picture(Content::RandomBytes, pf8bit, size);
         TBitmap work, ours;
         CopyInto(source, work);
@@ -81,7 +95,7 @@ void RegisterComplement(int size)
 void RegisterEdgeDetection(int size)
 {
     const std::string op = "EdgeDetection.pf8bit";
-    Register(op, "ours", size, [size](benchmark::State &state) {
+    RegisterOurs(op, size, [size](benchmark::State &state) {
         TBitmap work;
         CopyInto(Picture(Content::RandomBytes, pf8bit, size), work);
         for (auto _ : state) EdgeDetection(work);
@@ -90,7 +104,7 @@ void RegisterEdgeDetection(int size)
 #ifdef PW_HAVE_OPENCV
     // filter2D has no periodic border: the picture is padded by one pixel
     // of its own wrapped rows and columns first, and that is timed too.
-    Register(op, "opencv", size, [size, op](benchmark::State &state) {
+    RegisterOpenCv(op, size, [size, op](benchmark::State &state) {
         const TBitmap &source = Picture(Content::RandomBytes, pf8bit, size);
         const cv::Mat in = MatOf(source);
         cv::Mat kernel(3, 3, CV_32F, cv::Scalar(-1));
@@ -117,7 +131,7 @@ void RegisterEdgeDetection(int size)
 void RegisterMirror(TPixelFormat format, int size)
 {
     const std::string op = std::string("Mirror.") + FormatName(format);
-    Register(op, "ours", size, [size, format](benchmark::State &state) {
+    RegisterOurs(op, size, [size, format](benchmark::State &state) {
         TBitmap work;
         CopyInto(Picture(Content::RandomBytes, format, size), work);
         for (auto _ : state) MirrorLeftRight(work);
@@ -125,7 +139,7 @@ void RegisterMirror(TPixelFormat format, int size)
     });
 #ifdef PW_HAVE_OPENCV
     // Into a picture made beforehand: flip's usual use.
-    Register(op, "opencv", size, [size, format, op](benchmark::State &state) {
+    RegisterOpenCv(op, size, [size, format, op](benchmark::State &state) {
         const TBitmap &source = Picture(Content::RandomBytes, format, size);
         const cv::Mat in = MatOf(source);
         cv::Mat out(in.size(), in.type());

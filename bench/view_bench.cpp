@@ -37,7 +37,7 @@ void RegisterRender(TPixelFormat format, const Zoom &zoom)
 {
     const std::string op = std::string("RenderPictureView.") + (format == pf8bit ? "pf8bit." : "pf24bit.") + zoom.name;
     const float divisor = zoom.divisor;
-    Register(op, "ours", Side, [=](benchmark::State &state) {
+    RegisterOurs(op, Side, [=](benchmark::State &state) {
         const TBitmap &bitmap = ViewedPicture(format);
         const QSize shown = Shown(divisor);
         for (auto _ : state) {
@@ -63,7 +63,7 @@ void RegisterRender(TPixelFormat format, const Zoom &zoom)
     });
     if (format != pf8bit) return;
     const std::string draw = std::string("DrawPictureView.pf8bit.") + zoom.name;
-    Register(draw, "ours", Side, [=](benchmark::State &state) {
+    RegisterOurs(draw, Side, [=](benchmark::State &state) {
         const TBitmap &bitmap = ViewedPicture(format);
         const QSize shown = Shown(divisor);
         const QRect exposed = Exposed(shown);

@@ -2,6 +2,8 @@
 #include "complement.h"
 #include "complement_kernels.h"
 
+#include "platform/base/parallel_pieces.h"
+
 #include <algorithm>
 #include <cstddef>
 
@@ -24,14 +26,18 @@ void EveryRow(TBitmap &bitmap, Invert invert)
     // and stay as they are: only that byte's pixel bits are flipped.
     const unsigned spareBits = bytes == pixelBytes ? static_cast<unsigned>(pixelBytes * 8 - pixelBits) : 0;
     const std::size_t whole = spareBits ? bytes - 1 : bytes;
-    // Rows without padding lie end to end: one pass over all of them.
-    if (!spareBits && bytes == bitmap.BytesPerRow()) return invert(bitmap.Row(0), bitmap.ImageBytes());
     const auto pixelBitsOfLast = static_cast<std::uint8_t>(0xFF << spareBits);
-    for (int y = 0; y < height; ++y) {
-        std::uint8_t *row = bitmap.Row(y);
-        if (whole) invert(row, whole);
-        if (spareBits) row[whole] ^= pixelBitsOfLast;
-    }
+    // Bands of rows on every core; rows without padding lie end to end, and
+    // a band of them is one pass.
+    const bool endToEnd = !spareBits && bytes == bitmap.BytesPerRow();
+    ForEachBand(height, bitmap.BytesPerRow(), [&](const TBand &band, unsigned) {
+        if (endToEnd) return invert(bitmap.Row(band.first), bytes * static_cast<std::size_t>(band.end - band.first));
+        for (int y = band.first; y < band.end; ++y) {
+            std::uint8_t *row = bitmap.Row(y);
+            if (whole) invert(row, whole);
+            if (spareBits) row[whole] ^= pixelBitsOfLast;
+        }
+    });
 }
 
 void PlainBytes(std::uint8_t *row, std::size_t bytes)

@@ -1,6 +1,8 @@
 // Edge detection: the clamped 3 x 3 Laplacian of a picture's row bytes, in place.
 #include "edge_detection.h"
 
+#include "platform/base/parallel_pieces.h"
+
 #include <algorithm>
 #include <vector>
 
@@ -159,33 +161,51 @@ void EdgeDetectionWith(TBitmap &bitmap, RowKernel kernel)
     const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(bitmap.GetWidth()), pixelBytes);
     if (height == 0 || count == 0) return bitmap.Changed();
     kernel = Kernels.Usable(kernel);
+    const std::size_t stride = bitmap.BytesPerRow();
 
-    // Row 0's sums stay until the last row needs them for its lower
-    // neighbour; three more buffers take turns as the sums of the rows
-    // above, at and below the one being written. A row's sums are made
-    // before the row is overwritten.
-    std::vector<std::uint16_t> storage(4 * count);
-    std::uint16_t *const first = storage.data();
-    std::uint16_t *const spare[3] = {first + count, first + 2 * count, first + 3 * count};
-    auto sumsOf = [&](int y, std::uint16_t *buffer) {
-        Sums(kernel, bitmap.Row(y), buffer, count);
-        return buffer;
-    };
-    auto unused = [&](const std::uint16_t *p, const std::uint16_t *q) {
-        for (std::uint16_t *buffer : spare)
-            if (buffer != p && buffer != q) return buffer;
-        return spare[0];
-    };
+    // Bands of rows on every core. A band's first and last rows need the
+    // rows just outside it as they were, which other bands overwrite: the
+    // sums of those rows (the periodic neighbours at the picture's top and
+    // bottom) are made first, before any row is written. Bands of a few
+    // rows at least keep them a small part of the picture's size.
+    constexpr int minRows = 8;
+    const int bands = BandCount(height, stride, minRows);
+    std::vector<std::uint16_t> outside(2 * static_cast<std::size_t>(bands) * count);
+    const auto above = [&](int band) { return outside.data() + 2 * static_cast<std::size_t>(band) * count; };
+    const auto below = [&](int band) { return above(band) + count; };
+    ForEachBand(height, stride, [&](const TBand &band, unsigned) {
+        Sums(kernel, bitmap.Row((band.first + height - 1) % height), above(band.index), count);
+        Sums(kernel, bitmap.Row(band.end % height), below(band.index), count);
+    }, minRows);
 
-    sumsOf(0, first);
-    const std::uint16_t *above = height > 1 ? sumsOf(height - 1, spare[0]) : first;
-    const std::uint16_t *centre = first;
-    for (int y = 0; y < height; ++y) {
-        const std::uint16_t *below = y + 1 < height ? sumsOf(y + 1, unused(above, centre)) : first;
-        Combine(kernel, above, centre, below, bitmap.Row(y), count);
-        above = centre;
-        centre = below;
-    }
+    // Within a band three buffers take turns as the sums of the rows above,
+    // at and below the one being written; a row's sums are made before the
+    // row is overwritten.
+    std::vector<std::uint16_t> storage(3 * static_cast<std::size_t>(WorkerThreads()) * count);
+    ForEachBand(height, stride, [&](const TBand &band, unsigned worker) {
+        std::uint16_t *const spare[3] = {storage.data() + 3 * worker * count, storage.data() + (3 * worker + 1) * count,
+                                         storage.data() + (3 * worker + 2) * count};
+        auto unused = [&](const std::uint16_t *p, const std::uint16_t *q) {
+            for (std::uint16_t *buffer : spare)
+                if (buffer != p && buffer != q) return buffer;
+            return spare[0];
+        };
+        const std::uint16_t *up = above(band.index);
+        std::uint16_t *centre = spare[0];
+        Sums(kernel, bitmap.Row(band.first), centre, count);
+        for (int y = band.first; y < band.end; ++y) {
+            const std::uint16_t *down = below(band.index);
+            std::uint16_t *next = nullptr;
+            if (y + 1 < band.end) {
+                next = unused(up, centre);
+                Sums(kernel, bitmap.Row(y + 1), next, count);
+                down = next;
+            }
+            Combine(kernel, up, centre, down, bitmap.Row(y), count);
+            up = centre;
+            centre = next;
+        }
+    }, minRows);
     bitmap.Changed();
 }
 

@@ -1,6 +1,8 @@
 // Mirror: the picture reversed left to right, in place.
 #include "mirror.h"
 
+#include "platform/base/parallel_pieces.h"
+
 #include <array>
 #include <cstring>
 
@@ -217,20 +219,22 @@ void MirrorLeftRightWith(TBitmap &bitmap, RowKernel kernel)
     if (width > 1) {
         const std::size_t pixelBytes = static_cast<std::size_t>(bits / 8);
         const std::size_t bytes = pixelBytes * static_cast<std::size_t>(width);
-        for (int y = 0; y < height; ++y) {
-            std::uint8_t *row = bitmap.Row(y);
-            if (bits < 8) {
-                PackedRow(row, static_cast<std::size_t>(width), bits);
-                continue;
-            }
-            switch (kernel) {
+        ForEachBand(height, bitmap.BytesPerRow(), [&](const TBand &band, unsigned) {
+            for (int y = band.first; y < band.end; ++y) {
+                std::uint8_t *row = bitmap.Row(y);
+                if (bits < 8) {
+                    PackedRow(row, static_cast<std::size_t>(width), bits);
+                    continue;
+                }
+                switch (kernel) {
 #ifdef PW_MIRROR_X86
-            case RowKernel::Ssse3: Ssse3Row(row, pixelBytes, bytes); break;
-            case RowKernel::Avx2: Avx2Row(row, pixelBytes, bytes); break;
+                case RowKernel::Ssse3: Ssse3Row(row, pixelBytes, bytes); break;
+                case RowKernel::Avx2: Avx2Row(row, pixelBytes, bytes); break;
 #endif
-            default: PlainRow(row, pixelBytes, bytes); break;
+                default: PlainRow(row, pixelBytes, bytes); break;
+                }
             }
-        }
+        });
     }
     bitmap.Changed();
 }

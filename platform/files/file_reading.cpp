@@ -7,11 +7,15 @@
 #include <QFile>
 
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <new>
 #include <poll.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
+
+#include <vector>
 
 namespace {
 
@@ -73,38 +77,38 @@ bool SameTime(const timespec &a, const timespec &b) { return a.tv_sec == b.tv_se
 
 const QString Changed = QStringLiteral("the file changed while it was being read; open it again once it is written");
 
-// A regular file of a stated size: exactly that many bytes, and the file
-// must end there and keep its size and time throughout.
-void ReadRegular(int fd, const struct stat &before, TGrowingBuffer &buffer)
+// Reads exactly `bytes` into `into` from a regular file, in pieces reported
+// as progress: `done` of `size` before them. A file that ends first changed.
+void ReadExactly(int fd, std::uint8_t *into, std::size_t bytes, std::size_t done, std::size_t size)
 {
-    const std::size_t size = static_cast<std::size_t>(before.st_size);
-    buffer.Reserve(size);
-    // Written whole right away: faulting it in by 4 KiB pages would cost
-    // more than the reading itself.
-    PreferHugePages(buffer.data.get(), size);
-    while (buffer.size < size) {
-        const std::size_t piece = std::min(ReadPiece, size - buffer.size);
-        const ssize_t got = ::read(fd, buffer.data.get() + buffer.size, piece);
-        if (got < 0) {
+    for (std::size_t got = 0; got < bytes;) {
+        const ssize_t read = ::read(fd, into + got, std::min(ReadPiece, bytes - got));
+        if (read < 0) {
             if (errno == EINTR) continue;
             Refuse(SystemReason(errno));
         }
-        if (got == 0) Refuse(Changed);
-        buffer.size += static_cast<std::size_t>(got);
-        ReportProgress(buffer.size, size);
+        if (read == 0) Refuse(Changed);
+        got += static_cast<std::size_t>(read);
+        ReportProgress(done + got, size);
     }
-    std::uint8_t beyond;
-    ssize_t more;
-    do more = ::read(fd, &beyond, 1);
-    while (more < 0 && errno == EINTR);
-    struct stat after;
-    if (more != 0 || ::fstat(fd, &after) != 0 || after.st_size != before.st_size || !SameTime(after.st_mtim, before.st_mtim))
-        Refuse(Changed);
 }
 
 } // namespace
 
-TFileBytes ReadWholeFile(const QString &fileName)
+struct TFileReading::TState {
+    explicit TState(int descriptor) : fd(descriptor) {}
+    TDescriptor fd;
+    struct stat before {};
+    // What was read into memory: the start, or the whole file.
+    TGrowingBuffer buffer;
+    // Bytes read so far, into memory or into pieces.
+    std::size_t position = 0;
+    bool readIntoPieces = false;
+    // What followed the bytes read into pieces.
+    std::vector<std::uint8_t> rest;
+};
+
+TFileReading::TFileReading(const QString &fileName)
 {
     const QByteArray path = QFile::encodeName(fileName);
     struct stat named;
@@ -113,30 +117,133 @@ TFileBytes ReadWholeFile(const QString &fileName)
         if (S_ISSOCK(named.st_mode)) Refuse(QStringLiteral("it is a socket, not a picture file"));
     }
     // Non-blocking: opening a pipe must not wait for a writer.
-    TDescriptor fd(::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (fd.Get() < 0) {
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
         if (errno == ENOENT) Refuse(QStringLiteral("the file does not exist"));
         Refuse(SystemReason(errno));
     }
-    struct stat before;
-    if (::fstat(fd.Get(), &before) != 0) Refuse(SystemReason(errno));
+    state_ = std::make_unique<TState>(fd);
+    struct stat &before = state_->before;
+    if (::fstat(fd, &before) != 0) Refuse(SystemReason(errno));
     if (S_ISDIR(before.st_mode)) Refuse(QStringLiteral("it is a folder, not a file"));
     if (S_ISBLK(before.st_mode)) Refuse(QStringLiteral("it is a disk device, not a picture file"));
     if (S_ISREG(before.st_mode) && static_cast<std::uint64_t>(before.st_size) > MaxFileBytes)
         Refuse(QStringLiteral("the file takes %1 MiB, more than any picture file this program reads (%2 MiB)")
                    .arg((static_cast<std::uint64_t>(before.st_size) + MiB - 1) / MiB)
                    .arg(MaxFileBytes / MiB));
-    TGrowingBuffer buffer;
-    if (S_ISREG(before.st_mode) && before.st_size > 0)
-        ReadRegular(fd.Get(), before, buffer);
-    else
-        ReadStream(fd.Get(), buffer);
-    if (buffer.size == 0) {
-        if (S_ISFIFO(before.st_mode)) Refuse(QStringLiteral("it is a pipe, and nothing was written to it"));
+}
+
+TFileReading::~TFileReading() = default;
+
+bool TFileReading::Regular() const { return S_ISREG(state_->before.st_mode) && state_->before.st_size > 0; }
+
+std::uint64_t TFileReading::Size() const { return static_cast<std::uint64_t>(state_->before.st_size); }
+
+std::span<const std::uint8_t> TFileReading::Start(std::size_t bytes)
+{
+    TState &s = *state_;
+    const std::size_t wanted = std::min<std::size_t>(bytes, Size());
+    if (wanted > s.buffer.size) {
+        s.buffer.Reserve(wanted);
+        ReadExactly(s.fd.Get(), s.buffer.data.get() + s.buffer.size, wanted - s.buffer.size, s.buffer.size, Size());
+        s.buffer.size = s.position = wanted;
+    }
+    return {s.buffer.data.get(), s.buffer.size};
+}
+
+void TFileReading::ReadInto(std::span<const std::span<std::uint8_t>> pieces)
+{
+    TState &s = *state_;
+    s.readIntoPieces = true;
+    const std::size_t size = static_cast<std::size_t>(Size());
+    std::size_t bytes = 0;
+    for (const std::span<std::uint8_t> piece : pieces) bytes += piece.size();
+    if (bytes > size - s.position) Refuse(Changed);
+    // The next byte to read: of pieces[piece], at `within`.
+    std::size_t piece = 0, within = 0;
+    std::vector<iovec> vectors;
+    for (;;) {
+        while (piece < pieces.size() && within == pieces[piece].size()) {
+            ++piece;
+            within = 0;
+        }
+        if (piece == pieces.size()) return;
+        // Many pieces a call (rows stored bottom row first go each to its
+        // own place), and at most ReadPiece bytes, each reported as progress.
+        vectors.clear();
+        std::size_t batch = 0;
+        for (std::size_t i = piece, at = within; i < pieces.size() && vectors.size() < static_cast<std::size_t>(IOV_MAX) && batch < ReadPiece; ++i, at = 0) {
+            const std::size_t take = std::min(pieces[i].size() - at, ReadPiece - batch);
+            vectors.push_back({pieces[i].data() + at, take});
+            batch += take;
+        }
+        const ssize_t read = ::readv(s.fd.Get(), vectors.data(), static_cast<int>(vectors.size()));
+        if (read < 0) {
+            if (errno == EINTR) continue;
+            Refuse(SystemReason(errno));
+        }
+        if (read == 0) Refuse(Changed);
+        s.position += static_cast<std::size_t>(read);
+        for (std::size_t left = static_cast<std::size_t>(read); left > 0;) {
+            const std::size_t taken = std::min(left, pieces[piece].size() - within);
+            within += taken;
+            left -= taken;
+            if (within == pieces[piece].size()) {
+                ++piece;
+                within = 0;
+            }
+        }
+        ReportProgress(s.position, size);
+    }
+}
+
+std::span<const std::uint8_t> TFileReading::Finish()
+{
+    TState &s = *state_;
+    const std::size_t size = static_cast<std::size_t>(Size());
+    s.rest.resize(size - s.position);
+    ReadExactly(s.fd.Get(), s.rest.data(), s.rest.size(), s.position, size);
+    s.position = size;
+    CheckEnded();
+    return s.rest;
+}
+
+void TFileReading::CheckEnded()
+{
+    TState &s = *state_;
+    std::uint8_t beyond;
+    ssize_t more;
+    do more = ::read(s.fd.Get(), &beyond, 1);
+    while (more < 0 && errno == EINTR);
+    struct stat after;
+    if (more != 0 || ::fstat(s.fd.Get(), &after) != 0 || after.st_size != s.before.st_size || !SameTime(after.st_mtim, s.before.st_mtim))
+        Refuse(Changed);
+}
+
+TFileBytes TFileReading::Whole()
+{
+    TState &s = *state_;
+    if (s.readIntoPieces) throw Exception(QStringLiteral("the file was read into a picture already"));
+    if (Regular()) {
+        const std::size_t size = static_cast<std::size_t>(Size());
+        s.buffer.Reserve(size);
+        // Written whole right away: faulting it in by 4 KiB pages would cost
+        // more than the reading itself.
+        PreferHugePages(s.buffer.data.get(), size);
+        ReadExactly(s.fd.Get(), s.buffer.data.get() + s.buffer.size, size - s.buffer.size, s.buffer.size, size);
+        s.buffer.size = s.position = size;
+        CheckEnded();
+    } else {
+        ReadStream(s.fd.Get(), s.buffer);
+    }
+    if (s.buffer.size == 0) {
+        if (S_ISFIFO(s.before.st_mode)) Refuse(QStringLiteral("it is a pipe, and nothing was written to it"));
         Refuse(QStringLiteral("the file is empty"));
     }
     TFileBytes bytes;
-    bytes.data_.reset(buffer.data.release());
-    bytes.size_ = buffer.size;
+    bytes.data_.reset(s.buffer.data.release());
+    bytes.size_ = s.buffer.size;
     return bytes;
 }
+
+TFileBytes ReadWholeFile(const QString &fileName) { return TFileReading(fileName).Whole(); }

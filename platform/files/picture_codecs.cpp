@@ -23,8 +23,8 @@ QByteArray WritePng(const TBitmap &bitmap, const TPictureFileFormatInfo &) { ret
 // In the order the signatures are tried. A format of the table without an
 // entry here has no codec of its own.
 constexpr TPictureCodec Codecs[] = {
-    // format, signature, reader, writer
-    {TPictureFileFormat::Bmp, LooksLikeBmp, DecodeBmp, WriteBmp},
+    // format, signature, reader, writer, straight reader
+    {TPictureFileFormat::Bmp, LooksLikeBmp, DecodeBmp, WriteBmp, ReadBmpStraight},
     {TPictureFileFormat::Png, LooksLikePng, DecodePng, WritePng},
     {TPictureFileFormat::Jpeg, LooksLikeJpeg, DecodeJpeg, EncodeJpeg},
     {TPictureFileFormat::Gif, LooksLikeGif, DecodeGif, nullptr},
@@ -96,6 +96,16 @@ TRowsMissing DecodePicture(std::span<const std::uint8_t> bytes, TBitmap &into)
     for (const TPictureCodec &codec : Codecs)
         if (codec.signature && codec.read && codec.signature(bytes)) return codec.read(bytes, into);
     return DecodeWithQt(bytes, into);
+}
+
+std::optional<TRowsMissing> ReadPictureStraight(TFileSource &file, TBitmap &into)
+{
+    // Enough for every signature.
+    const std::span<const std::uint8_t> start = file.Start(16);
+    for (const TPictureCodec &codec : Codecs)
+        if (codec.signature && codec.read && codec.signature(start))
+            return codec.readStraight ? codec.readStraight(file, into) : std::nullopt;
+    return std::nullopt;
 }
 
 QByteArray EncodePicture(const TBitmap &bitmap, TPictureFileFormat format)

@@ -4,12 +4,14 @@
 #pragma once
 
 #include "platform/files/file_formats.h"
+#include "platform/files/file_source.h"
 #include "platform/pictures/bitmap.h"
 
 #include <QByteArray>
 #include <QStringList>
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 // Whether bytes start as a file of the format does.
@@ -18,6 +20,11 @@ using TPictureSignature = bool (*)(std::span<const std::uint8_t> bytes);
 // plain reason (no file name); `into` is then unchanged. Gives the rows the
 // file lacked because its data ends early (opening_limits.h).
 using TPictureReader = TRowsMissing (*)(std::span<const std::uint8_t> bytes, TBitmap &into);
+// Reads a regular file straight into `into`, its bytes copied once, for a
+// format whose reader can: none when this file is not one it reads so,
+// having read no more than the file's start, and the file is then read
+// whole and decoded by the format's TPictureReader.
+using TPictureStraightReader = std::optional<TRowsMissing> (*)(TFileSource &file, TBitmap &into);
 // Encodes a bitmap whole into memory with the format's options. Throws
 // Exception with a plain reason.
 using TPictureWriter = QByteArray (*)(const TBitmap &bitmap, const TPictureFileFormatInfo &format);
@@ -31,6 +38,8 @@ struct TPictureCodec {
     TPictureReader read;
     // Null for a format this program does not write.
     TPictureWriter write;
+    // Null where files are read whole and decoded by `read`.
+    TPictureStraightReader readStraight = nullptr;
 };
 
 // The format's codec: for a format without one of its own, read by
@@ -45,6 +54,11 @@ QString WritablePictureFormats();
 // (without a file name) when the bytes are not a picture it can read.
 // Gives the rows the file lacked because it ends early.
 TRowsMissing DecodePicture(std::span<const std::uint8_t> bytes, TBitmap &into);
+// Reads a regular file straight into a picture by the reader of the format
+// whose signature its start has, where that reader reads files so; none,
+// having read no more than the file's start, when the file is to be read
+// whole and decoded (DecodePicture).
+std::optional<TRowsMissing> ReadPictureStraight(TFileSource &file, TBitmap &into);
 // Encodes a bitmap whole into memory. Throws Exception with the reason,
 // also for a format this program does not write.
 QByteArray EncodePicture(const TBitmap &bitmap, TPictureFileFormat format);

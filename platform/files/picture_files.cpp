@@ -4,6 +4,7 @@
 #include "platform/base/work_progress.h"
 #include "platform/files/file_reading.h"
 #include "platform/files/file_writing.h"
+#include "platform/files/picture_codecs.h"
 #include "platform/files/system_calls.h"
 
 #include <QFile>
@@ -104,11 +105,17 @@ void ReadPictureFile(const AnsiString &fileName, TBitmap &into)
     const QFileInfo info(fileName);
     if (info.isDir()) Fail("open", fileName, QStringLiteral("it is a folder, not a file"));
     if (!info.exists()) Fail("open", fileName, QStringLiteral("the file does not exist"));
-    // Read whole into memory of its own: decoding from a mapping would end
-    // the program if another one cut the file short meanwhile.
+    // Read straight into a picture of its own where its format allows, else
+    // whole into memory of its own: decoding from a mapping would end the
+    // program if another one cut the file short meanwhile. Either way a
+    // failure leaves `into` as it was.
+    TBitmap loaded;
+    std::optional<TRowsMissing> missing;
     TFileBytes file;
     try {
-        file = ReadWholeFile(fileName);
+        TFileReading reading(fileName);
+        if (reading.Regular()) missing = ReadPictureStraight(reading, loaded);
+        if (!missing) file = reading.Whole();
     } catch (const std::bad_alloc &) {
         Fail("open", fileName, NoMemory("read the file"));
     } catch (const ECancelled &) {
@@ -116,26 +123,25 @@ void ReadPictureFile(const AnsiString &fileName, TBitmap &into)
     } catch (const Exception &error) {
         Fail("open", fileName, error.Message());
     }
-    // Decoded into a bitmap of its own, so that a failure leaves `into` as it was.
-    TBitmap loaded;
-    TRowsMissing missing;
-    try {
-        missing = DecodePicture(file.Bytes(), loaded);
-    } catch (const std::bad_alloc &) {
-        Fail("open", fileName, NoMemory("read the picture"));
-    } catch (const ECancelled &) {
-        throw;
-    } catch (const Exception &error) {
-        Fail("open", fileName, error.Message());
+    if (!missing) {
+        try {
+            missing = DecodePicture(file.Bytes(), loaded);
+        } catch (const std::bad_alloc &) {
+            Fail("open", fileName, NoMemory("read the picture"));
+        } catch (const ECancelled &) {
+            throw;
+        } catch (const Exception &error) {
+            Fail("open", fileName, error.Message());
+        }
     }
     // A read cancelled while it ran ends here, with `into` unchanged.
     CheckCancelled();
     into.TakeOver(loaded);
-    if (missing.missing > 0)
+    if (missing->missing > 0)
         throw EPictureIncomplete(QStringLiteral("The file %1 ends early: %2 of its %3 rows are missing. The rows it holds are shown.")
                                      .arg(QuotedPath(fileName))
-                                     .arg(missing.missing)
-                                     .arg(missing.rows));
+                                     .arg(missing->missing)
+                                     .arg(missing->rows));
 }
 
 void WritePictureFile(const AnsiString &fileName, const TBitmap &bitmap)

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <limits>
 
@@ -261,18 +262,13 @@ private:
     std::vector<Entries> blocks_;
 };
 
-ColourQuantizer::ColourQuantizer(int entries)
-    : entries_(std::clamp(entries, 2, 256)), cells_(CellCount)
-{
-}
+ColourQuantizer::ColourCounts::ColourCounts() : cells_(CellCount) {}
 
-ColourQuantizer::~ColourQuantizer() = default;
-
-inline void ColourQuantizer::Count(std::uint32_t colour, std::uint32_t times)
+inline void ColourQuantizer::ColourCounts::Count(std::uint32_t colour, std::uint32_t times, std::uint64_t at)
 {
     const std::uint32_t id = CellOf(colour);
     Cell &cell = cells_[id];
-    if (cell.count == 0) used_.push_back(id);
+    if (cell.count == 0) used_.emplace_back(at, id);
     cell.count += times;
     cell.r += (colour & 0xFF) * times;
     cell.g += ((colour >> 8) & 0xFF) * times;
@@ -281,21 +277,21 @@ inline void ColourQuantizer::Count(std::uint32_t colour, std::uint32_t times)
     hasWhite_ |= colour == White;
 }
 
-void ColourQuantizer::Add(const std::uint32_t *colours, std::size_t count)
+void ColourQuantizer::ColourCounts::Add(const std::uint32_t *colours, std::size_t count, std::uint64_t at)
 {
-    count = std::min(count, MaxCounted - counted_);
-    counted_ += count;
+    if (at >= MaxCounted) return;
+    count = static_cast<std::size_t>(std::min<std::uint64_t>(count, MaxCounted - at));
     // Runs of one colour are counted at once.
     for (std::size_t i = 0; i < count;) {
         const std::uint32_t colour = colours[i] & 0xFFFFFF;
         std::size_t j = i + 1;
         while (j < count && (colours[j] & 0xFFFFFF) == colour) ++j;
-        Count(colour, static_cast<std::uint32_t>(j - i));
+        Count(colour, static_cast<std::uint32_t>(j - i), at + i);
         i = j;
     }
 }
 
-void ColourQuantizer::Notice(const std::uint32_t *colours, std::size_t count)
+void ColourQuantizer::ColourCounts::Notice(const std::uint32_t *colours, std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint32_t colour = colours[i] & 0xFFFFFF;
@@ -304,21 +300,53 @@ void ColourQuantizer::Notice(const std::uint32_t *colours, std::size_t count)
     }
 }
 
-void ColourQuantizer::Build()
+ColourQuantizer::ColourQuantizer(int entries) : entries_(std::clamp(entries, 2, 256)) {}
+
+ColourQuantizer::~ColourQuantizer() = default;
+
+void ColourQuantizer::Build(std::vector<ColourCounts> &counts)
 {
     auto itemOf = [](const Cell &cell, std::uint32_t c) {
         const float n = static_cast<float>(cell.count);
         return Item{{float(cell.r) / n, float(cell.g) / n, float(cell.b) / n}, n, c};
     };
+    // Every thread's cells summed, in the order the picture first counted
+    // them: each thread's list is in that order, so the lists merge as
+    // sorted lists do, and the items come out as from one thread.
     std::vector<Item> items;
-    for (std::uint32_t c : used_) items.push_back(itemOf(cells_[c], c));
-    std::vector<Cell>().swap(cells_);
-    std::vector<std::uint32_t>().swap(used_);
+    std::vector<std::size_t> next(counts.size(), 0);
+    std::vector<bool> listed(CellCount, false);
+    bool hasBlack = false, hasWhite = false;
+    for (;;) {
+        ColourCounts *earliest = nullptr;
+        std::size_t *at = nullptr;
+        for (std::size_t k = 0; k < counts.size(); ++k)
+            if (next[k] < counts[k].used_.size() && (!earliest || counts[k].used_[next[k]].first < earliest->used_[*at].first)) {
+                earliest = &counts[k];
+                at = &next[k];
+            }
+        if (!earliest) break;
+        const std::uint32_t id = earliest->used_[(*at)++].second;
+        if (listed[id]) continue;
+        listed[id] = true;
+        Cell total{0, 0, 0, 0};
+        for (const ColourCounts &c : counts) {
+            const Cell &cell = c.cells_[id];
+            total = {total.count + cell.count, total.r + cell.r, total.g + cell.g, total.b + cell.b};
+        }
+        items.push_back(itemOf(total, id));
+    }
+    for (ColourCounts &c : counts) {
+        hasBlack |= c.hasBlack_;
+        hasWhite |= c.hasWhite_;
+        std::vector<Cell>().swap(c.cells_);
+        std::vector<std::pair<std::uint64_t, std::uint32_t>>().swap(c.used_);
+    }
 
     // Black and white are kept as fixed entries; the cut makes the others.
     std::vector<Point> fixed;
-    if (hasBlack_) fixed.push_back(PointOf(Black));
-    if (hasWhite_) fixed.push_back(PointOf(White));
+    if (hasBlack) fixed.push_back(PointOf(Black));
+    if (hasWhite) fixed.push_back(PointOf(White));
     const std::size_t wanted = static_cast<std::size_t>(entries_) - fixed.size();
 
     std::vector<Box> boxes;
@@ -411,19 +439,22 @@ int ColourQuantizer::ExactEntry(std::uint32_t colour) const
     return -1;
 }
 
-// The entry of a cell: the nearest to its centre, found once.
+// The entry of a cell: the nearest to its centre, found once. Threads that
+// look for it at once find the same entry, and may each store it.
 std::uint8_t ColourQuantizer::MapCell(std::uint32_t cell)
 {
-    std::uint16_t &entry = cellEntries_[cell];
-    if (entry == Unknown) {
+    std::atomic_ref<std::uint16_t> entry(cellEntries_[cell]);
+    std::uint16_t found = entry.load(std::memory_order_relaxed);
+    if (found == Unknown) {
         constexpr std::uint32_t mask = (1u << CellBits) - 1;
         constexpr int drop = 8 - CellBits;
         constexpr float half = ((1 << drop) - 1) / 2.0f;
         const Point centre{float((cell & mask) << drop) + half, float(((cell >> CellBits) & mask) << drop) + half,
                            float(((cell >> (2 * CellBits)) & mask) << drop) + half};
-        entry = static_cast<std::uint16_t>(search_->Nearest(centre, countedEntries_[cell]));
+        found = static_cast<std::uint16_t>(search_->Nearest(centre, countedEntries_[cell]));
+        entry.store(found, std::memory_order_relaxed);
     }
-    return static_cast<std::uint8_t>(entry & 0xFF);
+    return static_cast<std::uint8_t>(found & 0xFF);
 }
 
 void ColourQuantizer::Map(const std::uint32_t *colours, std::uint8_t *indices, std::size_t count)
@@ -435,7 +466,7 @@ void ColourQuantizer::Map(const std::uint32_t *colours, std::uint8_t *indices, s
         if (colour != previous) {
             previous = colour;
             const std::uint32_t cell = CellOf(colour);
-            const std::uint16_t entry = cellEntries_[cell];
+            const std::uint16_t entry = std::atomic_ref<std::uint16_t>(cellEntries_[cell]).load(std::memory_order_relaxed);
             index = entry != Unknown ? static_cast<std::uint8_t>(entry) : MapCell(cell);
             if (entry != Unknown && (entry & ExactCheck)) {
                 const int exact = ExactEntry(colour);

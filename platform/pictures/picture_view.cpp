@@ -1,6 +1,8 @@
 // Drawing part of a bitmap scaled to a shown size.
 #include "platform/pictures/picture_view.h"
 
+#include "platform/base/parallel_pieces.h"
+
 #include <QPainter>
 
 #include <algorithm>
@@ -41,6 +43,37 @@ std::vector<int> SamplePositions(const Span &span)
     return positions;
 }
 
+// The shown rows, rendered in bands on every core: each band of about as
+// many source samples as a band of another operation has bytes.
+class TShownRows {
+public:
+    TShownRows(QImage &image, const std::vector<Span> &columns, const std::vector<Span> &rows)
+        : bits_(image.bits()), bytesPerLine_(static_cast<std::size_t>(image.bytesPerLine())), rows_(static_cast<int>(rows.size()))
+    {
+        int most = 1;
+        for (const Span &span : columns) most = std::max(most, span.count);
+        for (const Span &span : rows) most = std::max(most, span.count);
+        const std::size_t samples = static_cast<std::size_t>(std::min(most, MaxSamplesPerSide));
+        samplesPerRow_ = columns.size() * samples * samples * 4;
+    }
+
+    // row(j, pixels of shown row j) for every shown row.
+    template <typename Row>
+    void ForEach(const Row &row) const
+    {
+        ForEachBand(rows_, samplesPerRow_, [&](const TBand &band, unsigned) {
+            for (int j = band.first; j < band.end; ++j)
+                row(static_cast<std::size_t>(j), reinterpret_cast<QRgb *>(bits_ + bytesPerLine_ * static_cast<std::size_t>(j)));
+        });
+    }
+
+private:
+    uchar *bits_;
+    std::size_t bytesPerLine_;
+    int rows_;
+    std::size_t samplesPerRow_;
+};
+
 // One pixel of a row as 0x00RRGGBB, the order QImage's RGB32 stores.
 template <TPixelFormat Format>
 inline unsigned ReadRgb(const std::uint8_t *row, int x, const TPalette &palette)
@@ -75,8 +108,8 @@ void RenderWithAlpha(const TBitmap &bitmap, const std::vector<Span> &columns, co
 {
     std::vector<std::vector<int>> columnSamples;
     for (const Span &column : columns) columnSamples.push_back(SamplePositions(column));
-    for (std::size_t j = 0; j < rows.size(); ++j) {
-        auto *out = reinterpret_cast<QRgb *>(image.scanLine(static_cast<int>(j)));
+    const TShownRows shownRows(image, columns, rows);
+    shownRows.ForEach([&](std::size_t j, QRgb *out) {
         const int shownY = origin.y() + static_cast<int>(j);
         const std::vector<int> rowSamples = SamplePositions(rows[j]);
         for (std::size_t i = 0; i < columns.size(); ++i) {
@@ -103,7 +136,7 @@ void RenderWithAlpha(const TBitmap &bitmap, const std::vector<Span> &columns, co
             const auto channel = [&](unsigned long sum) { return static_cast<int>((sum + under + whole / 2) / whole); };
             out[i] = qRgb(channel(r), channel(g), channel(b));
         }
-    }
+    });
 }
 
 template <TPixelFormat Format>
@@ -115,14 +148,14 @@ void Render(const TBitmap &bitmap, const TPalette &palette, const std::vector<Sp
     std::vector<std::vector<int>> columnSamples;
     if (!enlarged)
         for (const Span &column : columns) columnSamples.push_back(SamplePositions(column));
-    for (std::size_t j = 0; j < rows.size(); ++j) {
-        auto *out = reinterpret_cast<QRgb *>(image.scanLine(static_cast<int>(j)));
+    const TShownRows shownRows(image, columns, rows);
+    shownRows.ForEach([&](std::size_t j, QRgb *out) {
         if (enlarged) {
             // Nearest neighbour: one source pixel for each shown pixel.
             const std::uint8_t *row = bitmap.Row(rows[j].first);
             for (std::size_t i = 0; i < columns.size(); ++i)
                 out[i] = 0xFF000000u | ReadRgb<Format>(row, columns[i].first, palette);
-            continue;
+            return;
         }
         const std::vector<int> rowSamples = SamplePositions(rows[j]);
         for (std::size_t i = 0; i < columns.size(); ++i) {
@@ -140,7 +173,7 @@ void Render(const TBitmap &bitmap, const TPalette &palette, const std::vector<Sp
             out[i] = qRgb(static_cast<int>((r + n / 2) / n), static_cast<int>((g + n / 2) / n),
                           static_cast<int>((b + n / 2) / n));
         }
-    }
+    });
 }
 
 } // namespace

@@ -17,9 +17,11 @@
 #include "platform/pictures/bitmap.h"
 
 #include "platform/pictures/colour_quantizer.h"
+#include "platform/base/parallel_pieces.h"
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstring>
 #include <vector>
 
@@ -61,11 +63,18 @@ public:
         keys_[slot] = colour;
         values_[slot] = static_cast<std::uint8_t>(colours_.size());
         colours_.push_back(colour);
+        bands_.push_back(band_);
         allGrey_ &= (colour & 0xFF) == ((colour >> 8) & 0xFF) && (colour & 0xFF) == (colour >> 16);
         return values_[slot];
     }
     const std::vector<std::uint32_t> &Colours() const { return colours_; }
     bool AllGrey() const { return allGrey_; }
+
+    // The band of rows the colours added from now on come from, and that of
+    // each colour: a thread's colours, tagged so, merge with other threads'
+    // into the whole picture's order.
+    void StartBand(int band) { band_ = band; }
+    const std::vector<int> &Bands() const { return bands_; }
 
 private:
     static constexpr std::uint32_t Slots = 1024;
@@ -74,6 +83,8 @@ private:
     std::array<std::uint32_t, Slots> keys_;
     std::array<std::uint8_t, Slots> values_{};
     std::vector<std::uint32_t> colours_;
+    std::vector<int> bands_;
+    int band_ = 0;
     bool allGrey_ = true;
 };
 
@@ -222,48 +233,129 @@ bool IndexRow32With(const std::uint8_t *row, int width, DistinctColours &distinc
     return IndexRow32(row, width, distinct, out);
 }
 
+// Per thread: a row of colours read, and a row of indices.
+struct TRowBuffers {
+    Colours colours;
+    std::vector<std::uint8_t> indices;
+};
+
+std::vector<TRowBuffers> RowBuffersForEveryThread(int width)
+{
+    std::vector<TRowBuffers> buffers(WorkerThreads());
+    for (TRowBuffers &b : buffers) {
+        b.colours.resize(static_cast<std::size_t>(width));
+        b.indices.resize(static_cast<std::size_t>(width));
+    }
+    return buffers;
+}
+
+// Indices of a palette target's row y: written into the row itself for
+// pf8bit, else into the thread's buffer and packed into the row.
+class TIndexedRows {
+public:
+    explicit TIndexedRows(TBitmap &target) : target_(target), format_(target.GetPixelFormat()) {}
+    std::uint8_t *Indices(int y, TRowBuffers &buffers) const { return format_ == pf8bit ? target_.Row(y) : buffers.indices.data(); }
+    void Done(int y, const TRowBuffers &buffers) const
+    {
+        if (format_ != pf8bit) pixel::PackIndices(format_, buffers.indices.data(), target_.Row(y), target_.GetWidth());
+    }
+
+private:
+    TBitmap &target_;
+    TPixelFormat format_;
+};
+
 // First attempt for palette targets: every pixel its own colour's index.
 // False, with the target partly written, when the picture has more colours
 // than the palette holds.
-bool ConvertExactly(const TBitmap &source, TBitmap &target, Colours &colours, std::vector<std::uint8_t> &indices)
+//
+// Each thread indexes its bands by the colours it met itself, in its own
+// order; their lists then merge into the picture's order of first
+// appearance, and every band's indices are turned into the picture's.
+bool ConvertExactly(const TBitmap &source, TBitmap &target, std::vector<TRowBuffers> &buffers)
 {
     const int width = source.GetWidth(), height = source.GetHeight();
     const TPixelFormat format = target.GetPixelFormat();
-    DistinctColours distinct(static_cast<std::size_t>(target.PaletteSize()));
-    for (int y = 0; y < height; ++y) {
-        std::uint8_t *out = format == pf8bit ? target.Row(y) : indices.data();
-        const std::uint8_t *row = source.Row(y);
-        bool fits;
-        if (source.GetPixelFormat() == pf32bit) {
-            fits = IndexRow32With(row, width, distinct, out);
-        } else if (source.GetPixelFormat() == pf24bit) {
-            fits = IndexRow(width, [row](int x) {
-                const std::uint8_t *p = row + 3 * x;
-                return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16;
-            }, distinct, out);
-        } else {
-            ReadColours(source, y, colours.data());
-            fits = IndexRow(width, [&colours](int x) { return SwapRedAndBlue(colours[static_cast<std::size_t>(x)]); },
-                            distinct, out);
+    const std::size_t capacity = static_cast<std::size_t>(target.PaletteSize());
+    const TIndexedRows rows(target);
+    std::vector<DistinctColours> distinct(buffers.size(), DistinctColours(capacity));
+    std::vector<unsigned> bandThread(static_cast<std::size_t>(BandCount(height, source.BytesPerRow())));
+    std::atomic<bool> tooMany{false};
+    ForEachBand(height, source.BytesPerRow(), [&](const TBand &band, unsigned worker) {
+        DistinctColours &mine = distinct[worker];
+        mine.StartBand(band.index);
+        bandThread[static_cast<std::size_t>(band.index)] = worker;
+        TRowBuffers &buffer = buffers[worker];
+        for (int y = band.first; y < band.end && !tooMany.load(std::memory_order_relaxed); ++y) {
+            std::uint8_t *out = rows.Indices(y, buffer);
+            const std::uint8_t *row = source.Row(y);
+            bool fits;
+            if (source.GetPixelFormat() == pf32bit) {
+                fits = IndexRow32With(row, width, mine, out);
+            } else if (source.GetPixelFormat() == pf24bit) {
+                fits = IndexRow(width, [row](int x) {
+                    const std::uint8_t *p = row + 3 * x;
+                    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16;
+                }, mine, out);
+            } else {
+                ReadColours(source, y, buffer.colours.data());
+                fits = IndexRow(width, [&buffer](int x) { return SwapRedAndBlue(buffer.colours[static_cast<std::size_t>(x)]); },
+                                mine, out);
+            }
+            if (!fits) tooMany = true;
+            else rows.Done(y, buffer);
         }
-        if (!fits) return false;
-        if (format != pf8bit) pixel::PackIndices(format, indices.data(), target.Row(y), width);
+    });
+    if (tooMany) return false;
+
+    // The threads' colours in the picture's order: by band, as no two
+    // threads did one band; each thread's index of a colour becomes the
+    // picture's.
+    DistinctColours picture(capacity);
+    std::vector<std::array<std::uint8_t, 256>> toPicture(distinct.size());
+    std::vector<std::size_t> next(distinct.size(), 0);
+    for (;;) {
+        std::size_t earliest = distinct.size();
+        for (std::size_t k = 0; k < distinct.size(); ++k)
+            if (next[k] < distinct[k].Colours().size() &&
+                (earliest == distinct.size() || distinct[k].Bands()[next[k]] < distinct[earliest].Bands()[next[earliest]]))
+                earliest = k;
+        if (earliest == distinct.size()) break;
+        const std::size_t local = next[earliest]++;
+        const int index = picture.IndexOf(distinct[earliest].Colours()[local]);
+        if (index < 0) return false;
+        toPicture[earliest][local] = static_cast<std::uint8_t>(index);
     }
 
     TPalette palette{};
-    const std::vector<std::uint32_t> &found = distinct.Colours();
-    if (format == pf8bit && distinct.AllGrey()) {
-        // Indices become grey levels: entry i is grey i.
-        std::array<std::uint8_t, 256> level{};
-        for (std::size_t i = 0; i < found.size(); ++i) level[i] = static_cast<std::uint8_t>(found[i] & 0xFF);
-        for (int y = 0; y < height; ++y) {
-            std::uint8_t *row = target.Row(y);
-            for (int x = 0; x < width; ++x) row[x] = level[row[x]];
-        }
-        palette = GreyLevels;
-    } else {
-        for (std::size_t i = 0; i < found.size(); ++i) palette[i] = static_cast<TColor>(SwapRedAndBlue(found[i]));
+    const std::vector<std::uint32_t> &found = picture.Colours();
+    // Grey pictures' indices become grey levels: entry i is grey i.
+    const bool grey = format == pf8bit && picture.AllGrey();
+    std::array<std::uint8_t, 256> level{};
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        level[i] = grey ? static_cast<std::uint8_t>(found[i] & 0xFF) : static_cast<std::uint8_t>(i);
+        if (!grey) palette[i] = static_cast<TColor>(SwapRedAndBlue(found[i]));
     }
+    if (grey) palette = GreyLevels;
+    // A thread whose indices are already the picture's leaves its bands alone.
+    std::vector<bool> unchanged(distinct.size(), true);
+    for (std::size_t k = 0; k < distinct.size(); ++k)
+        for (std::size_t i = 0; i < distinct[k].Colours().size(); ++i) {
+            toPicture[k][i] = level[toPicture[k][i]];
+            if (toPicture[k][i] != i) unchanged[k] = false;
+        }
+    ForEachBand(height, source.BytesPerRow(), [&](const TBand &band, unsigned worker) {
+        const unsigned thread = bandThread[static_cast<std::size_t>(band.index)];
+        if (unchanged[thread]) return;
+        const std::array<std::uint8_t, 256> &map = toPicture[thread];
+        TRowBuffers &buffer = buffers[worker];
+        for (int y = band.first; y < band.end; ++y) {
+            std::uint8_t *indices = format == pf8bit ? target.Row(y) : buffer.indices.data();
+            if (format != pf8bit) pixel::UnpackIndices(format, target.Row(y), width, indices);
+            for (int x = 0; x < width; ++x) indices[x] = map[indices[x]];
+            rows.Done(y, buffer);
+        }
+    });
     target.SetPalette(palette);
     return true;
 }
@@ -279,47 +371,56 @@ int SampleStep(const TBitmap &bitmap)
     return pixels <= ColourQuantizer::MaxCounted ? 1 : static_cast<int>((height + rows - 1) / rows);
 }
 
-void ConvertAdaptive(const TBitmap &source, TBitmap &target, Colours &colours, std::vector<std::uint8_t> &indices)
+void ConvertAdaptive(const TBitmap &source, TBitmap &target, std::vector<TRowBuffers> &buffers)
 {
     const int width = source.GetWidth(), height = source.GetHeight();
-    const TPixelFormat format = target.GetPixelFormat();
     ColourQuantizer quantizer(target.PaletteSize());
     const int step = SampleStep(source);
-    for (int y = 0; y < height; ++y) {
-        ReadColours(source, y, colours.data());
-        if (y % step == 0)
-            quantizer.Add(colours.data(), colours.size());
-        else
-            quantizer.Notice(colours.data(), colours.size());
-    }
-    quantizer.Build();
+    std::vector<ColourQuantizer::ColourCounts> counts(buffers.size());
+    ForEachBand(height, source.BytesPerRow(), [&](const TBand &band, unsigned worker) {
+        std::uint32_t *colours = buffers[worker].colours.data();
+        for (int y = band.first; y < band.end; ++y) {
+            ReadColours(source, y, colours);
+            if (y % step == 0)
+                counts[worker].Add(colours, static_cast<std::size_t>(width), std::uint64_t(y / step) * static_cast<std::uint64_t>(width));
+            else
+                counts[worker].Notice(colours, static_cast<std::size_t>(width));
+        }
+    });
+    quantizer.Build(counts);
     TPalette palette{};
     std::copy(quantizer.Palette().begin(), quantizer.Palette().end(), palette.begin());
     target.SetPalette(palette);
-    for (int y = 0; y < height; ++y) {
-        ReadColours(source, y, colours.data());
-        std::uint8_t *out = format == pf8bit ? target.Row(y) : indices.data();
-        quantizer.Map(colours.data(), out, colours.size());
-        if (format != pf8bit) pixel::PackIndices(format, indices.data(), target.Row(y), width);
-    }
+    const TIndexedRows rows(target);
+    ForEachBand(height, source.BytesPerRow(), [&](const TBand &band, unsigned worker) {
+        TRowBuffers &buffer = buffers[worker];
+        for (int y = band.first; y < band.end; ++y) {
+            ReadColours(source, y, buffer.colours.data());
+            quantizer.Map(buffer.colours.data(), rows.Indices(y, buffer), static_cast<std::size_t>(width));
+            rows.Done(y, buffer);
+        }
+    });
 }
 
 // Black or white, whichever is nearer (black on a tie, as PaletteIndexOf).
-void ConvertBlackAndWhite(const TBitmap &source, TBitmap &target, Colours &colours, std::vector<std::uint8_t> &indices)
+void ConvertBlackAndWhite(const TBitmap &source, TBitmap &target, std::vector<TRowBuffers> &buffers)
 {
     const int width = source.GetWidth(), height = source.GetHeight();
     TPalette palette{};
     palette[1] = clWhite;
     target.SetPalette(palette);
-    for (int y = 0; y < height; ++y) {
-        ReadColours(source, y, colours.data());
-        for (int x = 0; x < width; ++x) {
-            const std::uint32_t c = colours[static_cast<std::size_t>(x)];
-            const unsigned sum = (c & 0xFF) + ((c >> 8) & 0xFF) + ((c >> 16) & 0xFF);
-            indices[static_cast<std::size_t>(x)] = sum * 2 > 3 * 255 ? 1 : 0;
+    ForEachBand(height, source.BytesPerRow(), [&](const TBand &band, unsigned worker) {
+        TRowBuffers &buffer = buffers[worker];
+        for (int y = band.first; y < band.end; ++y) {
+            ReadColours(source, y, buffer.colours.data());
+            for (int x = 0; x < width; ++x) {
+                const std::uint32_t c = buffer.colours[static_cast<std::size_t>(x)];
+                const unsigned sum = (c & 0xFF) + ((c >> 8) & 0xFF) + ((c >> 16) & 0xFF);
+                buffer.indices[static_cast<std::size_t>(x)] = sum * 2 > 3 * 255 ? 1 : 0;
+            }
+            pixel::PackIndices(pf1bit, buffer.indices.data(), target.Row(y), width);
         }
-        pixel::PackIndices(pf1bit, indices.data(), target.Row(y), width);
-    }
+    });
 }
 
 } // namespace
@@ -337,23 +438,22 @@ void TBitmap::SetPixelFormat(TPixelFormat format)
     // Every row's pixel bytes are written below, and its padding at the end.
     TBitmap target;
     target.AllocateForOverwrite(width_, height_, format);
-    const std::size_t width = static_cast<std::size_t>(width_);
-    Colours colours(width);
+    std::vector<TRowBuffers> buffers = RowBuffersForEveryThread(width_);
     if (!HasPalette(format)) {
-        for (int y = 0; y < height_; ++y) {
-            ReadColours(*this, y, colours.data());
-            pixel::WriteRow(format, colours.data(), target.Row(y), width_);
-        }
-    } else {
-        std::vector<std::uint8_t> indices(width);
-        if (!ConvertExactly(*this, target, colours, indices)) {
-            if (format == pf1bit)
-                ConvertBlackAndWhite(*this, target, colours, indices);
-            else
-                ConvertAdaptive(*this, target, colours, indices);
-        }
+        ForEachBand(height_, stride_, [&](const TBand &band, unsigned worker) {
+            std::uint32_t *colours = buffers[worker].colours.data();
+            for (int y = band.first; y < band.end; ++y) {
+                ReadColours(*this, y, colours);
+                pixel::WriteRow(format, colours, target.Row(y), width_);
+            }
+        });
+    } else if (!ConvertExactly(*this, target, buffers)) {
+        if (format == pf1bit)
+            ConvertBlackAndWhite(*this, target, buffers);
+        else
+            ConvertAdaptive(*this, target, buffers);
     }
-    const std::size_t used = (width * static_cast<std::size_t>(BitsPerPixel(format)) + 7) / 8;
+    const std::size_t used = (static_cast<std::size_t>(width_) * static_cast<std::size_t>(BitsPerPixel(format)) + 7) / 8;
     const std::size_t padding = target.BytesPerRow() - used;
     if (padding > 0)
         for (int y = 0; y < height_; ++y) std::memset(target.Row(y) + used, 0, padding);

@@ -1,5 +1,7 @@
 // Work shared out among threads in pieces: each piece done once, a failure
-// or a cancel stopping every thread at its next piece and coming out once.
+// or a cancel stopping every thread at its next piece and coming out once;
+// rows cut into bands that depend on the rows alone; holds of the threads
+// and bands; two runs at once.
 #include "platform/base/parallel_pieces.h"
 #include "platform/base/work_progress.h"
 
@@ -8,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -60,4 +63,76 @@ TEST(ParallelPieces, AFailureOrACancelStopsEveryThreadAndComesOutOnce)
                               }),
                  ECancelled);
     EXPECT_LT(started.load(), 200);
+}
+
+TEST(ParallelPieces, BandsCoverEveryRowOnceInOrderAndDependOnTheRowsAlone)
+{
+    for (const auto &[rows, bytesPerRow, minRows] : {std::tuple{1000, std::size_t(4096), 1}, std::tuple{7, std::size_t(1) << 22, 1},
+                                                     std::tuple{100, std::size_t(1) << 22, 8}, std::tuple{5, std::size_t(1), 8}}) {
+        const int count = BandCount(rows, bytesPerRow, minRows);
+        int next = 0;
+        for (int i = 0; i < count; ++i) {
+            const TBand band = Band(i, rows, bytesPerRow, minRows);
+            EXPECT_EQ(band.index, i);
+            EXPECT_EQ(band.first, next) << rows << " rows, band " << i;
+            EXPECT_GE(band.end - band.first, std::min(rows, std::max<int>(minRows, static_cast<int>(BandBytes / bytesPerRow))));
+            next = band.end;
+        }
+        EXPECT_EQ(next, rows);
+        const TPiecesHeld held(7);
+        EXPECT_EQ(BandCount(rows, bytesPerRow, minRows), count) << "bands change with the threads";
+    }
+    EXPECT_EQ(BandCount(0, 100), 0);
+    // 4 MiB of rows of 4 KiB: bands of a mebibyte.
+    EXPECT_EQ(BandCount(1024, 4096), 4);
+}
+
+TEST(ParallelPieces, AHoldSetsTheThreadsAndBandsOfEveryRunUntilItEnds)
+{
+    const unsigned usable = WorkerThreads();
+    {
+        const TPiecesHeld held(3, 1);
+        EXPECT_EQ(WorkerThreads(), 3u);
+        EXPECT_EQ(BandCount(50, 1000), 50);
+        {
+            const TPiecesHeld inner(1);
+            EXPECT_EQ(WorkerThreads(), 1u);
+        }
+        EXPECT_EQ(WorkerThreads(), 3u);
+        std::vector<std::atomic<int>> visits(50);
+        std::atomic<unsigned> highestWorker{0};
+        ForEachBand(50, 1000, [&](const TBand &band, unsigned worker) {
+            for (int y = band.first; y < band.end; ++y) ++visits[static_cast<std::size_t>(y)];
+            unsigned seen = highestWorker.load();
+            while (worker > seen && !highestWorker.compare_exchange_weak(seen, worker)) {
+            }
+        });
+        for (std::size_t y = 0; y < visits.size(); ++y) EXPECT_EQ(visits[y].load(), 1) << "row " << y;
+        EXPECT_LT(highestWorker.load(), 3u);
+    }
+    EXPECT_EQ(WorkerThreads(), usable);
+    EXPECT_EQ(BandCount(50, 1000), 1);
+}
+
+// The view drawn while a file is opened: a run started while another
+// holds the pool's threads is done on threads of its own.
+TEST(ParallelPieces, RunsOnTwoThreadsAtOnceBothFinish)
+{
+    const TPiecesHeld held(2);
+    std::atomic<bool> inner{false};
+    std::atomic<int> outerPieces{0};
+    std::jthread other;
+    ForEachPiece(20, 2, [&](std::size_t piece, unsigned) {
+        if (piece == 0)
+            other = std::jthread([&] {
+                std::atomic<int> pieces{0};
+                ForEachPiece(30, 2, [&](std::size_t, unsigned) { ++pieces; });
+                inner = pieces == 30;
+            });
+        ++outerPieces;
+        Pause();
+    });
+    other.join();
+    EXPECT_EQ(outerPieces.load(), 20);
+    EXPECT_TRUE(inner.load());
 }

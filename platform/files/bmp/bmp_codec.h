@@ -1,11 +1,13 @@
 // Our own BMP reader and writer: the program's native picture form.
 #pragma once
 
+#include "platform/files/file_source.h"
 #include "platform/pictures/bitmap.h"
 
 #include <QByteArray>
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 // True when the bytes start with the BMP signature "BM".
@@ -18,6 +20,15 @@ bool LooksLikeBmp(std::span<const std::uint8_t> bytes);
 // black. Throws Exception with the reason when the file cannot be read.
 // Gives how many rows the file lacked because it ends early.
 TRowsMissing DecodeBmp(std::span<const std::uint8_t> bytes, TBitmap &into);
+
+// Reads a regular BMP file straight into `into`: its headers into memory,
+// then its pixels into the bitmap's rows (TFileSource::ReadInto), each
+// byte copied once, and changed in place where the pixel format needs it. The same pixels
+// and the same refusals as DecodeBmp. None, with only the file's start
+// read, when its rows are not ones to read so (compressed, of another form
+// than the bitmap's, or fewer than the header claims): the caller reads it
+// whole.
+std::optional<TRowsMissing> ReadBmpStraight(TFileSource &file, TBitmap &into);
 
 // Encodes a bitmap as a BMP file in its own bit depth and palette. Throws
 // Exception for an empty picture or one too large for the format.

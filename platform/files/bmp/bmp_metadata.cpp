@@ -35,24 +35,38 @@ QByteArray CalibratedProfile(const std::uint8_t *header)
 
 } // namespace
 
+std::optional<TBmpProfilePlace> BmpProfilePlace(std::span<const std::uint8_t> headers)
+{
+    if (headers.size() < FileHeaderBytes + V5HeaderBytes) return std::nullopt;
+    const std::uint8_t *header = headers.data() + FileHeaderBytes;
+    if (GetU32(header) < V5HeaderBytes || GetU32(header + ColourSpaceAt) != EmbeddedColourSpace) return std::nullopt;
+    // Where the profile lies is counted from the info header's start.
+    const TBmpProfilePlace place{FileHeaderBytes + std::uint64_t(GetU32(header + ProfileDataAt)), GetU32(header + ProfileSizeAt)};
+    if (place.size == 0 || place.size > static_cast<std::uint64_t>(MaxProfileBytes)) return std::nullopt;
+    return place;
+}
+
 TPictureMetadata BmpMetadata(std::span<const std::uint8_t> file)
 {
+    const std::optional<TBmpProfilePlace> place = BmpProfilePlace(file);
+    const bool held = place && place->at <= file.size() && place->size <= file.size() - place->at;
+    return BmpMetadata(file, held ? file.subspan(place->at, place->size) : std::span<const std::uint8_t>());
+}
+
+TPictureMetadata BmpMetadata(std::span<const std::uint8_t> headers, std::span<const std::uint8_t> profile)
+{
     TPictureMetadata found;
-    if (file.size() < FileHeaderBytes + 4) return found;
-    const std::uint8_t *header = file.data() + FileHeaderBytes;
+    if (headers.size() < FileHeaderBytes + 4) return found;
+    const std::uint8_t *header = headers.data() + FileHeaderBytes;
     const std::uint32_t headerSize = GetU32(header);
-    if (headerSize < InfoHeaderBytes || headerSize == Os2HeaderBytes || file.size() - FileHeaderBytes < headerSize) return found;
+    if (headerSize < InfoHeaderBytes || headerSize == Os2HeaderBytes || headers.size() - FileHeaderBytes < headerSize) return found;
     const std::int32_t horizontal = GetI32(header + XPixelsPerMetreAt), vertical = GetI32(header + YPixelsPerMetreAt);
     if (horizontal > 0 && vertical > 0) found.resolution = TResolution{double(horizontal), double(vertical), TResolutionUnit::Metre};
     if (headerSize < V4HeaderBytes) return found;
     const std::uint32_t space = GetU32(header + ColourSpaceAt);
-    if (space == CalibratedColourSpace) {
+    if (space == CalibratedColourSpace)
         found.colourProfile = CalibratedProfile(header);
-    } else if (space == EmbeddedColourSpace && headerSize >= V5HeaderBytes) {
-        // Where the profile lies is counted from the info header's start.
-        const std::uint64_t at = FileHeaderBytes + std::uint64_t(GetU32(header + ProfileDataAt)), size = GetU32(header + ProfileSizeAt);
-        if (size > 0 && size <= static_cast<std::uint64_t>(MaxProfileBytes) && at <= file.size() && size <= file.size() - at)
-            found.colourProfile = QByteArray(reinterpret_cast<const char *>(file.data() + at), static_cast<qsizetype>(size));
-    }
+    else if (space == EmbeddedColourSpace && !profile.empty())
+        found.colourProfile = QByteArray(reinterpret_cast<const char *>(profile.data()), static_cast<qsizetype>(profile.size()));
     return found;
 }

@@ -27,9 +27,12 @@
 #include "platform/files/bmp/bmp_format.h"
 #include "platform/files/bmp/bmp_metadata.h"
 #include "platform/files/bmp/fax_huffman.h"
+#include "platform/files/file_source.h"
 #include "platform/files/jpeg/jpeg_codec.h"
+#include "platform/files/opening_limits.h"
 #include "platform/files/png/png_codec.h"
 #include "platform/files/reader_metadata.h"
+#include "platform/base/parallel_pieces.h"
 
 #include <algorithm>
 #include <array>
@@ -53,6 +56,9 @@ enum class TRowKind {
 };
 
 enum TChannelIndex { Red, Green, Blue, Alpha };
+
+// Whether a newly allocated bitmap is cleared: not when every byte is written.
+enum class TFill { Zeroes, None };
 using TMasks = std::array<std::uint32_t, 4>;
 
 constexpr TMasks Masks555 = {0x7C00, 0x03E0, 0x001F, 0};
@@ -436,6 +442,31 @@ public:
         }
     }
 
+    // The row kinds whose file rows are our rows, byte for byte, but for
+    // what this changes in place: the bits of a last partial byte that
+    // belong to no pixel, an unused 4th byte, 5-5-5's unused top bit.
+    static bool InPlace(const TLayout &l)
+    {
+        return l.kind == TRowKind::Copy || l.kind == TRowKind::CopyOpaque || l.kind == TRowKind::Copy15;
+    }
+    void Fix(std::uint8_t *row, int width) const
+    {
+        switch (l_.kind) {
+        case TRowKind::Copy: {
+            const std::size_t used = (static_cast<std::size_t>(width) * l_.bits + 7) / 8;
+            row[used - 1] &= static_cast<std::uint8_t>(0xFF << (used * 8 - static_cast<std::size_t>(width) * l_.bits));
+            break;
+        }
+        case TRowKind::CopyOpaque:
+            for (int x = 0; x < width; ++x) row[4 * x + 3] = 255;
+            break;
+        case TRowKind::Copy15:
+            for (int x = 0; x < width; ++x) row[2 * x + 1] &= 0x7F;
+            break;
+        default: break;
+        }
+    }
+
 private:
     const TLayout &l_;
     TChannel red_, green_, blue_, alpha_;
@@ -462,20 +493,44 @@ int DecodeRows(std::span<const std::uint8_t> pixels, const TLayout &l, TBitmap &
     const std::size_t written = (static_cast<std::size_t>(l.width) * BitsPerPixel(l.format) + 7) / 8;
     const std::size_t padding = into.BytesPerRow() - written;
     const TRowConverter convert(l);
-    for (int fileRow = 0; fileRow < l.height && static_cast<std::size_t>(fileRow) <= wholeRows; ++fileRow) {
-        std::uint8_t *dst = into.Row(l.topDown ? fileRow : l.height - 1 - fileRow);
-        const std::uint8_t *src = pixels.data() + static_cast<std::size_t>(fileRow) * rowBytes;
-        if (static_cast<std::size_t>(fileRow) < wholeRows) {
-            convert(src, dst, l.width);
+    const auto destination = [&](int fileRow) { return into.Row(l.topDown ? fileRow : l.height - 1 - fileRow); };
+    const int whole = static_cast<int>(std::min<std::size_t>(wholeRows, static_cast<std::size_t>(l.height)));
+    // Bands of whole rows on every core.
+    ForEachBand(whole, std::max(rowBytes, into.BytesPerRow()), [&](const TBand &band, unsigned) {
+        for (int fileRow = band.first; fileRow < band.end; ++fileRow) {
+            std::uint8_t *dst = destination(fileRow);
+            convert(pixels.data() + static_cast<std::size_t>(fileRow) * rowBytes, dst, l.width);
             if (padding > 0) std::memset(dst + written, 0, padding);
-            continue;
         }
-        // The last, short row: its whole pixels; a pixel cut in two is missing.
-        const std::size_t have = pixels.size() - wholeRows * rowBytes;
-        const std::size_t whole = have * 8 / static_cast<std::size_t>(l.bits);
-        if (whole > 0) convert(src, dst, static_cast<int>(std::min<std::size_t>(whole, static_cast<std::size_t>(l.width))));
-    }
-    return wholeRows >= static_cast<std::size_t>(l.height) ? 0 : l.height - static_cast<int>(wholeRows);
+    });
+    if (whole == l.height) return 0;
+    // The last, short row: its whole pixels; a pixel cut in two is missing.
+    const std::size_t have = pixels.size() - wholeRows * rowBytes;
+    const std::size_t pixelsHeld = have * 8 / static_cast<std::size_t>(l.bits);
+    if (pixelsHeld > 0)
+        convert(pixels.data() + wholeRows * rowBytes, destination(whole), static_cast<int>(std::min<std::size_t>(pixelsHeld, static_cast<std::size_t>(l.width))));
+    return l.height - whole;
+}
+
+// Whether the file's rows are read straight into the bitmap's: every row
+// uncompressed, in the form of ours (TRowConverter::InPlace), all there.
+bool ReadsStraight(const TLayout &l, std::uint64_t fileBytes)
+{
+    const bool uncompressed = !l.huffman && !l.rle24 && (l.compression == Rgb || l.compression == BitFields || l.compression == AlphaBitFields);
+    return uncompressed && TRowConverter::InPlace(l) && FileRowBytes(l) == TBitmap::RowBytes(l.width, l.format) &&
+           l.pixelsAt + std::uint64_t(FileRowBytes(l)) * std::uint64_t(l.height) <= fileBytes;
+}
+
+// The bitmap's form of the file: its size, format, alpha and palette.
+void Prepare(const TLayout &l, std::span<const std::uint8_t> bytes, TFill fill, TBitmap &into)
+{
+    if (fill == TFill::None)
+        into.AllocateForOverwrite(l.width, l.height, l.format);
+    else
+        into.Allocate(l.width, l.height, l.format);
+    // 32-bit pixels without an alpha mask are opaque whatever their 4th byte becomes.
+    if (l.format == pf32bit && l.kind != TRowKind::Fixed64 && l.masks[Alpha] == 0) into.SetAlphaChannel(TAlphaChannel::Unused);
+    if (HasPalette(l.format)) into.SetPalette(ReadPalette(bytes.data() + l.paletteAt, l));
 }
 
 // RLE8 and RLE4 as Windows has them, and OS/2's RLE24, whose runs and
@@ -557,15 +612,7 @@ TRowsMissing DecodeBmp(std::span<const std::uint8_t> bytes, TBitmap &into)
             Refuse(QStringLiteral("the BMP header announces a %1 picture, but its pixels are not one").arg(jpeg ? QStringLiteral("JPEG") : QStringLiteral("PNG")));
         return jpeg ? DecodeJpeg(pixels, into) : DecodePng(pixels, into);
     }
-    if (WritesEveryByte(pixels, layout))
-        into.AllocateForOverwrite(layout.width, layout.height, layout.format);
-    else
-        into.Allocate(layout.width, layout.height, layout.format);
-    PreferHugePages(into.Row(0), into.ImageBytes());
-    // 32-bit pixels without an alpha mask are opaque whatever their 4th byte becomes.
-    if (layout.format == pf32bit && layout.kind != TRowKind::Fixed64 && layout.masks[Alpha] == 0)
-        into.SetAlphaChannel(TAlphaChannel::Unused);
-    if (HasPalette(layout.format)) into.SetPalette(ReadPalette(bytes.data() + layout.paletteAt, layout));
+    Prepare(layout, bytes, WritesEveryByte(pixels, layout) ? TFill::None : TFill::Zeroes, into);
     if (layout.huffman) {
         const auto row = [&](int y) { return into.Row(layout.topDown ? y : layout.height - 1 - y); };
         const int held = fax::DecodeRows(pixels, layout.width, layout.height, row);
@@ -576,4 +623,76 @@ TRowsMissing DecodeBmp(std::span<const std::uint8_t> bytes, TBitmap &into)
     const int missing = runs ? DecodeRunLengths(pixels, layout, into) : DecodeRows(pixels, layout, into);
     KeepFoundMetadata(into, BmpMetadata(bytes));
     return {missing, layout.height};
+}
+
+std::optional<TRowsMissing> ReadBmpStraight(TFileSource &file, TBitmap &into)
+{
+    // The headers, their masks and the palette lie before the pixels; a
+    // file that places its pixels farther on is read whole.
+    constexpr std::size_t headers = FileHeaderBytes + V5HeaderBytes + 16;
+    constexpr std::size_t farthestPixels = std::size_t(1) << 20;
+    std::span<const std::uint8_t> start = file.Start(headers);
+    if (start.size() < FileHeaderBytes || !LooksLikeBmp(start)) return std::nullopt;
+    const std::uint32_t pixelsAt = GetU32(start.data() + PixelOffsetAt);
+    if (pixelsAt > farthestPixels) return std::nullopt;
+    // The checks see what they would in the whole file: all up to the pixels.
+    start = file.Start(std::max<std::size_t>(headers, pixelsAt));
+    const TLayout layout = ReadLayout(start);
+    if (!ReadsStraight(layout, file.Size())) return std::nullopt;
+    // An embedded profile is kept from the headers' bytes or from those
+    // after the rows; one among the rows is left to the whole file's decoding.
+    const std::optional<TBmpProfilePlace> profile = BmpProfilePlace(start);
+    const std::uint64_t rowsEnd = layout.pixelsAt + std::uint64_t(FileRowBytes(layout)) * std::uint64_t(layout.height);
+    const std::uint64_t restAt = std::max<std::uint64_t>(start.size(), rowsEnd);
+    const bool profileInStart = profile && profile->at + profile->size <= layout.pixelsAt;
+    const bool profileInRest = profile && profile->at >= restAt;
+    if (profile && !profileInStart && !profileInRest && profile->at < file.Size()) return std::nullopt;
+    // Every byte is read into the rows: the padding too, cleared below.
+    TBitmap bitmap;
+    Prepare(layout, start, TFill::None, bitmap);
+    const std::size_t stride = bitmap.BytesPerRow();
+    const std::size_t total = bitmap.ImageBytes();
+    // Byte `offset` of the pixel data, in the file's row order.
+    const auto place = [&](std::size_t offset) {
+        const int fileRow = static_cast<int>(offset / stride);
+        return bitmap.Row(layout.topDown ? fileRow : layout.height - 1 - fileRow) + offset % stride;
+    };
+    // The rows' first bytes may have come with the headers; a row's bytes
+    // end at the row's end, and top-down rows lie end to end.
+    const auto pieceAt = [&](std::size_t offset) {
+        return std::span<std::uint8_t>(place(offset), layout.topDown ? total - offset : std::min(stride - offset % stride, total - offset));
+    };
+    std::size_t done = 0;
+    for (const std::size_t held = std::min(start.size() - pixelsAt, total); done < held;) {
+        const std::span<std::uint8_t> piece = pieceAt(done).first(std::min(pieceAt(done).size(), held - done));
+        std::memcpy(piece.data(), start.data() + pixelsAt + done, piece.size());
+        done += piece.size();
+    }
+    // The rest read into the rows, many a call: a bottom-up file's first
+    // row is the bitmap's last.
+    std::vector<std::span<std::uint8_t>> pieces;
+    while (done < total) {
+        pieces.clear();
+        for (std::size_t k = 0; k < 1024 && done < total; ++k) {
+            pieces.push_back(pieceAt(done));
+            done += pieces.back().size();
+        }
+        file.ReadInto(pieces);
+    }
+    const std::span<const std::uint8_t> rest = file.Finish();
+    std::span<const std::uint8_t> profileBytes;
+    if (profileInStart) profileBytes = start.subspan(profile->at, profile->size);
+    if (profileInRest && profile->at - restAt <= rest.size() && profile->size <= rest.size() - (profile->at - restAt))
+        profileBytes = rest.subspan(profile->at - restAt, profile->size);
+    const TRowConverter fix(layout);
+    const std::size_t written = (static_cast<std::size_t>(layout.width) * BitsPerPixel(layout.format) + 7) / 8;
+    ForEachBand(layout.height, stride, [&](const TBand &band, unsigned) {
+        for (int y = band.first; y < band.end; ++y) {
+            fix.Fix(bitmap.Row(y), layout.width);
+            std::memset(bitmap.Row(y) + written, 0, stride - written);
+        }
+    });
+    KeepFoundMetadata(bitmap, BmpMetadata(start, profileBytes));
+    into.TakeOver(bitmap);
+    return WholePicture(into);
 }

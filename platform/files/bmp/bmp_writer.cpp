@@ -11,6 +11,7 @@
 #include "platform/files/bmp/bmp_codec.h"
 #include "platform/files/bmp/bmp_format.h"
 #include "platform/metadata/colour_profiles.h"
+#include "platform/base/parallel_pieces.h"
 
 #include <cmath>
 
@@ -171,11 +172,13 @@ void EncodeBmpInto(const TBitmap &bitmap, std::span<std::uint8_t> file)
     // Bits of a last partial byte that belong to no pixel, and the padding, are written as 0.
     const int spareBits = static_cast<int>(used * 8 - static_cast<std::size_t>(width) * bits);
     const std::uint8_t lastByteMask = static_cast<std::uint8_t>(0xFF << spareBits);
-    for (int y = 0; y < height; ++y) {
-        std::uint8_t *dst = out + pixelsAt + static_cast<std::size_t>(height - 1 - y) * stride;
-        const std::uint8_t *src = bitmap.Row(y);
-        CopyRow(dst, src, used - 1);
-        dst[used - 1] = src[used - 1] & lastByteMask;
-        std::memset(dst + used, 0, stride - used);
-    }
+    ForEachBand(height, stride, [&](const TBand &band, unsigned) {
+        for (int y = band.first; y < band.end; ++y) {
+            std::uint8_t *dst = out + pixelsAt + static_cast<std::size_t>(height - 1 - y) * stride;
+            const std::uint8_t *src = bitmap.Row(y);
+            CopyRow(dst, src, used - 1);
+            dst[used - 1] = src[used - 1] & lastByteMask;
+            std::memset(dst + used, 0, stride - used);
+        }
+    });
 }

@@ -263,7 +263,7 @@ QByteArray EncodeJpeg(const TBitmap &bitmap, const TPictureFileFormatInfo &info)
     ReportProgress(0, static_cast<std::uint64_t>(parts));
     std::vector<QByteArray> files(static_cast<std::size_t>(parts));
     const int partRows = partBlockRows * blockSide;
-    ForEachPiece(files.size(), std::min(UsableCores(), static_cast<unsigned>(parts)), [&](std::size_t i, unsigned) {
+    ForEachPiece(files.size(), std::min(WorkerThreads(), static_cast<unsigned>(parts)), [&](std::size_t i, unsigned) {
         const int first = static_cast<int>(i) * partRows;
         files[i] = EncodeRows(source, first, std::min(partRows, height - first));
     });

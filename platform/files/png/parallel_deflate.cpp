@@ -72,7 +72,7 @@ std::vector<std::vector<std::uint8_t>> CompressPiecesInParallel(std::size_t piec
 {
     // No data at all: one final empty block and the checksum of nothing.
     if (pieces == 0) return {{0x78, 0x01, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01}};
-    const unsigned threads = static_cast<unsigned>(std::min<std::size_t>(UsableCores(), pieces));
+    const unsigned threads = static_cast<unsigned>(std::min<std::size_t>(WorkerThreads(), pieces));
     std::vector<std::unique_ptr<Worker>> workers;
     for (unsigned t = 0; t < threads; ++t) {
         workers.push_back(std::make_unique<Worker>());
