@@ -2,6 +2,7 @@
 // limit reached in the middle of writing, and a folder that is a file. Each
 // names the file and the reason, keeps an existing file byte for byte and
 // leaves nothing behind.
+#include "platform/files/file_writing.h"
 #include "platform/files/kept_copy.h"
 #include "platform/files/picture_files.h"
 #include "platform/files/unfinished_saves.h"
@@ -138,6 +139,54 @@ TEST(HostileSaves, SavingOverAFileKeepsItsLinksOwnerGroupAndModeBits)
     ReadPictureFile(special, back);
     EXPECT_TRUE(SameBitmap(*Noise(40, 5), back));
     EXPECT_EQ(Listing(dir.path()), QStringList({QStringLiteral("other-name.bmp"), QStringLiteral("shared.bmp"), QStringLiteral("special.png")}));
+}
+
+// Each thing a file renamed over this one would lose, alone, keeps the file
+// (written in place); a file with none of them is replaced by a new one.
+TEST(HostileSaves, EachIdentityANewFileWouldNotKeepAloneMakesTheSaveWriteInPlace)
+{
+    QTemporaryDir dir;
+    const struct {
+        const char *what;
+        uid_t owner = uid_t(-1);
+        gid_t group = gid_t(-1);
+        mode_t mode = 0644;
+        bool linked = false;
+    } cases[] = {
+        {"nothing: a new file replaces it"},
+        {"another group", uid_t(-1), 65534},
+        {"another owner", 65534},
+        {"set-user-ID", uid_t(-1), gid_t(-1), 04644},
+        {"set-group-ID", uid_t(-1), gid_t(-1), 02644},
+        {"sticky", uid_t(-1), gid_t(-1), 01644},
+        {"a second name", uid_t(-1), gid_t(-1), 0644, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString path = dir.filePath(QString::fromLatin1(c.what) + QStringLiteral(".bmp"));
+        WritePictureFile(path, *Noise(6, 20));
+        const QByteArray name = QFile::encodeName(path);
+        ASSERT_EQ(::chmod(name.constData(), c.mode), 0);
+        if ((c.owner != uid_t(-1) || c.group != gid_t(-1)) && ::chown(name.constData(), c.owner, c.group) != 0) {
+            std::cerr << "cannot give a file away here (needs root): " << c.what << " is not tried\n";
+            continue;
+        }
+        if (c.linked) {
+            ASSERT_EQ(::link(name.constData(), (name + ".link").constData()), 0);
+        }
+        const bool inPlace = c.mode != 0644 || c.linked || c.owner != uid_t(-1) || c.group != gid_t(-1);
+        EXPECT_EQ(MustWriteInPlace(path), inPlace);
+        const struct stat before = StatOf(path);
+        WritePictureFile(path, *Noise(7, 21));
+        const struct stat after = StatOf(path);
+        EXPECT_EQ(after.st_ino == before.st_ino, inPlace);
+        EXPECT_EQ(after.st_uid, before.st_uid);
+        EXPECT_EQ(after.st_gid, before.st_gid);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        TBitmap back;
+        ReadPictureFile(path, back);
+        EXPECT_TRUE(SameBitmap(*Noise(7, 21), back));
+    }
 }
 
 // A file the user may write, in a folder the user may not: saved in place.
@@ -306,7 +355,11 @@ TEST(HostileSaves, SavingOverAFileKeepsItsTagsAndAccessList)
     const bool listed = ::setxattr(name.constData(), "system.posix_acl_access", list.constData(), list.size(), 0) == 0;
     if (!listed) std::cerr << "this file system keeps no access lists: only user attributes are checked\n";
 
+    // An ordinary file: a new one is written and renamed over it.
+    ASSERT_FALSE(MustWriteInPlace(path));
+    const ino_t before = StatOf(path).st_ino;
     WritePictureFile(path, *Noise(30, 12));
+    EXPECT_NE(StatOf(path).st_ino, before);
     TBitmap back;
     ReadPictureFile(path, back);
     EXPECT_TRUE(SameBitmap(*Noise(30, 12), back));
@@ -316,4 +369,17 @@ TEST(HostileSaves, SavingOverAFileKeepsItsTagsAndAccessList)
         EXPECT_EQ(Attribute(path, "system.posix_acl_access"), list);
     }
     EXPECT_EQ(Listing(dir.path()), QStringList({QStringLiteral("downloaded.png")}));
+
+    // The copy itself, onto a file of none.
+    const QString copy = dir.filePath(QStringLiteral("copy.png"));
+    PutFile(copy, QByteArray("x"));
+    const int to = ::open(QFile::encodeName(copy).constData(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(to, 0);
+    EXPECT_TRUE(CopyExtendedAttributes(path, to));
+    ::close(to);
+    EXPECT_EQ(Attribute(copy, "user.xdg.origin.url"), origin);
+    EXPECT_EQ(Attribute(copy, "user.xdg.tags"), tags);
+    if (listed) {
+        EXPECT_EQ(Attribute(copy, "system.posix_acl_access"), list);
+    }
 }

@@ -1,7 +1,6 @@
 // BMP files, PNG chunks and files, GIF image data and fax-coded rows, byte by byte.
 #include "support/file_builders.h"
 
-#include "platform/files/bmp/fax_huffman.h"
 #include "platform/files/png/png_filters.h"
 
 #include <algorithm>
@@ -51,9 +50,7 @@ std::vector<std::uint8_t> PackedBits(std::string_view text)
     return bytes;
 }
 
-namespace {
-
-std::string CodeText(fax::TInk ink, int run)
+std::string FaxCodeText(fax::TInk ink, int run)
 {
     for (const fax::TCode &code : fax::Codes(ink))
         if (code.run == run) {
@@ -64,8 +61,6 @@ std::string CodeText(fax::TInk ink, int run)
     return "no code";
 }
 
-} // namespace
-
 std::vector<std::uint8_t> FaxCoded(const std::vector<std::vector<int>> &rows, TFaxRowStart start)
 {
     std::string bits;
@@ -74,8 +69,8 @@ std::vector<std::uint8_t> FaxCoded(const std::vector<std::vector<int>> &rows, TF
         if (start == TFaxRowStart::AfterEndOfLine) bits += "000000000001";
         fax::TInk ink = fax::TInk::White;
         for (int run : runs) {
-            for (int makeUp; (makeUp = std::min(run / 64 * 64, 2560)) > 0; run -= makeUp) bits += CodeText(ink, makeUp);
-            bits += CodeText(ink, run);
+            for (int makeUp; (makeUp = std::min(run / 64 * 64, 2560)) > 0; run -= makeUp) bits += FaxCodeText(ink, makeUp);
+            bits += FaxCodeText(ink, run);
             ink = ink == fax::TInk::White ? fax::TInk::Black : fax::TInk::White;
         }
     }

@@ -5,10 +5,13 @@
 // Huffman code.
 #pragma once
 
+#include "platform/files/bmp/fax_huffman.h"
+
 #include <QByteArray>
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -35,6 +38,8 @@ std::vector<std::uint8_t> PackedBits(std::string_view text);
 // code: make-up codes, largest first, then a terminating code per run.
 enum class TFaxRowStart { AfterLastRow, OnAByte, AfterEndOfLine };
 std::vector<std::uint8_t> FaxCoded(const std::vector<std::vector<int>> &rows, TFaxRowStart start);
+// The code of one run as text, first bit first ("no code" where none).
+std::string FaxCodeText(fax::TInk ink, int run);
 // The runs of a row of 1-bit pixels packed 8 to a byte, bit 0 white.
 std::vector<int> FaxRuns(const std::uint8_t *row, int width);
 

@@ -3,6 +3,7 @@
 // fields of every width, and every layout the fuzzers start from cut at
 // every byte.
 #include "platform/files/bmp/bmp_codec.h"
+#include "platform/files/bmp/fax_huffman.h"
 #include "support/file_builders.h"
 #include "support/pictures.h"
 
@@ -393,16 +394,25 @@ TEST(BmpHuffman, FaxRowsOpenWhateverTheirAlignmentAndDamageIsRefused)
     const struct {
         const char *what;
         const char *bits;
+        int width = 8;
     } damaged[] = {
         {"a run past the end of the row: white 3, black 6", "1000 0010 1000 1000 1000 1000"},
         {"a make-up code past the end of the row", "11011 0111 0111 0111 0111"},
         {"bits that are no code: 8 zeros and a 1 inside a row", "1000 000000001 11 1000 1000 1000 1000 1000"},
+        // Each code fits the row of 100; together they pass its end.
+        {"white 64 + 63", "11011 00110100", 100},
+        {"black 64 + 63", "00110101 0000001111 000001100111", 100},
     };
     for (const auto &c : damaged) {
         SCOPED_TRACE(c.what);
         TBitmap refused;
-        EXPECT_EQ(Refusal(BmpFile(HuffmanRecipe(PackedBits(c.bits), 8, 2)), refused),
+        EXPECT_EQ(Refusal(BmpFile(HuffmanRecipe(PackedBits(c.bits), c.width, 2)), refused),
                   QStringLiteral("the picture data is damaged or incomplete"));
+        // Refused before a bit is set past the row.
+        const auto rowBytes = static_cast<std::ptrdiff_t>(c.width + 7) / 8;
+        std::vector<std::uint8_t> row(static_cast<std::size_t>(rowBytes) + 8, 0);
+        EXPECT_THROW(fax::DecodeRows(PackedBits(c.bits), c.width, 1, [&](int) { return row.data(); }), Exception);
+        EXPECT_EQ(std::count(row.begin() + rowBytes, row.end(), 0), 8);
     }
 }
 

@@ -482,6 +482,19 @@ TEST(QtCodec, SizeCheckAllowsUpToJustBelowTheLimit)
     EXPECT_NE(MessageOf([] { CheckPictureFits(2147483647, 2147483647, pf32bit); }).find("which would take"), std::string::npos);
 }
 
+// Opening may take twice the picture's bytes and 256 MiB, the program's
+// own 64 MiB included: up to the byte, and the message says by how much.
+TEST(QtCodec, OpeningMemoryIsAllowedUpToTwiceThePictureAnd256MiB)
+{
+    const std::uint64_t picture = 100 * MiBBytes, allowed = 2 * picture + 256 * MiBBytes - 64 * MiBBytes;
+    EXPECT_TRUE(OpeningFits(allowed, picture));
+    EXPECT_FALSE(OpeningFits(allowed + 1, picture));
+    EXPECT_NO_THROW(CheckOpeningMemory(10, 20, QStringLiteral("PNG"), allowed, picture));
+    EXPECT_EQ(MessageOf([&] { CheckOpeningMemory(10, 20, QStringLiteral("PNG"), allowed + 1, picture, QStringLiteral("why")); }),
+              "the picture is 10 x 20 pixels; opening this PNG picture would take about 457 MiB of memory, more than the "
+              "456 MiB this program allows for a picture of 100 MiB; why");
+}
+
 TEST(QtCodec, WritingRefusesWhatTheFormatCannotHold)
 {
     TBitmap empty;
