@@ -94,8 +94,6 @@ public:
     // bytes are whatever the memory held.
     void AllocateForOverwrite(int width, int height, TPixelFormat format);
     void SetSize(int width, int height) { Allocate(width, height, format_); }
-    void SetWidth(int width) { SetSize(width, height_); }
-    void SetHeight(int height) { SetSize(width_, height); }
     // Converts every pixel to the new format in place (pixel_format_conversion.cpp).
     void SetPixelFormat(TPixelFormat format);
 
