@@ -1,6 +1,7 @@
-// Inputs the fuzzers found faults with, and their seed corpus: each opens
-// with defined pixels or is refused with its reason, and every operation on
-// what opens stays inside the picture (the sanitizer build checks that).
+// Inputs the fuzzers found faults with: each opens with defined pixels or is
+// refused with its reason, and every operation on what opens stays inside
+// the picture (the sanitizer build checks that). And the seed corpus, every
+// file of which opens.
 #include "imaging/complement.h"
 #include "imaging/edge_detection.h"
 #include "imaging/mirror.h"

@@ -96,13 +96,13 @@ TEST(EveryCore, ColoursCountedByManyThreadsTakeTheOneThreadPalette)
     constexpr int width = 58, height = 32;
     const auto colour = [](int x, int y) { return static_cast<std::uint32_t>(RGB((x * 3) & 0xFF, (y * 5) & 0xFF, ((x + y) * 2) & 0xFF)); };
     const auto palette = [&](int threads, int rowsEach) {
-        std::vector<ColourQuantizer::ColourCounts> counts(static_cast<std::size_t>(threads));
+        std::vector<TColourQuantizer::ColourCounts> counts(static_cast<std::size_t>(threads));
         for (int y = 0; y < height; ++y) {
             std::vector<std::uint32_t> row;
             for (int x = 0; x < width; ++x) row.push_back(colour(x, y));
             counts[static_cast<std::size_t>(y / rowsEach % threads)].Add(row.data(), row.size(), std::uint64_t(y) * width);
         }
-        ColourQuantizer quantizer(256);
+        TColourQuantizer quantizer(256);
         quantizer.Build(counts);
         return quantizer.Palette();
     };

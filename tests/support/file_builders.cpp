@@ -1,4 +1,4 @@
-// BMP files, PNG chunks and files, GIF image data and fax-coded rows, byte by byte.
+// BMP files, fax-coded rows, PNG chunks and files, GIF image data, JPEG and TIFF files, byte by byte.
 #include "support/file_builders.h"
 
 #include "platform/files/png/png_filters.h"

@@ -1,8 +1,8 @@
 // Picture files put together byte by byte, shared by the tests and the fuzz
-// seeds: BMP files field by field, PNG chunks with their CRC, GIF image
-// data, PNG files of every colour type, depth and interlacing, JPEG files
-// claiming another size, TIFF strips, and rows in the fax standard's
-// Huffman code.
+// seeds: BMP files field by field and rows in the fax standard's Huffman
+// code; PNG chunks with their CRC and PNG files of every colour type, depth
+// and interlacing; GIF image data; JPEG files claiming another size, and
+// the bytes of their coded data; TIFF files of uncompressed strips.
 #pragma once
 
 #include "platform/files/bmp/fax_huffman.h"
