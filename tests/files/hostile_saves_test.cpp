@@ -26,25 +26,6 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-namespace {
-
-std::string SaveMessage(const QString &path, const TBitmap &bitmap)
-{
-    try {
-        WritePictureFile(path, bitmap);
-    } catch (const Exception &error) {
-        return error.Message().toStdString();
-    }
-    return "(no exception)";
-}
-
-std::string Expected(const QString &path, const QString &reason)
-{
-    return QStringLiteral("Cannot save %1: %2").arg(QuotedPath(path), reason).toStdString();
-}
-
-} // namespace
-
 TEST(HostileSavesDeathTest, AFileSizeLimitReachedWhileWritingKeepsTheOldFileAndLeavesNothing)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
@@ -64,7 +45,8 @@ TEST(HostileSavesDeathTest, AFileSizeLimitReachedWhileWritingKeepsTheOldFileAndL
         if (setrlimit(RLIMIT_FSIZE, &bounds) != 0) std::_Exit(2);
         int mismatches = 0;
         for (const QString &path : {old, dir.filePath(QStringLiteral("new.bmp")), dir.filePath(QStringLiteral("new.tif"))}) {
-            const std::string got = SaveMessage(path, *noise), expected = Expected(path, QStringLiteral("file too large"));
+            const std::string got = MessageOf([&] { WritePictureFile(path, *noise); });
+            const std::string expected = CannotSave(path, QStringLiteral("file too large"));
             if (got != expected) {
                 std::fprintf(stderr, "got \"%s\", expected \"%s\"\n", got.c_str(), expected.c_str());
                 ++mismatches;
@@ -84,7 +66,8 @@ TEST(HostileSaves, AFolderThatIsAFileIsNamedAsSuch)
     WritePictureFile(file, *MakeBitmap(4, 4, pf8bit));
     const QByteArray bytes = FileBytes(file);
     const QString inside = file + QStringLiteral("/new.png");
-    EXPECT_EQ(SaveMessage(inside, *MakeBitmap(4, 4, pf24bit)), Expected(inside, QuotedPath(file) + QStringLiteral(" is a file, not a folder")));
+    EXPECT_EQ(MessageOf([&] { WritePictureFile(inside, *MakeBitmap(4, 4, pf24bit)); }),
+              CannotSave(inside, QLatin1Char('"') + file + QStringLiteral("\" is a file, not a folder")));
     EXPECT_EQ(FileBytes(file), bytes);
     EXPECT_EQ(Listing(dir.path()), QStringList({QStringLiteral("plain.png")}));
 }
@@ -210,8 +193,8 @@ TEST(HostileSavesDeathTest, AWritableFileInAFolderTheUserCannotWriteIsSaved)
     const auto saveAsNobody = [&] {
         qputenv("XDG_CACHE_HOME", QFile::encodeName(cache));
         if (!BecomeUnprivilegedUser()) std::_Exit(2);
-        const std::string got = SaveMessage(path, *picture);
-        if (got != "(no exception)") {
+        const std::string got = MessageOf([&] { WritePictureFile(path, *picture); });
+        if (got != NoException) {
             std::fprintf(stderr, "%s\n", got.c_str());
             std::_Exit(1);
         }
@@ -236,7 +219,7 @@ TEST(HostileSaves, AFullDiskLeavesAFileWrittenInPlaceAsItWas)
     WritePictureFile(path, *Noise(40, 8));
     ASSERT_EQ(::link(QFile::encodeName(path).constData(), QFile::encodeName(other).constData()), 0);
     const QByteArray old = FileBytes(path);
-    EXPECT_EQ(SaveMessage(path, *Noise(200, 9)), Expected(path, QStringLiteral("no space left on device")));
+    EXPECT_EQ(MessageOf([&] { WritePictureFile(path, *Noise(200, 9)); }), CannotSave(path, QStringLiteral("no space left on device")));
     EXPECT_EQ(FileBytes(path), old);
     EXPECT_EQ(FileBytes(other), old);
     EXPECT_EQ(Listing(dir.path()), QStringList({QStringLiteral("link.bmp"), QStringLiteral("linked.bmp")}));
@@ -257,8 +240,8 @@ TEST(HostileSaves, AFullDiskWhileTheOldBytesAreCopiedAsideLeavesTheFileAsItWas)
     WritePictureFile(path, *Noise(115, 13));
     ASSERT_EQ(::link(QFile::encodeName(path).constData(), QFile::encodeName(other).constData()), 0);
     const QByteArray old = FileBytes(path);
-    EXPECT_EQ(SaveMessage(path, *Noise(20, 14)),
-              Expected(path, QStringLiteral("a copy of the old file could not be kept while it is written over: in %1, no space left "
+    EXPECT_EQ(MessageOf([&] { WritePictureFile(path, *Noise(20, 14)); }),
+              CannotSave(path, QStringLiteral("a copy of the old file could not be kept while it is written over: in %1, no space left "
                                             "on device; in %2, no space left on device")
                                  .arg(QuotedPath(dir.path()), QuotedPath(UnfinishedSavesFolder()))));
     EXPECT_EQ(FileBytes(path), old);
@@ -280,7 +263,7 @@ TEST(HostileSaves, ADiskTooFullForACopyBesideTheFileKeepsItInTheCacheFolder)
     const QString other = dir.filePath(QStringLiteral("link.bmp"));
     WritePictureFile(path, *Noise(115, 15));
     ASSERT_EQ(::link(QFile::encodeName(path).constData(), QFile::encodeName(other).constData()), 0);
-    EXPECT_EQ(SaveMessage(path, *Noise(20, 16)), "(no exception)");
+    EXPECT_EQ(MessageOf([&] { WritePictureFile(path, *Noise(20, 16)); }), NoException);
     EXPECT_EQ(FileBytes(other), EncodePicture(*Noise(20, 16), TPictureFileFormat::Bmp));
     EXPECT_EQ(Listing(dir.path()), QStringList({QStringLiteral("link.bmp"), QStringLiteral("linked.bmp")}));
     EXPECT_EQ(Listing(UnfinishedSavesFolder()), QStringList());

@@ -194,6 +194,36 @@ QByteArray MakePng(const PngRecipe &recipe)
     return png + PngChunk("IEND", {});
 }
 
+QByteArray PngClaiming(std::uint32_t width, std::uint32_t height, int depth, int colourType, const QByteArray &rows,
+                       TInterlacing interlacing)
+{
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    png += PngChunk("IHDR", BigEndian32(width) + BigEndian32(height) + char(depth) + char(colourType) + char(0) + char(0) +
+                                char(interlacing == TInterlacing::Adam7 ? 1 : 0));
+    // qCompress puts the length before the zlib stream.
+    png += PngChunk("IDAT", qCompress(rows, 9).mid(4));
+    return png + PngChunk("IEND", {});
+}
+
+QByteArray GifClaiming(int screenWidth, int screenHeight, int left, int top, int width, int height)
+{
+    QByteArray gif("GIF89a");
+    const auto put16 = [&](int v) {
+        gif += char(v & 0xFF);
+        gif += char(v >> 8);
+    };
+    put16(screenWidth);
+    put16(screenHeight);
+    gif += QByteArray("\xF0\0\0\0\0\0\xFF\xFF\xFF", 9);
+    gif += ',';
+    put16(left);
+    put16(top);
+    put16(width);
+    put16(height);
+    gif += QByteArray("\0\2\2\x4C\x01\0;", 7);
+    return gif;
+}
+
 QByteArray JpegClaiming(QByteArray jpeg, int width, int height)
 {
     for (const char *frame : {"\xFF\xC0", "\xFF\xC1", "\xFF\xC2", "\xFF\xC9", "\xFF\xCA"}) {

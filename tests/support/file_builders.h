@@ -65,6 +65,14 @@ struct PngRecipe {
 
 QByteArray MakePng(const PngRecipe &recipe);
 
+// A PNG whose header claims width x height in the given bit depth, colour
+// type and interlacing, holding the rows given (each led by its filter
+// byte), compressed: with fewer rows than it claims, a file that lies about
+// its size.
+enum class TInterlacing { None, Adam7 };
+QByteArray PngClaiming(std::uint32_t width, std::uint32_t height, int depth = 8, int colourType = 2,
+                       const QByteArray &rows = QByteArray(1, '\0'), TInterlacing interlacing = TInterlacing::None);
+
 // A TIFF put together by hand, little-endian: 8-bit grey in uncompressed
 // strips of rowsPerStrip rows, each strip's bytes as given one after the
 // other, with the byte count given for it (its own size where none is),
@@ -86,6 +94,11 @@ QByteArray JpegClaiming(QByteArray jpeg, int width, int height);
 // each start of scan, up to the next marker that is neither a stuffed 0xFF
 // nor a restart marker, or the end of the file.
 qsizetype JpegEntropyBytes(const QByteArray &jpeg);
+
+// A GIF whose screen claims screenWidth x screenHeight, with a black and
+// white colour table and one frame at (left, top) of width x height, whose
+// data gives one white pixel.
+QByteArray GifClaiming(int screenWidth, int screenHeight, int left = 0, int top = 0, int width = 1, int height = 1);
 
 // A GIF image's data from its LZW code size on: the indices as literal
 // codes of codeSize + 1 bits, with a clear code often enough to keep that

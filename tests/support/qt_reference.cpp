@@ -43,7 +43,7 @@ std::unique_ptr<TBitmap> DecodedWhereQtIsRefused(TDecoder decode, const QByteArr
     return ours;
 }
 
-QByteArray WrittenByQt(const QImage &image, const char *format, int quality, TJpegScans scans)
+QByteArray WrittenByQt(const QImage &image, const char *format, int quality, TJpegScans scans, THuffmanTables tables)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -51,6 +51,7 @@ QByteArray WrittenByQt(const QImage &image, const char *format, int quality, TJp
     QImageWriter writer(&buffer, format);
     writer.setQuality(quality);
     writer.setProgressiveScanWrite(scans == TJpegScans::Progressive);
-    EXPECT_TRUE(writer.write(image));
+    writer.setOptimizedWrite(tables == THuffmanTables::MadeForThePicture);
+    EXPECT_TRUE(writer.write(image)) << format;
     return bytes;
 }
