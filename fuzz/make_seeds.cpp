@@ -9,6 +9,7 @@
 #include "platform/files/qt/qt_codec.h"
 #include "support/file_builders.h"
 #include "support/tools.h"
+#include "support/pictures.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -96,10 +97,9 @@ TBytes RandomBytes(std::size_t count, std::uint32_t seed)
 
 void OurBmps()
 {
-    const TPixelFormat formats[] = {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit};
     const int sizes[][2] = {{1, 1}, {7, 3}, {13, 5}};
     std::uint32_t seed = 1;
-    for (TPixelFormat format : formats)
+    for (TPixelFormat format : AllPixelFormats)
         for (const auto &size : sizes)
             Write(QStringLiteral("ours-%1bit-%2x%3.bmp").arg(QLatin1String(Name(format))).arg(size[0]).arg(size[1]),
                   EncodeBmp(*Picture(size[0], size[1], format, seed++)));

@@ -1,4 +1,5 @@
-// Huge pages for large picture buffers, shared by the bitmap and the BMP codec.
+// Huge pages for large buffers written whole: the bitmap's pixels, a file
+// read into memory, a PNG's inflated data, a BMP file being written.
 #pragma once
 
 #include <cstddef>

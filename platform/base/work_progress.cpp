@@ -54,8 +54,6 @@ void BeginFinishing()
 
 TWorkRunner SetWorkRunner(TWorkRunner runner) { return std::exchange(installedRunner, std::move(runner)); }
 
-bool InsideLongWork() { return currentWork != nullptr; }
-
 void RunLongWork(TLongWork kind, const AnsiString &caption, const std::function<void()> &work)
 {
     if (installedRunner && !currentWork)

@@ -108,5 +108,3 @@ TWorkRunner SetWorkRunner(TWorkRunner runner);
 // there is none or this thread is doing long work already.
 void RunLongWork(TLongWork kind, const AnsiString &caption, const std::function<void()> &work);
 
-// True on a thread inside a TWorkScope.
-bool InsideLongWork();

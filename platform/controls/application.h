@@ -39,7 +39,6 @@ public:
     // Shows the main form and handles events until it closes.
     void Run();
 
-    TForm *GetMainForm() const { return mainForm_; }
     AnsiString GetTitle() const;
 
     // Shows an error's message to the user in a message box.

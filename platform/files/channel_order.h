@@ -1,5 +1,6 @@
 // Turning rows of R, G, B (, A) pixels into B, G, R (, A) and back: the same
-// swap both ways, shared by the PNG reader and writer.
+// swap both ways, for the codecs whose files store R, G, B (PNG both ways,
+// the TIFF and PBM/PGM/PPM readers).
 #pragma once
 
 #include <cstddef>

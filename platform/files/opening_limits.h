@@ -23,8 +23,9 @@ void CheckPictureFits(int width, int height, TPixelFormat format);
 inline QString DamagedData() { return QStringLiteral("the picture data is damaged or incomplete"); }
 
 // Throws Exception, giving the size and the memory, when opening a picture
-// of width x height would take openingBytes (the file's bytes and the
-// decoder's at its peak) while the picture takes pictureBytes: opening may
+// of width x height would take openingBytes (all it holds at its peak: the
+// file's bytes, the decoder's and the decoded picture's) while the picture
+// takes pictureBytes: opening may
 // take twice the picture's bytes and 256 MiB, the program's own included.
 // formatName is as messages write it ("GIF"); `why`, when given, follows
 // the message and says what takes the memory.

@@ -41,23 +41,28 @@ constexpr TPictureCodec Codecs[] = {
 };
 
 // The extensions as dialog patterns: "*.png *.jpg".
-QString Patterns(const TPictureFileFormatInfo &format, bool saving)
+// What a list of file filters is for: the open dialog offers every
+// readable format and extension, the save dialog the writable formats and
+// the extensions a save writes.
+enum class TFilterUse { Opening, Saving };
+
+QString Patterns(const TPictureFileFormatInfo &format, TFilterUse use)
 {
     QStringList patterns;
-    for (int i = 0; i < (saving ? format.savedExtensions : int(format.extensions.size())); ++i)
+    for (int i = 0; i < (use == TFilterUse::Saving ? format.savedExtensions : int(format.extensions.size())); ++i)
         if (format.extensions[static_cast<std::size_t>(i)])
             patterns << QStringLiteral("*.") + QLatin1String(format.extensions[static_cast<std::size_t>(i)]);
     return patterns.join(QLatin1Char(' '));
 }
 
 // "All pictures (...)", then one filter per title.
-QStringList Filters(bool saving)
+QStringList Filters(TFilterUse use)
 {
     QStringList all, filters;
     QString title, patterns;
     for (const TPictureFileFormatInfo &format : PictureFileFormats()) {
-        if (saving && !PictureCodec(format.format).write) continue;
-        const QString these = Patterns(format, saving);
+        if (use == TFilterUse::Saving && !PictureCodec(format.format).write) continue;
+        const QString these = Patterns(format, use);
         all << these;
         if (title == QLatin1String(format.filter)) {
             patterns += QLatin1Char(' ') + these;
@@ -130,6 +135,6 @@ QByteArray EncodePicture(const TBitmap &bitmap, TPictureFileFormat format)
     return write(bitmap, info);
 }
 
-QStringList OpenPictureFilters() { return Filters(false) << QStringLiteral("All files (*)"); }
+QStringList OpenPictureFilters() { return Filters(TFilterUse::Opening) << QStringLiteral("All files (*)"); }
 
-QStringList SavePictureFilters() { return Filters(true); }
+QStringList SavePictureFilters() { return Filters(TFilterUse::Saving); }

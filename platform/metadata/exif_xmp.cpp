@@ -1,6 +1,8 @@
 // EXIF and XMP through Exiv2: reading a piece safely, and making its fields true for a saved picture.
 #include "platform/metadata/exif_xmp.h"
 
+#include "platform/base/byte_order.h"
+
 #include <exiv2/exiv2.hpp>
 
 #include <algorithm>
@@ -40,13 +42,6 @@ std::span<const std::uint8_t> BytesOf(const QByteArray &piece)
     return {reinterpret_cast<const std::uint8_t *>(piece.constData()), static_cast<std::size_t>(piece.size())};
 }
 
-std::uint32_t Read16(const std::uint8_t *p, bool big) { return big ? p[0] << 8 | p[1] : p[1] << 8 | p[0]; }
-std::uint32_t Read32(const std::uint8_t *p, bool big)
-{
-    return big ? std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3]
-               : std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0];
-}
-
 // Bytes a value of the TIFF type takes; Exiv2 counts 1 for a type it
 // does not know.
 std::uint64_t TypeBytes(std::uint32_t type)
@@ -72,12 +67,12 @@ bool ValuesBounded(std::span<const std::uint8_t> tiff)
 {
     const std::size_t size = tiff.size();
     const std::uint64_t budget = 8 * std::uint64_t(size) + (std::uint64_t(256) << 10);
-    for (const bool big : {false, true}) {
+    for (const TByteOrder order : {TByteOrder::LittleEndian, TByteOrder::BigEndian}) {
         std::uint64_t named = 0;
         for (std::size_t at = 0; at + 12 <= size; ++at) {
             const std::uint8_t *field = tiff.data() + at;
-            const std::uint64_t bytes = Read32(field + 4, big) * TypeBytes(Read16(field + 2, big));
-            const std::uint32_t offset = Read32(field + 8, big);
+            const std::uint64_t bytes = std::uint64_t(ReadUInt32(field + 4, order)) * TypeBytes(ReadUInt16(field + 2, order));
+            const std::uint32_t offset = ReadUInt32(field + 8, order);
             if (bytes <= 4 || offset >= size || bytes > size - offset) continue;
             named += bytes;
             if (named > budget) return false;

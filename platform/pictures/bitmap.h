@@ -94,8 +94,6 @@ public:
     // bytes are whatever the memory held.
     void AllocateForOverwrite(int width, int height, TPixelFormat format);
     void SetSize(int width, int height) { Allocate(width, height, format_); }
-    void SetWidth(int width) { SetSize(width, height_); }
-    void SetHeight(int height) { SetSize(width_, height); }
     // Converts every pixel to the new format in place (pixel_format_conversion.cpp).
     void SetPixelFormat(TPixelFormat format);
 
@@ -145,9 +143,9 @@ private:
     struct FreeDeleter {
         void operator()(std::uint8_t *p) const { std::free(p); }
     };
-    // The colour of a recent lookup. A type of its own, not an integer, so
-    // that for the compiler storing one changes no member of the bitmap;
-    // its index is kept as char8_t for the same reason (pixel::StoreByte).
+    // The colour of a recent lookup. A type of its own, and its index a
+    // char8_t, so that storing them changes no member for the compiler
+    // (docs/benchmarks.md, "Pixel access").
     enum class RecentColour : std::uint32_t {};
     static constexpr int RecentBits = 14;
     static constexpr std::uint32_t ExactSlots = 1024;
@@ -165,8 +163,7 @@ private:
     enum class TFill { Zeroes, None };
     void AllocatePixels(int width, int height, TPixelFormat format, TFill fill);
 
-    // Reads the palette and the lookups, writes nothing: the compiler may
-    // keep what it read before a call in registers after it.
+    // Pure: a loop around a call keeps what it read before it.
     [[gnu::pure]] std::uint8_t NearestPaletteIndex(TColor colour) const;
     // The recent lookup of a 24-bit colour: its NearestPaletteIndex with it.
     [[gnu::pure, gnu::cold]] std::uint32_t NearestPaletteEntry(std::uint32_t colour) const;
@@ -175,8 +172,7 @@ private:
     // pf15bit and pf16bit (the pixel's 2 bytes, little-endian), as two
     // bytes to store, the second at the first's offset plus a step of 0 or
     // 1: offset << 17 | step << 16 | second << 8 | first. Out of line and
-    // cold, so that loops over the common formats stay small and are laid
-    // out for them.
+    // cold, so that loops over the common formats stay small.
     [[gnu::pure, gnu::cold]] std::uint64_t OtherFormatStore(const std::uint8_t *row, int x, TColor colour) const;
     void ForgetPaletteLookups() const;
     // PaletteIndexOf from the lookups and their multiplier read beforehand.
@@ -192,10 +188,8 @@ private:
     TPictureMetadata metadata_;
     mutable std::unique_ptr<PaletteLookups> paletteLookups_;
     // The multiplier of the recent lookups' hash
-    // (colour * multiplier) >> (32 - RecentBits), chosen with each palette.
-    // A member of its own, as is the lookups' address, so that SetPixel
-    // reads both with the other members, before any test, and a loop of
-    // calls reads them once.
+    // (colour * multiplier) >> (32 - RecentBits), chosen with each palette;
+    // a member of its own, so that a loop of SetPixel calls reads it once.
     mutable std::uint32_t recentMultiplier_ = 0;
     std::unique_ptr<TCanvas> canvas_;
     std::function<void()> onChange_;
@@ -203,11 +197,9 @@ private:
 
 inline TColor TBitmap::GetPixel(int x, int y) const
 {
-    // Every member is read before any test, and every format is worked
-    // out here, without a call: a loop over pixels then reads the members
-    // once, keeps all it needs in registers, and is copied by the compiler
-    // into one loop a format (the limits for that are raised in the top
-    // CMakeLists.txt).
+    // Every member read before any test, every format worked out without a
+    // call: a loop of calls becomes one loop a format that reads the
+    // members once (docs/benchmarks.md, "Pixel access").
     const TPixelFormat format = format_;
     const unsigned width = static_cast<unsigned>(width_), height = static_cast<unsigned>(height_);
     const std::uint8_t *pixels = pixels_.get();
@@ -229,9 +221,8 @@ inline TColor TBitmap::GetPixel(int x, int y) const
 // on pf32bit the pixel becomes opaque.
 inline void TBitmap::SetPixel(int x, int y, TColor colour)
 {
-    // As in GetPixel. No store below changes a member for the compiler
-    // (pixel::StoreByte, RecentColour) and no call writes memory, so a
-    // loop of SetPixel calls, too, reads the members once.
+    // As in GetPixel; no store below changes a member for the compiler and
+    // no call writes memory.
     const TPixelFormat format = format_;
     const unsigned width = static_cast<unsigned>(width_), height = static_cast<unsigned>(height_);
     std::uint8_t *pixels = pixels_.get();
@@ -247,10 +238,8 @@ inline void TBitmap::SetPixel(int x, int y, TColor colour)
         if (format == pf32bit) pixel::StoreByte(row + 4 * x + 3, 0xFF);
         return;
     }
-    // The other formats' bytes are worked out out of line, by a function
-    // that only reads, and stored here: a call that may write would make
-    // a loop read every member again after it. Both stores always, so
-    // that the loop holds no test for them.
+    // The other formats' bytes are worked out by a call that only reads,
+    // and both stored here, always, so that the loop holds no test for them.
     const std::uint64_t store = OtherFormatStore(row, x, colour);
     std::uint8_t *first = row + (store >> 17);
     pixel::StoreByte(first, static_cast<unsigned>(store & 0xFF));
@@ -270,8 +259,8 @@ inline std::uint8_t TBitmap::RecentPaletteIndex(PaletteLookups *lookups, std::ui
     const std::size_t slot = (key * multiplier) >> (32 - RecentBits);
     if (static_cast<std::uint32_t>(lookups->recentColours[slot]) == key) [[likely]]
         return static_cast<std::uint8_t>(lookups->recentIndices[slot]);
-    // The slot is worked out again from the call's result, so that the
-    // loop around keeps less on the stack for this rare path.
+    // The slot worked out again from the call's result: the loop around
+    // keeps fewer values across this rare path's call.
     const std::uint32_t entry = NearestPaletteEntry(key & 0xFFFFFF);
     const std::size_t own = ((entry >> 8) * multiplier) >> (32 - RecentBits);
     lookups->recentColours[own] = RecentColour{entry >> 8};

@@ -1,4 +1,4 @@
-// ColourQuantizer: an adaptive palette for a picture of many colours, and the mapping of colours onto it.
+// TColourQuantizer: an adaptive palette for a picture of many colours, and the mapping of colours onto it.
 #include "platform/pictures/colour_quantizer.h"
 
 #include <algorithm>
@@ -161,7 +161,7 @@ std::pair<Box, Box> Split(std::vector<Item> &items, const Box &box)
 // alone is too far: it bounds the whole distance from below. Entries are
 // held sorted along the axis in blocks of eight, each block's distances
 // computed together (the compiler vectorises them).
-class ColourQuantizer::NearestSearch {
+class TColourQuantizer::NearestSearch {
 public:
     explicit NearestSearch(const std::vector<Point> &entries) : entries_(entries), axis_(MainAxis(entries))
     {
@@ -262,9 +262,9 @@ private:
     std::vector<Entries> blocks_;
 };
 
-ColourQuantizer::ColourCounts::ColourCounts() : cells_(CellCount) {}
+TColourQuantizer::ColourCounts::ColourCounts() : cells_(CellCount) {}
 
-inline void ColourQuantizer::ColourCounts::Count(std::uint32_t colour, std::uint32_t times, std::uint64_t at)
+inline void TColourQuantizer::ColourCounts::Count(std::uint32_t colour, std::uint32_t times, std::uint64_t at)
 {
     const std::uint32_t id = CellOf(colour);
     Cell &cell = cells_[id];
@@ -277,7 +277,7 @@ inline void ColourQuantizer::ColourCounts::Count(std::uint32_t colour, std::uint
     hasWhite_ |= colour == White;
 }
 
-void ColourQuantizer::ColourCounts::Add(const std::uint32_t *colours, std::size_t count, std::uint64_t at)
+void TColourQuantizer::ColourCounts::Add(const std::uint32_t *colours, std::size_t count, std::uint64_t at)
 {
     if (at >= MaxCounted) return;
     count = static_cast<std::size_t>(std::min<std::uint64_t>(count, MaxCounted - at));
@@ -291,7 +291,7 @@ void ColourQuantizer::ColourCounts::Add(const std::uint32_t *colours, std::size_
     }
 }
 
-void ColourQuantizer::ColourCounts::Notice(const std::uint32_t *colours, std::size_t count)
+void TColourQuantizer::ColourCounts::Notice(const std::uint32_t *colours, std::size_t count)
 {
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint32_t colour = colours[i] & 0xFFFFFF;
@@ -300,11 +300,11 @@ void ColourQuantizer::ColourCounts::Notice(const std::uint32_t *colours, std::si
     }
 }
 
-ColourQuantizer::ColourQuantizer(int entries) : entries_(std::clamp(entries, 2, 256)) {}
+TColourQuantizer::TColourQuantizer(int entries) : entries_(std::clamp(entries, 2, 256)) {}
 
-ColourQuantizer::~ColourQuantizer() = default;
+TColourQuantizer::~TColourQuantizer() = default;
 
-void ColourQuantizer::Build(std::vector<ColourCounts> &counts)
+void TColourQuantizer::Build(std::vector<ColourCounts> &counts)
 {
     auto itemOf = [](const Cell &cell, std::uint32_t c) {
         const float n = static_cast<float>(cell.count);
@@ -432,7 +432,7 @@ void ColourQuantizer::Build(std::vector<ColourCounts> &counts)
     }
 }
 
-int ColourQuantizer::ExactEntry(std::uint32_t colour) const
+int TColourQuantizer::ExactEntry(std::uint32_t colour) const
 {
     for (std::uint32_t slot = SlotOf(colour); exactColours_[slot] != Unknown32; slot = (slot + 1) % ExactSlots)
         if (exactColours_[slot] == colour) return exactEntries_[slot];
@@ -441,7 +441,7 @@ int ColourQuantizer::ExactEntry(std::uint32_t colour) const
 
 // The entry of a cell: the nearest to its centre, found once. Threads that
 // look for it at once find the same entry, and may each store it.
-std::uint8_t ColourQuantizer::MapCell(std::uint32_t cell)
+std::uint8_t TColourQuantizer::MapCell(std::uint32_t cell)
 {
     std::atomic_ref<std::uint16_t> entry(cellEntries_[cell]);
     std::uint16_t found = entry.load(std::memory_order_relaxed);
@@ -457,7 +457,7 @@ std::uint8_t ColourQuantizer::MapCell(std::uint32_t cell)
     return static_cast<std::uint8_t>(found & 0xFF);
 }
 
-void ColourQuantizer::Map(const std::uint32_t *colours, std::uint8_t *indices, std::size_t count)
+void TColourQuantizer::Map(const std::uint32_t *colours, std::uint8_t *indices, std::size_t count)
 {
     std::uint32_t previous = 0xFFFFFFFF;
     std::uint8_t index = 0;

@@ -1,4 +1,4 @@
-// ColourQuantizer: an adaptive palette for a picture of many colours, and the mapping of colours onto it.
+// TColourQuantizer: an adaptive palette for a picture of many colours, and the mapping of colours onto it.
 #pragma once
 
 #include "platform/pictures/colour.h"
@@ -23,7 +23,7 @@
 // and a colour that is itself in the palette always its own entry.
 // The palette depends on the colours counted and their order alone, not on
 // which thread counted which.
-class ColourQuantizer {
+class TColourQuantizer {
 public:
     // Colours beyond this many are not counted (the cell sums are 32-bit):
     // larger pictures give a sample of their rows.
@@ -46,7 +46,7 @@ public:
         void Notice(const std::uint32_t *colours, std::size_t count);
 
     private:
-        friend class ColourQuantizer;
+        friend class TColourQuantizer;
         void Count(std::uint32_t colour, std::uint32_t times, std::uint64_t at);
 
         std::vector<Cell> cells_;
@@ -58,10 +58,10 @@ public:
     };
 
     // entries: the most palette entries wanted, 2 to 256.
-    explicit ColourQuantizer(int entries);
-    ~ColourQuantizer();
-    ColourQuantizer(const ColourQuantizer &) = delete;
-    ColourQuantizer &operator=(const ColourQuantizer &) = delete;
+    explicit TColourQuantizer(int entries);
+    ~TColourQuantizer();
+    TColourQuantizer(const TColourQuantizer &) = delete;
+    TColourQuantizer &operator=(const TColourQuantizer &) = delete;
 
     // Chooses the palette from every thread's counts; at least one colour
     // must have been added.

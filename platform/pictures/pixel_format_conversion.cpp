@@ -8,7 +8,7 @@
 //    so byte operations give grey-level results afterwards;
 //  - at most 2, 16 or 256 distinct colours: exactly those colours, in order
 //    of first appearance (top row first), each pixel its own colour;
-//  - pf8bit and pf4bit, more colours: an adaptive palette (ColourQuantizer),
+//  - pf8bit and pf4bit, more colours: an adaptive palette (TColourQuantizer),
 //    each pixel the entry nearest to it, without dithering; black, white and
 //    every picture colour that is an entry keep their exact colour;
 //  - pf1bit, more colours: black and white, each pixel the nearer of the two.
@@ -366,17 +366,17 @@ int SampleStep(const TBitmap &bitmap)
 {
     const std::size_t pixels = static_cast<std::size_t>(bitmap.GetWidth()) * static_cast<std::size_t>(bitmap.GetHeight());
     const std::size_t perRow = static_cast<std::size_t>(std::max(bitmap.GetWidth(), 1));
-    const std::size_t rows = std::max<std::size_t>(ColourQuantizer::MaxCounted / perRow, 1);
+    const std::size_t rows = std::max<std::size_t>(TColourQuantizer::MaxCounted / perRow, 1);
     const std::size_t height = static_cast<std::size_t>(bitmap.GetHeight());
-    return pixels <= ColourQuantizer::MaxCounted ? 1 : static_cast<int>((height + rows - 1) / rows);
+    return pixels <= TColourQuantizer::MaxCounted ? 1 : static_cast<int>((height + rows - 1) / rows);
 }
 
 void ConvertAdaptive(const TBitmap &source, TBitmap &target, std::vector<TRowBuffers> &buffers)
 {
     const int width = source.GetWidth(), height = source.GetHeight();
-    ColourQuantizer quantizer(target.PaletteSize());
+    TColourQuantizer quantizer(target.PaletteSize());
     const int step = SampleStep(source);
-    std::vector<ColourQuantizer::ColourCounts> counts(buffers.size());
+    std::vector<TColourQuantizer::ColourCounts> counts(buffers.size());
     ForEachBand(height, source.BytesPerRow(), [&](const TBand &band, unsigned worker) {
         std::uint32_t *colours = buffers[worker].colours.data();
         for (int y = band.first; y < band.end; ++y) {

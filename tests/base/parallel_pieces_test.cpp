@@ -35,6 +35,23 @@ TEST(ParallelPieces, EveryPieceIsDoneOnceOnTheWorkersAskedForAndReportedOnce)
     EXPECT_EQ(byWorker[0] + byWorker[1] + byWorker[2], 300);
     EXPECT_EQ(byWorker[3].load(), 0);
     EXPECT_EQ(progress.Fraction(), 1.0);
+    // A helper finishes the last piece after the calling thread's last
+    // report (a half): the report once all are done still says whole.
+    TWorkProgress last;
+    {
+        TWorkScope scope(last);
+        std::atomic<bool> helperStarted{false};
+        ForEachPiece(2, 2, [&](std::size_t, unsigned worker) {
+            if (worker == 0) {
+                for (int i = 0; i < 10000 && !helperStarted; ++i) Pause();
+            } else {
+                helperStarted = true;
+                // Bounded, should the calling thread never report.
+                for (int i = 0; i < 10000 && last.Fraction() != 0.5; ++i) Pause();
+            }
+        });
+    }
+    EXPECT_EQ(last.Fraction(), 1.0);
     // No piece at all, and one worker: the calling thread alone.
     ForEachPiece(0, 2, [&](std::size_t, unsigned) { ADD_FAILURE() << "a piece of none"; });
     ForEachPiece(5, 1, [&](std::size_t piece, unsigned worker) { EXPECT_EQ(worker, 0u) << piece; });

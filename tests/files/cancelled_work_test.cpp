@@ -8,12 +8,11 @@
 #include "support/disk_files.h"
 #include "support/file_builders.h"
 #include "support/pictures.h"
+#include "support/qt_reference.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
-#include <QImageWriter>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -190,11 +189,7 @@ QByteArray TranslucentTiff(int width, int height)
         auto *line = reinterpret_cast<std::uint32_t *>(translucent.scanLine(y));
         for (int x = 0; x < translucent.width(); ++x) line[x] = static_cast<std::uint32_t>(x * 2654435761u ^ y * 40503u);
     }
-    QByteArray tiff;
-    QBuffer device(&tiff);
-    device.open(QIODevice::WriteOnly);
-    EXPECT_TRUE(QImageWriter(&device, "tiff").write(translucent));
-    return tiff;
+    return WrittenByQt(translucent, "tiff");
 }
 
 } // namespace

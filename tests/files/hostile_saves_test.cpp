@@ -2,6 +2,7 @@
 // limit reached in the middle of writing, and a folder that is a file. Each
 // names the file and the reason, keeps an existing file byte for byte and
 // leaves nothing behind.
+#include "platform/files/file_writing.h"
 #include "platform/files/kept_copy.h"
 #include "platform/files/picture_files.h"
 #include "platform/files/unfinished_saves.h"
@@ -25,25 +26,6 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
-namespace {
-
-std::string SaveMessage(const QString &path, const TBitmap &bitmap)
-{
-    try {
-        WritePictureFile(path, bitmap);
-    } catch (const Exception &error) {
-        return error.Message().toStdString();
-    }
-    return "(no exception)";
-}
-
-std::string Expected(const QString &path, const QString &reason)
-{
-    return QStringLiteral("Cannot save %1: %2").arg(QuotedPath(path), reason).toStdString();
-}
-
-} // namespace
-
 TEST(HostileSavesDeathTest, AFileSizeLimitReachedWhileWritingKeepsTheOldFileAndLeavesNothing)
 {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
@@ -63,7 +45,8 @@ TEST(HostileSavesDeathTest, AFileSizeLimitReachedWhileWritingKeepsTheOldFileAndL
         if (setrlimit(RLIMIT_FSIZE, &bounds) != 0) std::_Exit(2);
         int mismatches = 0;
         for (const QString &path : {old, dir.filePath(QStringLiteral("new.bmp")), dir.filePath(QStringLiteral("new.tif"))}) {
-            const std::string got = SaveMessage(path, *noise), expected = Expected(path, QStringLiteral("file too large"));
+            const std::string got = MessageOf([&] { WritePictureFile(path, *noise); });
+            const std::string expected = CannotSave(path, QStringLiteral("file too large"));
             if (got != expected) {
                 std::fprintf(stderr, "got \"%s\", expected \"%s\"\n", got.c_str(), expected.c_str());
                 ++mismatches;
@@ -83,7 +66,8 @@ TEST(HostileSaves, AFolderThatIsAFileIsNamedAsSuch)
     WritePictureFile(file, *MakeBitmap(4, 4, pf8bit));
     const QByteArray bytes = FileBytes(file);
     const QString inside = file + QStringLiteral("/new.png");
-    EXPECT_EQ(SaveMessage(inside, *MakeBitmap(4, 4, pf24bit)), Expected(inside, QuotedPath(file) + QStringLiteral(" is a file, not a folder")));
+    EXPECT_EQ(MessageOf([&] { WritePictureFile(inside, *MakeBitmap(4, 4, pf24bit)); }),
+              CannotSave(inside, QLatin1Char('"') + file + QStringLiteral("\" is a file, not a folder")));
     EXPECT_EQ(FileBytes(file), bytes);
     EXPECT_EQ(Listing(dir.path()), QStringList({QStringLiteral("plain.png")}));
 }
@@ -140,6 +124,54 @@ TEST(HostileSaves, SavingOverAFileKeepsItsLinksOwnerGroupAndModeBits)
     EXPECT_EQ(Listing(dir.path()), QStringList({QStringLiteral("other-name.bmp"), QStringLiteral("shared.bmp"), QStringLiteral("special.png")}));
 }
 
+// Each thing a file renamed over this one would lose, alone, keeps the file
+// (written in place); a file with none of them is replaced by a new one.
+TEST(HostileSaves, EachIdentityANewFileWouldNotKeepAloneMakesTheSaveWriteInPlace)
+{
+    QTemporaryDir dir;
+    const struct {
+        const char *what;
+        uid_t owner = uid_t(-1);
+        gid_t group = gid_t(-1);
+        mode_t mode = 0644;
+        bool linked = false;
+    } cases[] = {
+        {"nothing: a new file replaces it"},
+        {"another group", uid_t(-1), 65534},
+        {"another owner", 65534},
+        {"set-user-ID", uid_t(-1), gid_t(-1), 04644},
+        {"set-group-ID", uid_t(-1), gid_t(-1), 02644},
+        {"sticky", uid_t(-1), gid_t(-1), 01644},
+        {"a second name", uid_t(-1), gid_t(-1), 0644, true},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString path = dir.filePath(QString::fromLatin1(c.what) + QStringLiteral(".bmp"));
+        WritePictureFile(path, *Noise(6, 20));
+        const QByteArray name = QFile::encodeName(path);
+        ASSERT_EQ(::chmod(name.constData(), c.mode), 0);
+        if ((c.owner != uid_t(-1) || c.group != gid_t(-1)) && ::chown(name.constData(), c.owner, c.group) != 0) {
+            std::cerr << "cannot give a file away here (needs root): " << c.what << " is not tried\n";
+            continue;
+        }
+        if (c.linked) {
+            ASSERT_EQ(::link(name.constData(), (name + ".link").constData()), 0);
+        }
+        const bool inPlace = c.mode != 0644 || c.linked || c.owner != uid_t(-1) || c.group != gid_t(-1);
+        EXPECT_EQ(MustWriteInPlace(path), inPlace);
+        const struct stat before = StatOf(path);
+        WritePictureFile(path, *Noise(7, 21));
+        const struct stat after = StatOf(path);
+        EXPECT_EQ(after.st_ino == before.st_ino, inPlace);
+        EXPECT_EQ(after.st_uid, before.st_uid);
+        EXPECT_EQ(after.st_gid, before.st_gid);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        TBitmap back;
+        ReadPictureFile(path, back);
+        EXPECT_TRUE(SameBitmap(*Noise(7, 21), back));
+    }
+}
+
 // A file the user may write, in a folder the user may not: saved in place.
 TEST(HostileSavesDeathTest, AWritableFileInAFolderTheUserCannotWriteIsSaved)
 {
@@ -161,8 +193,8 @@ TEST(HostileSavesDeathTest, AWritableFileInAFolderTheUserCannotWriteIsSaved)
     const auto saveAsNobody = [&] {
         qputenv("XDG_CACHE_HOME", QFile::encodeName(cache));
         if (!BecomeUnprivilegedUser()) std::_Exit(2);
-        const std::string got = SaveMessage(path, *picture);
-        if (got != "(no exception)") {
+        const std::string got = MessageOf([&] { WritePictureFile(path, *picture); });
+        if (got != NoException) {
             std::fprintf(stderr, "%s\n", got.c_str());
             std::_Exit(1);
         }
@@ -187,7 +219,7 @@ TEST(HostileSaves, AFullDiskLeavesAFileWrittenInPlaceAsItWas)
     WritePictureFile(path, *Noise(40, 8));
     ASSERT_EQ(::link(QFile::encodeName(path).constData(), QFile::encodeName(other).constData()), 0);
     const QByteArray old = FileBytes(path);
-    EXPECT_EQ(SaveMessage(path, *Noise(200, 9)), Expected(path, QStringLiteral("no space left on device")));
+    EXPECT_EQ(MessageOf([&] { WritePictureFile(path, *Noise(200, 9)); }), CannotSave(path, QStringLiteral("no space left on device")));
     EXPECT_EQ(FileBytes(path), old);
     EXPECT_EQ(FileBytes(other), old);
     EXPECT_EQ(Listing(dir.path()), QStringList({QStringLiteral("link.bmp"), QStringLiteral("linked.bmp")}));
@@ -208,8 +240,8 @@ TEST(HostileSaves, AFullDiskWhileTheOldBytesAreCopiedAsideLeavesTheFileAsItWas)
     WritePictureFile(path, *Noise(115, 13));
     ASSERT_EQ(::link(QFile::encodeName(path).constData(), QFile::encodeName(other).constData()), 0);
     const QByteArray old = FileBytes(path);
-    EXPECT_EQ(SaveMessage(path, *Noise(20, 14)),
-              Expected(path, QStringLiteral("a copy of the old file could not be kept while it is written over: in %1, no space left "
+    EXPECT_EQ(MessageOf([&] { WritePictureFile(path, *Noise(20, 14)); }),
+              CannotSave(path, QStringLiteral("a copy of the old file could not be kept while it is written over: in %1, no space left "
                                             "on device; in %2, no space left on device")
                                  .arg(QuotedPath(dir.path()), QuotedPath(UnfinishedSavesFolder()))));
     EXPECT_EQ(FileBytes(path), old);
@@ -231,7 +263,7 @@ TEST(HostileSaves, ADiskTooFullForACopyBesideTheFileKeepsItInTheCacheFolder)
     const QString other = dir.filePath(QStringLiteral("link.bmp"));
     WritePictureFile(path, *Noise(115, 15));
     ASSERT_EQ(::link(QFile::encodeName(path).constData(), QFile::encodeName(other).constData()), 0);
-    EXPECT_EQ(SaveMessage(path, *Noise(20, 16)), "(no exception)");
+    EXPECT_EQ(MessageOf([&] { WritePictureFile(path, *Noise(20, 16)); }), NoException);
     EXPECT_EQ(FileBytes(other), EncodePicture(*Noise(20, 16), TPictureFileFormat::Bmp));
     EXPECT_EQ(Listing(dir.path()), QStringList({QStringLiteral("link.bmp"), QStringLiteral("linked.bmp")}));
     EXPECT_EQ(Listing(UnfinishedSavesFolder()), QStringList());
@@ -306,7 +338,11 @@ TEST(HostileSaves, SavingOverAFileKeepsItsTagsAndAccessList)
     const bool listed = ::setxattr(name.constData(), "system.posix_acl_access", list.constData(), list.size(), 0) == 0;
     if (!listed) std::cerr << "this file system keeps no access lists: only user attributes are checked\n";
 
+    // An ordinary file: a new one is written and renamed over it.
+    ASSERT_FALSE(MustWriteInPlace(path));
+    const ino_t before = StatOf(path).st_ino;
     WritePictureFile(path, *Noise(30, 12));
+    EXPECT_NE(StatOf(path).st_ino, before);
     TBitmap back;
     ReadPictureFile(path, back);
     EXPECT_TRUE(SameBitmap(*Noise(30, 12), back));
@@ -316,4 +352,17 @@ TEST(HostileSaves, SavingOverAFileKeepsItsTagsAndAccessList)
         EXPECT_EQ(Attribute(path, "system.posix_acl_access"), list);
     }
     EXPECT_EQ(Listing(dir.path()), QStringList({QStringLiteral("downloaded.png")}));
+
+    // The copy itself, onto a file of none.
+    const QString copy = dir.filePath(QStringLiteral("copy.png"));
+    PutFile(copy, QByteArray("x"));
+    const int to = ::open(QFile::encodeName(copy).constData(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(to, 0);
+    EXPECT_TRUE(CopyExtendedAttributes(path, to));
+    ::close(to);
+    EXPECT_EQ(Attribute(copy, "user.xdg.origin.url"), origin);
+    EXPECT_EQ(Attribute(copy, "user.xdg.tags"), tags);
+    if (listed) {
+        EXPECT_EQ(Attribute(copy, "system.posix_acl_access"), list);
+    }
 }

@@ -24,18 +24,6 @@
 
 namespace {
 
-std::string Expected(const char *action, const QString &path, const QString &reason)
-{
-    return QStringLiteral("Cannot %1 %2: %3").arg(QLatin1String(action), QuotedPath(path), reason).toStdString();
-}
-
-std::unique_ptr<TBitmap> Pattern(int width, int height)
-{
-    auto bitmap = MakeBitmap(width, height, pf24bit);
-    FillColours(*bitmap, [](int x, int y) { return RGB(x * 5, y * 3, (x ^ y) & 255); });
-    return bitmap;
-}
-
 QString MakeFifo(const QTemporaryDir &dir, const char *name)
 {
     const QString path = dir.filePath(QLatin1String(name));
@@ -60,7 +48,7 @@ protected:
 TEST_F(SpecialFilesTest, APipeWithoutAWriterIsRefusedAtOnce)
 {
     const QString fifo = MakeFifo(dir_, "nobody-writes.bmp");
-    EXPECT_EQ(OpenMessage(fifo), Expected("open", fifo, QStringLiteral("it is a pipe, and nothing was written to it")));
+    EXPECT_EQ(OpenMessage(fifo), CannotOpen(fifo, QStringLiteral("it is a pipe, and nothing was written to it")));
     ExpectKept();
 }
 
@@ -114,7 +102,7 @@ TEST_F(SpecialFilesTest, ASilentPipeIsGivenUpAfterAWhileWithoutACancel)
     const QString fifo = MakeFifo(dir_, "silent.bmp");
     const int writer = ::open(QFile::encodeName(fifo).constData(), O_RDWR);
     ASSERT_GE(writer, 0);
-    EXPECT_EQ(OpenMessage(fifo), Expected("open", fifo, QStringLiteral("nothing could be read from it for %1 seconds").arg(IdleSecondsAllowed)));
+    EXPECT_EQ(OpenMessage(fifo), CannotOpen(fifo, QStringLiteral("nothing could be read from it for %1 seconds").arg(IdleSecondsAllowed)));
     ::close(writer);
     ExpectKept();
 }
@@ -123,7 +111,7 @@ TEST_F(SpecialFilesTest, AnEndlessDeviceIsCutOffAtTheSizeLimit)
 {
     const QString zero = QStringLiteral("/dev/zero");
     if (!QFile::exists(zero)) GTEST_SKIP() << "no /dev/zero here";
-    EXPECT_EQ(OpenMessage(zero), Expected("open", zero, QStringLiteral("it gives more than %1 MiB, more than any picture file this program reads")
+    EXPECT_EQ(OpenMessage(zero), CannotOpen(zero, QStringLiteral("it gives more than %1 MiB, more than any picture file this program reads")
                                                              .arg(MaxFileBytes >> 20)));
     ExpectKept();
 }
@@ -136,7 +124,7 @@ TEST_F(SpecialFilesTest, AFileShorterThanItsStatedSizeIsRefusedAsChanged)
     if (::stat(QFile::encodeName(stated).constData(), &st) != 0 || st.st_size < 200)
         GTEST_SKIP() << "no kernel file here that states more bytes than it holds";
     EXPECT_EQ(OpenMessage(stated),
-              Expected("open", stated, QStringLiteral("the file changed while it was being read; open it again once it is written")));
+              CannotOpen(stated, QStringLiteral("the file changed while it was being read; open it again once it is written")));
     ExpectKept();
 }
 
@@ -161,7 +149,7 @@ TEST_F(SpecialFilesTest, AFileCutShortWhileItIsReadNeverEndsTheProgram)
         // Cut before the open, it is a file that ends early, and says so.
         const std::string endsEarly = QStringLiteral("The file %1 ends early").arg(QuotedPath(path)).toStdString();
         if (message != "(no exception)") {
-            EXPECT_TRUE(message.starts_with(Expected("open", path, QString())) || message.starts_with(endsEarly)) << message;
+            EXPECT_TRUE(message.starts_with(CannotOpen(path, QString())) || message.starts_with(endsEarly)) << message;
         }
     }
 }
@@ -170,7 +158,7 @@ TEST_F(SpecialFilesTest, SavingToAPipeWithoutAReaderIsRefusedAtOnce)
 {
     const QString fifo = MakeFifo(dir_, "nobody-reads.bmp");
     EXPECT_EQ(MessageOf([&] { picture_.SaveToFile(fifo); }),
-              Expected("save", fifo, QStringLiteral("it is a pipe, and no program is reading from it")));
+              CannotSave(fifo, QStringLiteral("it is a pipe, and no program is reading from it")));
     EXPECT_FALSE(QFileInfo(fifo).isFile());
 }
 
@@ -202,9 +190,9 @@ TEST_F(SpecialFilesTest, SavingToAPipeGivesTheReaderThePictureAndAReaderThatStop
     std::string message;
     for (int i = 0; i < 100; ++i) {
         message = MessageOf([&] { picture_.SaveToFile(fifo); });
-        if (message != Expected("save", fifo, QStringLiteral("it is a pipe, and no program is reading from it"))) break;
+        if (message != CannotSave(fifo, QStringLiteral("it is a pipe, and no program is reading from it"))) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     leaver.join();
-    EXPECT_EQ(message, Expected("save", fifo, QStringLiteral("the program reading from the pipe stopped reading")));
+    EXPECT_EQ(message, CannotSave(fifo, QStringLiteral("the program reading from the pipe stopped reading")));
 }

@@ -28,19 +28,6 @@
 
 namespace {
 
-std::string Expected(const char *action, const QString &path, const QString &reason)
-{
-    return QStringLiteral("Cannot %1 %2: %3").arg(QLatin1String(action), QuotedPath(path), reason).toStdString();
-}
-
-std::unique_ptr<TBitmap> Pattern(int width, int height, TPixelFormat format = pf24bit)
-{
-    auto bitmap = MakeBitmap(width, height, format);
-    FillColours(*bitmap, [](int x, int y) { return RGB(x * 5, y * 3, (x ^ y) & 255); });
-    return bitmap;
-}
-
-
 // Each failing save: the message names the file and starts the reason, an existing
 // file keeps every byte and the folder gains nothing.
 void ExpectFailedSave(const QString &path, const TBitmap &bitmap, const QString &reason)
@@ -48,7 +35,7 @@ void ExpectFailedSave(const QString &path, const TBitmap &bitmap, const QString 
     const QString folder = QFileInfo(path).absolutePath();
     const QStringList before = QDir(folder).exists() ? Listing(folder) : QStringList();
     const QByteArray old = FileBytes(path);
-    EXPECT_THAT(MessageOf([&] { WritePictureFile(path, bitmap); }), testing::StartsWith(Expected("save", path, reason)));
+    EXPECT_THAT(MessageOf([&] { WritePictureFile(path, bitmap); }), testing::StartsWith(CannotSave(path, reason)));
     EXPECT_EQ(FileBytes(path), old);
     if (QDir(folder).exists()) {
         EXPECT_EQ(Listing(folder), before);
@@ -188,7 +175,7 @@ TEST(PictureFiles, AnExtensionThatCannotBeWrittenIsRefusedAndNothingIsWritten)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         const QString path = dir.filePath(QString::fromLatin1(c.name));
-        EXPECT_EQ(MessageOf([&] { picture.SaveToFile(path); }), Expected("save", path, c.reason));
+        EXPECT_EQ(MessageOf([&] { picture.SaveToFile(path); }), CannotSave(path, c.reason));
         EXPECT_FALSE(QFileInfo::exists(path));
     }
     EXPECT_TRUE(Listing(dir.path()).isEmpty());
@@ -236,7 +223,7 @@ TEST(PictureFiles, FailedOpensNameTheFileAndLeaveThePictureAsItWas)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         const QString path = dir.filePath(QString::fromLatin1(c.name));
-        EXPECT_EQ(MessageOf([&] { picture.LoadFromFile(path); }), Expected("open", path, c.reason));
+        EXPECT_EQ(MessageOf([&] { picture.LoadFromFile(path); }), CannotOpen(path, c.reason));
         EXPECT_TRUE(SameBitmap(*shown, *picture.GetBitmap()));
     }
     EXPECT_EQ(changes, 0);
@@ -300,7 +287,7 @@ TEST(PictureFiles, APathLongerThanTheSystemTakesIsANameTooLong)
     const QString reason = QStringLiteral("the name is too long: its path takes %1 bytes, and the system takes at most 4095")
                                .arg(QFile::encodeName(path).size());
     TBitmap bitmap;
-    EXPECT_EQ(MessageOf([&] { ReadPictureFile(path, bitmap); }), Expected("open", path, reason));
+    EXPECT_EQ(MessageOf([&] { ReadPictureFile(path, bitmap); }), CannotOpen(path, reason));
     ExpectFailedSave(path, *Pattern(4, 4), reason);
 }
 
@@ -318,7 +305,7 @@ TEST(PictureFiles, AFileWithoutReadPermissionIsRefused)
         TBitmap bitmap;
         const std::string got = MessageOf([&] { ReadPictureFile(path, bitmap); });
         std::fprintf(stderr, "%s\n", got.c_str());
-        std::_Exit(got == Expected("open", path, QStringLiteral("permission denied")) ? 0 : 1);
+        std::_Exit(got == CannotOpen(path, QStringLiteral("permission denied")) ? 0 : 1);
     };
     EXPECT_EXIT(asAUser(), testing::ExitedWithCode(0), "");
 }
@@ -350,8 +337,8 @@ TEST(PictureFilesDeathTest, AFolderTheUserMayNotEnterIsNamedAsDenied)
         };
         TBitmap bitmap;
         for (const QString &path : {inside, locked + QStringLiteral("/missing.bmp"), locked + QStringLiteral("/inner/b.png")}) {
-            expect(MessageOf([&] { ReadPictureFile(path, bitmap); }), Expected("open", path, reason));
-            expect(MessageOf([&] { WritePictureFile(path, *Pattern(4, 4)); }), Expected("save", path, reason));
+            expect(MessageOf([&] { ReadPictureFile(path, bitmap); }), CannotOpen(path, reason));
+            expect(MessageOf([&] { WritePictureFile(path, *Pattern(4, 4)); }), CannotSave(path, reason));
         }
         std::_Exit(mismatches);
     };
@@ -391,7 +378,7 @@ TEST(PictureFiles, SavingOntoAFullDeviceFailsAndLeavesTheDeviceADevice)
 {
     const QString full = QStringLiteral("/dev/full");
     if (!QFileInfo::exists(full) || QFileInfo(full).isFile()) GTEST_SKIP() << "no /dev/full device here";
-    EXPECT_EQ(MessageOf([&] { WritePictureFile(full, *Pattern(64, 64)); }), Expected("save", full, QStringLiteral("no space left on device")));
+    EXPECT_EQ(MessageOf([&] { WritePictureFile(full, *Pattern(64, 64)); }), CannotSave(full, QStringLiteral("no space left on device")));
     EXPECT_FALSE(QFileInfo(full).isFile());
 }
 

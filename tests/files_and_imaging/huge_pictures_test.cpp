@@ -85,25 +85,6 @@ QByteArray Bmp(std::int32_t width, std::int32_t height, int bits, int compressio
     return b + pixels;
 }
 
-// A PNG header claiming the size, then a few bytes of data: the size is checked first.
-// An 8-bit RGB PNG claiming width x height, or another form: depth, colour
-// type, compression, filter and interlace method.
-QByteArray PngClaiming(std::uint32_t width, std::uint32_t height, const QByteArray &form = QByteArray("\x08\x02\0\0\0", 5))
-{
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + PngChunk("IHDR", BigEndian32(width) + BigEndian32(height) + form) +
-           PngChunk("IDAT", QByteArray("\x78\x9c\x63\x00\x00\x00\x01\x00\x01", 9)) + PngChunk("IEND", {});
-}
-
-QByteArray GifClaiming(int width, int height)
-{
-    QByteArray gif("GIF89a");
-    for (int v : {width, height}) {
-        gif += char(v & 0xFF);
-        gif += char(v >> 8);
-    }
-    return gif + QByteArray("\xF0\0\0\0\0\0\xFF\xFF\xFF,\0\0\0\0\1\0\1\0\0\2\2\x4C\x01\0;", 25);
-}
-
 // An MNG whose header claims a frame of width x height, holding one 1 x 1 grey PNG.
 QByteArray MngClaiming(std::uint32_t width, std::uint32_t height)
 {
@@ -112,12 +93,6 @@ QByteArray MngClaiming(std::uint32_t width, std::uint32_t height)
     return QByteArray("\x8aMNG\r\n\x1a\n", 8) + PngChunk("MHDR", header) +
            PngChunk("IHDR", BigEndian32(1) + BigEndian32(1) + QByteArray("\x08\0\0\0\0", 5)) +
            PngChunk("IDAT", QByteArray("\x78\x9c\x63\x60\0\0\0\x02\0\x01", 10)) + PngChunk("IEND", {}) + PngChunk("MEND", {});
-}
-
-QByteArray JpegClaiming(int width, int height)
-{
-    auto small = MakeBitmap(16, 8, pf24bit);
-    return JpegClaiming(EncodePicture(*small, TPictureFileFormat::Jpeg), width, height);
 }
 
 // A BMP header with bit-field masks after a 40-byte header, and no pixels.
@@ -291,7 +266,7 @@ TEST(HugePicturesDeathTest, ClaimsBeyondTheLimitAreRefusedWithTheirSizeBeforeAny
         for (int x = 0; x < 64; ++x) grey.setPixel(x, y, qRgb(x * 4, x * 4, x * 4) ^ (y * 0x030303));
     const QByteArray progressive = WrittenByQt(grey, "jpeg", -1, TJpegScans::Progressive);
     const QByteArray baseline = EncodePicture(*MakeBitmap(16, 8, pf24bit), TPictureFileFormat::Jpeg);
-    const QByteArray oneRow = PngClaiming(30000, 30000, QByteArray("\x08\0\0\0\0", 5));
+    const QByteArray oneRow = PngClaiming(30000, 30000, 8, 0);
     const auto lying = [](const char *format, int side, qsizetype holds, qsizetype least) {
         return QStringLiteral("the header claims %1 x %1 pixels, but the file holds %2 bytes of picture data, and even the most "
                               "compressed %3 picture of that size takes %4 bytes")
@@ -308,11 +283,11 @@ TEST(HugePicturesDeathTest, ClaimsBeyondTheLimitAreRefusedWithTheirSizeBeforeAny
         {"big.png", PngClaiming(100000, 100000), QStringLiteral("the picture is 100000 x 100000 pixels, which would take 28611 MiB") + tail},
         // A GIF's indices take a byte a pixel while it decodes.
         {"big.gif", GifClaiming(60000, 60000), QStringLiteral("the picture is 60000 x 60000 pixels, which would take 3434 MiB") + tail},
-        {"big.jpg", JpegClaiming(60000, 60000), QStringLiteral("the picture is 60000 x 60000 pixels, which would take 10300 MiB") + tail},
+        {"big.jpg", JpegClaiming(baseline, 60000, 60000), QStringLiteral("the picture is 60000 x 60000 pixels, which would take 10300 MiB") + tail},
         {"big.pgm", QByteArray("P5 100000 100000 255\n") + QByteArray(64, 'x'),
          QStringLiteral("the picture is 100000 x 100000 pixels, which would take 9537 MiB") + tail},
         // Interlaced: its 16-bit RGBA samples are decoded whole before the rows are.
-        {"interlaced.png", PngClaiming(10000, 10000, QByteArray("\x10\x06\0\0\1", 5)),
+        {"interlaced.png", PngClaiming(10000, 10000, 16, 6, QByteArray(1, '\0'), TInterlacing::Adam7),
          QStringLiteral("the picture is 10000 x 10000 pixels; opening this PNG picture would take about 1114 MiB "
                         "of memory, more than the 828 MiB this program allows for a picture of 287 MiB")},
     };

@@ -7,7 +7,7 @@
 
 TEST(Complement, TwiceGivesTheOriginalInEveryFormat)
 {
-    for (TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit})
+    for (TPixelFormat format : AllPixelFormats)
         for (int width : {1, 3, 7, 33}) {
             auto bitmap = MakeBitmap(width, 5, format);
             FillRandomBytes(*bitmap, static_cast<std::uint32_t>(width * 10 + format));

@@ -117,7 +117,7 @@ TEST(EdgeDetection, EveryKernelMatchesThePlainDefinitionOnAwkwardSizes)
     for (RowKernel kernel : {RowKernel::Plain, RowKernel::Sse2, RowKernel::Avx2}) {
         if (!edge_detection::Available(kernel)) continue;
         for (auto [w, h] : sizes)
-            for (TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit}) {
+            for (TPixelFormat format : AllPixelFormats) {
                 auto bitmap = MakeBitmap(w, h, format);
                 FillRandomBytes(*bitmap, ++seed);
                 // Extreme bytes now and then, so both ends of the clamp are met.

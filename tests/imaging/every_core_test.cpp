@@ -16,15 +16,6 @@
 
 namespace {
 
-constexpr TPixelFormat EveryFormat[] = {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit};
-
-std::unique_ptr<TBitmap> RandomPicture(QSize size, TPixelFormat format, std::uint32_t seed)
-{
-    auto picture = MakeBitmap(size.width(), size.height(), format);
-    FillRandomBytes(*picture, seed);
-    return picture;
-}
-
 // The operation on a copy of the picture, held to the split.
 std::unique_ptr<TBitmap> Done(const TBitmap &picture, const TSplit &split, const std::function<void(TBitmap &)> &operation)
 {
@@ -45,9 +36,9 @@ TEST(EveryCore, EachOperationGivesTheSameBytesOnAnyNumberOfThreads)
     } operations[] = {{"Complement", Complement}, {"EdgeDetection", EdgeDetection}, {"MirrorLeftRight", MirrorLeftRight}};
     std::uint32_t seed = 1;
     for (const auto &operation : operations)
-        for (TPixelFormat format : EveryFormat)
+        for (TPixelFormat format : AllPixelFormats)
             for (QSize size : AwkwardSizes()) {
-                const auto picture = RandomPicture(size, format, ++seed);
+                const auto picture = Noise(size.width(), size.height(), format, ++seed);
                 const auto unsplit = Done(*picture, Unsplit, operation.run);
                 for (const TSplit &split : SplitsToCompare())
                     ASSERT_TRUE(SameRowBytes(*unsplit, *Done(*picture, split, operation.run)))
@@ -61,7 +52,7 @@ TEST(EveryCore, EachOperationGivesTheSameBytesOnAnyNumberOfThreads)
 TEST(EveryCore, EdgeDetectionAcrossManyBandsIsTheOneThreadResult)
 {
     for (QSize size : {QSize(40, 200), QSize(1, 300), QSize(33, 65)}) {
-        const auto picture = RandomPicture(size, pf8bit, 77);
+        const auto picture = Noise(size.width(), size.height(), pf8bit, 77);
         const auto unsplit = Done(*picture, Unsplit, EdgeDetection);
         for (const TSplit &split : SplitsToCompare())
             ASSERT_TRUE(SameRowBytes(*unsplit, *Done(*picture, split, EdgeDetection)))
@@ -76,9 +67,9 @@ TEST(EveryCore, TheCaptureTakesTheSamePaletteAndTableOnAnyNumberOfThreads)
         table.assign(512 * 512, -1);
         return Done(picture, split, [&](TBitmap &bitmap) { CapturePixelsInto(bitmap, std::span<int, 512 * 512>(table.data(), table.size())); });
     };
-    for (TPixelFormat format : EveryFormat)
+    for (TPixelFormat format : AllPixelFormats)
         for (QSize size : {QSize(1, 600), QSize(600, 1), QSize(77, 31), QSize(513, 5)}) {
-            const auto picture = RandomPicture(size, format, ++seed);
+            const auto picture = Noise(size.width(), size.height(), format, ++seed);
             std::vector<int> unsplitTable, table;
             const auto unsplit = capture(*picture, Unsplit, unsplitTable);
             for (const TSplit &split : SplitsToCompare()) {

@@ -11,7 +11,6 @@ namespace {
 
 using mirror::RowKernel;
 
-const TPixelFormat AllFormats[] = {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit};
 
 // Whatever a row holds past its last pixel bit: unused bits and padding.
 std::vector<int> BitsPastThePixels(const TBitmap &bitmap)
@@ -23,13 +22,6 @@ std::vector<int> BitsPastThePixels(const TBitmap &bitmap)
     return bits;
 }
 
-std::unique_ptr<TBitmap> RandomPicture(int width, int height, TPixelFormat format, std::uint32_t seed)
-{
-    auto bitmap = MakeBitmap(width, height, format);
-    FillRandomBytes(*bitmap, seed);
-    return bitmap;
-}
-
 } // namespace
 
 TEST(Mirror, EveryKernelMovesPixelXToWidthMinusOneMinusXInEveryFormat)
@@ -37,9 +29,9 @@ TEST(Mirror, EveryKernelMovesPixelXToWidthMinusOneMinusXInEveryFormat)
     std::uint32_t seed = 7;
     for (RowKernel kernel : {RowKernel::Plain, RowKernel::Ssse3, RowKernel::Avx2}) {
         if (!mirror::Available(kernel)) continue;
-        for (TPixelFormat format : AllFormats)
+        for (TPixelFormat format : AllPixelFormats)
             for (int width : {2, 3, 7, 8, 9, 15, 16, 17, 31, 32, 33, 47, 63, 64, 65, 96, 97, 129, 200}) {
-                auto bitmap = RandomPicture(width, 3, format, ++seed);
+                auto bitmap = Noise(width, 3, format, ++seed);
                 // Bits past the last pixel of a row are set where the format has any.
                 const int used = width * BitsPerPixel(format);
                 if (used % 8) bitmap->GetScanline(1)[used / 8] |= static_cast<std::uint8_t>(0xFF >> (used % 8));
@@ -57,9 +49,9 @@ TEST(Mirror, EveryKernelMovesPixelXToWidthMinusOneMinusXInEveryFormat)
 
 TEST(Mirror, TwiceGivesTheOriginalInEveryFormat)
 {
-    for (TPixelFormat format : AllFormats)
+    for (TPixelFormat format : AllPixelFormats)
         for (int width : {1, 2, 5, 33, 100}) {
-            auto bitmap = RandomPicture(width, 4, format, static_cast<std::uint32_t>(width + 100 * format));
+            auto bitmap = Noise(width, 4, format, static_cast<std::uint32_t>(width + 100 * format));
             TBitmap original;
             original.Assign(bitmap.get());
             MirrorLeftRight(*bitmap);
@@ -73,14 +65,14 @@ TEST(Mirror, TwiceGivesTheOriginalInEveryFormat)
 
 TEST(Mirror, OnePixelWidePictureAndOddMiddleColumnStay)
 {
-    for (TPixelFormat format : AllFormats) {
-        auto narrow = RandomPicture(1, 6, format, 3);
+    for (TPixelFormat format : AllPixelFormats) {
+        auto narrow = Noise(1, 6, format, 3);
         TBitmap original;
         original.Assign(narrow.get());
         MirrorLeftRight(*narrow);
         EXPECT_TRUE(SameBitmap(*narrow, original)) << "format " << format;
 
-        auto odd = RandomPicture(9, 2, format, 4);
+        auto odd = Noise(9, 2, format, 4);
         original.Assign(odd.get());
         MirrorLeftRight(*odd);
         for (int y = 0; y < 2; ++y) EXPECT_EQ(PixelBits(*odd, 4, y), PixelBits(original, 4, y)) << "format " << format;

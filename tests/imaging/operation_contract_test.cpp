@@ -38,7 +38,7 @@ const struct {
 TEST(Operations, EveryOperationAnnouncesItsChange)
 {
     for (const auto &operation : Operations) {
-        for (TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit}) {
+        for (TPixelFormat format : AllPixelFormats) {
             SCOPED_TRACE(std::string(operation.name) + ", " + std::to_string(BitsPerPixel(format)) + " bits");
             const auto picture = MakeBitmap(5, 3, format);
             EXPECT_GE(ChangesDuring(*picture, operation.run), 1);
@@ -53,7 +53,7 @@ TEST(Operations, EveryOperationKeepsWhatTheFileCarried)
 {
     const TPictureMetadata metadata = EveryKindOfMetadata();
     for (const auto &operation : Operations)
-        for (TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit}) {
+        for (TPixelFormat format : AllPixelFormats) {
             SCOPED_TRACE(std::string(operation.name) + ", " + std::to_string(BitsPerPixel(format)) + " bits");
             const auto picture = MakeBitmap(9, 4, format);
             FillRandomBytes(*picture, 9);

@@ -199,7 +199,7 @@ TEST(ScreenColours, ATransformIsMadeOncePerProfileAndKept)
 TEST(RenderShownView, EveryFormAndZoomIsShownInTheColoursItsProfileMeans)
 {
     TScreenColours screen;
-    for (const TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit})
+    for (const TPixelFormat format : AllPixelFormats)
         for (const QSize shown : {QSize(40, 30), QSize(20, 15), QSize(100, 75)}) {
             SCOPED_TRACE(testing::Message() << BitsPerPixel(format) << " bits shown at " << shown.width());
             auto picture = MakeBitmap(40, 30, format);

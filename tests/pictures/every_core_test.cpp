@@ -14,24 +14,14 @@
 
 namespace {
 
-constexpr TPixelFormat EveryFormat[] = {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit};
-
 // Pixels of `colours` distinct colours (of `grey` levels when asked),
 // scattered so that every band meets them in an order of its own; 0 for
 // random bytes under a random palette.
 std::unique_ptr<TBitmap> Picture(QSize size, TPixelFormat format, int colours, std::uint32_t seed)
 {
+    if (colours == 0) return Noise(size.width(), size.height(), format, seed, TNoisePalette::Random);
     auto picture = MakeBitmap(size.width(), size.height(), format);
     std::mt19937 random(seed);
-    if (colours == 0) {
-        FillRandomBytes(*picture, seed);
-        if (HasPalette(format)) {
-            TPalette palette{};
-            for (TColor &c : palette) c = static_cast<TColor>(random() & 0xFFFFFF);
-            picture->SetPalette(palette);
-        }
-        return picture;
-    }
     std::vector<TColor> chosen;
     for (int i = 0; i < colours; ++i) chosen.push_back(static_cast<TColor>(random() & 0xFFFFFF));
     FillColours(*picture, [&](int, int) { return chosen[random() % chosen.size()]; });
@@ -63,10 +53,10 @@ TEST(EveryCore, EveryConversionGivesTheSameBytesAndPaletteOnAnyNumberOfThreads)
     // Many colours (the adaptive palette), 200 and 12 colours (exactly
     // those, in order of first appearance), and two greys.
     for (int colours : {0, 200, 12, 2})
-        for (TPixelFormat from : EveryFormat)
+        for (TPixelFormat from : AllPixelFormats)
             for (QSize size : AwkwardSizes()) {
                 const auto picture = Picture(size, from, colours, ++seed);
-                for (TPixelFormat to : EveryFormat) {
+                for (TPixelFormat to : AllPixelFormats) {
                     if (to == from) continue;
                     ExpectSameOnEverySplit(*picture, to,
                                            std::to_string(colours) + " colours, " + std::to_string(BitsPerPixel(from)) + " bits, " +
@@ -96,13 +86,13 @@ TEST(EveryCore, ColoursCountedByManyThreadsTakeTheOneThreadPalette)
     constexpr int width = 58, height = 32;
     const auto colour = [](int x, int y) { return static_cast<std::uint32_t>(RGB((x * 3) & 0xFF, (y * 5) & 0xFF, ((x + y) * 2) & 0xFF)); };
     const auto palette = [&](int threads, int rowsEach) {
-        std::vector<ColourQuantizer::ColourCounts> counts(static_cast<std::size_t>(threads));
+        std::vector<TColourQuantizer::ColourCounts> counts(static_cast<std::size_t>(threads));
         for (int y = 0; y < height; ++y) {
             std::vector<std::uint32_t> row;
             for (int x = 0; x < width; ++x) row.push_back(colour(x, y));
             counts[static_cast<std::size_t>(y / rowsEach % threads)].Add(row.data(), row.size(), std::uint64_t(y) * width);
         }
-        ColourQuantizer quantizer(256);
+        TColourQuantizer quantizer(256);
         quantizer.Build(counts);
         return quantizer.Palette();
     };
@@ -129,7 +119,7 @@ TEST(EveryCore, APictureCountedBySampleTakesTheSamePaletteOnAnyNumberOfThreads)
 TEST(EveryCore, TheViewIsTheSameOnAnyNumberOfThreads)
 {
     std::uint32_t seed = 50;
-    for (TPixelFormat format : EveryFormat)
+    for (TPixelFormat format : AllPixelFormats)
         for (QSize size : {QSize(300, 200), QSize(1, 500), QSize(500, 1)}) {
             auto picture = Picture(size, format, 0, ++seed);
             // Alpha used: the checkerboard shows through.

@@ -9,7 +9,6 @@
 
 namespace {
 
-const TPixelFormat AllFormats[] = {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit};
 
 std::unique_ptr<TBitmap> Carrying(const TPictureMetadata &metadata, TPixelFormat format)
 {
@@ -58,8 +57,8 @@ TEST(PictureMetadata, TakeOverMovesItAndLeavesTheSourceWithout)
 TEST(PictureMetadata, EveryChangeOfFormAndSizeKeepsIt)
 {
     const TPictureMetadata metadata = EveryKindOfMetadata();
-    for (const TPixelFormat from : AllFormats)
-        for (const TPixelFormat to : AllFormats) {
+    for (const TPixelFormat from : AllPixelFormats)
+        for (const TPixelFormat to : AllPixelFormats) {
             SCOPED_TRACE(testing::Message() << BitsPerPixel(from) << " to " << BitsPerPixel(to) << " bits");
             const auto bitmap = Carrying(metadata, from);
             bitmap->SetPixelFormat(to);

@@ -12,7 +12,7 @@ QRgb Rgb(TColor c) { return qRgb(GetRValue(c), GetGValue(c), GetBValue(c)); }
 
 TEST(PictureView, AtItsOwnSizeShowsEveryColourExactlyInEveryFormat)
 {
-    for (TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit}) {
+    for (TPixelFormat format : AllPixelFormats) {
         auto bitmap = MakeBitmap(13, 5, format);
         FillRandomBytes(*bitmap, 7);
         // Opaque: the colours, not the board, must show.

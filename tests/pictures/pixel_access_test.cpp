@@ -58,7 +58,7 @@ int PlainNearest(const TPalette &palette, int entries, TColor colour)
 TEST(PixelAccess, GetPixelReadsEveryPixelAsTheRowBytesSayUpToTheLastByteOfThePicture)
 {
     std::uint32_t seed = 1;
-    for (TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit})
+    for (TPixelFormat format : AllPixelFormats)
         for (int width : AwkwardWidths)
             for (int height : {1, 2, 3}) {
                 auto bitmap = MakeBitmap(width, height, format);
@@ -133,7 +133,7 @@ TEST(PixelAccess, SetPixelFarAlongWideRowsChangesOnlyItsOwnBits)
 {
     std::mt19937 random(11);
     const int width = 140000;
-    for (TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit}) {
+    for (TPixelFormat format : AllPixelFormats) {
         auto bitmap = MakeBitmap(width, 2, format);
         FillRandomBytes(*bitmap, random());
         TPalette palette{};

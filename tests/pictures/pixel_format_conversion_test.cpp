@@ -13,21 +13,6 @@
 
 namespace {
 
-const TPixelFormat AllFormats[] = {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit};
-
-// Random pixel bytes under a random palette, so palette sources have colour.
-std::unique_ptr<TBitmap> RandomPicture(int width, int height, TPixelFormat format, std::uint32_t seed)
-{
-    auto bitmap = MakeBitmap(width, height, format);
-    FillRandomBytes(*bitmap, seed);
-    if (HasPalette(format)) {
-        std::mt19937 random(seed);
-        TPalette palette{};
-        for (TColor &c : palette) c = static_cast<TColor>(random() & 0xFFFFFF);
-        bitmap->SetPalette(palette);
-    }
-    return bitmap;
-}
 
 std::unique_ptr<TBitmap> Copy(const TBitmap &bitmap)
 {
@@ -70,10 +55,10 @@ double MeanAbsoluteError(const TBitmap &a, const TBitmap &b)
 
 TEST(PixelFormatConversion, DirectColourTargetsTakeEachPixelsColourFromEveryFormat)
 {
-    for (TPixelFormat from : AllFormats)
+    for (TPixelFormat from : AllPixelFormats)
         for (TPixelFormat to : {pf15bit, pf16bit, pf24bit, pf32bit}) {
             if (from == to) continue;
-            auto bitmap = RandomPicture(13, 4, from, 40 + from * 10 + to);
+            auto bitmap = Noise(13, 4, from, 40 + from * 10 + to, TNoisePalette::Random);
             // The expected colours go through SetPixel, which rounds as the target does.
             auto expected = MakeBitmap(13, 4, to);
             FillColours(*expected, [&](int x, int y) { return bitmap->GetPixel(x, y); });
@@ -88,13 +73,13 @@ TEST(PixelFormatConversion, DirectColourTargetsTakeEachPixelsColourFromEveryForm
 
 TEST(PixelFormatConversion, SameFormatLeavesEveryByteAlone)
 {
-    for (TPixelFormat format : AllFormats) {
-        auto bitmap = RandomPicture(9, 3, format, 5);
+    for (TPixelFormat format : AllPixelFormats) {
+        auto bitmap = Noise(9, 3, format, 5, TNoisePalette::Random);
         auto original = Copy(*bitmap);
         bitmap->SetPixelFormat(format);
         EXPECT_TRUE(SameBitmap(*bitmap, *original)) << "format " << format;
     }
-    auto device = RandomPicture(5, 2, pf32bit, 6);
+    auto device = Noise(5, 2, pf32bit, 6, TNoisePalette::Random);
     auto original = Copy(*device);
     device->SetPixelFormat(pfDevice);
     EXPECT_TRUE(SameBitmap(*device, *original));
@@ -102,7 +87,7 @@ TEST(PixelFormatConversion, SameFormatLeavesEveryByteAlone)
 
 TEST(PixelFormatConversion, DeviceMeansThirtyTwoBitsAndCustomIsRefused)
 {
-    auto bitmap = RandomPicture(4, 4, pf24bit, 8);
+    auto bitmap = Noise(4, 4, pf24bit, 8, TNoisePalette::Random);
     auto original = Copy(*bitmap);
     try {
         bitmap->SetPixelFormat(pfCustom);
@@ -158,7 +143,7 @@ TEST(PixelFormatConversion, PicturesOfFewColoursKeepEachColourExactly)
                                                            {pf16bit, pf4bit}, {pf24bit, pf1bit}};
     for (auto [from, to] : pairs) {
         const int kept = to == pf1bit ? 2 : 16;
-        auto bitmap = RandomPicture(19, 6, from, 12);
+        auto bitmap = Noise(19, 6, from, 12, TNoisePalette::Random);
         FillColours(*bitmap, [&](int x, int y) { return bitmap->GetPixel((x * 7 + y) % kept, 0); });
         auto original = Copy(*bitmap);
         bitmap->SetPixelFormat(to);
@@ -243,13 +228,13 @@ TEST(PixelFormatConversion, ManyColoursToFourAndOneBit)
 
 TEST(PixelFormatConversion, SignalsOneChangeAndHandlesEmptyPictures)
 {
-    auto bitmap = RandomPicture(30, 30, pf24bit, 13);
+    auto bitmap = Noise(30, 30, pf24bit, 13, TNoisePalette::Random);
     int changes = 0;
     bitmap->SetOnChange([&] { ++changes; });
     bitmap->SetPixelFormat(pf8bit);
     EXPECT_EQ(changes, 1);
     for (auto size : {std::pair{0, 5}, std::pair{5, 0}})
-        for (TPixelFormat to : AllFormats) {
+        for (TPixelFormat to : AllPixelFormats) {
             auto empty = MakeBitmap(size.first, size.second, pf24bit);
             empty->SetPixelFormat(to);
             EXPECT_EQ(empty->GetPixelFormat(), to);

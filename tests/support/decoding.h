@@ -8,6 +8,10 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <string>
+
+// The reason every reader gives for data it cannot decode, in the tests' own words.
+inline const std::string Damaged = "the picture data is damaged or incomplete";
 
 // A byte array's bytes as the decoders take them, without a copy.
 std::span<const std::uint8_t> Bytes(const QByteArray &data);

@@ -16,7 +16,17 @@ std::string MessageOf(const std::function<void()> &action)
     } catch (const Exception &error) {
         return error.Message().toStdString();
     }
-    return "(no exception)";
+    return NoException;
+}
+
+std::string CannotOpen(const QString &path, const QString &reason)
+{
+    return "Cannot open \"" + path.toStdString() + "\": " + reason.toStdString();
+}
+
+std::string CannotSave(const QString &path, const QString &reason)
+{
+    return "Cannot save \"" + path.toStdString() + "\": " + reason.toStdString();
 }
 
 bool LimitAddressSpace(std::size_t headroom)

@@ -1,7 +1,6 @@
-// BMP files, PNG chunks and files, GIF image data and fax-coded rows, byte by byte.
+// BMP files, fax-coded rows, PNG chunks and files, GIF image data, JPEG and TIFF files, byte by byte.
 #include "support/file_builders.h"
 
-#include "platform/files/bmp/fax_huffman.h"
 #include "platform/files/png/png_filters.h"
 
 #include <algorithm>
@@ -52,9 +51,7 @@ std::vector<std::uint8_t> PackedBits(std::string_view text)
     return bytes;
 }
 
-namespace {
-
-std::string CodeText(fax::TInk ink, int run)
+std::string FaxCodeText(fax::TInk ink, int run)
 {
     for (const fax::TCode &code : fax::Codes(ink))
         if (code.run == run) {
@@ -65,8 +62,6 @@ std::string CodeText(fax::TInk ink, int run)
     return "no code";
 }
 
-} // namespace
-
 std::vector<std::uint8_t> FaxCoded(const std::vector<std::vector<int>> &rows, TFaxRowStart start)
 {
     std::string bits;
@@ -75,8 +70,8 @@ std::vector<std::uint8_t> FaxCoded(const std::vector<std::vector<int>> &rows, TF
         if (start == TFaxRowStart::AfterEndOfLine) bits += "000000000001";
         fax::TInk ink = fax::TInk::White;
         for (int run : runs) {
-            for (int makeUp; (makeUp = std::min(run / 64 * 64, 2560)) > 0; run -= makeUp) bits += CodeText(ink, makeUp);
-            bits += CodeText(ink, run);
+            for (int makeUp; (makeUp = std::min(run / 64 * 64, 2560)) > 0; run -= makeUp) bits += FaxCodeText(ink, makeUp);
+            bits += FaxCodeText(ink, run);
             ink = ink == fax::TInk::White ? fax::TInk::Black : fax::TInk::White;
         }
     }
@@ -198,6 +193,36 @@ QByteArray MakePng(const PngRecipe &recipe)
     // qCompress puts the length before the zlib stream.
     png += PngChunk("IDAT", qCompress(raw, 6).mid(4));
     return png + PngChunk("IEND", {});
+}
+
+QByteArray PngClaiming(std::uint32_t width, std::uint32_t height, int depth, int colourType, const QByteArray &rows,
+                       TInterlacing interlacing)
+{
+    QByteArray png("\x89PNG\r\n\x1a\n", 8);
+    png += PngChunk("IHDR", BigEndian32(width) + BigEndian32(height) + char(depth) + char(colourType) + char(0) + char(0) +
+                                char(interlacing == TInterlacing::Adam7 ? 1 : 0));
+    // qCompress puts the length before the zlib stream.
+    png += PngChunk("IDAT", qCompress(rows, 9).mid(4));
+    return png + PngChunk("IEND", {});
+}
+
+QByteArray GifClaiming(int screenWidth, int screenHeight, int left, int top, int width, int height)
+{
+    QByteArray gif("GIF89a");
+    const auto put16 = [&](int v) {
+        gif += char(v & 0xFF);
+        gif += char(v >> 8);
+    };
+    put16(screenWidth);
+    put16(screenHeight);
+    gif += QByteArray("\xF0\0\0\0\0\0\xFF\xFF\xFF", 9);
+    gif += ',';
+    put16(left);
+    put16(top);
+    put16(width);
+    put16(height);
+    gif += QByteArray("\0\2\2\x4C\x01\0;", 7);
+    return gif;
 }
 
 QByteArray JpegClaiming(QByteArray jpeg, int width, int height)

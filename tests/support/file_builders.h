@@ -1,15 +1,18 @@
 // Picture files put together byte by byte, shared by the tests and the fuzz
-// seeds: BMP files field by field, PNG chunks with their CRC, GIF image
-// data, PNG files of every colour type, depth and interlacing, JPEG files
-// claiming another size, TIFF strips, and rows in the fax standard's
-// Huffman code.
+// seeds: BMP files field by field and rows in the fax standard's Huffman
+// code; PNG chunks with their CRC and PNG files of every colour type, depth
+// and interlacing; GIF image data; JPEG files claiming another size, and
+// the bytes of their coded data; TIFF files of uncompressed strips.
 #pragma once
+
+#include "platform/files/bmp/fax_huffman.h"
 
 #include <QByteArray>
 #include <QRgb>
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -36,6 +39,8 @@ std::vector<std::uint8_t> PackedBits(std::string_view text);
 // code: make-up codes, largest first, then a terminating code per run.
 enum class TFaxRowStart { AfterLastRow, OnAByte, AfterEndOfLine };
 std::vector<std::uint8_t> FaxCoded(const std::vector<std::vector<int>> &rows, TFaxRowStart start);
+// The code of one run as text, first bit first ("no code" where none).
+std::string FaxCodeText(fax::TInk ink, int run);
 // The runs of a row of 1-bit pixels packed 8 to a byte, bit 0 white.
 std::vector<int> FaxRuns(const std::uint8_t *row, int width);
 
@@ -61,6 +66,14 @@ struct PngRecipe {
 
 QByteArray MakePng(const PngRecipe &recipe);
 
+// A PNG whose header claims width x height in the given bit depth, colour
+// type and interlacing, holding the rows given (each led by its filter
+// byte), compressed: with fewer rows than it claims, a file that lies about
+// its size.
+enum class TInterlacing { None, Adam7 };
+QByteArray PngClaiming(std::uint32_t width, std::uint32_t height, int depth = 8, int colourType = 2,
+                       const QByteArray &rows = QByteArray(1, '\0'), TInterlacing interlacing = TInterlacing::None);
+
 // A TIFF put together by hand, little-endian: 8-bit grey in uncompressed
 // strips of rowsPerStrip rows, each strip's bytes as given one after the
 // other, with the byte count given for it (its own size where none is),
@@ -82,6 +95,11 @@ QByteArray JpegClaiming(QByteArray jpeg, int width, int height);
 // each start of scan, up to the next marker that is neither a stuffed 0xFF
 // nor a restart marker, or the end of the file.
 qsizetype JpegEntropyBytes(const QByteArray &jpeg);
+
+// A GIF whose screen claims screenWidth x screenHeight, with a black and
+// white colour table and one frame at (left, top) of width x height, whose
+// data gives one white pixel.
+QByteArray GifClaiming(int screenWidth, int screenHeight, int left = 0, int top = 0, int width = 1, int height = 1);
 
 // A GIF image's data from its LZW code size on: the indices as literal
 // codes of codeSize + 1 bits, with a clear code often enough to keep that

@@ -46,11 +46,24 @@ void FillRandomBytes(TBitmap &bitmap, std::uint32_t seed)
     }
 }
 
-std::unique_ptr<TBitmap> Noise(int side, std::uint32_t seed)
+std::unique_ptr<TBitmap> Noise(int width, int height, TPixelFormat format, std::uint32_t seed, TNoisePalette palette)
 {
-    auto noise = MakeBitmap(side, side, pf24bit);
+    auto noise = MakeBitmap(width, height, format);
     FillRandomBytes(*noise, seed);
+    if (palette == TNoisePalette::Random && HasPalette(format)) {
+        std::mt19937 random(seed);
+        TPalette colours{};
+        for (TColor &c : colours) c = static_cast<TColor>(random() & 0xFFFFFF);
+        noise->SetPalette(colours);
+    }
     return noise;
+}
+
+std::unique_ptr<TBitmap> Pattern(int width, int height, TPixelFormat format)
+{
+    auto bitmap = MakeBitmap(width, height, format);
+    FillColours(*bitmap, [](int x, int y) { return RGB(x * 5, y * 3, (x ^ y) & 255); });
+    return bitmap;
 }
 
 void FillColours(TBitmap &bitmap, const std::function<TColor(int, int)> &colour)

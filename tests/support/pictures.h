@@ -14,6 +14,9 @@
 #include <ostream>
 #include <vector>
 
+// The seven formats a bitmap's pixels take, for tests that try every one.
+inline constexpr TPixelFormat AllPixelFormats[] = {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit};
+
 // A bitmap of the given size and format whose palette, for palette
 // formats, is the grey ramp (index i is grey i, or spread over 2 or 16).
 std::unique_ptr<TBitmap> MakeBitmap(int width, int height, TPixelFormat format);
@@ -28,9 +31,17 @@ inline constexpr int AwkwardWidths[] = {1, 2, 3, 4, 5, 7, 12, 13, 31, 33, 65, 12
 // Fills every pixel byte (not padding) from a seeded generator.
 void FillRandomBytes(TBitmap &bitmap, std::uint32_t seed);
 
-// A side x side 24-bit picture of random bytes from seed: a file of it
-// takes about three bytes a pixel in any format.
-std::unique_ptr<TBitmap> Noise(int side, std::uint32_t seed);
+// A picture of random pixel bytes from seed (FillRandomBytes); in a palette
+// format its palette is the grey ramp, or random colours from the same seed.
+enum class TNoisePalette { GreyRamp, Random };
+std::unique_ptr<TBitmap> Noise(int width, int height, TPixelFormat format, std::uint32_t seed,
+                               TNoisePalette palette = TNoisePalette::GreyRamp);
+// A side x side 24-bit picture of random bytes: a file of it takes about
+// three bytes a pixel in any format.
+inline std::unique_ptr<TBitmap> Noise(int side, std::uint32_t seed) { return Noise(side, side, pf24bit, seed); }
+
+// A picture of smooth colours, (x * 5, y * 3, x ^ y) as RGB makes them.
+std::unique_ptr<TBitmap> Pattern(int width, int height, TPixelFormat format = pf24bit);
 
 // Fills pixel (x, y) with colour(x, y) through SetPixel.
 void FillColours(TBitmap &bitmap, const std::function<TColor(int, int)> &colour);

@@ -51,7 +51,7 @@ std::unique_ptr<TBitmap> DecodedWhereQtIsRefused(TDecoder decode, const QByteArr
     return ours;
 }
 
-QByteArray WrittenByQt(const QImage &image, const char *format, int quality, TJpegScans scans)
+QByteArray WrittenByQt(const QImage &image, const char *format, int quality, TJpegScans scans, THuffmanTables tables)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -59,6 +59,7 @@ QByteArray WrittenByQt(const QImage &image, const char *format, int quality, TJp
     QImageWriter writer(&buffer, format);
     writer.setQuality(quality);
     writer.setProgressiveScanWrite(scans == TJpegScans::Progressive);
-    EXPECT_TRUE(writer.write(image));
+    writer.setOptimizedWrite(tables == THuffmanTables::MadeForThePicture);
+    EXPECT_TRUE(writer.write(image)) << format;
     return bytes;
 }

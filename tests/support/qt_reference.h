@@ -22,6 +22,9 @@ void ExpectReadsAsQtCodec(TDecoder decode, const QByteArray &file);
 std::unique_ptr<TBitmap> DecodedWhereQtIsRefused(TDecoder decode, const QByteArray &file);
 
 // The picture as Qt's writer of the format writes it, at a quality (-1 for
-// the writer's own), a JPEG in one scan or progressive.
+// the writer's own), a JPEG in one scan or progressive, with the standard's
+// Huffman tables or tables made for the picture's own symbols.
 enum class TJpegScans { One, Progressive };
-QByteArray WrittenByQt(const QImage &image, const char *format, int quality = -1, TJpegScans scans = TJpegScans::One);
+enum class THuffmanTables { Standard, MadeForThePicture };
+QByteArray WrittenByQt(const QImage &image, const char *format, int quality = -1, TJpegScans scans = TJpegScans::One,
+                       THuffmanTables tables = THuffmanTables::Standard);

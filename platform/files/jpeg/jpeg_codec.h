@@ -1,5 +1,5 @@
-// JPEG pictures through TurboJPEG: reading straight into the bitmap's rows,
-// and writing from them.
+// JPEG pictures through libjpeg-turbo: reading straight into the bitmap's
+// rows, and writing from them in parts on every core.
 #pragma once
 
 #include "platform/files/file_formats.h"
@@ -28,10 +28,13 @@ bool LooksLikeJpeg(std::span<const std::uint8_t> bytes);
 // damaged or too large; `into` is then unchanged.
 TRowsMissing DecodeJpeg(std::span<const std::uint8_t> bytes, TBitmap &into);
 
-// Encodes at the format's quality, with 4:2:0 chroma and the accurate DCT
-// (as Qt's writer did). A pf8bit, pf4bit or pf1bit picture whose palette entries are all grey
-// is written as a grey JPEG of the entries' levels; every other picture in
-// colour, alpha ignored. Throws Exception with the reason when the picture
-// is empty, wider or taller than the format's largest side, or the encoder
-// fails.
+// Encodes at the format's quality, with 4:2:0 chroma and the accurate DCT.
+// A pf8bit, pf4bit or pf1bit picture whose palette entries are all grey is
+// written as a grey JPEG of the entries' levels; every other picture in
+// colour, alpha ignored. Bands of whole rows of blocks are encoded on every
+// core and joined by restart markers into one file, which decodes to the
+// pixels one pass over all the rows gives; progress is reported and a
+// cancel taken between bands. Throws Exception with the reason when the
+// picture is empty, wider or taller than the format's largest side, or the
+// encoder fails.
 QByteArray EncodeJpeg(const TBitmap &bitmap, const TPictureFileFormatInfo &format);

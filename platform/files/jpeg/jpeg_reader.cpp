@@ -141,8 +141,9 @@ struct TDecompressor {
     }
 };
 
-// Reads the header from memory, up to the first scan, to B, G, R or grey.
-bool ReadHeader(TDecompressor &d, std::span<const std::uint8_t> bytes, bool grey)
+// Reads the header from memory, up to the first scan, for rows of B, G, R
+// (JCS_EXT_BGR) or grey levels (JCS_GRAYSCALE).
+bool ReadHeader(TDecompressor &d, std::span<const std::uint8_t> bytes, J_COLOR_SPACE rows)
 {
     if (setjmp(d.errors.failed)) return false;
     jpeg_create_decompress(&d.info);
@@ -150,7 +151,7 @@ bool ReadHeader(TDecompressor &d, std::span<const std::uint8_t> bytes, bool grey
     d.monitor.fileBytes = bytes.size();
     jpeg_mem_src(&d.info, bytes.data(), static_cast<unsigned long>(bytes.size()));
     if (jpeg_read_header(&d.info, TRUE) != JPEG_HEADER_OK) return false;
-    d.info.out_color_space = grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    d.info.out_color_space = rows;
     d.info.dct_method = JDCT_ISLOW;
     // Smoothing fills in what the scans a file lacks would have brought
     // (a whole file lacks none) from the blocks around each, those below
@@ -192,12 +193,12 @@ bool FinishDecompressing(TDecompressor &d)
 // Decodes the rows of the picture into the bitmap, allocated to its size,
 // after the header was read: every row, or once the data ends early the
 // rows it holds.
-TRowsMissing DecodeRows(TDecompressor &d, TBitmap &bitmap, bool grey)
+TRowsMissing DecodeRows(TDecompressor &d, TBitmap &bitmap)
 {
     if (!StartDecompressing(d)) Stopped(d);
     const int height = bitmap.GetHeight();
     if (static_cast<int>(d.info.output_width) != bitmap.GetWidth() || static_cast<int>(d.info.output_height) != height ||
-        d.info.output_components != (grey ? 1 : 3))
+        d.info.output_components != (bitmap.GetPixelFormat() == pf8bit ? 1 : 3))
         throw Exception(DamagedData());
     // Bands of about a megabyte between reports; after the scans read
     // first, the second half of the opening.
@@ -244,7 +245,7 @@ TRowsMissing DecodeJpeg(std::span<const std::uint8_t> bytes, TBitmap &into)
     if (outline.scans > MaxJpegScans) throw Exception(TooManyJpegScans());
 
     TDecompressor d;
-    if (!ReadHeader(d, bytes, grey)) Stopped(d);
+    if (!ReadHeader(d, bytes, grey ? JCS_GRAYSCALE : JCS_EXT_BGR)) Stopped(d);
     CheckDataCanHold(width, height, QStringLiteral("JPEG"), outline.entropyBytes, d.LeastHuffmanBytes());
     // Four-channel pictures: Qt's reader knows their inverted-CMYK convention.
     if (colourSpace == TJCS_CMYK || colourSpace == TJCS_YCCK) {
@@ -262,7 +263,7 @@ TRowsMissing DecodeJpeg(std::span<const std::uint8_t> bytes, TBitmap &into)
     TBitmap bitmap;
     AllocateDecoded(bitmap, width, height, format);
     if (grey) bitmap.SetPalette(GreyLevels);
-    const TRowsMissing missing = DecodeRows(d, bitmap, grey);
+    const TRowsMissing missing = DecodeRows(d, bitmap);
     KeepFoundMetadata(bitmap, JpegMetadata(bytes));
     into.TakeOver(bitmap);
     return missing;

@@ -40,8 +40,10 @@ struct TCompressor {
 };
 
 // As TurboJPEG sets up its encoder: accurate DCT, the quality's tables, and
-// 4:2:0 chroma or grey; and the JFIF header's density.
-bool StartCompressing(TCompressor &c, int width, int height, J_COLOR_SPACE input, int components, bool grey, int quality, TJfifDensity density)
+// the file's colours, `stored`: 4:2:0 chroma (JCS_YCbCr) or grey
+// (JCS_GRAYSCALE); and the JFIF header's density.
+bool StartCompressing(TCompressor &c, int width, int height, J_COLOR_SPACE input, int components, J_COLOR_SPACE stored, int quality,
+                      TJfifDensity density)
 {
     if (setjmp(c.errors.failed)) return false;
     jpeg_create_compress(&c.info);
@@ -51,13 +53,13 @@ bool StartCompressing(TCompressor &c, int width, int height, J_COLOR_SPACE input
     c.info.in_color_space = input;
     c.info.input_components = components;
     jpeg_set_defaults(&c.info);
-    jpeg_set_colorspace(&c.info, grey ? JCS_GRAYSCALE : JCS_YCbCr);
+    jpeg_set_colorspace(&c.info, stored);
     jpeg_set_quality(&c.info, quality, TRUE);
     c.info.dct_method = JDCT_ISLOW;
     c.info.density_unit = density.unit;
     c.info.X_density = density.horizontal;
     c.info.Y_density = density.vertical;
-    if (!grey) {
+    if (stored == JCS_YCbCr) {
         c.info.comp_info[0].h_samp_factor = c.info.comp_info[0].v_samp_factor = 2;
         for (int i = 1; i < 3; ++i) c.info.comp_info[i].h_samp_factor = c.info.comp_info[i].v_samp_factor = 1;
     }
@@ -96,9 +98,10 @@ bool IdentityGrey(const TBitmap &bitmap)
 }
 
 // The rows as the encoder takes them, for the forms it cannot read in
-// place: grey levels, or B, G, R.
-std::vector<std::uint8_t> Converted(const TBitmap &bitmap, bool grey, int &pitch)
+// place: grey levels (JCS_GRAYSCALE), or B, G, R (JCS_EXT_BGR).
+std::vector<std::uint8_t> Converted(const TBitmap &bitmap, J_COLOR_SPACE input, int &pitch)
 {
+    const bool grey = input == JCS_GRAYSCALE;
     const int width = bitmap.GetWidth(), height = bitmap.GetHeight();
     const std::size_t channels = grey ? 1 : 3;
     pitch = static_cast<int>(channels * std::size_t(width));
@@ -143,7 +146,9 @@ QByteArray EncodeRows(const TSource &source, int first, int count)
     QByteArray file(static_cast<qsizetype>(tjBufSize(source.width, count, source.grey ? TJSAMP_GRAY : TJSAMP_420)), Qt::Uninitialized);
     c.buffer = c.own = reinterpret_cast<unsigned char *>(file.data());
     c.size = static_cast<unsigned long>(file.size());
-    if (!StartCompressing(c, source.width, count, source.input, source.components, source.grey, source.quality, source.density)) throw failed();
+    if (!StartCompressing(c, source.width, count, source.input, source.components, source.grey ? JCS_GRAYSCALE : JCS_YCbCr,
+                          source.quality, source.density))
+        throw failed();
     std::vector<std::uint8_t *> rows(static_cast<std::size_t>(count));
     // libjpeg only reads the rows it is handed.
     for (int i = 0; i < count; ++i) rows[static_cast<std::size_t>(i)] = const_cast<std::uint8_t *>(source.rows + source.pitch * std::size_t(first + i));
@@ -244,10 +249,10 @@ QByteArray EncodeJpeg(const TBitmap &bitmap, const TPictureFileFormatInfo &info)
         source.input = JCS_GRAYSCALE;
     } else if (format != pf24bit) {
         int convertedPitch = 0;
-        converted = Converted(bitmap, source.grey, convertedPitch);
+        source.input = source.grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
+        converted = Converted(bitmap, source.input, convertedPitch);
         source.rows = converted.data();
         source.pitch = static_cast<std::size_t>(convertedPitch);
-        source.input = source.grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
     }
     source.components = source.input == JCS_GRAYSCALE ? 1 : source.input == JCS_EXT_BGRX ? 4 : 3;
 

@@ -39,16 +39,22 @@ public:
     // Room for the compressed data of `bytes` bytes, a sync flush included.
     std::size_t Bound(std::size_t bytes) { return deflateBound(&stream_, static_cast<uLong>(bytes)) + 16; }
 
+    // How a piece's deflate data ends: on a byte boundary with an empty
+    // stored block, so that the next piece's data follows it, or with the
+    // final block of the stream.
+    enum class TEnd { Flushed, Final };
+
     // Writes the raw deflate data of data[0, size) to out[start, out.size()),
-    // which Bound made room for, and shrinks `out` to its end: ending on a
-    // byte boundary with an empty stored block, or with the final block.
-    void Compress(const std::uint8_t *data, std::size_t size, bool final, std::size_t start, std::vector<std::uint8_t> &out)
+    // which Bound made room for, ending as `end` says, and shrinks `out` to
+    // its end.
+    void Compress(const std::uint8_t *data, std::size_t size, TEnd end, std::size_t start, std::vector<std::uint8_t> &out)
     {
         deflateReset(&stream_);
         stream_.next_in = const_cast<Bytef *>(data);
         stream_.avail_in = static_cast<uInt>(size);
         stream_.next_out = out.data() + start;
         stream_.avail_out = static_cast<uInt>(out.size() - start);
+        const bool final = end == TEnd::Final;
         const int result = deflate(&stream_, final ? Z_FINISH : Z_SYNC_FLUSH);
         if ((final && result != Z_STREAM_END) || (!final && (result != Z_OK || stream_.avail_in != 0 || stream_.avail_out == 0)))
             throw Exception(QStringLiteral("the picture could not be compressed"));
@@ -97,7 +103,8 @@ std::vector<std::vector<std::uint8_t>> CompressPiecesInParallel(std::size_t piec
             piece.compressed[1] = 0x01;
             start = 2;
         }
-        worker.deflater.Compress(worker.data.data(), size, i + 1 == pieces, start, piece.compressed);
+        worker.deflater.Compress(worker.data.data(), size, i + 1 == pieces ? Deflater::TEnd::Final : Deflater::TEnd::Flushed, start,
+                                 piece.compressed);
     });
 
     std::uint32_t adler = done[0].adler;

@@ -53,7 +53,7 @@ enum ColourType { Grey = 0, Rgb = 2, Indexed = 3, GreyAlpha = 4, Rgba = 6 };
 inline std::uint8_t To8(std::uint16_t v) { return static_cast<std::uint8_t>((v * 255u + 32767u) / 65535u); }
 
 // Everything about the file that decides how a row becomes bitmap bytes.
-struct Layout {
+struct TLayout {
     int width = 0;
     int height = 0;
     int colourType = 0;
@@ -86,7 +86,7 @@ inline unsigned PackedSample(const std::uint8_t *raw, int x, int depth)
 
 // Converts one decoded row (the file's samples, 16-bit ones in host order)
 // into the bitmap's row. Returns whether any pixel is translucent.
-bool ConvertRow(const Layout &f, const std::uint8_t *raw, std::uint8_t *row)
+bool ConvertRow(const TLayout &f, const std::uint8_t *raw, std::uint8_t *row)
 {
     const int w = f.width;
     const std::size_t n = static_cast<std::size_t>(w);
@@ -200,7 +200,7 @@ bool ConvertRow(const Layout &f, const std::uint8_t *raw, std::uint8_t *row)
 
 // Whether the decoder can write a row of the file straight into the
 // bitmap's row and convert it there.
-bool DecodesInPlace(const Layout &f)
+bool DecodesInPlace(const TLayout &f)
 {
     if (f.depth != 8) return false;
     if (f.colourType == Rgb) return f.form == pf24bit;
@@ -208,21 +208,21 @@ bool DecodesInPlace(const Layout &f)
     return (f.colourType == Grey && f.form == pf8bit) || f.colourType == Indexed;
 }
 
-// A pf32bit row without a translucent pixel in its opaque form: grey levels
-// for a grey picture, else B, G, R.
-void NarrowRow(const std::uint8_t *in, std::uint8_t *out, std::size_t n, bool grey)
+// A pf32bit row without a translucent pixel in its opaque form, `narrow`:
+// grey levels in pf8bit for a grey picture, else B, G, R in pf24bit.
+void NarrowRow(const std::uint8_t *in, std::uint8_t *out, std::size_t n, TPixelFormat narrow)
 {
-    if (grey)
+    if (narrow == pf8bit)
         for (std::size_t x = 0; x < n; ++x) out[x] = in[4 * x];
     else
         for (std::size_t x = 0; x < n; ++x) std::memcpy(out + 3 * x, in + 4 * x, 3);
 }
 
-// An opaque row back in pf32bit.
-void WidenRow(const std::uint8_t *in, std::uint8_t *out, std::size_t n, bool grey)
+// An opaque row in its `narrow` form back in pf32bit.
+void WidenRow(const std::uint8_t *in, std::uint8_t *out, std::size_t n, TPixelFormat narrow)
 {
     for (std::size_t x = 0; x < n; ++x, out += 4) {
-        if (grey)
+        if (narrow == pf8bit)
             out[0] = out[1] = out[2] = in[x];
         else
             std::memcpy(out, in + 3 * x, 3);
@@ -232,7 +232,7 @@ void WidenRow(const std::uint8_t *in, std::uint8_t *out, std::size_t n, bool gre
 
 // A palette picture with a translucent pixel, in pf32bit; the rows missing
 // below `held` stay zero.
-void ExpandPalette(const Layout &f, int held, TBitmap &bitmap)
+void ExpandPalette(const TLayout &f, int held, TBitmap &bitmap)
 {
     TBitmap expanded;
     expanded.Allocate(f.width, f.height, pf32bit);
@@ -267,9 +267,9 @@ std::uint64_t InterlacedPassRows(int width, int height)
     return rows;
 }
 
-Layout ReadLayout(spng_ctx *ctx)
+TLayout ReadLayout(spng_ctx *ctx)
 {
-    Layout f;
+    TLayout f;
     spng_ihdr ihdr{};
     if (const int error = spng_get_ihdr(ctx, &ihdr); error != 0) throw Exception(Refusal(error));
     f.width = static_cast<int>(ihdr.width);
@@ -386,7 +386,7 @@ TBytes InflateRows(std::span<const std::uint8_t> stream, std::size_t rows, std::
 }
 
 // Bytes a whole pixel takes, the distance the filters look left.
-int FilterStep(const Layout &f)
+int FilterStep(const TLayout &f)
 {
     const int channels = f.colourType == Rgb ? 3 : f.colourType == Rgba ? 4 : f.colourType == GreyAlpha ? 2 : 1;
     return std::max(1, channels * f.depth / 8);
@@ -544,7 +544,7 @@ TRowsMissing DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
     spng_set_image_limits(ctx, MaxSide, MaxSide);
     spng_set_chunk_limits(ctx, MaxMetadataBytes, MaxMetadataBytes);
 
-    const Layout f = ReadLayout(ctx);
+    const TLayout f = ReadLayout(ctx);
     // The size check counts the form the pixels are decoded into.
     CheckPictureFits(f.width, f.height, f.form);
 
@@ -614,12 +614,12 @@ TRowsMissing DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
         if (!narrowing || translucent) {
             translucent |= ConvertRow(f, decoded, bitmap.Row(y));
         } else if (!ConvertRow(f, decoded, wide.data())) {
-            NarrowRow(wide.data(), bitmap.Row(y), width, grey);
+            NarrowRow(wide.data(), bitmap.Row(y), width, kept);
         } else {
             translucent = true;
             TBitmap widened;
             AllocateDecoded(widened, f.width, f.height, pf32bit);
-            for (int above = 0; above < y; ++above) WidenRow(bitmap.Row(above), widened.Row(above), width, grey);
+            for (int above = 0; above < y; ++above) WidenRow(bitmap.Row(above), widened.Row(above), width, kept);
             std::memcpy(widened.Row(y), wide.data(), 4 * width);
             bitmap.TakeOver(widened);
         }

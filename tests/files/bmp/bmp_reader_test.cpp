@@ -191,6 +191,29 @@ TEST(FaxCodes, EachColourIsAPrefixCodeFillingEveryBranchButTheZerosOfEndOfLine)
     }
 }
 
+TEST(FaxCodes, CodesAsTheStandardPrintsThemStandForTheirRuns)
+{
+    // Copied by hand from the standard's tables, not from ours: a run given
+    // the code of its neighbour still makes a prefix code, which the test
+    // above cannot see.
+    const struct {
+        fax::TInk ink;
+        const char *bits;
+        int run;
+    } printed[] = {
+        {fax::TInk::White, "00110101", 0}, {fax::TInk::White, "000111", 1}, {fax::TInk::White, "0010011", 26},
+        {fax::TInk::White, "0100100", 27}, {fax::TInk::White, "00110100", 63}, {fax::TInk::White, "11011", 64},
+        {fax::TInk::White, "10010", 128}, {fax::TInk::White, "011000", 1664}, {fax::TInk::White, "010011011", 1728},
+        {fax::TInk::Black, "0000110111", 0}, {fax::TInk::Black, "010", 1}, {fax::TInk::Black, "11", 2},
+        {fax::TInk::Black, "10", 3}, {fax::TInk::Black, "000011001010", 26}, {fax::TInk::Black, "000011001011", 27},
+        {fax::TInk::Black, "000001100111", 63}, {fax::TInk::Black, "0000001111", 64},
+        {fax::TInk::Black, "000011001000", 128}, {fax::TInk::Black, "0000001100101", 1728},
+        {fax::TInk::White, "00000001000", 1792}, {fax::TInk::Black, "000000011111", 2560},
+    };
+    for (const auto &p : printed)
+        EXPECT_EQ(FaxCodeText(p.ink, p.run), p.bits) << (p.ink == fax::TInk::White ? "white " : "black ") << p.run;
+}
+
 TEST(BmpSuiteHuffman, TheOneBitPictureCodedAsFaxRowsOpensAsItsReference)
 {
     // The suite's Huffman file is the 1-bit picture in the fax code with the

@@ -88,7 +88,7 @@ TEST(BmpWriter, EveryFormatAndAwkwardWidthComesBackInItsOwnDepthAndOtherReadersA
 // written as 0.
 TEST(BmpWriter, EveryByteIsWrittenWhateverTheMemoryHeld)
 {
-    for (TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit})
+    for (TPixelFormat format : AllPixelFormats)
         for (int width : {1, 3, 5, 9}) {
             SCOPED_TRACE(std::to_string(BitsPerPixel(format)) + " bits, width " + std::to_string(width));
             auto bitmap = MakeBitmap(width, 3, format);

@@ -11,9 +11,7 @@
 #include "support/pictures.h"
 #include "support/qt_reference.h"
 
-#include <QBuffer>
 #include <QImage>
-#include <QImageWriter>
 
 #include <gtest/gtest.h>
 
@@ -25,8 +23,6 @@
 #include <jpeglib.h>
 
 namespace {
-
-const std::string Damaged = "the picture data is damaged or incomplete";
 
 const TPictureFileFormatInfo &Jpeg() { return PictureFileFormatInfo(TPictureFileFormat::Jpeg); }
 
@@ -41,22 +37,6 @@ std::unique_ptr<TBitmap> Photo(int width, int height, TPixelFormat format, std::
         return RGB(clamp(x * 255 / width + noise()), clamp(y * 255 / height + noise()), clamp((x + y) % 256 + noise()));
     });
     return bitmap;
-}
-
-// Huffman tables: the standard's, or made for the picture's own symbols.
-enum class THuffmanTables { Standard, MadeForThePicture };
-
-QByteArray QtWritten(const QImage &image, int quality, bool progressive, THuffmanTables tables = THuffmanTables::Standard)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "jpeg");
-    writer.setQuality(quality);
-    writer.setOptimizedWrite(tables == THuffmanTables::MadeForThePicture);
-    writer.setProgressiveScanWrite(progressive);
-    EXPECT_TRUE(writer.write(image));
-    return bytes;
 }
 
 // The JPEG with an EXIF block right after its start marker whose first
@@ -79,15 +59,15 @@ TEST(JpegReader, ColourGreyAndProgressivePicturesOpenWithQtsPixels)
 {
     for (const auto &[width, height] : {std::pair{1, 1}, std::pair{37, 19}, std::pair{203, 97}})
         for (const int quality : {30, 95, 100})
-            for (const bool progressive : {false, true}) {
-                SCOPED_TRACE(testing::Message() << width << " x " << height << ", quality " << quality << (progressive ? ", progressive" : ""));
+            for (const TJpegScans scans : {TJpegScans::One, TJpegScans::Progressive}) {
+                SCOPED_TRACE(testing::Message() << width << " x " << height << ", quality " << quality << (scans == TJpegScans::Progressive ? ", progressive" : ""));
                 const auto colour = Photo(width, height, pf24bit, static_cast<std::uint32_t>(width + quality));
                 const QImage image = QImageFromBitmap(*colour);
-                const QByteArray jpeg = QtWritten(image, quality, progressive);
+                const QByteArray jpeg = WrittenByQt(image, "jpeg", quality, scans);
                 const auto ours = DecodedBy(DecodeJpeg, jpeg);
                 EXPECT_EQ(ours->GetPixelFormat(), pf24bit);
                 EXPECT_TRUE(SameBitmap(*ours, *DecodedBy(DecodeWithQt, jpeg)));
-                const QByteArray grey = QtWritten(image.convertToFormat(QImage::Format_Grayscale8), quality, progressive);
+                const QByteArray grey = WrittenByQt(image.convertToFormat(QImage::Format_Grayscale8), "jpeg", quality, scans);
                 const auto oursGrey = DecodedBy(DecodeJpeg, grey);
                 EXPECT_EQ(oursGrey->GetPixelFormat(), pf8bit);
                 EXPECT_TRUE(SameBitmap(*oursGrey, *DecodedBy(DecodeWithQt, grey)));
@@ -97,7 +77,7 @@ TEST(JpegReader, ColourGreyAndProgressivePicturesOpenWithQtsPixels)
 TEST(JpegReader, EveryOrientationTagTurnsThePictureAsQtTurnsIt)
 {
     const auto picture = Photo(24, 16, pf24bit, 3);
-    const QByteArray jpeg = QtWritten(QImageFromBitmap(*picture), 95, false);
+    const QByteArray jpeg = WrittenByQt(QImageFromBitmap(*picture), "jpeg", 95, TJpegScans::One);
     for (const bool bigEndian : {false, true})
         for (int orientation = 0; orientation <= 9; ++orientation) {
             SCOPED_TRACE(testing::Message() << "orientation " << orientation << (bigEndian ? ", big-endian" : ""));
@@ -116,7 +96,7 @@ TEST(JpegReader, DamagedHugeAndLyingPicturesAreRefusedAndLeaveTheBitmap)
     const QByteArray jpeg = EncodeJpeg(*Photo(120, 90, pf24bit, 5), Jpeg());
     // 3 KB of progressive grey, then claiming 46000 x 46000 (2018 MiB).
     const QImage grey = QImageFromBitmap(*Photo(64, 64, pf24bit, 6)).convertToFormat(QImage::Format_Grayscale8);
-    const QByteArray small = QtWritten(grey, 75, true);
+    const QByteArray small = WrittenByQt(grey, "jpeg", 75, TJpegScans::Progressive);
     ASSERT_LT(small.size(), 4000);
     const auto lying = [](const QByteArray &file, int side, qsizetype least) {
         return QStringLiteral("the header claims %1 x %1 pixels, but the file holds %2 bytes of picture data, and even the most "
@@ -157,10 +137,10 @@ TEST(JpegReader, TheMostCompressedRealFilesOpen)
     QImage flat(2000, 1000, QImage::Format_RGB32);
     flat.fill(qRgb(90, 140, 200));
     for (const bool colour : {false, true})
-        for (const bool progressive : {false, true}) {
-            SCOPED_TRACE(testing::Message() << (colour ? "colour" : "grey") << (progressive ? ", progressive" : ""));
-            const QByteArray bytes = QtWritten(colour ? flat : flat.convertToFormat(QImage::Format_Grayscale8), 75, progressive,
-                                               THuffmanTables::MadeForThePicture);
+        for (const TJpegScans scans : {TJpegScans::One, TJpegScans::Progressive}) {
+            SCOPED_TRACE(testing::Message() << (colour ? "colour" : "grey") << (scans == TJpegScans::Progressive ? ", progressive" : ""));
+            const QByteArray bytes = WrittenByQt(colour ? flat : flat.convertToFormat(QImage::Format_Grayscale8), "jpeg", 75, scans,
+                                                 THuffmanTables::MadeForThePicture);
             TBitmap read;
             TRowsMissing missing;
             ASSERT_EQ(MessageOf([&] { missing = DecodeJpeg(Bytes(bytes), read); }), "(no exception)") << bytes.size() << " bytes";
@@ -176,7 +156,7 @@ TEST(JpegReader, DataThatEndsEarlyGivesTheRowsEveryScanReached)
 {
     const auto photo = Photo(120, 90, pf24bit, 5);
     const QByteArray baseline = EncodeJpeg(*photo, Jpeg());
-    const QByteArray progressive = QtWritten(QImageFromBitmap(*photo), 90, true);
+    const QByteArray progressive = WrittenByQt(QImageFromBitmap(*photo), "jpeg", 90, TJpegScans::Progressive);
     for (const auto &[name, jpeg] : {std::pair{"baseline", baseline}, std::pair{"progressive", progressive}}) {
         SCOPED_TRACE(name);
         const auto whole = DecodedBy(DecodeJpeg, jpeg);
@@ -217,7 +197,7 @@ namespace {
 // A grey picture written by libjpeg itself in arithmetic coding, whose
 // decisions can cost far less than a bit: files that end early are told
 // only by the end of the file inside a scan.
-QByteArray ArithmeticJpeg(const TBitmap &grey, bool progressive)
+QByteArray ArithmeticJpeg(const TBitmap &grey, TJpegScans scans)
 {
     jpeg_compress_struct info{};
     jpeg_error_mgr errors{};
@@ -232,7 +212,7 @@ QByteArray ArithmeticJpeg(const TBitmap &grey, bool progressive)
     info.in_color_space = JCS_GRAYSCALE;
     jpeg_set_defaults(&info);
     info.arith_code = TRUE;
-    if (progressive) jpeg_simple_progression(&info);
+    if (scans == TJpegScans::Progressive) jpeg_simple_progression(&info);
     jpeg_start_compress(&info, TRUE);
     while (info.next_scanline < info.image_height) {
         JSAMPROW row = const_cast<JSAMPROW>(grey.Row(static_cast<int>(info.next_scanline)));
@@ -255,9 +235,9 @@ TEST(JpegReader, ArithmeticCodedFilesEndEarlyOnlyWhereTheFileDoes)
 {
     auto grey = MakeBitmap(120, 96, pf8bit);
     FillColours(*grey, [](int x, int y) { const int v = (x * 2 + y) & 255; return RGB(v, v, v); });
-    for (const bool progressive : {false, true}) {
-        SCOPED_TRACE(progressive ? "progressive" : "sequential");
-        const QByteArray jpeg = ArithmeticJpeg(*grey, progressive);
+    for (const TJpegScans scans : {TJpegScans::One, TJpegScans::Progressive}) {
+        SCOPED_TRACE(scans == TJpegScans::Progressive ? "progressive" : "sequential");
+        const QByteArray jpeg = ArithmeticJpeg(*grey, scans);
         const auto whole = DecodedBy(DecodeJpeg, jpeg);
         EXPECT_TRUE(SameBitmap(*whole, *DecodedBy(DecodeWithQt, jpeg)));
         const qsizetype last = jpeg.lastIndexOf(QByteArray("\xFF\xDA", 2));
@@ -271,7 +251,7 @@ TEST(JpegReader, ArithmeticCodedFilesEndEarlyOnlyWhereTheFileDoes)
     auto flat = MakeBitmap(64, 64, pf8bit);
     FillColours(*flat, [](int, int) { return RGB(77, 77, 77); });
     TBitmap big;
-    EXPECT_EQ(DecodeJpeg(Bytes(JpegClaiming(ArithmeticJpeg(*flat, false), 8000, 8000)), big).missing, 0);
+    EXPECT_EQ(DecodeJpeg(Bytes(JpegClaiming(ArithmeticJpeg(*flat, TJpegScans::One), 8000, 8000)), big).missing, 0);
     EXPECT_EQ(big.GetWidth(), 8000);
 }
 
@@ -281,7 +261,7 @@ TEST(JpegReader, ArithmeticCodedFilesEndEarlyOnlyWhereTheFileDoes)
 TEST(JpegReader, TheScansOfAProgressiveFileCountInItsOpeningMemory)
 {
     const QImage grey = QImageFromBitmap(*Photo(64, 64, pf24bit, 6)).convertToFormat(QImage::Format_Grayscale8);
-    QByteArray claimed = JpegClaiming(QtWritten(grey, 75, true), 20000, 15000);
+    QByteArray claimed = JpegClaiming(WrittenByQt(grey, "jpeg", 75, TJpegScans::Progressive), 20000, 15000);
     // Data enough for its 2500 x 1875 blocks.
     claimed.insert(claimed.lastIndexOf(QByteArray("\xFF\xD9", 2)), QByteArray(600000, '\0'));
     EXPECT_EQ(MessageOf([&] { TBitmap b; DecodeJpeg(Bytes(claimed), b); }),
@@ -309,7 +289,7 @@ TEST(JpegReader, AProgressiveFileIsReadScanByScanWithinALimit)
 {
     const auto photo = Photo(160, 120, pf24bit, 21);
     const QImage image = QImageFromBitmap(*photo);
-    const QByteArray jpeg = QtWritten(image, 90, true);
+    const QByteArray jpeg = WrittenByQt(image, "jpeg", 90, TJpegScans::Progressive);
     const auto [scan, end] = LastScan(jpeg);
     ASSERT_GT(scan, 0);
     const QByteArray last = jpeg.mid(scan, end - scan);
@@ -355,7 +335,7 @@ TEST(JpegWriter, PicturesEncodedInPartsGiveThePixelsOfOneWholeEncoding)
 
 TEST(JpegWriter, EveryFormGivesThePixelsQtsWriterGave)
 {
-    for (const TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit})
+    for (const TPixelFormat format : AllPixelFormats)
         for (const bool greyPalette : {false, true}) {
             if (greyPalette && !HasPalette(format)) continue;
             SCOPED_TRACE(testing::Message() << BitsPerPixel(format) << " bits" << (greyPalette ? ", grey palette" : ""));

@@ -24,8 +24,6 @@
 
 namespace {
 
-const std::string Damaged = "the picture data is damaged or incomplete";
-
 QByteArray Of(std::initializer_list<int> bytes)
 {
     QByteArray out;
@@ -325,19 +323,6 @@ QRgb Expected(const TBitmap &bitmap, int x, int y)
     return qRgba(GetRValue(c), GetGValue(c), GetBValue(c), alpha);
 }
 
-std::unique_ptr<TBitmap> Random(int width, int height, TPixelFormat format, std::uint32_t seed)
-{
-    auto bitmap = MakeBitmap(width, height, format);
-    FillRandomBytes(*bitmap, seed);
-    if (format == pf8bit || format == pf4bit || format == pf1bit) {
-        std::mt19937 random(seed);
-        TPalette palette{};
-        for (TColor &c : palette) c = static_cast<TColor>(random() & 0xFFFFFF);
-        bitmap->SetPalette(palette);
-    }
-    return bitmap;
-}
-
 // ImageMagick's reading as R, G, B, A bytes, or empty when it is not installed.
 QByteArray MagickRgba(const QByteArray &png)
 {
@@ -357,14 +342,13 @@ TEST(PngWriter, EveryFormAndSizeReadsBackExactlyThroughOurReaderLibpngAndImageMa
 {
     const bool magick = !QStandardPaths::findExecutable(QStringLiteral("convert")).isEmpty();
     if (!magick) std::cerr << "ImageMagick's convert is not installed: its reading is not checked\n";
-    const TPixelFormat formats[] = {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit};
     // 1 x 1; widths not a multiple of 8 or 16; heights over several strips.
     const std::pair<int, int> sizes[] = {{1, 1}, {17, 3}, {33, 7}, {1001, 700}, {3001, 400}};
     std::uint32_t seed = 1;
-    for (const TPixelFormat format : formats)
+    for (const TPixelFormat format : AllPixelFormats)
         for (const auto &[width, height] : sizes) {
             SCOPED_TRACE(testing::Message() << BitsPerPixel(format) << " bits, " << width << " x " << height);
-            auto bitmap = Random(width, height, format, ++seed);
+            auto bitmap = Noise(width, height, format, ++seed, TNoisePalette::Random);
             const bool grey = format == pf8bit && seed % 2 == 0;
             if (grey) bitmap = MakeBitmap(width, height, pf8bit), FillRandomBytes(*bitmap, seed);
             const QByteArray png = EncodePng(*bitmap);
@@ -399,7 +383,7 @@ TEST(PngWriter, EveryFormAndSizeReadsBackExactlyThroughOurReaderLibpngAndImageMa
 
 TEST(PngWriter, OpaqueAlphaIsWrittenAsRgbAndTranslucentAsRgbaWithTheColourUnderIt)
 {
-    auto bitmap = Random(40, 30, pf32bit, 5);
+    auto bitmap = Noise(40, 30, pf32bit, 5, TNoisePalette::Random);
     for (int y = 0; y < 30; ++y)
         for (int x = 0; x < 40; ++x) bitmap->Row(y)[4 * x + 3] = 255;
     TBitmap back;

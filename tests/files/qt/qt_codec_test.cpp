@@ -7,9 +7,8 @@
 #include "support/decoding.h"
 #include "support/file_builders.h"
 #include "support/pictures.h"
+#include "support/qt_reference.h"
 
-#include <QBuffer>
-#include <QImageWriter>
 
 #include <gtest/gtest.h>
 
@@ -20,16 +19,12 @@
 
 namespace {
 
-const TPixelFormat AllFormats[] = {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit};
 
 const std::string NotAPicture = "the file is not a picture in a format this program reads";
-const std::string Damaged = "the picture data is damaged or incomplete";
-
 // Random pixels; palette formats get random, non-grey colours.
 std::unique_ptr<TBitmap> RandomPicture(TPixelFormat format, std::uint32_t seed, int width = 37, int height = 19)
 {
-    auto bitmap = MakeBitmap(width, height, format);
-    FillRandomBytes(*bitmap, seed);
+    auto bitmap = Noise(width, height, format, seed);
     if (HasPalette(format)) {
         std::mt19937 random(seed + 1);
         TPalette palette{};
@@ -60,18 +55,6 @@ std::unique_ptr<TBitmap> RoundTrip(const TBitmap &bitmap, const char *format)
     return Decoded(Encoded(bitmap, format));
 }
 
-// The image as Qt's own writer encodes it.
-QByteArray Written(const QImage &image, const char *format, int quality = -1)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, format);
-    writer.setQuality(quality);
-    EXPECT_TRUE(writer.write(image)) << format;
-    return bytes;
-}
-
 int Alpha(const TBitmap &bitmap, int x, int y) { return bitmap.Row(y)[4 * x + 3]; }
 
 bool IsGreyRamp(const TBitmap &bitmap)
@@ -79,14 +62,6 @@ bool IsGreyRamp(const TBitmap &bitmap)
     for (int i = 0; i < 256; ++i)
         if (bitmap.GetPalette()[static_cast<std::size_t>(i)] != RGB(i, i, i)) return false;
     return true;
-}
-
-// A PNG whose header claims the given size, followed by a little image data.
-QByteArray PngClaiming(std::uint32_t width, std::uint32_t height, int colourType)
-{
-    return QByteArray("\x89PNG\r\n\x1a\n", 8)
-        + PngChunk("IHDR", BigEndian32(width) + BigEndian32(height) + char(8) + char(colourType) + QByteArray(3, '\0'))
-        + PngChunk("IDAT", QByteArray("\x78\x9c\x63\x00\x00\x00\x01\x00\x01", 9));
 }
 
 // A GIF of one image over a 256-colour table, its LZW data written as
@@ -158,7 +133,7 @@ TEST_P(LosslessRoundTrip, KeepsEveryPixelInTheSmallestForm)
 }
 
 INSTANTIATE_TEST_SUITE_P(QtCodec, LosslessRoundTrip,
-                         testing::Combine(testing::Values("png", "tiff", "webp"), testing::ValuesIn(AllFormats)),
+                         testing::Combine(testing::Values("png", "tiff", "webp"), testing::ValuesIn(AllPixelFormats)),
                          [](const auto &info) {
                              return std::string(std::get<0>(info.param)) + "_" + std::to_string(BitsPerPixel(std::get<1>(info.param))) +
                                     (std::get<1>(info.param) == pf15bit ? "_555" : "");
@@ -234,7 +209,7 @@ TEST(QtCodec, JpegKeepsGreyAsGreyAndColourWithinATolerance)
 TEST(QtCodec, JpegIsWrittenAtQuality95)
 {
     const auto colour = RandomPicture(pf24bit, 13, 40, 30);
-    EXPECT_EQ(Encoded(*colour, "jpg"), Written(QImageFromBitmap(*colour), "jpg", 95));
+    EXPECT_EQ(Encoded(*colour, "jpg"), WrittenByQt(QImageFromBitmap(*colour), "jpg", 95));
 }
 
 TEST(QtCodec, PortableFormatsWriteColourGreyAndBlackAndWhite)
@@ -294,7 +269,7 @@ TEST(QtCodec, IconsReadWithTheirColoursAndAlpha)
     QImage translucent(16, 16, QImage::Format_ARGB32);
     translucent.fill(qRgba(0, 0, 0, 0));
     translucent.setPixel(3, 4, qRgba(255, 255, 255, 255));
-    const auto back = Decoded(Written(translucent, "ico"));
+    const auto back = Decoded(WrittenByQt(translucent, "ico"));
     ASSERT_EQ(back->GetPixelFormat(), pf32bit);
     EXPECT_EQ(Alpha(*back, 3, 4), 255);
     EXPECT_EQ(back->GetPixel(3, 4), clWhite);
@@ -381,7 +356,7 @@ TEST(QtCodec, ImagesBecomeTheSmallestExactBitmap)
 
 TEST(QtCodec, ImagesOfBitmapsShareTheirRowsAndShowTheirColours)
 {
-    for (TPixelFormat format : AllFormats) {
+    for (TPixelFormat format : AllPixelFormats) {
         SCOPED_TRACE(BitsPerPixel(format));
         const auto bitmap = RandomPicture(format, 21);
         QImage image = QImageFromBitmap(*bitmap);
@@ -448,7 +423,7 @@ TEST(QtCodec, BytesThatAreNoPictureOrAreCutOffAreRefusedAndLeaveTheBitmap)
 TEST(QtCodec, HugeHeadersAreRefusedWithTheirSizeBeforeAnyPixelIsAllocated)
 {
     TBitmap bitmap;
-    EXPECT_EQ(MessageOf([&] { DecodeWithQt(Bytes(PngClaiming(100000, 100000, 2)), bitmap); }),
+    EXPECT_EQ(MessageOf([&] { DecodeWithQt(Bytes(PngClaiming(100000, 100000)), bitmap); }),
               "the picture is 100000 x 100000 pixels, which would take 28611 MiB; this program handles pictures of less than 2048 MiB");
     // PBM, PGM and PPM are ours to read (pnm_codec.h), at any size the bitmap holds.
     EXPECT_EQ(MessageOf([&] { DecodePicture(Bytes(QByteArray("P5\n100000 100000\n255\n") + QByteArray(64, 'x')), bitmap); }),
@@ -480,6 +455,19 @@ TEST(QtCodec, SizeCheckAllowsUpToJustBelowTheLimit)
     EXPECT_EQ(MessageOf([] { CheckPictureFits(65536, 32769, pf8bit); }),
               "the picture is 65536 x 32769 pixels, which would take 2049 MiB; this program handles pictures of less than 2048 MiB");
     EXPECT_NE(MessageOf([] { CheckPictureFits(2147483647, 2147483647, pf32bit); }).find("which would take"), std::string::npos);
+}
+
+// Opening may take twice the picture's bytes and 256 MiB, the program's
+// own 64 MiB included: up to the byte, and the message says by how much.
+TEST(QtCodec, OpeningMemoryIsAllowedUpToTwiceThePictureAnd256MiB)
+{
+    const std::uint64_t picture = 100 * MiBBytes, allowed = 2 * picture + 256 * MiBBytes - 64 * MiBBytes;
+    EXPECT_TRUE(OpeningFits(allowed, picture));
+    EXPECT_FALSE(OpeningFits(allowed + 1, picture));
+    EXPECT_NO_THROW(CheckOpeningMemory(10, 20, QStringLiteral("PNG"), allowed, picture));
+    EXPECT_EQ(MessageOf([&] { CheckOpeningMemory(10, 20, QStringLiteral("PNG"), allowed + 1, picture, QStringLiteral("why")); }),
+              "the picture is 10 x 20 pixels; opening this PNG picture would take about 457 MiB of memory, more than the "
+              "456 MiB this program allows for a picture of 100 MiB; why");
 }
 
 TEST(QtCodec, WritingRefusesWhatTheFormatCannotHold)
