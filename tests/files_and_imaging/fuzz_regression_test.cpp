@@ -94,6 +94,7 @@ TEST(FuzzSeeds, EveryHostileSeedOpensOrIsRefusedWithAReason)
         TBitmap picture;
         const std::string outcome = Outcome(FileBytes(folder.filePath(name)), picture);
         EXPECT_FALSE(outcome.empty());
-        if (!picture.Empty() && static_cast<long long>(picture.GetWidth()) * picture.GetHeight() <= 1 << 20) Process(picture);
+        if (!picture.Empty() && static_cast<long long>(picture.GetWidth()) * picture.GetHeight() <= 1 << 20)
+            ProcessOpenedPicture(picture, [](bool kept, const char *promise) { EXPECT_TRUE(kept) << promise; });
     }
 }
