@@ -195,6 +195,10 @@ private:
     std::function<void()> onChange_;
 };
 
+// Whether a pf32bit picture has a pixel whose alpha is not 255: what a
+// writer asks to choose between a form with alpha and one without.
+bool AnyTranslucent(const TBitmap &bitmap);
+
 inline TColor TBitmap::GetPixel(int x, int y) const
 {
     // Every member read before any test, every format worked out without a

@@ -199,3 +199,16 @@ TEST(PixelAccess, SetPixelOnPalettesGivesTheLowestNearestEntryThroughEveryLookup
 }
 
 } // namespace
+
+// Writers choose a form with alpha by it: a single pixel barely short of
+// opaque, in the last row and column, must count.
+TEST(PixelAccess, AnyTranslucentFindsAnAlphaShortOf255AnywhereInThePicture)
+{
+    TBitmap picture;
+    picture.SetPixelFormat(pf32bit);
+    picture.SetSize(5, 3);
+    for (int y = 0; y < 3; ++y) std::memset(picture.Row(y), 255, 4 * 5);
+    EXPECT_FALSE(AnyTranslucent(picture));
+    picture.Row(2)[4 * 4 + 3] = 254;
+    EXPECT_TRUE(AnyTranslucent(picture));
+}

@@ -36,17 +36,6 @@ struct Plan {
 
 bool GreyRamp(const TBitmap &bitmap) { return bitmap.GetPalette() == GreyLevels; }
 
-bool AnyTranslucent(const TBitmap &bitmap)
-{
-    const int width = bitmap.GetWidth();
-    for (int y = 0; y < bitmap.GetHeight(); ++y) {
-        const std::uint8_t *row = bitmap.Row(y);
-        for (int x = 0; x < width; ++x)
-            if (row[4 * x + 3] != 255) return true;
-    }
-    return false;
-}
-
 Plan PlanFor(const TBitmap &bitmap)
 {
     Plan plan;

@@ -8,17 +8,6 @@
 
 namespace {
 
-bool AllOpaque(const TBitmap &bitmap)
-{
-    const int width = bitmap.GetWidth();
-    for (int y = 0; y < bitmap.GetHeight(); ++y) {
-        const std::uint8_t *row = bitmap.Row(y);
-        for (int x = 0; x < width; ++x)
-            if (row[4 * x + 3] != 255) return false;
-    }
-    return true;
-}
-
 bool BlackAndWhite(const TBitmap &bitmap)
 {
     const TColor a = bitmap.GetPalette()[0], b = bitmap.GetPalette()[1];
@@ -37,7 +26,7 @@ QImage ImageToWrite(const TBitmap &bitmap, TPictureFileFormat format)
     case pf15bit:
     case pf16bit: return WidenedCopyOf(bitmap);
     case pf32bit: {
-        if (AllOpaque(bitmap))
+        if (!AnyTranslucent(bitmap))
             return QImage(bitmap.Row(0), bitmap.GetWidth(), bitmap.GetHeight(), static_cast<qsizetype>(bitmap.BytesPerRow()), QImage::Format_RGB32);
         const QImage image = QImageFromBitmap(bitmap);
         if (!tiff) return image;

@@ -90,17 +90,6 @@ bool Ramp(const TPalette &palette, bool rising)
     return true;
 }
 
-bool AnyTranslucent(const TBitmap &bitmap)
-{
-    const int width = bitmap.GetWidth();
-    for (int y = 0; y < bitmap.GetHeight(); ++y) {
-        const std::uint8_t *row = bitmap.Row(y);
-        for (int x = 0; x < width; ++x)
-            if (row[4 * x + 3] != 255) return true;
-    }
-    return false;
-}
-
 TForm FormOf(const TBitmap &bitmap)
 {
     const TPalette &palette = bitmap.GetPalette();
