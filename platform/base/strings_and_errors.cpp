@@ -6,6 +6,18 @@
 Exception::Exception(const AnsiString &message)
     : message_(message), utf8_(message.toStdString()) {}
 
+AnsiString NotEnoughMemoryTo(TMemoryUse use)
+{
+    const char *task = "read the file";
+    switch (use) {
+    case TMemoryUse::ReadingTheFile: break;
+    case TMemoryUse::ReadingThePicture: task = "read the picture"; break;
+    case TMemoryUse::EncodingThePicture: task = "encode the picture"; break;
+    case TMemoryUse::ConvertingThePicture: task = "convert the picture"; break;
+    }
+    return QStringLiteral("there is not enough memory to %1").arg(QLatin1String(task));
+}
+
 AnsiString IntToStr(int value) { return QString::number(value); }
 
 AnsiString Format(const char *format, int value) { return QString::asprintf(format, value); }

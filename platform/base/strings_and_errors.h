@@ -20,6 +20,12 @@ private:
     std::string utf8_;
 };
 
+// What the program ran out of memory for, as its messages name it.
+enum class TMemoryUse { ReadingTheFile, ReadingThePicture, EncodingThePicture, ConvertingThePicture };
+// The reason given for a lack of memory: "there is not enough memory to
+// read the picture".
+AnsiString NotEnoughMemoryTo(TMemoryUse use);
+
 // Signed decimal text of value.
 AnsiString IntToStr(int value);
 

@@ -42,7 +42,7 @@ void AllocateDecoded(TBitmap &bitmap, int width, int height, TPixelFormat format
     try {
         bitmap.Allocate(width, height, format);
     } catch (const Exception &) {
-        throw Exception(QStringLiteral("there is not enough memory to read the picture"));
+        throw Exception(NotEnoughMemoryTo(TMemoryUse::ReadingThePicture));
     }
 }
 

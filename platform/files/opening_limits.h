@@ -1,8 +1,9 @@
 // What every reader checks and how it ends: how much memory opening a
 // picture may take and whether the file can hold what its header claims,
-// checked before it decodes; the allocation of the decoded picture; the
-// reason given for data that cannot be decoded; and the rule for data that
-// ends early.
+// checked before it decodes (the start of a picture, decoded_picture.h,
+// makes the usual checks); the allocation of a decoded picture; the reason
+// given for data that cannot be decoded; and the rule for data that ends
+// early.
 #pragma once
 
 #include "platform/pictures/bitmap.h"
@@ -14,6 +15,12 @@
 inline constexpr std::uint64_t MiBBytes = std::uint64_t(1) << 20;
 // Bytes in whole MiB, rounded up.
 constexpr std::uint64_t CeilMiB(std::uint64_t bytes) { return (bytes + MiBBytes - 1) / MiBBytes; }
+
+// The bytes a picture of width x height takes in the given format.
+inline std::uint64_t PictureBytes(int width, int height, TPixelFormat format)
+{
+    return TBitmap::RowBytes(width, format) * std::uint64_t(height);
+}
 
 // Throws Exception with TBitmap::TooLargeReason when a picture of width x
 // height would not fit under TBitmap::MaxPixelBytes in the given format.

@@ -10,8 +10,9 @@ TPicture::TPicture() = default;
 
 void TPicture::LoadFromFile(const AnsiString &fileName)
 {
-    // Decode into a bitmap of its own so that a failure, or cancelling,
-    // leaves ours as it was, and the window can draw ours meanwhile.
+    // The work opens the file on another thread while the window draws
+    // ours: it reads into a bitmap of its own, which replaces ours here,
+    // on the window's thread, once it ends.
     TBitmap loaded;
     try {
         RunLongWork(TLongWork::Opening, QStringLiteral("Opening %1").arg(QFileInfo(fileName).fileName()),

@@ -17,10 +17,11 @@ public:
     int GetHeight() const { return bitmap_.GetHeight(); }
 
     // Replaces the picture with the one in the file, as long work (see
-    // work_progress.h). On any failure it throws Exception naming the file
-    // and the reason, and when cancelled ECancelled; either way the picture
-    // stays exactly as it was. A file that ends early replaces the picture
-    // with the part it holds, then throws EPictureIncomplete.
+    // work_progress.h), read as ReadPictureFile reads (picture_files.h). On
+    // any failure it throws Exception naming the file and the reason, and
+    // when cancelled ECancelled, the picture then as the codecs leave it:
+    // unchanged. A file that ends early replaces the picture with the part it
+    // holds, then throws EPictureIncomplete.
     void LoadFromFile(const AnsiString &fileName);
     // Writes the picture in the format the file name's extension names
     // (BMP when there is none or it is unknown). The file is replaced only

@@ -16,12 +16,15 @@
 
 // Whether bytes start as a file of the format does.
 using TPictureSignature = bool (*)(std::span<const std::uint8_t> bytes);
-// Decodes a whole file held in memory into `into`. Throws Exception with a
-// plain reason (no file name); `into` is then unchanged. Gives the rows the
-// file lacked because its data ends early (opening_limits.h).
+// Decodes a whole file held in memory into `into`, which changes only once
+// the picture is whole: every reader starts its picture and hands it over
+// through TDecodedPicture (decoded_picture.h), so that on any failure,
+// or a cancel, `into` is exactly as it was. Throws Exception with a plain
+// reason (no file name). Gives the rows the file lacked because its data
+// ends early (opening_limits.h).
 using TPictureReader = TRowsMissing (*)(std::span<const std::uint8_t> bytes, TBitmap &into);
-// Reads a regular file straight into `into`, its bytes copied once, for a
-// format whose reader can: none when this file is not one it reads so,
+// Reads a regular file straight into `into`, its bytes copied once, as a
+// TPictureReader decodes, for a format whose reader can: none when this file is not one it reads so,
 // having read no more than the file's start, and the file is then read
 // whole and decoded by the format's TPictureReader.
 using TPictureStraightReader = std::optional<TRowsMissing> (*)(TFileSource &file, TBitmap &into);
@@ -50,9 +53,9 @@ TPictureCodec PictureCodec(TPictureFileFormat format);
 QString WritablePictureFormats();
 
 // Decodes a whole file held in memory, by the reader of the format whose
-// signature it has, else by Qt's readers. Throws Exception with the reason
-// (without a file name) when the bytes are not a picture it can read.
-// Gives the rows the file lacked because it ends early.
+// signature it has, else by Qt's readers (TPictureReader). Throws Exception
+// with the reason (without a file name) when the bytes are not a picture it
+// can read. Gives the rows the file lacked because it ends early.
 TRowsMissing DecodePicture(std::span<const std::uint8_t> bytes, TBitmap &into);
 // Reads a regular file straight into a picture by the reader of the format
 // whose signature its start has, where that reader reads files so; none,

@@ -18,6 +18,7 @@
 #include <climits>
 #include <fcntl.h>
 #include <new>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -58,7 +59,24 @@ void CheckFoldersMayBeEntered(const char *action, const AnsiString &fileName)
     Fail(action, fileName, QStringLiteral("permission denied"));
 }
 
-QString NoMemory(const char *task) { return QStringLiteral("there is not enough memory to %1").arg(QLatin1String(task)); }
+// Runs a step of an opening or a save, its failure told the one way:
+// `Cannot <action> "<path>": <reason>`; where the step takes much memory,
+// running out of it is told as a lack of memory for `use`. A cancel passes
+// as it is.
+template <class Step>
+auto Attempt(const char *action, const AnsiString &fileName, std::optional<TMemoryUse> use, Step &&step) -> decltype(step())
+{
+    try {
+        return step();
+    } catch (const ECancelled &) {
+        throw;
+    } catch (const Exception &error) {
+        Fail(action, fileName, error.Message());
+    } catch (const std::bad_alloc &) {
+        if (!use) throw;
+        Fail(action, fileName, NotEnoughMemoryTo(*use));
+    }
+}
 
 // QSaveFile often loses the system's reason ("Unknown error") or words it
 // with the path: the usual causes are told from the file system itself.
@@ -105,38 +123,19 @@ void ReadPictureFile(const AnsiString &fileName, TBitmap &into)
     const QFileInfo info(fileName);
     if (info.isDir()) Fail("open", fileName, QStringLiteral("it is a folder, not a file"));
     if (!info.exists()) Fail("open", fileName, QStringLiteral("the file does not exist"));
-    // Read straight into a picture of its own where its format allows, else
-    // whole into memory of its own: decoding from a mapping would end the
-    // program if another one cut the file short meanwhile. Either way a
-    // failure leaves `into` as it was.
-    TBitmap loaded;
-    std::optional<TRowsMissing> missing;
+    // Read straight into the picture where its format allows, else whole
+    // into memory of its own: decoding from a mapping would end the program
+    // if another one cut the file short meanwhile.
     TFileBytes file;
-    try {
+    std::optional<TRowsMissing> missing = Attempt("open", fileName, TMemoryUse::ReadingTheFile, [&] {
         TFileReading reading(fileName);
-        if (reading.Regular()) missing = ReadPictureStraight(reading, loaded);
-        if (!missing) file = reading.Whole();
-    } catch (const std::bad_alloc &) {
-        Fail("open", fileName, NoMemory("read the file"));
-    } catch (const ECancelled &) {
-        throw;
-    } catch (const Exception &error) {
-        Fail("open", fileName, error.Message());
-    }
-    if (!missing) {
-        try {
-            missing = DecodePicture(file.Bytes(), loaded);
-        } catch (const std::bad_alloc &) {
-            Fail("open", fileName, NoMemory("read the picture"));
-        } catch (const ECancelled &) {
-            throw;
-        } catch (const Exception &error) {
-            Fail("open", fileName, error.Message());
-        }
-    }
-    // A read cancelled while it ran ends here, with `into` unchanged.
-    CheckCancelled();
-    into.TakeOver(loaded);
+        std::optional<TRowsMissing> read;
+        if (reading.Regular()) read = ReadPictureStraight(reading, into);
+        if (!read) file = reading.Whole();
+        return read;
+    });
+    if (!missing)
+        missing = Attempt("open", fileName, TMemoryUse::ReadingThePicture, [&] { return DecodePicture(file.Bytes(), into); });
     if (missing->missing > 0)
         throw EPictureIncomplete(QStringLiteral("The file %1 ends early: %2 of its %3 rows are missing. The rows it holds are shown.")
                                      .arg(QuotedPath(fileName))
@@ -161,39 +160,13 @@ void WritePictureFile(const AnsiString &fileName, const TBitmap &bitmap)
     if (!format)
         Fail("save", fileName, QStringLiteral("this program cannot write \".%1\" files; it writes %2 pictures")
                                    .arg(info.suffix(), WritablePictureFormats()));
-    QByteArray encoded;
-    try {
-        encoded = EncodePicture(bitmap, *format);
-    } catch (const ECancelled &) {
-        throw;
-    } catch (const std::bad_alloc &) {
-        Fail("save", fileName, NoMemory("encode the picture"));
-    } catch (const Exception &error) {
-        Fail("save", fileName, error.Message());
-    }
+    const QByteArray encoded = Attempt("save", fileName, TMemoryUse::EncodingThePicture, [&] { return EncodePicture(bitmap, *format); });
     // Devices and pipes cannot be replaced by renaming a finished file over
     // them (that would swap a device node for a regular file), nor can a
     // file whose other names, owner or mode bits a new file would not keep:
     // those are written in place.
-    const auto writeInPlace = [&] {
-        try {
-            WriteInPlace(fileName, encoded);
-        } catch (const ECancelled &) {
-            throw;
-        } catch (const Exception &error) {
-            Fail("save", fileName, error.Message());
-        }
-    };
-    try {
-        if (info.exists() && !info.isFile()) {
-            WriteToSpecialFile(fileName, encoded);
-            return;
-        }
-    } catch (const ECancelled &) {
-        throw;
-    } catch (const Exception &error) {
-        Fail("save", fileName, error.Message());
-    }
+    const auto writeInPlace = [&] { Attempt("save", fileName, std::nullopt, [&] { WriteInPlace(fileName, encoded); }); };
+    if (info.exists() && !info.isFile()) return Attempt("save", fileName, std::nullopt, [&] { WriteToSpecialFile(fileName, encoded); });
     if (MustWriteInPlace(fileName)) return writeInPlace();
     // The target is replaced only once every byte is on disk; on failure,
     // and when cancelled before the commit, QSaveFile removes its

@@ -14,11 +14,11 @@ public:
     using Exception::Exception;
 };
 
-// Reads the named file (into memory, whole, then decoded) into `into`. On
-// any failure it throws Exception `Cannot open "<native path>": <reason>`
-// and `into` is unchanged. A file that ends early gives what it holds in
-// `into`, then throws EPictureIncomplete naming the file and the rows
-// missing.
+// Reads the named file (straight into the picture, or into memory whole,
+// then decoded) into `into`, as the codecs decode (picture_codecs.h). On
+// any failure it throws Exception `Cannot open "<native path>": <reason>`.
+// A file that ends early gives what it holds in `into`, then throws
+// EPictureIncomplete naming the file and the rows missing.
 void ReadPictureFile(const AnsiString &fileName, TBitmap &into);
 // Encodes the bitmap whole in memory, in the format the name's extension
 // names (BMP for a name without one), then writes it beside the target and puts it in the target's place

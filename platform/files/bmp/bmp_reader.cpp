@@ -27,6 +27,7 @@
 #include "platform/files/bmp/bmp_format.h"
 #include "platform/files/bmp/bmp_metadata.h"
 #include "platform/files/bmp/fax_huffman.h"
+#include "platform/files/decoded_picture.h"
 #include "platform/files/file_source.h"
 #include "platform/files/jpeg/jpeg_codec.h"
 #include "platform/files/opening_limits.h"
@@ -486,17 +487,17 @@ bool WritesEveryByte(std::span<const std::uint8_t> pixels, const TLayout &l)
 // Rows the file lacks stay as allocated, all zero bytes, so a short file
 // that claims a huge picture costs no work beyond the bytes it holds.
 // Whole rows have their padding written as zeros. Gives the rows missing.
-int DecodeRows(std::span<const std::uint8_t> pixels, const TLayout &l, TBitmap &into)
+int DecodeRows(std::span<const std::uint8_t> pixels, const TLayout &l, TBitmap &picture)
 {
     const std::size_t rowBytes = FileRowBytes(l);
     const std::size_t wholeRows = pixels.size() / rowBytes;
     const std::size_t written = (static_cast<std::size_t>(l.width) * BitsPerPixel(l.format) + 7) / 8;
-    const std::size_t padding = into.BytesPerRow() - written;
+    const std::size_t padding = picture.BytesPerRow() - written;
     const TRowConverter convert(l);
-    const auto destination = [&](int fileRow) { return into.Row(l.topDown ? fileRow : l.height - 1 - fileRow); };
+    const auto destination = [&](int fileRow) { return picture.Row(l.topDown ? fileRow : l.height - 1 - fileRow); };
     const int whole = static_cast<int>(std::min<std::size_t>(wholeRows, static_cast<std::size_t>(l.height)));
     // Bands of whole rows on every core.
-    ForEachBand(whole, std::max(rowBytes, into.BytesPerRow()), [&](const TBand &band, unsigned) {
+    ForEachBand(whole, std::max(rowBytes, picture.BytesPerRow()), [&](const TBand &band, unsigned) {
         for (int fileRow = band.first; fileRow < band.end; ++fileRow) {
             std::uint8_t *dst = destination(fileRow);
             convert(pixels.data() + static_cast<std::size_t>(fileRow) * rowBytes, dst, l.width);
@@ -522,15 +523,18 @@ bool ReadsStraight(const TLayout &l, std::uint64_t fileBytes)
 }
 
 // The bitmap's form of the file: its size, format, alpha and palette.
-void Prepare(const TLayout &l, std::span<const std::uint8_t> bytes, TFill fill, TBitmap &into)
+// Allocated by the bitmap itself, which refuses a size it cannot hold and
+// tells a lack of memory with the picture's size: opening a BMP holds
+// nothing besides the file and the picture to count.
+void Prepare(const TLayout &l, std::span<const std::uint8_t> bytes, TFill fill, TBitmap &picture)
 {
     if (fill == TFill::None)
-        into.AllocateForOverwrite(l.width, l.height, l.format);
+        picture.AllocateForOverwrite(l.width, l.height, l.format);
     else
-        into.Allocate(l.width, l.height, l.format);
+        picture.Allocate(l.width, l.height, l.format);
     // 32-bit pixels without an alpha mask are opaque whatever their 4th byte becomes.
-    if (l.format == pf32bit && l.kind != TRowKind::Fixed64 && l.masks[Alpha] == 0) into.SetAlphaChannel(TAlphaChannel::Unused);
-    if (HasPalette(l.format)) into.SetPalette(ReadPalette(bytes.data() + l.paletteAt, l));
+    if (l.format == pf32bit && l.kind != TRowKind::Fixed64 && l.masks[Alpha] == 0) picture.SetAlphaChannel(TAlphaChannel::Unused);
+    if (HasPalette(l.format)) picture.SetPalette(ReadPalette(bytes.data() + l.paletteAt, l));
 }
 
 // RLE8 and RLE4 as Windows has them, and OS/2's RLE24, whose runs and
@@ -538,7 +542,7 @@ void Prepare(const TLayout &l, std::span<const std::uint8_t> bytes, TFill fill, 
 // Gives the rows missing: those the data never reached because it ran out
 // before its end-of-picture code (an early end code is no loss: it leaves
 // the rest index 0 on purpose).
-int DecodeRunLengths(std::span<const std::uint8_t> data, const TLayout &l, TBitmap &into)
+int DecodeRunLengths(std::span<const std::uint8_t> data, const TLayout &l, TBitmap &picture)
 {
     const bool four = l.compression == Rle4;
     const std::size_t pixel = l.rle24 ? 3 : 1;
@@ -546,7 +550,7 @@ int DecodeRunLengths(std::span<const std::uint8_t> data, const TLayout &l, TBitm
     const std::size_t size = data.size();
     std::size_t pos = 0;
     int x = 0, y = 0;
-    const auto row = [&] { return into.Row(l.topDown ? y : l.height - 1 - y); };
+    const auto row = [&] { return picture.Row(l.topDown ? y : l.height - 1 - y); };
     // Each step reads a pair: a run of count pixels, or an escape code.
     while (y < l.height && pos + 2 <= size) {
         const int count = data[pos], code = data[pos + 1];
@@ -607,22 +611,24 @@ TRowsMissing DecodeBmp(std::span<const std::uint8_t> bytes, TBitmap &into)
     const TLayout layout = ReadLayout(bytes);
     const std::span<const std::uint8_t> pixels = bytes.subspan(layout.pixelsAt);
     if ((layout.compression == Jpeg && !layout.rle24) || layout.compression == Png) {
-        const bool jpeg = layout.compression == Jpeg;
-        if (jpeg ? !LooksLikeJpeg(pixels) : !LooksLikePng(pixels))
-            Refuse(QStringLiteral("the BMP header announces a %1 picture, but its pixels are not one").arg(jpeg ? QStringLiteral("JPEG") : QStringLiteral("PNG")));
-        return jpeg ? DecodeJpeg(pixels, into) : DecodePng(pixels, into);
+        const TPictureFileFormat inside = layout.compression == Jpeg ? TPictureFileFormat::Jpeg : TPictureFileFormat::Png;
+        if (inside == TPictureFileFormat::Jpeg ? !LooksLikeJpeg(pixels) : !LooksLikePng(pixels))
+            Refuse(QStringLiteral("the BMP header announces a %1 picture, but its pixels are not one").arg(QLatin1String(PictureFileFormatInfo(inside).name)));
+        return inside == TPictureFileFormat::Jpeg ? DecodeJpeg(pixels, into) : DecodePng(pixels, into);
     }
-    Prepare(layout, bytes, WritesEveryByte(pixels, layout) ? TFill::None : TFill::Zeroes, into);
+    TDecodedPicture decoded(into, TPictureFileFormat::Bmp);
+    TBitmap &picture = decoded.Picture();
+    Prepare(layout, bytes, WritesEveryByte(pixels, layout) ? TFill::None : TFill::Zeroes, picture);
+    int missing = 0;
     if (layout.huffman) {
-        const auto row = [&](int y) { return into.Row(layout.topDown ? y : layout.height - 1 - y); };
-        const int held = fax::DecodeRows(pixels, layout.width, layout.height, row);
-        KeepFoundMetadata(into, BmpMetadata(bytes));
-        return {layout.height - held, layout.height};
+        const auto row = [&](int y) { return picture.Row(layout.topDown ? y : layout.height - 1 - y); };
+        missing = layout.height - fax::DecodeRows(pixels, layout.width, layout.height, row);
+    } else {
+        const bool runs = layout.compression == Rle8 || layout.compression == Rle4 || layout.rle24;
+        missing = runs ? DecodeRunLengths(pixels, layout, picture) : DecodeRows(pixels, layout, picture);
     }
-    const bool runs = layout.compression == Rle8 || layout.compression == Rle4 || layout.rle24;
-    const int missing = runs ? DecodeRunLengths(pixels, layout, into) : DecodeRows(pixels, layout, into);
-    KeepFoundMetadata(into, BmpMetadata(bytes));
-    return {missing, layout.height};
+    KeepFoundMetadata(picture, BmpMetadata(bytes));
+    return decoded.HandOver({missing, layout.height});
 }
 
 std::optional<TRowsMissing> ReadBmpStraight(TFileSource &file, TBitmap &into)
@@ -648,7 +654,8 @@ std::optional<TRowsMissing> ReadBmpStraight(TFileSource &file, TBitmap &into)
     const bool profileInRest = profile && profile->at >= restAt;
     if (profile && !profileInStart && !profileInRest && profile->at < file.Size()) return std::nullopt;
     // Every byte is read into the rows: the padding too, cleared below.
-    TBitmap bitmap;
+    TDecodedPicture decoded(into, TPictureFileFormat::Bmp);
+    TBitmap &bitmap = decoded.Picture();
     Prepare(layout, start, TFill::None, bitmap);
     const std::size_t stride = bitmap.BytesPerRow();
     const std::size_t total = bitmap.ImageBytes();
@@ -693,6 +700,5 @@ std::optional<TRowsMissing> ReadBmpStraight(TFileSource &file, TBitmap &into)
         }
     });
     KeepFoundMetadata(bitmap, BmpMetadata(start, profileBytes));
-    into.TakeOver(bitmap);
-    return WholePicture(into);
+    return decoded.HandOver(WholePicture(bitmap));
 }

@@ -24,6 +24,5 @@ bool LooksLikeGif(std::span<const std::uint8_t> bytes);
 // while the image decodes, a row at a time; an interlaced image's rows are
 // held from the top once every pass reached them. Data that ends early
 // gives the rows held from the top (opening_limits.h); damaged data is
-// refused. Throws Exception with a plain reason (no file name); `into` is
-// then unchanged.
+// refused. A TPictureReader (picture_codecs.h).
 TRowsMissing DecodeGif(std::span<const std::uint8_t> bytes, TBitmap &into);

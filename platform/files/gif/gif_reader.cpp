@@ -3,6 +3,7 @@
 #include "platform/files/gif/gif_codec.h"
 
 #include "platform/files/gif/gif_metadata.h"
+#include "platform/files/decoded_picture.h"
 #include "platform/files/opening_limits.h"
 #include "platform/files/reader_metadata.h"
 #include "platform/base/work_progress.h"
@@ -89,9 +90,10 @@ void Put(TPixelFormat format, QRgb colour, std::uint8_t *pixel)
     if (format == pf32bit) pixel[3] = static_cast<std::uint8_t>(qAlpha(colour));
 }
 
-// The indices decoded become the picture in the smallest form: its own
-// table where every pixel is an opaque colour of it, else colours.
-void Finish(TBitmap &indices, const TFirstImage &image, bool blackBeside, TBitmap &picture)
+// The indices decoded become the picture in the smallest form, in their
+// place: its own table where every pixel is an opaque colour of it, else
+// colours.
+void ShowColours(TBitmap &indices, const TFirstImage &image, bool blackBeside)
 {
     const int width = indices.GetWidth(), height = indices.GetHeight();
     std::array<bool, 256> used{};
@@ -122,12 +124,12 @@ void Finish(TBitmap &indices, const TFirstImage &image, bool blackBeside, TBitma
             for (int x = 0; x < width; ++x) row[x] = becomes[row[x]];
         }
         indices.SetPalette(grey ? GreyLevels : palette);
-        picture.TakeOver(indices);
         return;
     }
     // Colours beside the indices: three or four bytes a pixel besides one.
     const TPixelFormat format = translucent ? pf32bit : pf24bit;
     CheckPictureFits(width, height, format);
+    TBitmap picture;
     AllocateDecoded(picture, width, height, format);
     picture.SetAlphaChannel(TAlphaChannel::Used);
     const std::size_t pixelBytes = format == pf32bit ? 4 : 3;
@@ -141,6 +143,7 @@ void Finish(TBitmap &indices, const TFirstImage &image, bool blackBeside, TBitma
         }
         if ((y & 255) == 255) ReportProgress(std::uint64_t(y) + 1, std::uint64_t(height));
     }
+    indices.TakeOver(picture);
 }
 
 // The rows of an interlaced image in the order they come: every 8th from
@@ -168,7 +171,7 @@ TRowsMissing DecodeGif(std::span<const std::uint8_t> bytes, TBitmap &into)
     TMemoryFile file{bytes};
     int error = 0;
     const std::unique_ptr<GifFileType, GifClose> owner(DGifOpen(&file, ReadFile, &error));
-    if (!owner) throw Exception(error == D_GIF_ERR_NOT_ENOUGH_MEM ? QStringLiteral("there is not enough memory to read the picture") : DamagedData());
+    if (!owner) throw Exception(error == D_GIF_ERR_NOT_ENOUGH_MEM ? NotEnoughMemoryTo(TMemoryUse::ReadingThePicture) : DamagedData());
     GifFileType *gif = owner.get();
 
     TFirstImage image;
@@ -202,17 +205,13 @@ TRowsMissing DecodeGif(std::span<const std::uint8_t> bytes, TBitmap &into)
 
     const int width = image.screenWidth, height = image.screenHeight;
     if (width <= 0 || height <= 0) throw Exception(DamagedData());
-    CheckPictureFits(width, height, pf8bit);
-    // The indices take a byte a pixel; the colours, where the picture
-    // needs them, three or four more, within the allowance of a picture
-    // of that form.
-    const std::uint64_t indexBytes = TBitmap::RowBytes(width, pf8bit) * std::uint64_t(height);
-    CheckOpeningMemory(width, height, QStringLiteral("GIF"), bytes.size() + indexBytes, indexBytes);
-
-    TBitmap indices;
-    AllocateDecoded(indices, width, height, pf8bit);
+    // The picture holds the indices first, a byte a pixel; the colours,
+    // where it needs them, take three or four more, within the allowance
+    // of a picture of that form.
+    TDecodedPicture decoded(into, TPictureFileFormat::Gif);
+    TBitmap &picture = decoded.Start(width, height, pf8bit, bytes.size());
     if (image.fill > 0)
-        for (int y = 0; y < height; ++y) std::memset(indices.Row(y), image.fill, static_cast<std::size_t>(width));
+        for (int y = 0; y < height; ++y) std::memset(picture.Row(y), image.fill, static_cast<std::size_t>(width));
 
     // The image's rows, clipped to the screen.
     std::vector<GifPixelType> line(static_cast<std::size_t>(std::max(image.width, 1)));
@@ -229,7 +228,7 @@ TRowsMissing DecodeGif(std::span<const std::uint8_t> bytes, TBitmap &into)
         rowDone[static_cast<std::size_t>(row)] = true;
         const int y = image.top + row;
         if (y < height && visibleRight > visibleLeft)
-            std::memcpy(indices.Row(y) + visibleLeft, line.data(), static_cast<std::size_t>(visibleRight - visibleLeft));
+            std::memcpy(picture.Row(y) + visibleLeft, line.data(), static_cast<std::size_t>(visibleRight - visibleLeft));
         if ((n & 255) == 255) ReportProgress(std::uint64_t(n) + 1, std::uint64_t(image.height));
     }
     // Rows are held from the top: those above the image, then its rows up
@@ -240,10 +239,8 @@ TRowsMissing DecodeGif(std::span<const std::uint8_t> bytes, TBitmap &into)
         held = std::min(height, image.top + static_cast<int>(missingRow));
     }
 
-    TBitmap picture;
-    Finish(indices, image, blackBeside, picture);
+    ShowColours(picture, image, blackBeside);
     const TRowsMissing missing = RowsHeld(picture, held, height);
     KeepFoundMetadata(picture, GifMetadata(bytes));
-    into.TakeOver(picture);
-    return missing;
+    return decoded.HandOver(missing);
 }

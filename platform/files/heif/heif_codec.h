@@ -25,7 +25,6 @@ bool LooksLikeAvif(std::span<const std::uint8_t> bytes);
 // its RGB image besides ours. libheif decodes in one call, giving progress
 // between the tiles of a grid: a cancel is honoured once it returns, its
 // picture dropped. libheif's limits against hostile files stay as they
-// are. Throws Exception with a plain reason (no file name); `into` is
-// then unchanged. No rows are ever missing: libheif gives a whole picture
+// are. A TPictureReader (picture_codecs.h). No rows are ever missing: libheif gives a whole picture
 // or none.
 TRowsMissing DecodeHeif(std::span<const std::uint8_t> bytes, TBitmap &into);

@@ -3,6 +3,7 @@
 
 #include "platform/files/channel_order.h"
 #include "platform/files/heif/heif_boxes.h"
+#include "platform/files/decoded_picture.h"
 #include "platform/files/opening_limits.h"
 #include "platform/files/reader_metadata.h"
 #include "platform/files/sample_depth.h"
@@ -46,8 +47,6 @@ bool HasBrand(std::span<const std::uint8_t> bytes, std::initializer_list<std::ui
     return std::any_of(brands.begin(), brands.end(), [&](std::uint32_t b) { return std::find(wanted.begin(), wanted.end(), b) != wanted.end(); });
 }
 
-QString FormatName(std::span<const std::uint8_t> bytes) { return LooksLikeAvif(bytes) ? QStringLiteral("AVIF") : QStringLiteral("HEIF"); }
-
 struct ContextFree {
     void operator()(heif_context *context) const { heif_context_free(context); }
 };
@@ -69,7 +68,7 @@ struct NclxFree {
 {
     if (error.code == heif_error_Memory_allocation_error && error.subcode == heif_suberror_Security_limit_exceeded)
         throw Exception(QStringLiteral("its structure goes beyond the limits the %1 library keeps against hostile files").arg(formatName));
-    if (error.code == heif_error_Memory_allocation_error) throw Exception(QStringLiteral("there is not enough memory to read the picture"));
+    if (error.code == heif_error_Memory_allocation_error) throw Exception(NotEnoughMemoryTo(TMemoryUse::ReadingThePicture));
     if (error.code == heif_error_Unsupported_feature || error.code == heif_error_Unsupported_filetype ||
         (error.code == heif_error_Decoder_plugin_error && error.subcode == heif_suberror_Unsupported_codec))
         throw Exception(QStringLiteral("the %1 picture is coded in a way this program cannot decode (%2)").arg(formatName, QString::fromUtf8(error.message)));
@@ -178,9 +177,10 @@ bool LooksLikeAvif(std::span<const std::uint8_t> bytes) { return HasBrand(bytes,
 
 TRowsMissing DecodeHeif(std::span<const std::uint8_t> bytes, TBitmap &into)
 {
-    const QString formatName = FormatName(bytes);
+    TDecodedPicture decodedPicture(into, LooksLikeAvif(bytes) ? TPictureFileFormat::Avif : TPictureFileFormat::Heif);
+    const QString &formatName = decodedPicture.FormatName();
     const std::unique_ptr<heif_context, ContextFree> context(heif_context_alloc());
-    if (!context) throw Exception(QStringLiteral("there is not enough memory to read the picture"));
+    if (!context) throw Exception(NotEnoughMemoryTo(TMemoryUse::ReadingThePicture));
     // libheif reads the boxes in place, without a copy of the file.
     Check(heif_context_read_from_memory_without_copy(context.get(), bytes.data(), bytes.size(), nullptr), formatName);
     heif_image_handle *primary = nullptr;
@@ -195,6 +195,7 @@ TRowsMissing DecodeHeif(std::span<const std::uint8_t> bytes, TBitmap &into)
     const bool deep = bits > 8;
     const TPixelFormat format = alpha ? pf32bit : grey ? pf8bit : pf24bit;
     if (width <= 0 || height <= 0) throw Exception(DamagedData());
+    // A size the bitmap cannot hold is refused before the memory is counted.
     CheckPictureFits(width, height, format);
 
     TPictureMetadata metadata = MetadataOf(primary);
@@ -208,12 +209,12 @@ TRowsMissing DecodeHeif(std::span<const std::uint8_t> bytes, TBitmap &into)
     const std::uint64_t pixels = std::uint64_t(width) * std::uint64_t(height), sampleBytes = deep ? 2 : 1;
     const auto planes = static_cast<std::uint64_t>(double(pixels) * (PlaneSamples(outline.chroma) + (alpha ? 1 : 0))) * sampleBytes;
     const std::uint64_t rgb = pixels * (alpha ? 4 : 3) * sampleBytes;
-    const std::uint64_t pictureBytes = TBitmap::RowBytes(width, format) * std::uint64_t(height);
+    const std::uint64_t pictureBytes = PictureBytes(width, height, format);
     const std::uint64_t peak = std::max({2 * planes, planes + rgb, rgb + pictureBytes, pictureBytes + TurningBytes(orientation, pictureBytes)});
     CheckOpeningMemory(width, height, formatName, bytes.size() + peak + DecoderWorkingBytes, pictureBytes);
 
     const std::unique_ptr<heif_decoding_options, OptionsFree> options(heif_decoding_options_alloc());
-    if (!options) throw Exception(QStringLiteral("there is not enough memory to read the picture"));
+    if (!options) throw Exception(NotEnoughMemoryTo(TMemoryUse::ReadingThePicture));
     TTileProgress progress;
     options->start_progress = TTileProgress::Start;
     options->on_progress = TTileProgress::Advance;
@@ -235,8 +236,7 @@ TRowsMissing DecodeHeif(std::span<const std::uint8_t> bytes, TBitmap &into)
         heif_image_get_height(decodedImage, heif_channel_interleaved) != height)
         throw Exception(DamagedData());
 
-    TBitmap bitmap;
-    AllocateDecoded(bitmap, width, height, format);
+    TBitmap &bitmap = decodedPicture.StartCounted(width, height, format);
     if (grey) bitmap.SetPalette(GreyLevels);
     const std::size_t samples = std::size_t(width) * (alpha ? 4 : 3);
     const std::optional<TSampleRounding> rounding =
@@ -260,6 +260,5 @@ TRowsMissing DecodeHeif(std::span<const std::uint8_t> bytes, TBitmap &into)
     // libheif's image goes before the picture is turned.
     image.reset();
     KeepFoundMetadata(bitmap, std::move(metadata), orientation);
-    into.TakeOver(bitmap);
-    return WholePicture(into);
+    return decodedPicture.HandOver(WholePicture(bitmap));
 }

@@ -25,7 +25,7 @@ bool LooksLikeJpeg(std::span<const std::uint8_t> bytes);
 // picture. Data that ends early (at the end marker or the end of the file,
 // inside a scan) gives the rows every scan reached (opening_limits.h).
 // Throws Exception with a plain reason (no file name) when the stream is
-// damaged or too large; `into` is then unchanged.
+// damaged or too large, as a TPictureReader (picture_codecs.h).
 TRowsMissing DecodeJpeg(std::span<const std::uint8_t> bytes, TBitmap &into);
 
 // Encodes at the format's quality, with 4:2:0 chroma and the accurate DCT.

@@ -8,6 +8,7 @@
 #include "platform/base/work_progress.h"
 #include "platform/files/jpeg/jpeg_metadata.h"
 #include "platform/files/jpeg/libjpeg_errors.h"
+#include "platform/files/decoded_picture.h"
 #include "platform/files/opening_limits.h"
 #include "platform/files/qt/container_checks.h"
 #include "platform/files/qt/qt_codec.h"
@@ -234,37 +235,34 @@ bool LooksLikeJpeg(std::span<const std::uint8_t> bytes)
 TRowsMissing DecodeJpeg(std::span<const std::uint8_t> bytes, TBitmap &into)
 {
     const TjHandle handle(tjInitDecompress());
-    if (!handle) throw Exception(QStringLiteral("there is not enough memory to read the picture"));
+    if (!handle) throw Exception(NotEnoughMemoryTo(TMemoryUse::ReadingThePicture));
     int width = 0, height = 0, subsampling = 0, colourSpace = 0;
     if (tjDecompressHeader3(handle.get(), bytes.data(), static_cast<unsigned long>(bytes.size()), &width, &height, &subsampling, &colourSpace) != 0)
         throw Exception(DamagedData());
     const bool grey = colourSpace == TJCS_GRAY;
     const TPixelFormat format = grey ? pf8bit : pf24bit;
+    // A size the bitmap cannot hold is refused before the file is walked.
     CheckPictureFits(width, height, format);
     const TJpegOutline outline = OutlineOfJpeg(bytes);
     if (outline.scans > MaxJpegScans) throw Exception(TooManyJpegScans());
 
     TDecompressor d;
     if (!ReadHeader(d, bytes, grey ? JCS_GRAYSCALE : JCS_EXT_BGR)) Stopped(d);
-    CheckDataCanHold(width, height, QStringLiteral("JPEG"), outline.entropyBytes, d.LeastHuffmanBytes());
+    TDecodedPicture decoded(into, TPictureFileFormat::Jpeg);
+    CheckDataCanHold(width, height, decoded.FormatName(), outline.entropyBytes, d.LeastHuffmanBytes());
     // Four-channel pictures: Qt's reader knows their inverted-CMYK convention.
     if (colourSpace == TJCS_CMYK || colourSpace == TJCS_YCCK) {
-        TBitmap read;
-        const TRowsMissing missing = DecodeWithQt(bytes, read);
-        KeepFoundMetadata(read, JpegMetadata(bytes));
-        into.TakeOver(read);
-        return missing;
+        const TRowsMissing missing = DecodeWithQt(bytes, decoded.Picture());
+        KeepFoundMetadata(decoded.Picture(), JpegMetadata(bytes));
+        return decoded.HandOver(missing);
     }
-    const std::uint64_t pictureBytes = TBitmap::RowBytes(width, format) * std::uint64_t(height);
-    if (d.ReadsScansFirst())
-        CheckOpeningMemory(width, height, QStringLiteral("JPEG"), bytes.size() + pictureBytes + d.CoefficientBytes(), pictureBytes,
-                           QStringLiteral("a JPEG in several scans (a progressive one) keeps them all, here in %1 MiB, until its rows are decoded")
-                               .arg(CeilMiB(d.CoefficientBytes())));
-    TBitmap bitmap;
-    AllocateDecoded(bitmap, width, height, format);
+    TBitmap &bitmap = d.ReadsScansFirst()
+        ? decoded.Start(width, height, format, bytes.size() + d.CoefficientBytes(),
+                        QStringLiteral("a JPEG in several scans (a progressive one) keeps them all, here in %1 MiB, until its rows are decoded")
+                            .arg(CeilMiB(d.CoefficientBytes())))
+        : decoded.StartCounted(width, height, format);
     if (grey) bitmap.SetPalette(GreyLevels);
     const TRowsMissing missing = DecodeRows(d, bitmap);
     KeepFoundMetadata(bitmap, JpegMetadata(bytes));
-    into.TakeOver(bitmap);
-    return missing;
+    return decoded.HandOver(missing);
 }

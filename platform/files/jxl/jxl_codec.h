@@ -21,6 +21,5 @@ bool LooksLikeJxl(std::span<const std::uint8_t> bytes);
 // finished from the top (opening_limits.h): libjxl 0.7 gives a frame's
 // rows once the whole frame is there, so a frame cut short shows none. The size is checked against
 // the opening memory before anything is decoded; libjxl's own limits stay.
-// Throws Exception with a plain reason (no file name); `into` is then
-// unchanged.
+// A TPictureReader (picture_codecs.h).
 TRowsMissing DecodeJxl(std::span<const std::uint8_t> bytes, TBitmap &into);

@@ -2,6 +2,7 @@
 // into the bitmap's rows as they are decoded.
 #include "platform/files/jxl/jxl_codec.h"
 
+#include "platform/files/decoded_picture.h"
 #include "platform/files/opening_limits.h"
 #include "platform/files/reader_metadata.h"
 #include "platform/files/sample_depth.h"
@@ -165,14 +166,15 @@ TRowsMissing DecodeJxl(std::span<const std::uint8_t> bytes, TBitmap &into)
 {
     const std::unique_ptr<JxlDecoder, DecoderDestroy> owner(JxlDecoderCreate(nullptr));
     const std::unique_ptr<void, RunnerDestroy> runner(JxlThreadParallelRunnerCreate(nullptr, JxlThreadParallelRunnerDefaultNumWorkerThreads()));
-    if (!owner || !runner) throw Exception(QStringLiteral("there is not enough memory to read the picture"));
+    if (!owner || !runner) throw Exception(NotEnoughMemoryTo(TMemoryUse::ReadingThePicture));
     JxlDecoder *decoder = owner.get();
     if (JxlDecoderSetParallelRunner(decoder, JxlThreadParallelRunner, runner.get()) != JXL_DEC_SUCCESS ||
         JxlDecoderSubscribeEvents(decoder, JXL_DEC_BASIC_INFO | JXL_DEC_COLOR_ENCODING | JXL_DEC_FULL_IMAGE | JXL_DEC_BOX) != JXL_DEC_SUCCESS ||
         JxlDecoderSetDecompressBoxes(decoder, JXL_TRUE) != JXL_DEC_SUCCESS || JxlDecoderSetUnpremultiplyAlpha(decoder, JXL_TRUE) != JXL_DEC_SUCCESS)
         throw Exception(DamagedData());
 
-    TBitmap bitmap;
+    TDecodedPicture decoded(into, TPictureFileFormat::Jxl);
+    TBitmap &bitmap = decoded.Picture();
     TDelivery delivery;
     TPictureMetadata metadata;
     TBoxReading box;
@@ -205,14 +207,10 @@ TRowsMissing DecodeJxl(std::span<const std::uint8_t> bytes, TBitmap &into)
             const int width = static_cast<int>(info.xsize), height = static_cast<int>(info.ysize);
             const bool alpha = info.alpha_bits > 0, grey = info.num_color_channels == 1;
             const TPixelFormat format = alpha ? pf32bit : grey ? pf8bit : pf24bit;
-            CheckPictureFits(width, height, format);
             const std::uint64_t pixels = std::uint64_t(width) * std::uint64_t(height);
-            const std::uint64_t pictureBytes = TBitmap::RowBytes(width, format) * std::uint64_t(height);
             const std::uint64_t channels = std::uint64_t(info.num_color_channels) + info.num_extra_channels;
             const std::uint64_t decoderBytes = info.uses_original_profile ? LosslessBytesPerChannel * channels * pixels : LossyBytesPerPixel * pixels;
-            CheckOpeningMemory(width, height, QStringLiteral("JPEG XL"),
-                               bytes.size() + pictureBytes + decoderBytes + 4 * std::uint64_t(height) + DecoderWorkingBytes, pictureBytes);
-            AllocateDecoded(bitmap, width, height, format);
+            decoded.Start(width, height, format, bytes.size() + decoderBytes + 4 * std::uint64_t(height) + DecoderWorkingBytes);
             if (grey && !alpha) bitmap.SetPalette(GreyLevels);
             delivery.bitmap = &bitmap;
             delivery.channels = static_cast<int>(info.num_color_channels) + (alpha ? 1 : 0);
@@ -270,6 +268,5 @@ TRowsMissing DecodeJxl(std::span<const std::uint8_t> bytes, TBitmap &into)
     const TRowsMissing missing = RowsHeld(bitmap, pictureDone ? bitmap.GetHeight() : delivery.RowsHeld(), bitmap.GetHeight());
     // libjxl turned the picture as its codestream says.
     KeepFoundMetadata(bitmap, std::move(metadata), TOrientation::Upright);
-    into.TakeOver(bitmap);
-    return missing;
+    return decoded.HandOver(missing);
 }

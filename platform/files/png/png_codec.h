@@ -33,7 +33,7 @@ bool LooksLikePng(std::span<const std::uint8_t> bytes);
 // few rows, gives the rows from the top that every pass reached
 // (opening_limits.h). Throws Exception with a plain reason (no file name)
 // when the data is damaged (a bad checksum of a critical chunk, a damaged
-// stream) or too large; `into` is then unchanged.
+// stream) or too large, as a TPictureReader (picture_codecs.h).
 TRowsMissing DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into);
 
 // Encodes every pixel exactly: pf1bit and pf4bit as 1- and 4-bit palettes,

@@ -5,6 +5,7 @@
 #include "platform/base/huge_pages.h"
 #include "platform/base/work_progress.h"
 #include "platform/files/channel_order.h"
+#include "platform/files/decoded_picture.h"
 #include "platform/files/opening_limits.h"
 #include "platform/files/png/png_metadata.h"
 #include "platform/files/png/png_unfilter.h"
@@ -517,6 +518,267 @@ int InterlacedRowsHeld(int width, int height, int pass, int row)
     return held;
 }
 
+// Decodes one PNG file held in memory, a method a job: libspng's reading
+// and limits, the header and the checks before anything is allocated, the
+// data inflated at once, the picture and its palette, then the rows by one
+// of three ways (interlaced, inflated at once, or row by row through
+// libspng), the chunks after them, and the picture handed over.
+class TPngDecoder {
+public:
+    TPngDecoder(std::span<const std::uint8_t> bytes, TBitmap &into)
+        : bytes_(bytes), decoded_(into, TPictureFileFormat::Png), owner_(spng_ctx_new(0)), ctx_(owner_.get())
+    {
+    }
+
+    TRowsMissing Decode()
+    {
+        Open();
+        CheckClaims();
+        InflateAtOnce();
+        StartPicture();
+        if (f_.interlaced)
+            DecodeInterlaced();
+        else if (inflatedAtOnce_)
+            DecodeInflated();
+        else
+            DecodeRowByRow();
+        DecodeChunksAfter();
+        return Finish();
+    }
+
+private:
+    // libspng given the file, as it is or as a stream (TSpngStream), with
+    // its checks and limits.
+    void Open()
+    {
+        if (!ctx_) throw std::bad_alloc();
+        stream_ = TSpngStream::Of(bytes_);
+        cut_ = stream_ && stream_->Cut();
+        if (stream_) spng_set_png_stream(ctx_, TSpngStream::Read, &*stream_);
+        if (cut_) {
+            spng_set_crc_action(ctx_, SPNG_CRC_USE, SPNG_CRC_DISCARD);
+        } else {
+            if (!stream_) spng_set_png_buffer(ctx_, bytes_.data(), bytes_.size());
+            // As libpng: a damaged critical chunk is an error, a damaged ancillary one is skipped.
+            spng_set_crc_action(ctx_, SPNG_CRC_ERROR, SPNG_CRC_DISCARD);
+        }
+        // libpng's limit of a million pixels a side, which Qt's reader kept.
+        spng_set_image_limits(ctx_, MaxSide, MaxSide);
+        spng_set_chunk_limits(ctx_, MaxMetadataBytes, MaxMetadataBytes);
+    }
+
+    // The header, and what the file claims checked before anything is
+    // allocated: the size, the memory and the data that must hold the rows.
+    void CheckClaims()
+    {
+        f_ = ReadLayout(ctx_);
+        held_ = f_.height;
+        // The size check counts the form the pixels are decoded into.
+        CheckPictureFits(f_.width, f_.height, f_.form);
+
+        std::size_t imageSize = 0;
+        if (spng_decoded_image_size(ctx_, SPNG_FMT_PNG, &imageSize) != 0) throw Exception(DamagedData());
+        imageSize_ = imageSize;
+        rawRowBytes_ = imageSize / static_cast<std::size_t>(f_.height);
+
+        // Pixels that may carry alpha are kept in their opaque form until a
+        // translucent one turns up, and widened to pf32bit then: an opaque
+        // picture never takes both forms at once.
+        narrowing_ = f_.form == pf32bit;
+        kept_ = narrowing_ ? (f_.opaqueAsGrey ? pf8bit : pf24bit) : f_.form;
+        keptBytes_ = PictureBytes(f_.width, f_.height, kept_);
+        wideBytes_ = PictureBytes(f_.width, f_.height, pf32bit);
+        // Interlaced passes revisit every row: the whole image is decoded first.
+        const std::uint64_t rawBytes = f_.interlaced ? imageSize_ : 2 * rawRowBytes_;
+        const QString &name = decoded_.FormatName();
+        CheckOpeningMemory(f_.width, f_.height, name, bytes_.size() + rawBytes + keptBytes_, keptBytes_);
+        if (narrowing_) CheckOpeningMemory(f_.width, f_.height, name, bytes_.size() + rawBytes + keptBytes_ + wideBytes_, wideBytes_);
+        // Every row's samples come out of the compressed data, which cannot give
+        // more than a fixed number of bytes for each of its own.
+        const std::uint64_t leastBytes = rawRowBytes_ * std::uint64_t(f_.height) / MostInflatedPerByte;
+        CheckDataCanHold(f_.width, f_.height, name, ImageDataBytes(bytes_), leastBytes);
+    }
+
+    // A well-formed file that is not interlaced has its data inflated at
+    // once by libdeflate, which is faster than libspng's zlib a row at a
+    // time, when the inflated rows fit beside the rest.
+    void InflateAtOnce()
+    {
+        const std::uint64_t inflatedBytes = (1 + rawRowBytes_) * std::uint64_t(f_.height);
+        if (cut_ || f_.interlaced || inflatedBytes > MaxInflatedAtOnce ||
+            !OpeningFits(2 * bytes_.size() + inflatedBytes + keptBytes_ + (narrowing_ ? wideBytes_ : 0), keptBytes_))
+            return;
+        ReportProgress(0, 2 * static_cast<std::uint64_t>(f_.height));
+        TBytes joined;
+        if (const auto stream = ImageData(bytes_, joined)) inflated_ = InflateRows(*stream, static_cast<std::size_t>(f_.height), rawRowBytes_);
+        inflatedAtOnce_ = inflated_ != nullptr;
+    }
+
+    // The picture in the form kept, and its palette. Its memory was counted
+    // with the data's, above.
+    void StartPicture()
+    {
+        picture_ = &decoded_.StartCounted(f_.width, f_.height, kept_);
+        if (kept_ == pf1bit) {
+            TPalette palette{};
+            if (f_.colourType == Grey) {
+                palette[0] = clWhite;
+            } else {
+                for (std::uint32_t i = 0; i < f_.plte.n_entries && i < 2; ++i)
+                    palette[i] = RGB(f_.plte.entries[i].red, f_.plte.entries[i].green, f_.plte.entries[i].blue);
+            }
+            picture_->SetPalette(palette);
+        } else if (kept_ == pf8bit) {
+            if (f_.colourType == Grey || f_.greyPalette) {
+                picture_->SetPalette(GreyLevels);
+            } else {
+                TPalette palette{};
+                for (std::uint32_t i = 0; i < f_.plte.n_entries; ++i)
+                    palette[i] = RGB(f_.plte.entries[i].red, f_.plte.entries[i].green, f_.plte.entries[i].blue);
+                picture_->SetPalette(palette);
+            }
+        }
+        if (narrowing_) wide_.resize(TBitmap::RowBytes(f_.width, pf32bit));
+    }
+
+    // Converts row y from the decoder's bytes into the picture; the first
+    // translucent pixel widens the rows above it to pf32bit.
+    void TakeRow(int y, std::uint8_t *decoded)
+    {
+        TBitmap &picture = *picture_;
+        const std::size_t width = static_cast<std::size_t>(f_.width);
+        if (!narrowing_ || translucent_) {
+            translucent_ |= ConvertRow(f_, decoded, picture.Row(y));
+        } else if (!ConvertRow(f_, decoded, wide_.data())) {
+            NarrowRow(wide_.data(), picture.Row(y), width, kept_);
+        } else {
+            translucent_ = true;
+            TBitmap widened;
+            AllocateDecoded(widened, f_.width, f_.height, pf32bit);
+            for (int above = 0; above < y; ++above) WidenRow(picture.Row(above), widened.Row(above), width, kept_);
+            std::memcpy(widened.Row(y), wide_.data(), 4 * width);
+            picture.TakeOver(widened);
+        }
+    }
+
+    // Every pass's rows are put in their places in the whole image, which
+    // is converted once the last pass is in.
+    void DecodeInterlaced()
+    {
+        std::vector<std::uint8_t> raw(imageSize_);
+        const std::uint64_t passRows = InterlacedPassRows(f_.width, f_.height), total = passRows + static_cast<std::uint64_t>(f_.height);
+        if (spng_decode_image(ctx_, nullptr, 0, SPNG_FMT_PNG, SPNG_DECODE_PROGRESSIVE) != 0) throw Exception(DamagedData());
+        for (std::uint64_t done = 1;; ++done) {
+            // libspng tells the end either with the last row or after it.
+            spng_row_info row{};
+            const int next = spng_get_row_info(ctx_, &row);
+            if (next == SPNG_EOI) break;
+            if (next != 0 || row.row_num >= static_cast<std::uint32_t>(f_.height)) throw Exception(DamagedData());
+            const int error = spng_decode_row(ctx_, raw.data() + rawRowBytes_ * row.row_num, rawRowBytes_);
+            if (error == SPNG_EOI) break;
+            if (error != 0 && !EndsEarly(error)) throw Exception(DamagedData());
+            if (error != 0) {
+                held_ = InterlacedRowsHeld(f_.width, f_.height, row.pass, static_cast<int>(row.row_num));
+                break;
+            }
+            if ((done & 31) == 0) ReportProgress(done, total);
+        }
+        for (int y = 0; y < held_; ++y) {
+            TakeRow(y, raw.data() + rawRowBytes_ * static_cast<std::size_t>(y));
+            if ((y & 31) == 31) ReportProgress(passRows + static_cast<std::uint64_t>(y) + 1, total);
+        }
+    }
+
+    // Each row unfiltered next to the one above it, then converted.
+    void DecodeInflated()
+    {
+        std::vector<std::uint8_t> rows(2 * rawRowBytes_), samples(f_.depth == 16 ? rawRowBytes_ : 0);
+        const int step = FilterStep(f_);
+        for (int y = 0; y < f_.height; ++y) {
+            const std::uint8_t *in = inflated_.get() + (1 + rawRowBytes_) * static_cast<std::size_t>(y);
+            std::uint8_t *out = rows.data() + (y & 1) * rawRowBytes_;
+            const std::uint8_t *prior = rows.data() + ((y & 1) ^ 1) * rawRowBytes_;
+            UnfilterPngRow(in[0], in + 1, prior, rawRowBytes_, step, out);
+            if (f_.depth == 16) {
+                // The file's samples are big-endian; rows are converted from
+                // host order, as libspng gives them. The row above keeps the
+                // file's order for the next row's filter.
+                std::uint8_t *host = samples.data();
+                for (std::size_t i = 0; i + 1 < rawRowBytes_; i += 2) {
+                    host[i] = out[i + 1];
+                    host[i + 1] = out[i];
+                }
+                TakeRow(y, host);
+            } else {
+                TakeRow(y, out);
+            }
+            if ((y & 31) == 31) ReportProgress(static_cast<std::uint64_t>(f_.height) + y + 1, 2 * static_cast<std::uint64_t>(f_.height));
+        }
+        inflated_.reset();
+    }
+
+    // libspng inflates and unfilters a row at a time, into the picture's row
+    // itself where the row's form allows.
+    void DecodeRowByRow()
+    {
+        if (spng_decode_image(ctx_, nullptr, 0, SPNG_FMT_PNG, SPNG_DECODE_PROGRESSIVE) != 0) throw Exception(DamagedData());
+        const bool inPlace = DecodesInPlace(f_);
+        std::vector<std::uint8_t> raw(!inPlace || narrowing_ ? rawRowBytes_ : 0);
+        for (int y = 0; y < f_.height; ++y) {
+            std::uint8_t *target = inPlace && (!narrowing_ || translucent_) ? picture_->Row(y) : raw.data();
+            const int error = spng_decode_row(ctx_, target, rawRowBytes_);
+            if (error != 0 && !(error == SPNG_EOI && y == f_.height - 1)) {
+                if (!EndsEarly(error)) throw Exception(DamagedData());
+                // The row may hold part of what the decoder had.
+                held_ = y, filled_ = y + 1;
+                break;
+            }
+            TakeRow(y, target);
+            if ((y & 31) == 31) ReportProgress(static_cast<std::uint64_t>(y) + 1, static_cast<std::uint64_t>(f_.height));
+        }
+    }
+
+    // The rest of the file: the last data chunk's checksum and the chunks
+    // after it (checked already when the data was inflated at once). Notes
+    // beyond the limit there are let go: the picture is whole, and the quick
+    // way never reads them.
+    void DecodeChunksAfter()
+    {
+        if (inflatedAtOnce_ || held_ != f_.height) return;
+        const int error = spng_decode_chunks(ctx_);
+        if (error != 0 && error != SPNG_ECHUNK_LIMITS) throw Exception(DamagedData());
+    }
+
+    TRowsMissing Finish()
+    {
+        if (translucent_ && f_.colourType == Indexed) ExpandPalette(f_, held_, *picture_);
+        const TRowsMissing missing = RowsHeld(*picture_, held_, filled_);
+        KeepFoundMetadata(*picture_, PngMetadata(bytes_, f_.colourType == Grey || f_.colourType == GreyAlpha));
+        return decoded_.HandOver(missing);
+    }
+
+    const std::span<const std::uint8_t> bytes_;
+    TDecodedPicture decoded_;
+    const std::unique_ptr<spng_ctx, SpngFree> owner_;
+    spng_ctx *const ctx_;
+    std::optional<TSpngStream> stream_;
+    bool cut_ = false;
+    TLayout f_;
+    std::size_t imageSize_ = 0, rawRowBytes_ = 0;
+    // The form the rows are kept in, and whether it is the opaque form of
+    // pf32bit pixels (narrowing); their bytes and the wide form's.
+    bool narrowing_ = false;
+    TPixelFormat kept_ = pf24bit;
+    std::uint64_t keptBytes_ = 0, wideBytes_ = 0;
+    TBytes inflated_;
+    bool inflatedAtOnce_ = false;
+    TBitmap *picture_ = nullptr;
+    std::vector<std::uint8_t> wide_;
+    bool translucent_ = false;
+    // The rows from the top the data reached, and those the decoder wrote.
+    int held_ = 0, filled_ = 0;
+};
+
 } // namespace
 
 bool LooksLikePng(std::span<const std::uint8_t> bytes)
@@ -525,187 +787,4 @@ bool LooksLikePng(std::span<const std::uint8_t> bytes)
     return bytes.size() >= 8 && std::memcmp(bytes.data(), Signature, 8) == 0;
 }
 
-TRowsMissing DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into)
-{
-    const std::unique_ptr<spng_ctx, SpngFree> owner(spng_ctx_new(0));
-    spng_ctx *ctx = owner.get();
-    if (!ctx) throw std::bad_alloc();
-    std::optional<TSpngStream> stream = TSpngStream::Of(bytes);
-    const bool cut = stream && stream->Cut();
-    if (stream) spng_set_png_stream(ctx, TSpngStream::Read, &*stream);
-    if (cut) {
-        spng_set_crc_action(ctx, SPNG_CRC_USE, SPNG_CRC_DISCARD);
-    } else {
-        if (!stream) spng_set_png_buffer(ctx, bytes.data(), bytes.size());
-        // As libpng: a damaged critical chunk is an error, a damaged ancillary one is skipped.
-        spng_set_crc_action(ctx, SPNG_CRC_ERROR, SPNG_CRC_DISCARD);
-    }
-    // libpng's limit of a million pixels a side, which Qt's reader kept.
-    spng_set_image_limits(ctx, MaxSide, MaxSide);
-    spng_set_chunk_limits(ctx, MaxMetadataBytes, MaxMetadataBytes);
-
-    const TLayout f = ReadLayout(ctx);
-    // The size check counts the form the pixels are decoded into.
-    CheckPictureFits(f.width, f.height, f.form);
-
-    std::size_t imageSize = 0;
-    if (spng_decoded_image_size(ctx, SPNG_FMT_PNG, &imageSize) != 0) throw Exception(DamagedData());
-    const std::size_t rawRowBytes = imageSize / static_cast<std::size_t>(f.height);
-
-    // Pixels that may carry alpha are kept in their opaque form until a
-    // translucent one turns up, and widened to pf32bit then: an opaque
-    // picture never takes both forms at once.
-    const bool narrowing = f.form == pf32bit;
-    const bool grey = narrowing && f.opaqueAsGrey;
-    const TPixelFormat kept = narrowing ? (grey ? pf8bit : pf24bit) : f.form;
-    const std::uint64_t keptBytes = TBitmap::RowBytes(f.width, kept) * std::uint64_t(f.height);
-    const std::uint64_t wideBytes = TBitmap::RowBytes(f.width, pf32bit) * std::uint64_t(f.height);
-    // Interlaced passes revisit every row: the whole image is decoded first.
-    const std::uint64_t rawBytes = f.interlaced ? imageSize : 2 * rawRowBytes;
-    CheckOpeningMemory(f.width, f.height, QStringLiteral("PNG"), bytes.size() + rawBytes + keptBytes, keptBytes);
-    if (narrowing) CheckOpeningMemory(f.width, f.height, QStringLiteral("PNG"), bytes.size() + rawBytes + keptBytes + wideBytes, wideBytes);
-    // Every row's samples come out of the compressed data, which cannot give
-    // more than a fixed number of bytes for each of its own.
-    const std::uint64_t leastBytes = rawRowBytes * std::uint64_t(f.height) / MostInflatedPerByte;
-    CheckDataCanHold(f.width, f.height, QStringLiteral("PNG"), ImageDataBytes(bytes), leastBytes);
-
-    // A well-formed file that is not interlaced has its data inflated at
-    // once by libdeflate, which is faster than libspng's zlib a row at a
-    // time, when the inflated rows fit beside the rest.
-    TBytes joined, inflated;
-    const std::uint64_t inflatedBytes = (1 + rawRowBytes) * std::uint64_t(f.height);
-    if (!cut && !f.interlaced && inflatedBytes <= MaxInflatedAtOnce &&
-        OpeningFits(2 * bytes.size() + inflatedBytes + keptBytes + (narrowing ? wideBytes : 0), keptBytes)) {
-        ReportProgress(0, 2 * static_cast<std::uint64_t>(f.height));
-        if (const auto stream = ImageData(bytes, joined)) inflated = InflateRows(*stream, static_cast<std::size_t>(f.height), rawRowBytes);
-        joined.reset();
-    }
-    const bool inflatedAtOnce = inflated != nullptr;
-
-    TBitmap bitmap;
-    AllocateDecoded(bitmap, f.width, f.height, kept);
-    if (kept == pf1bit) {
-        TPalette palette{};
-        if (f.colourType == Grey) {
-            palette[0] = clWhite;
-        } else {
-            for (std::uint32_t i = 0; i < f.plte.n_entries && i < 2; ++i)
-                palette[i] = RGB(f.plte.entries[i].red, f.plte.entries[i].green, f.plte.entries[i].blue);
-        }
-        bitmap.SetPalette(palette);
-    } else if (kept == pf8bit) {
-        if (f.colourType == Grey || f.greyPalette) {
-            bitmap.SetPalette(GreyLevels);
-        } else {
-            TPalette palette{};
-            for (std::uint32_t i = 0; i < f.plte.n_entries; ++i)
-                palette[i] = RGB(f.plte.entries[i].red, f.plte.entries[i].green, f.plte.entries[i].blue);
-            bitmap.SetPalette(palette);
-        }
-    }
-
-    const std::size_t width = static_cast<std::size_t>(f.width);
-    bool translucent = false;
-    // The rows from the top the data reached, and those the decoder wrote.
-    int held = f.height, filled = 0;
-    std::vector<std::uint8_t> wide(narrowing ? TBitmap::RowBytes(f.width, pf32bit) : 0);
-    // Converts row y from the decoder's bytes into the bitmap.
-    const auto take = [&](int y, std::uint8_t *decoded) {
-        if (!narrowing || translucent) {
-            translucent |= ConvertRow(f, decoded, bitmap.Row(y));
-        } else if (!ConvertRow(f, decoded, wide.data())) {
-            NarrowRow(wide.data(), bitmap.Row(y), width, kept);
-        } else {
-            translucent = true;
-            TBitmap widened;
-            AllocateDecoded(widened, f.width, f.height, pf32bit);
-            for (int above = 0; above < y; ++above) WidenRow(bitmap.Row(above), widened.Row(above), width, kept);
-            std::memcpy(widened.Row(y), wide.data(), 4 * width);
-            bitmap.TakeOver(widened);
-        }
-    };
-    std::vector<std::uint8_t> raw;
-    if (f.interlaced) {
-        // Every pass's rows are put in their places in the whole image, which
-        // is converted once the last pass is in.
-        raw.resize(imageSize);
-        const std::uint64_t passRows = InterlacedPassRows(f.width, f.height), total = passRows + static_cast<std::uint64_t>(f.height);
-        if (spng_decode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_DECODE_PROGRESSIVE) != 0) throw Exception(DamagedData());
-        for (std::uint64_t done = 1;; ++done) {
-            // libspng tells the end either with the last row or after it.
-            spng_row_info row{};
-            const int next = spng_get_row_info(ctx, &row);
-            if (next == SPNG_EOI) break;
-            if (next != 0 || row.row_num >= static_cast<std::uint32_t>(f.height)) throw Exception(DamagedData());
-            const int error = spng_decode_row(ctx, raw.data() + rawRowBytes * row.row_num, rawRowBytes);
-            if (error == SPNG_EOI) break;
-            if (error != 0 && !EndsEarly(error)) throw Exception(DamagedData());
-            if (error != 0) {
-                held = InterlacedRowsHeld(f.width, f.height, row.pass, static_cast<int>(row.row_num));
-                break;
-            }
-            if ((done & 31) == 0) ReportProgress(done, total);
-        }
-        for (int y = 0; y < held; ++y) {
-            take(y, raw.data() + rawRowBytes * static_cast<std::size_t>(y));
-            if ((y & 31) == 31) ReportProgress(passRows + static_cast<std::uint64_t>(y) + 1, total);
-        }
-    } else if (inflatedAtOnce) {
-        // Each row unfiltered next to the one above it, then converted.
-        std::vector<std::uint8_t> rows(2 * rawRowBytes), samples(f.depth == 16 ? rawRowBytes : 0);
-        const int step = FilterStep(f);
-        for (int y = 0; y < f.height; ++y) {
-            const std::uint8_t *in = inflated.get() + (1 + rawRowBytes) * static_cast<std::size_t>(y);
-            std::uint8_t *out = rows.data() + (y & 1) * rawRowBytes;
-            const std::uint8_t *prior = rows.data() + ((y & 1) ^ 1) * rawRowBytes;
-            UnfilterPngRow(in[0], in + 1, prior, rawRowBytes, step, out);
-            if (f.depth == 16) {
-                // The file's samples are big-endian; rows are converted from
-                // host order, as libspng gives them. The row above keeps the
-                // file's order for the next row's filter.
-                std::uint8_t *host = samples.data();
-                for (std::size_t i = 0; i + 1 < rawRowBytes; i += 2) {
-                    host[i] = out[i + 1];
-                    host[i + 1] = out[i];
-                }
-                take(y, host);
-            } else {
-                take(y, out);
-            }
-            if ((y & 31) == 31) ReportProgress(static_cast<std::uint64_t>(f.height) + y + 1, 2 * static_cast<std::uint64_t>(f.height));
-        }
-        inflated.reset();
-    } else {
-        if (spng_decode_image(ctx, nullptr, 0, SPNG_FMT_PNG, SPNG_DECODE_PROGRESSIVE) != 0) throw Exception(DamagedData());
-        const bool inPlace = DecodesInPlace(f);
-        if (!inPlace || narrowing) raw.resize(rawRowBytes);
-        for (int y = 0; y < f.height; ++y) {
-            std::uint8_t *target = inPlace && (!narrowing || translucent) ? bitmap.Row(y) : raw.data();
-            const int error = spng_decode_row(ctx, target, rawRowBytes);
-            if (error != 0 && !(error == SPNG_EOI && y == f.height - 1)) {
-                if (!EndsEarly(error)) throw Exception(DamagedData());
-                // The row may hold part of what the decoder had.
-                held = y, filled = y + 1;
-                break;
-            }
-            take(y, target);
-            if ((y & 31) == 31) ReportProgress(static_cast<std::uint64_t>(y) + 1, static_cast<std::uint64_t>(f.height));
-        }
-    }
-    raw = {};
-
-    // The rest of the file: the last data chunk's checksum and the chunks
-    // after it (checked already when the data was inflated at once). Notes
-    // beyond the limit there are let go: the picture is whole, and the quick
-    // way never reads them.
-    if (!inflatedAtOnce && held == f.height) {
-        const int error = spng_decode_chunks(ctx);
-        if (error != 0 && error != SPNG_ECHUNK_LIMITS) throw Exception(DamagedData());
-    }
-
-    if (translucent && f.colourType == Indexed) ExpandPalette(f, held, bitmap);
-    const TRowsMissing missing = RowsHeld(bitmap, held, filled);
-    KeepFoundMetadata(bitmap, PngMetadata(bytes, f.colourType == Grey || f.colourType == GreyAlpha));
-    into.TakeOver(bitmap);
-    return missing;
-}
+TRowsMissing DecodePng(std::span<const std::uint8_t> bytes, TBitmap &into) { return TPngDecoder(bytes, into).Decode(); }

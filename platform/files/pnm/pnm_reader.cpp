@@ -4,6 +4,7 @@
 
 #include "platform/base/work_progress.h"
 #include "platform/files/channel_order.h"
+#include "platform/files/decoded_picture.h"
 #include "platform/files/opening_limits.h"
 #include "platform/files/reader_metadata.h"
 
@@ -241,13 +242,8 @@ TRowsMissing DecodePnm(std::span<const std::uint8_t> bytes, TBitmap &into)
     const std::optional<THeader> h = ReadHeader(bytes);
     if (!h) throw Exception(DamagedData());
     const TPixelFormat format = h->kind == TKind::Bits ? pf1bit : h->kind == TKind::Grey ? pf8bit : pf24bit;
-    CheckPictureFits(h->width, h->height, format);
-    const std::uint64_t pictureBytes = TBitmap::RowBytes(h->width, format) * std::uint64_t(h->height);
-    const char *name = h->kind == TKind::Bits ? "PBM" : h->kind == TKind::Grey ? "PGM" : "PPM";
-    CheckOpeningMemory(h->width, h->height, QLatin1String(name), bytes.size() + pictureBytes, pictureBytes);
-
-    TBitmap bitmap;
-    AllocateDecoded(bitmap, h->width, h->height, format);
+    TDecodedPicture decoded(into, h->kind == TKind::Bits ? TPictureFileFormat::Pbm : h->kind == TKind::Grey ? TPictureFileFormat::Pgm : TPictureFileFormat::Ppm);
+    TBitmap &bitmap = decoded.Start(h->width, h->height, format, bytes.size());
     if (format == pf8bit) bitmap.SetPalette(GreyLevels);
     if (format == pf1bit) {
         TPalette palette{};
@@ -258,6 +254,5 @@ TRowsMissing DecodePnm(std::span<const std::uint8_t> bytes, TBitmap &into)
     const int held = h->plain ? DecodePlain(bytes, *h, bitmap) : DecodeBinary(bytes, *h, bitmap);
     const TRowsMissing missing = RowsHeld(bitmap, held);
     KeepFoundMetadata(bitmap, HeaderComments(bytes.first(std::min(h->dataAt, bytes.size()))));
-    into.TakeOver(bitmap);
-    return missing;
+    return decoded.HandOver(missing);
 }

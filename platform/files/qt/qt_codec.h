@@ -24,8 +24,8 @@
 // missing: files they would fill in where the data ends (a JPEG without its
 // end marker, a GIF whose first image is cut off) are refused as damaged.
 // Throws Exception with a plain reason (no file name) when the bytes are
-// not a picture it reads, are damaged or incomplete, or are too large;
-// `into` is then unchanged.
+// not a picture it reads, are damaged or incomplete, or are too large, as
+// a TPictureReader (picture_codecs.h).
 TRowsMissing DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into);
 
 // Encodes with Qt's writer for the format, with the format's quality and

@@ -6,8 +6,6 @@
 #include <array>
 #include <cstring>
 
-QString NoMemoryToConvert() { return QStringLiteral("there is not enough memory to convert the picture"); }
-
 namespace {
 
 TColor ColourOf(QRgb rgb) { return RGB(qRed(rgb), qGreen(rgb), qBlue(rgb)); }
@@ -33,7 +31,7 @@ void ForEachRowAs(const QImage &image, QImage::Format format, Row row)
         QImage band(image.constScanLine(top), image.width(), rows, stride, image.format());
         if (!colours.isEmpty()) band.setColorTable(colours);
         const QImage converted = band.convertToFormat(format);
-        if (converted.isNull()) throw Exception(NoMemoryToConvert());
+        if (converted.isNull()) throw Exception(NotEnoughMemoryTo(TMemoryUse::ConvertingThePicture));
         for (int y = 0; y < rows; ++y)
             if (!row(top + y, converted.constScanLine(y))) return;
     }
@@ -146,7 +144,7 @@ QImage Indexed8CopyOf(const TBitmap &bitmap)
 {
     const int width = bitmap.GetWidth();
     QImage image(width, bitmap.GetHeight(), QImage::Format_Indexed8);
-    if (image.isNull()) throw Exception(NoMemoryToConvert());
+    if (image.isNull()) throw Exception(NotEnoughMemoryTo(TMemoryUse::ConvertingThePicture));
     const TPixelFormat format = bitmap.GetPixelFormat();
     for (int y = 0; y < bitmap.GetHeight(); ++y) pixel::UnpackIndices(format, bitmap.Row(y), width, image.scanLine(y));
     SetColourTable(image, bitmap, bitmap.PaletteSize());
@@ -157,7 +155,7 @@ QImage WidenedCopyOf(const TBitmap &bitmap)
 {
     const int width = bitmap.GetWidth();
     QImage image(width, bitmap.GetHeight(), QImage::Format_BGR888);
-    if (image.isNull()) throw Exception(NoMemoryToConvert());
+    if (image.isNull()) throw Exception(NotEnoughMemoryTo(TMemoryUse::ConvertingThePicture));
     const bool six = bitmap.GetPixelFormat() == pf16bit;
     const TPalette &palette = bitmap.GetPalette();
     for (int y = 0; y < bitmap.GetHeight(); ++y) {
@@ -174,11 +172,11 @@ QImage WidenedCopyOf(const TBitmap &bitmap)
     return image;
 }
 
-void BitmapFromQImage(const QImage &image, TBitmap &into)
+void BitmapFromQImage(const QImage &image, TBitmap &bitmap)
 {
-    TBitmap bitmap;
     if (image.isNull()) {
-        into.TakeOver(bitmap);
+        TBitmap none;
+        bitmap.TakeOver(none);
         return;
     }
     const int width = image.width(), height = image.height();
@@ -217,7 +215,6 @@ void BitmapFromQImage(const QImage &image, TBitmap &into)
         else
             FillCopies(image, QImage::Format_BGR888, bitmap);
     }
-    into.TakeOver(bitmap);
 }
 
 QImage QImageFromBitmap(const TBitmap &bitmap)

@@ -13,8 +13,10 @@
 //  - other Indexed8: pf8bit with the image's indices and colours;
 //  - any other format: pf24bit.
 // Palette entries the image does not define are black; more than 8 bits a
-// channel go to 8 by Qt's conversion. `into` is unchanged when it throws.
-void BitmapFromQImage(const QImage &image, TBitmap &into);
+// channel go to 8 by Qt's conversion. The bitmap is replaced as it is
+// converted into: Qt's reader converts into the picture it decodes
+// (decoded_picture.h), which a failure leaves unshown.
+void BitmapFromQImage(const QImage &image, TBitmap &bitmap);
 
 // An image of the bitmap's pixels. It shares the bitmap's rows where a Qt
 // format matches (pf1bit Mono, pf8bit Indexed8, pf15bit RGB555, pf16bit
@@ -33,8 +35,6 @@ QImage Indexed8CopyOf(const TBitmap &bitmap);
 // the program shows.
 QImage WidenedCopyOf(const TBitmap &bitmap);
 
-// The reason given when a conversion runs out of memory.
-QString NoMemoryToConvert();
 // Whether an image of this size and format (ARGB32 for Format_Invalid)
 // cannot be allocated now: the likely cause when a Qt reader or writer fails
 // on a large picture.

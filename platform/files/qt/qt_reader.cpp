@@ -2,6 +2,7 @@
 #include "platform/files/qt/qt_codec.h"
 
 #include "platform/base/work_progress.h"
+#include "platform/files/decoded_picture.h"
 #include "platform/files/opening_limits.h"
 #include "platform/files/qt/container_checks.h"
 #include "platform/files/qt/qt_image_bridge.h"
@@ -210,12 +211,13 @@ TRowsMissing DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into)
     // The memory check counts our bitmap at the smallest it can turn out: a
     // GIF's colours fit its 8-bit palette, and alpha may go unused.
     const TPixelFormat smallest = is(TPictureFileFormat::Gif) ? pf8bit : qtFormat == QImage::Format_Invalid ? pf24bit : SmallestFormatFor(qtFormat);
-    const QString formatName = known ? QString::fromLatin1(known->name) : QString::fromLatin1(format).toUpper();
+    // Named as the table of formats names it, or as Qt's plugin is.
+    TDecodedPicture decoded(into, known ? QString::fromLatin1(known->name) : QString::fromLatin1(format).toUpper());
     const auto checkSize = [&](QSize claimed) {
         if (claimed.isEmpty()) return;
         CheckPictureFits(claimed.width(), claimed.height(), SmallestFormatFor(qtFormat));
         const std::uint64_t picture = TBitmap::RowBytes(claimed.width(), smallest) * std::uint64_t(claimed.height());
-        CheckOpeningMemory(claimed.width(), claimed.height(), formatName,
+        CheckOpeningMemory(claimed.width(), claimed.height(), decoded.FormatName(),
                            QtOpeningBytes(claimed, qtFormat, picture, ReaderImages(format), bytes.size()), picture);
     };
     checkSize(size);
@@ -239,12 +241,14 @@ TRowsMissing DecodeWithQt(std::span<const std::uint8_t> bytes, TBitmap &into)
             // Qt's limit, whose refusal it reports as damaged data.
             if (size.isEmpty()) checkSize(reader.size());
             // Qt's readers report a failed allocation like damaged data.
-            if (size.isValid() && MemoryRunsShort(size, qtFormat)) throw Exception(QStringLiteral("there is not enough memory to read the picture"));
+            if (size.isValid() && MemoryRunsShort(size, qtFormat)) throw Exception(NotEnoughMemoryTo(TMemoryUse::ReadingThePicture));
             throw Exception(DamagedData());
         }
     }
     if (is(TPictureFileFormat::Gif)) image = IndexedByTable(image, gif.colours);
-    BitmapFromQImage(image, into);
-    return WholePicture(into);
+    // Qt's readers check the size and the memory before they decode, above,
+    // and the picture is allocated in the form the image turns out to need.
+    BitmapFromQImage(image, decoded.Picture());
+    return decoded.HandOver(WholePicture(decoded.Picture()));
 }
 

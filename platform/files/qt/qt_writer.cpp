@@ -33,7 +33,7 @@ QImage ImageToWrite(const TBitmap &bitmap, TPictureFileFormat format)
         // Qt writes 8-bit alpha to TIFF premultiplied, losing colours; 16 bits
         // a channel it writes unassociated, which reads back exactly.
         QImage wide = image.convertToFormat(QImage::Format_RGBA64);
-        if (wide.isNull()) throw Exception(NoMemoryToConvert());
+        if (wide.isNull()) throw Exception(NotEnoughMemoryTo(TMemoryUse::ConvertingThePicture));
         return wide;
     }
     default: return QImageFromBitmap(bitmap);
@@ -60,7 +60,7 @@ QByteArray EncodeWithQt(const TBitmap &bitmap, const TPictureFileFormatInfo &for
     if (!writer.write(image)) {
         if (writer.error() == QImageWriter::UnsupportedFormatError)
             throw Exception(QStringLiteral("this program cannot write %1 pictures: the Qt image plugin for them is not installed").arg(name));
-        if (MemoryRunsShort(image.size(), QImage::Format_ARGB32)) throw Exception(QStringLiteral("there is not enough memory to encode the picture"));
+        if (MemoryRunsShort(image.size(), QImage::Format_ARGB32)) throw Exception(NotEnoughMemoryTo(TMemoryUse::EncodingThePicture));
         throw Exception(QStringLiteral("the picture could not be encoded as %1").arg(name));
     }
     return encoded;

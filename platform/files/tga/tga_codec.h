@@ -20,6 +20,6 @@ bool LooksLikeTga(std::span<const std::uint8_t> bytes);
 // (rows from the bottom, the usual, or from the top; columns from the
 // right). 5-bit channels are widened as the bitmap rounds them. Data that
 // ends early gives the rows it holds (opening_limits.h); a run past the
-// picture's last pixel is refused as damaged. Throws Exception with a
-// plain reason (no file name); `into` is then unchanged.
+// picture's last pixel is refused as damaged. A TPictureReader
+// (picture_codecs.h).
 TRowsMissing DecodeTga(std::span<const std::uint8_t> bytes, TBitmap &into);

@@ -1,6 +1,7 @@
 // Reading TGA pictures, plain or run-length coded.
 #include "platform/files/tga/tga_codec.h"
 
+#include "platform/files/decoded_picture.h"
 #include "platform/files/opening_limits.h"
 #include "platform/files/reader_metadata.h"
 #include "platform/base/work_progress.h"
@@ -89,15 +90,11 @@ TRowsMissing DecodeTga(std::span<const std::uint8_t> bytes, TBitmap &into)
     const TTgaHeader &h = *header;
     const bool alpha = h.kind == TTgaKind::Colour ? h.pixelBits == 32 && h.alphaBits == 8 : h.kind == TTgaKind::Grey && h.pixelBits == 16;
     const TPixelFormat format = alpha ? pf32bit : h.kind == TTgaKind::Colour ? pf24bit : pf8bit;
-    CheckPictureFits(h.width, h.height, format);
-    const std::uint64_t pictureBytes = TBitmap::RowBytes(h.width, format) * std::uint64_t(h.height);
-    CheckOpeningMemory(h.width, h.height, QStringLiteral("TGA"), bytes.size() + pictureBytes, pictureBytes);
-
+    TDecodedPicture decoded(into, TPictureFileFormat::Tga);
+    TBitmap &bitmap = decoded.Start(h.width, h.height, format, bytes.size());
     // The picture's identification, which a file may claim past its end.
     std::size_t at = 18 + h.idLength;
     if (at > bytes.size()) throw Exception(DamagedData());
-    TBitmap bitmap;
-    AllocateDecoded(bitmap, h.width, h.height, format);
     if (h.kind == TTgaKind::Grey && !alpha) bitmap.SetPalette(GreyLevels);
     // The colour map: entries from mapFirst on, indices below it black.
     const std::size_t mapEntryBytes = std::size_t(h.mapBits + 7) / 8, mapBytes = h.hasMap ? mapEntryBytes * std::size_t(h.mapLength) : 0;
@@ -159,6 +156,5 @@ TRowsMissing DecodeTga(std::span<const std::uint8_t> bytes, TBitmap &into)
     const TOrientation stored = h.fromTop ? (h.fromRight ? TOrientation::Mirrored : TOrientation::Upright)
                                           : (h.fromRight ? TOrientation::HalfTurn : TOrientation::Flipped);
     TurnUpright(bitmap, stored);
-    into.TakeOver(bitmap);
-    return missing;
+    return decoded.HandOver(missing);
 }

@@ -36,8 +36,8 @@ bool LooksLikeTiff(std::span<const std::uint8_t> bytes);
 // the directory, uncompressed tiles within theirs. The memory is checked
 // before anything is allocated: the file, the picture, a compressed strip
 // or tile and what it decodes into (a strip or tile of every plane), and a
-// second picture where the orientation swaps rows and columns. Throws
-// Exception with a plain reason (no file name); `into` is then unchanged.
+// second picture where the orientation swaps rows and columns. A
+// TPictureReader (picture_codecs.h).
 TRowsMissing DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap &into);
 
 // Encodes through libtiff in the forms Qt's writer gave (so that every

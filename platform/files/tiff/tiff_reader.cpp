@@ -3,6 +3,7 @@
 #include "platform/files/tiff/tiff_codec.h"
 
 #include "platform/base/work_progress.h"
+#include "platform/files/decoded_picture.h"
 #include "platform/files/opening_limits.h"
 #include "platform/files/tiff/tiff_samples.h"
 #include "platform/files/tiff/tiff_support.h"
@@ -60,7 +61,7 @@ struct OptionsFree {
 
 // The rows of the picture as they are stored, and which are missing.
 struct TStoredPicture {
-    TBitmap bitmap;
+    TBitmap &bitmap;
     std::vector<bool> missing;
 
     int Missing() const { return static_cast<int>(std::count(missing.begin(), missing.end(), true)); }
@@ -240,7 +241,6 @@ TRowsMissing DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap &into)
         rgbaOwner.reset(&rgba);
     }
     const TPixelFormat format = samples ? samples->Format() : rgba.alpha ? pf32bit : pf24bit;
-    CheckPictureFits(w, h, format);
     // A CMYK picture turned into sRGB carries no profile any more.
     if (samples && Field<std::uint16_t>(tiff, TIFFTAG_PHOTOMETRIC, 0) == PHOTOMETRIC_SEPARATED) metadata.colourProfile.clear();
     // The turn KeepFoundMetadata makes: as the pieces kept state it (the
@@ -262,12 +262,10 @@ TRowsMissing DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap &into)
                                   : tiled ? planes * std::uint64_t(std::max<tmsize_t>(TIFFTileSize(tiff), 0))
                                   : samples->Planar() ? planes * samples->RowBytes(width) * rowsPerStrip
                                                       : std::uint64_t(std::max<tmsize_t>(TIFFScanlineSize(tiff), 0));
-    const std::uint64_t pictureBytes = TBitmap::RowBytes(w, format) * std::uint64_t(h);
-    CheckOpeningMemory(w, h, QStringLiteral("TIFF"), bytes.size() + pictureBytes + compressed + decoded + TurningBytes(orientation, pictureBytes), pictureBytes);
-
-    TStoredPicture picture;
-    AllocateDecoded(picture.bitmap, w, h, format);
-    picture.missing.assign(height, false);
+    TDecodedPicture decodedPicture(into, TPictureFileFormat::Tiff);
+    TStoredPicture picture{
+        decodedPicture.Start(w, h, format, bytes.size() + compressed + decoded + TurningBytes(orientation, PictureBytes(w, h, format))),
+        std::vector<bool>(height, false)};
     if (samples) {
         picture.bitmap.SetPalette(samples->Palette());
         if (tiled)
@@ -281,6 +279,5 @@ TRowsMissing DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap &into)
     }
     const TRowsMissing missing{picture.Missing(), h};
     KeepFoundMetadata(picture.bitmap, std::move(metadata));
-    into.TakeOver(picture.bitmap);
-    return missing;
+    return decodedPicture.HandOver(missing);
 }

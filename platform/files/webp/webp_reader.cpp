@@ -3,6 +3,7 @@
 #include "platform/files/webp/webp_codec.h"
 
 #include "platform/base/work_progress.h"
+#include "platform/files/decoded_picture.h"
 #include "platform/files/opening_limits.h"
 #include "platform/files/qt/qt_codec.h"
 #include "platform/files/reader_metadata.h"
@@ -32,19 +33,16 @@ bool LooksLikeWebp(std::span<const std::uint8_t> bytes)
 
 TRowsMissing DecodeWebp(std::span<const std::uint8_t> bytes, TBitmap &into)
 {
+    TDecodedPicture decoded(into, TPictureFileFormat::Webp);
     WebPBitstreamFeatures features{};
     if (WebPGetFeatures(bytes.data(), bytes.size(), &features) != VP8_STATUS_OK || features.has_animation || features.width <= 0 ||
         features.height <= 0) {
-        TBitmap read;
-        const TRowsMissing missing = DecodeWithQt(bytes, read);
-        KeepFoundMetadata(read, WebpMetadata(bytes));
-        into.TakeOver(read);
-        return missing;
+        const TRowsMissing missing = DecodeWithQt(bytes, decoded.Picture());
+        KeepFoundMetadata(decoded.Picture(), WebpMetadata(bytes));
+        return decoded.HandOver(missing);
     }
     const int width = features.width, height = features.height;
     const TPixelFormat format = features.has_alpha ? pf32bit : pf24bit;
-    CheckPictureFits(width, height, format);
-    const std::uint64_t pictureBytes = TBitmap::RowBytes(width, format) * std::uint64_t(height);
     // A lossless picture is decoded whole into libwebp's own 32-bit pixels
     // before it reaches ours; a lossy one a few rows at a time (its alpha
     // plane whole, a byte a pixel).
@@ -55,14 +53,11 @@ TRowsMissing DecodeWebp(std::span<const std::uint8_t> bytes, TBitmap &into)
     TPictureMetadata found = WebpMetadata(bytes);
     DropUnusablePieces(found);
     const TOrientation orientation = StatedOrientation(found);
-    CheckOpeningMemory(width, height, QStringLiteral("WebP"),
-                       bytes.size() + pictureBytes + std::max(decoderBytes, TurningBytes(orientation, pictureBytes)), pictureBytes);
-
-    TBitmap bitmap;
-    AllocateDecoded(bitmap, width, height, format);
+    TBitmap &bitmap = decoded.Start(width, height, format,
+                                    bytes.size() + std::max(decoderBytes, TurningBytes(orientation, PictureBytes(width, height, format))));
     std::unique_ptr<WebPIDecoder, DecoderDelete> decoder(WebPINewRGB(features.has_alpha ? MODE_BGRA : MODE_BGR, bitmap.Row(0),
                                                                            bitmap.ImageBytes(), static_cast<int>(bitmap.BytesPerRow())));
-    if (!decoder) throw Exception(QStringLiteral("there is not enough memory to read the picture"));
+    if (!decoder) throw Exception(NotEnoughMemoryTo(TMemoryUse::ReadingThePicture));
     VP8StatusCode status = VP8_STATUS_SUSPENDED;
     for (std::size_t given = 0; status == VP8_STATUS_SUSPENDED && given < bytes.size();) {
         given = std::min(bytes.size(), given + Piece);
@@ -78,6 +73,5 @@ TRowsMissing DecodeWebp(std::span<const std::uint8_t> bytes, TBitmap &into)
     const TRowsMissing missing = RowsHeld(bitmap, held);
     decoder.reset();
     KeepFoundMetadata(bitmap, std::move(found), orientation);
-    into.TakeOver(bitmap);
-    return missing;
+    return decoded.HandOver(missing);
 }

@@ -79,7 +79,7 @@ QByteArray EncodeWebp(const TBitmap &bitmap, const TPictureFileFormatInfo &forma
     picture.use_argb = 1;
     const std::unique_ptr<WebPPicture, TPictureFree> owner(&picture);
     std::vector<std::uint32_t> converted;
-    if (!Import(picture, bitmap, converted)) throw Exception(QStringLiteral("there is not enough memory to encode the picture"));
+    if (!Import(picture, bitmap, converted)) throw Exception(NotEnoughMemoryTo(TMemoryUse::EncodingThePicture));
     converted = {};
 
     WebPMemoryWriter writer;
@@ -93,7 +93,7 @@ QByteArray EncodeWebp(const TBitmap &bitmap, const TPictureFileFormatInfo &forma
     if (!WebPEncode(&config, &picture)) {
         if (progress.cancelled) throw ECancelled();
         if (picture.error_code == VP8_ENC_ERROR_OUT_OF_MEMORY || picture.error_code == VP8_ENC_ERROR_BITSTREAM_OUT_OF_MEMORY)
-            throw Exception(QStringLiteral("there is not enough memory to encode the picture"));
+            throw Exception(NotEnoughMemoryTo(TMemoryUse::EncodingThePicture));
         throw Exception(QStringLiteral("the picture could not be encoded as WebP"));
     }
     const QByteArray encoded = QByteArray::fromRawData(reinterpret_cast<const char *>(writer.mem), static_cast<qsizetype>(writer.size));
