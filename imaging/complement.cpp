@@ -1,13 +1,12 @@
 // Complement: the negative of a picture's row bytes, in place.
 #include "complement.h"
-#include "complement_kernels.h"
 
 #include "platform/base/parallel_pieces.h"
+#include "platform/base/vector_kernels.h"
 
 #include <algorithm>
 #include <cstddef>
 
-namespace complement {
 namespace {
 
 // One loop, compiled three times: the compiler vectorises it to full-width
@@ -58,37 +57,22 @@ __attribute__((target("avx512f,avx512bw"))) void Avx512Bytes(std::uint8_t *row, 
 }
 #endif
 
-constexpr TVectorKernels Kernels{Kernel::Avx2, Kernel::Avx512};
-
-void EveryRowWith(TBitmap &bitmap, Kernel kernel)
-{
-    switch (Kernels.Usable(kernel)) {
-#ifdef PW_COMPLEMENT_X86
-    case Kernel::Avx512: return EveryRow(bitmap, Avx512Bytes);
-    case Kernel::Avx2: return EveryRow(bitmap, Avx2Bytes);
-#endif
-    default: return EveryRow(bitmap, PlainBytes);
-    }
-}
+constexpr TVectorKernels Kernels{TVectorLevel::Avx2, TVectorLevel::Avx512};
 
 } // namespace
 
-bool Available(Kernel kernel) { return Kernels.Available(kernel); }
-
-void ComplementWith(TBitmap &bitmap, Kernel kernel)
-{
-    EveryRowWith(bitmap, kernel);
-    bitmap.Changed();
-}
-
-} // namespace complement
-
 void Complement(TBitmap &bitmap)
 {
-    static const complement::Kernel fastest = complement::Kernels.Fastest();
     // Beyond the last cache level of common processors (32 MiB) the pass is
     // bound by memory, where the 16-byte loop streams a little better than
     // the wide ones (by 8% on the benchmark machine); within it they win.
     constexpr std::size_t cached = std::size_t(32) << 20;
-    complement::ComplementWith(bitmap, bitmap.ImageBytes() > cached ? complement::Kernel::Plain : fastest);
+    switch (bitmap.ImageBytes() > cached ? TVectorLevel::Plain : Kernels.Chosen()) {
+#ifdef PW_COMPLEMENT_X86
+    case TVectorLevel::Avx512: EveryRow(bitmap, Avx512Bytes); break;
+    case TVectorLevel::Avx2: EveryRow(bitmap, Avx2Bytes); break;
+#endif
+    default: EveryRow(bitmap, PlainBytes); break;
+    }
+    bitmap.Changed();
 }

@@ -2,6 +2,7 @@
 #include "edge_detection.h"
 
 #include "platform/base/parallel_pieces.h"
+#include "platform/base/vector_kernels.h"
 
 #include <algorithm>
 #include <vector>
@@ -11,8 +12,10 @@
 #define PW_EDGE_X86 1
 #endif
 
-namespace edge_detection {
 namespace {
+
+// The ways one row can be computed.
+using RowKernel = TVectorLevel;
 
 // The picture's result is 9 * centre - (sum of the 3 x 3 block). Each row's
 // three-byte horizontal sums are made once, while the row is still original,
@@ -152,15 +155,13 @@ void Combine(RowKernel kernel, const std::uint16_t *above, const std::uint16_t *
 
 } // namespace
 
-bool Available(RowKernel kernel) { return Kernels.Available(kernel); }
-
-void EdgeDetectionWith(TBitmap &bitmap, RowKernel kernel)
+void EdgeDetection(TBitmap &bitmap)
 {
+    const RowKernel kernel = Kernels.Chosen();
     const int height = bitmap.GetHeight();
     const std::size_t pixelBytes = (static_cast<std::size_t>(bitmap.GetWidth()) * BitsPerPixel(bitmap.GetPixelFormat()) + 7) / 8;
     const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(bitmap.GetWidth()), pixelBytes);
     if (height == 0 || count == 0) return bitmap.Changed();
-    kernel = Kernels.Usable(kernel);
     const std::size_t stride = bitmap.BytesPerRow();
 
     // Bands of rows on every core. A band's first and last rows need the
@@ -207,12 +208,4 @@ void EdgeDetectionWith(TBitmap &bitmap, RowKernel kernel)
         }
     }, minRows);
     bitmap.Changed();
-}
-
-} // namespace edge_detection
-
-void EdgeDetection(TBitmap &bitmap)
-{
-    static const edge_detection::RowKernel kernel = edge_detection::Kernels.Fastest();
-    edge_detection::EdgeDetectionWith(bitmap, kernel);
 }

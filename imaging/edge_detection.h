@@ -1,7 +1,6 @@
 // Edge detection: the clamped 3 x 3 Laplacian of a picture's row bytes, in place.
 #pragma once
 
-#include "platform/base/vector_kernels.h"
 #include "platform/pictures/bitmap.h"
 
 #include <cstddef>
@@ -20,14 +19,3 @@
 // A 1 x 1 picture becomes 0; pictures of width or height 0 stay as they are.
 // Ends with Changed(), as every operation does.
 void EdgeDetection(TBitmap &bitmap);
-
-namespace edge_detection {
-// The ways one row can be computed; tests compare each with a plain loop.
-using RowKernel = TVectorLevel;
-
-// True when this processor and build can run the kernel.
-bool Available(RowKernel kernel);
-
-// EdgeDetection with a chosen row kernel.
-void EdgeDetectionWith(TBitmap &bitmap, RowKernel kernel);
-} // namespace edge_detection

@@ -2,6 +2,7 @@
 #include "mirror.h"
 
 #include "platform/base/parallel_pieces.h"
+#include "platform/base/vector_kernels.h"
 
 #include <array>
 #include <cstring>
@@ -11,8 +12,10 @@
 #define PW_MIRROR_X86 1
 #endif
 
-namespace mirror {
 namespace {
+
+// The ways one row can be computed.
+using RowKernel = TVectorLevel;
 
 // Reverses the order of the E-byte pixels in bytes [begin, end) of a row by
 // swapping from both ends.
@@ -209,13 +212,11 @@ constexpr TVectorKernels Kernels{RowKernel::Ssse3, RowKernel::Avx2};
 
 } // namespace
 
-bool Available(RowKernel kernel) { return Kernels.Available(kernel); }
-
-void MirrorLeftRightWith(TBitmap &bitmap, RowKernel kernel)
+void MirrorLeftRight(TBitmap &bitmap)
 {
     const int width = bitmap.GetWidth(), height = bitmap.GetHeight();
     const int bits = BitsPerPixel(bitmap.GetPixelFormat());
-    kernel = Kernels.Usable(kernel);
+    const RowKernel kernel = Kernels.Chosen();
     if (width > 1) {
         const std::size_t pixelBytes = static_cast<std::size_t>(bits / 8);
         const std::size_t bytes = pixelBytes * static_cast<std::size_t>(width);
@@ -237,12 +238,4 @@ void MirrorLeftRightWith(TBitmap &bitmap, RowKernel kernel)
         });
     }
     bitmap.Changed();
-}
-
-} // namespace mirror
-
-void MirrorLeftRight(TBitmap &bitmap)
-{
-    static const mirror::RowKernel kernel = mirror::Kernels.Fastest();
-    mirror::MirrorLeftRightWith(bitmap, kernel);
 }

@@ -1,7 +1,6 @@
 // Mirror: the picture reversed left to right, in place.
 #pragma once
 
-#include "platform/base/vector_kernels.h"
 #include "platform/pictures/bitmap.h"
 
 // Pixel (x, y) moves to (Width - 1 - x, y); rows keep their order. Whole
@@ -12,15 +11,3 @@
 // odd width stays in place; a picture of width 1, or of width or height 0,
 // is unchanged. Ends with Changed(), as every operation does.
 void MirrorLeftRight(TBitmap &bitmap);
-
-namespace mirror {
-// The ways a row of whole-byte pixels can be reversed; tests compare each
-// with the plain one.
-using RowKernel = TVectorLevel;
-
-// True when this processor and build can run the kernel.
-bool Available(RowKernel kernel);
-
-// MirrorLeftRight with a chosen row kernel.
-void MirrorLeftRightWith(TBitmap &bitmap, RowKernel kernel);
-} // namespace mirror

@@ -1,5 +1,25 @@
-// What this processor runs, asked once of the processor itself.
+// What this processor runs, asked once of the processor itself, and the
+// level kernels are held to.
 #include "platform/base/vector_kernels.h"
+
+#include <atomic>
+
+namespace {
+
+unsigned CpuLevels()
+{
+    static const unsigned levels = [] {
+        unsigned mask = 0;
+        for (TVectorLevel level : {TVectorLevel::Plain, TVectorLevel::Sse2, TVectorLevel::Ssse3, TVectorLevel::Avx2, TVectorLevel::Avx512})
+            if (CpuRuns(level)) mask |= 1u << static_cast<unsigned>(level);
+        return mask;
+    }();
+    return levels;
+}
+
+std::atomic<TVectorLevel> heldLevel{TVectorLevel::Avx512};
+
+} // namespace
 
 bool CpuRuns(TVectorLevel level)
 {
@@ -14,3 +34,13 @@ bool CpuRuns(TVectorLevel level)
     default: return false;
     }
 }
+
+unsigned RunnableVectorLevels()
+{
+    const unsigned held = static_cast<unsigned>(heldLevel.load(std::memory_order_relaxed));
+    return CpuLevels() & ((2u << held) - 1);
+}
+
+TVectorLevelHeld::TVectorLevelHeld(TVectorLevel highest) : previous_(heldLevel.exchange(highest)) {}
+
+TVectorLevelHeld::~TVectorLevelHeld() { heldLevel.store(previous_); }

@@ -1,6 +1,8 @@
 // The colour profile the desktop publishes for the screen, read through Qt's X11 connection.
 #include "platform/controls/screen_profile.h"
 
+#include "platform/base/malloc_memory.h"
+
 #include <QGuiApplication>
 
 #include <xcb/xcb.h>
@@ -20,11 +22,9 @@ namespace {
 
 constexpr char PropertyName[] = "_ICC_PROFILE";
 
-struct TFree {
-    void operator()(void *reply) const { std::free(reply); }
-};
+// xcb's replies are malloc'd.
 template <typename Reply>
-using TReply = std::unique_ptr<Reply, TFree>;
+using TReply = TMallocPtr<Reply>;
 
 std::unique_ptr<TX11Root> ConnectToX11()
 {

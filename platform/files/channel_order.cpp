@@ -8,6 +8,8 @@
 #define PW_HAVE_X86 1
 #endif
 
+namespace {
+
 void SwapRedBlue24Plain(const std::uint8_t *in, std::uint8_t *out, std::size_t pixels)
 {
     for (std::size_t i = 0; i < pixels; ++i, in += 3, out += 3) {
@@ -30,7 +32,6 @@ void SwapRedBlue32Plain(const std::uint8_t *in, std::uint8_t *out, std::size_t p
 }
 
 #ifdef PW_HAVE_X86
-namespace {
 
 // Five pixels (15 bytes) a step through a 16-byte shuffle whose last byte
 // stays in place.
@@ -59,24 +60,20 @@ namespace {
     SwapRedBlue32Plain(in + 4 * i, out + 4 * i, pixels - i);
 }
 
-} // namespace
 #endif
-
-namespace {
 
 #ifdef PW_HAVE_X86
 constexpr TVectorKernels Kernels{TVectorLevel::Ssse3};
 #else
 constexpr TVectorKernels Kernels{};
 #endif
-const bool HasSsse3 = Kernels.Fastest() == TVectorLevel::Ssse3;
 
 } // namespace
 
 void SwapRedBlue24(const std::uint8_t *in, std::uint8_t *out, std::size_t pixels)
 {
 #ifdef PW_HAVE_X86
-    if (HasSsse3) return SwapRedBlue24Ssse3(in, out, pixels);
+    if (Kernels.Chosen() == TVectorLevel::Ssse3) return SwapRedBlue24Ssse3(in, out, pixels);
 #endif
     SwapRedBlue24Plain(in, out, pixels);
 }
@@ -84,7 +81,7 @@ void SwapRedBlue24(const std::uint8_t *in, std::uint8_t *out, std::size_t pixels
 void SwapRedBlue32(const std::uint8_t *in, std::uint8_t *out, std::size_t pixels)
 {
 #ifdef PW_HAVE_X86
-    if (HasSsse3) return SwapRedBlue32Ssse3(in, out, pixels);
+    if (Kernels.Chosen() == TVectorLevel::Ssse3) return SwapRedBlue32Ssse3(in, out, pixels);
 #endif
     SwapRedBlue32Plain(in, out, pixels);
 }

@@ -8,11 +8,8 @@
 
 // Swaps the first and third byte of each 3-byte pixel from `in` to `out`,
 // which may be the same row (and must not overlap it otherwise). Reads and
-// writes only the pixels' bytes. Chooses a vector kernel where the processor has one.
+// writes only the pixels' bytes. Chooses a vector kernel where the processor
+// has one (platform/base/vector_kernels.h).
 void SwapRedBlue24(const std::uint8_t *in, std::uint8_t *out, std::size_t pixels);
 // The same for 4-byte pixels; the fourth byte is copied.
 void SwapRedBlue32(const std::uint8_t *in, std::uint8_t *out, std::size_t pixels);
-
-// The plain kernels, which the tests compare the vector ones with.
-void SwapRedBlue24Plain(const std::uint8_t *in, std::uint8_t *out, std::size_t pixels);
-void SwapRedBlue32Plain(const std::uint8_t *in, std::uint8_t *out, std::size_t pixels);

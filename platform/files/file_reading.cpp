@@ -27,10 +27,7 @@ constexpr std::size_t MiB = std::size_t(1) << 20;
 [[noreturn]] void Refuse(const QString &reason) { throw Exception(reason); }
 
 struct TGrowingBuffer {
-    struct FreeDeleter {
-        void operator()(std::uint8_t *p) const { std::free(p); }
-    };
-    std::unique_ptr<std::uint8_t[], FreeDeleter> data;
+    TMallocPtr<std::uint8_t[]> data;
     std::size_t size = 0;
     std::size_t capacity = 0;
 

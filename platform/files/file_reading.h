@@ -3,6 +3,7 @@
 // a mapping that another program can cut short.
 #pragma once
 
+#include "platform/base/malloc_memory.h"
 #include "platform/files/file_source.h"
 #include "platform/files/system_calls.h"
 #include "platform/pictures/bitmap.h"
@@ -23,10 +24,7 @@ public:
     std::span<const std::uint8_t> Bytes() const { return {data_.get(), size_}; }
 
 private:
-    struct FreeDeleter {
-        void operator()(std::uint8_t *p) const { std::free(p); }
-    };
-    std::unique_ptr<std::uint8_t[], FreeDeleter> data_;
+    TMallocPtr<std::uint8_t[]> data_;
     std::size_t size_ = 0;
     friend class TFileReading;
 };

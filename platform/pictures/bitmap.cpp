@@ -55,7 +55,7 @@ void TBitmap::AllocatePixels(int width, int height, TPixelFormat format, TFill f
     // calloc: large blocks come zeroed from the system without an extra
     // pass. A block malloc recycles is not zero, which calloc must then
     // clear: a decoder that writes every byte spares that pass.
-    std::unique_ptr<std::uint8_t[], FreeDeleter> pixels;
+    TMallocPtr<std::uint8_t[]> pixels;
     if (bytes > 0) {
         if (fill == TFill::Zeroes) {
             pixels.reset(static_cast<std::uint8_t *>(std::calloc(bytes + Slack, 1)));
@@ -81,7 +81,7 @@ void TBitmap::AllocatePixels(int width, int height, TPixelFormat format, TFill f
 void TBitmap::Assign(const TBitmap *source)
 {
     if (!source || source == this) return;
-    std::unique_ptr<std::uint8_t[], FreeDeleter> pixels;
+    TMallocPtr<std::uint8_t[]> pixels;
     const std::size_t bytes = source->ImageBytes();
     if (bytes > 0) {
         pixels.reset(static_cast<std::uint8_t *>(std::malloc(bytes + Slack)));
@@ -164,12 +164,6 @@ int TBitmap::PaletteSize() const
     }
 }
 
-namespace {
-
-std::uint32_t ExactSlotOf(TColor colour) { return (static_cast<std::uint32_t>(colour) * 2654435761u) >> 22; }
-
-} // namespace
-
 // Made again with every palette and format, so that the lookups of
 // NearestPaletteIndex only read.
 void TBitmap::ForgetPaletteLookups() const
@@ -180,14 +174,10 @@ void TBitmap::ForgetPaletteLookups() const
     // search gives it.
     std::array<int, 256> distinct;
     int count = 0;
-    lookups.exactColours.fill(-1);
+    lookups.exact.Clear();
     for (int i = 0; i < PaletteSize(); ++i) {
-        const TColor p = palette_[static_cast<std::size_t>(i)];
-        std::uint32_t slot = ExactSlotOf(p);
-        while (lookups.exactColours[slot] != -1 && lookups.exactColours[slot] != p) slot = (slot + 1) % ExactSlots;
-        if (lookups.exactColours[slot] == p) continue;
-        lookups.exactColours[slot] = p;
-        lookups.exactIndices[slot] = static_cast<std::uint8_t>(i);
+        const auto colour = static_cast<std::uint32_t>(palette_[static_cast<std::size_t>(i)]);
+        if (lookups.exact.Add(colour, static_cast<std::uint8_t>(i)) != i) continue;
         distinct[static_cast<std::size_t>(count++)] = i;
     }
     // The first of a fixed sequence of multipliers under which those
@@ -235,8 +225,8 @@ std::uint32_t TBitmap::NearestPaletteEntry(std::uint32_t colour) const
 std::uint8_t TBitmap::NearestPaletteIndex(TColor colour) const
 {
     const PaletteLookups &lookups = *paletteLookups_;
-    for (std::uint32_t slot = ExactSlotOf(colour); lookups.exactColours[slot] != -1; slot = (slot + 1) % ExactSlots)
-        if (lookups.exactColours[slot] == colour) return lookups.exactIndices[slot];
+    const int exact = lookups.exact.Find(static_cast<std::uint32_t>(colour));
+    if (exact >= 0) return static_cast<std::uint8_t>(exact);
     const int entries = PaletteSize();
     int best = 0;
     long bestDistance = std::numeric_limits<long>::max();

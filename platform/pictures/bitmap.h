@@ -30,8 +30,10 @@
 // picture_metadata.h, which says how it travels.
 #pragma once
 
+#include "platform/base/malloc_memory.h"
 #include "platform/base/strings_and_errors.h"
 #include "platform/pictures/colour.h"
+#include "platform/pictures/colour_index_table.h"
 #include "platform/pictures/picture_metadata.h"
 #include "platform/pictures/pixel_format.h"
 #include "platform/pictures/pixel_packing.h"
@@ -140,24 +142,19 @@ public:
     static QString TooLargeReason(int width, int height, TPixelFormat format);
 
 private:
-    struct FreeDeleter {
-        void operator()(std::uint8_t *p) const { std::free(p); }
-    };
     // The colour of a recent lookup. A type of its own, and its index a
     // char8_t, so that storing them changes no member for the compiler
     // (docs/benchmarks.md, "Pixel access").
     enum class RecentColour : std::uint32_t {};
     static constexpr int RecentBits = 14;
-    static constexpr std::uint32_t ExactSlots = 1024;
     // Recent lookups by colour hash, which start with the palette's own
     // colours, each in a slot of its own where the hash allows; and those
-    // colours again in an open-addressed table, so that a colour that is
+    // colours again in a table of their own, so that a colour that is
     // an entry never costs a search even when its recent slot is taken.
     struct PaletteLookups {
         std::array<RecentColour, std::size_t(1) << RecentBits> recentColours;
         std::array<char8_t, std::size_t(1) << RecentBits> recentIndices;
-        std::array<TColor, ExactSlots> exactColours;
-        std::array<std::uint8_t, ExactSlots> exactIndices;
+        TColourIndexTable exact;
     };
 
     enum class TFill { Zeroes, None };
@@ -183,7 +180,7 @@ private:
     TPixelFormat format_ = pf24bit;
     TAlphaChannel alpha_ = TAlphaChannel::Used;
     std::size_t stride_ = 0;
-    std::unique_ptr<std::uint8_t[], FreeDeleter> pixels_;
+    TMallocPtr<std::uint8_t[]> pixels_;
     TPalette palette_{};
     TPictureMetadata metadata_;
     mutable std::unique_ptr<PaletteLookups> paletteLookups_;

@@ -17,10 +17,6 @@ constexpr std::uint16_t ExactCheck = 0x100;
 constexpr std::uint16_t Unknown = 0xFFFF;
 constexpr std::uint32_t Black = 0x000000;
 constexpr std::uint32_t White = 0xFFFFFF;
-// The exact-colour table holds at most 256 of its 1024 slots.
-constexpr std::uint32_t ExactSlots = 1024;
-constexpr std::uint32_t Unknown32 = 0xFFFFFFFF;
-constexpr std::uint32_t SlotOf(std::uint32_t colour) { return (colour * 2654435761u) >> 22; }
 // A few passes settle the palette; later ones move it by fractions of a level.
 constexpr int RefinementPasses = 2;
 
@@ -304,139 +300,162 @@ TColourQuantizer::TColourQuantizer(int entries) : entries_(std::clamp(entries, 2
 
 TColourQuantizer::~TColourQuantizer() = default;
 
-void TColourQuantizer::Build(std::vector<ColourCounts> &counts)
-{
-    auto itemOf = [](const Cell &cell, std::uint32_t c) {
-        const float n = static_cast<float>(cell.count);
-        return Item{{float(cell.r) / n, float(cell.g) / n, float(cell.b) / n}, n, c};
+// The four steps of Build, each a method.
+class TColourQuantizer::Steps {
+public:
+    struct Counted {
+        std::vector<Item> items;
+        bool hasBlack = false, hasWhite = false;
     };
+
     // Every thread's cells summed, in the order the picture first counted
     // them: each thread's list is in that order, so the lists merge as
-    // sorted lists do, and the items come out as from one thread.
-    std::vector<Item> items;
-    std::vector<std::size_t> next(counts.size(), 0);
-    std::vector<bool> listed(CellCount, false);
-    bool hasBlack = false, hasWhite = false;
-    for (;;) {
-        ColourCounts *earliest = nullptr;
-        std::size_t *at = nullptr;
-        for (std::size_t k = 0; k < counts.size(); ++k)
-            if (next[k] < counts[k].used_.size() && (!earliest || counts[k].used_[next[k]].first < earliest->used_[*at].first)) {
-                earliest = &counts[k];
-                at = &next[k];
+    // sorted lists do, and the items come out as from one thread. The
+    // threads' counts are freed.
+    static Counted SumCounts(std::vector<ColourCounts> &counts)
+    {
+        auto itemOf = [](const Cell &cell, std::uint32_t c) {
+            const float n = static_cast<float>(cell.count);
+            return Item{{float(cell.r) / n, float(cell.g) / n, float(cell.b) / n}, n, c};
+        };
+        Counted counted;
+        std::vector<std::size_t> next(counts.size(), 0);
+        std::vector<bool> listed(CellCount, false);
+        for (;;) {
+            ColourCounts *earliest = nullptr;
+            std::size_t *at = nullptr;
+            for (std::size_t k = 0; k < counts.size(); ++k)
+                if (next[k] < counts[k].used_.size() && (!earliest || counts[k].used_[next[k]].first < earliest->used_[*at].first)) {
+                    earliest = &counts[k];
+                    at = &next[k];
+                }
+            if (!earliest) break;
+            const std::uint32_t id = earliest->used_[(*at)++].second;
+            if (listed[id]) continue;
+            listed[id] = true;
+            Cell total{0, 0, 0, 0};
+            for (const ColourCounts &c : counts) {
+                const Cell &cell = c.cells_[id];
+                total = {total.count + cell.count, total.r + cell.r, total.g + cell.g, total.b + cell.b};
             }
-        if (!earliest) break;
-        const std::uint32_t id = earliest->used_[(*at)++].second;
-        if (listed[id]) continue;
-        listed[id] = true;
-        Cell total{0, 0, 0, 0};
-        for (const ColourCounts &c : counts) {
-            const Cell &cell = c.cells_[id];
-            total = {total.count + cell.count, total.r + cell.r, total.g + cell.g, total.b + cell.b};
+            counted.items.push_back(itemOf(total, id));
         }
-        items.push_back(itemOf(total, id));
-    }
-    for (ColourCounts &c : counts) {
-        hasBlack |= c.hasBlack_;
-        hasWhite |= c.hasWhite_;
-        std::vector<Cell>().swap(c.cells_);
-        std::vector<std::pair<std::uint64_t, std::uint32_t>>().swap(c.used_);
+        for (ColourCounts &c : counts) {
+            counted.hasBlack |= c.hasBlack_;
+            counted.hasWhite |= c.hasWhite_;
+            std::vector<Cell>().swap(c.cells_);
+            std::vector<std::pair<std::uint64_t, std::uint32_t>>().swap(c.used_);
+        }
+        return counted;
     }
 
+    // The median cut: the centres of at most `wanted` boxes, each box split
+    // in turn where it has the largest squared error. Reorders the items.
+    static std::vector<Point> CutIntoBoxes(std::vector<Item> &items, std::size_t wanted)
+    {
+        std::vector<Box> boxes;
+        if (!items.empty()) boxes.push_back(MakeBox(items, 0, items.size()));
+        while (boxes.size() < wanted) {
+            auto largest = std::max_element(boxes.begin(), boxes.end(), [](const Box &a, const Box &b) { return a.error < b.error; });
+            if (largest == boxes.end() || largest->error <= 0) break;
+            auto [left, right] = Split(items, *largest);
+            *largest = left;
+            boxes.push_back(right);
+        }
+        std::vector<Point> centres;
+        for (const Box &box : boxes) {
+            const double w = box.moments.w;
+            centres.push_back({float(box.moments.s[0] / w), float(box.moments.s[1] / w), float(box.moments.s[2] / w)});
+        }
+        return centres;
+    }
+
+    // Lloyd passes: each item goes to its nearest centre, each of the first
+    // `free` centres moves to the weighted mean of its items (the others
+    // stay where they are). An item no farther from its centre than half
+    // the gap to that centre's nearest neighbour keeps it without a search.
+    // Gives each item's centre, -1 for none.
+    static std::vector<int> Refine(const std::vector<Item> &items, std::vector<Point> &centres, std::size_t free)
+    {
+        std::vector<int> assigned(items.size(), -1);
+        for (int pass = 0; pass < RefinementPasses && !items.empty(); ++pass) {
+            const NearestSearch search(centres);
+            std::vector<float> safe(centres.size(), std::numeric_limits<float>::max());
+            for (std::size_t k = 0; k < centres.size(); ++k)
+                for (std::size_t j = k + 1; j < centres.size(); ++j) {
+                    const float quarter = Distance(centres[k], centres[j]) / 4;
+                    safe[k] = std::min(safe[k], quarter);
+                    safe[j] = std::min(safe[j], quarter);
+                }
+            struct Sum {
+                double w = 0, r = 0, g = 0, b = 0;
+            };
+            std::vector<Sum> sums(centres.size());
+            for (std::size_t i = 0; i < items.size(); ++i) {
+                const Item &item = items[i];
+                int &a = assigned[i];
+                if (a < 0 || Distance(item.mean, centres[static_cast<std::size_t>(a)]) > safe[static_cast<std::size_t>(a)])
+                    a = search.Nearest(item.mean, a);
+                Sum &sum = sums[static_cast<std::size_t>(a)];
+                sum.w += item.weight;
+                sum.r += item.weight * item.mean.r;
+                sum.g += item.weight * item.mean.g;
+                sum.b += item.weight * item.mean.b;
+            }
+            for (std::size_t k = 0; k < free; ++k)
+                if (sums[k].w > 0) centres[k] = {float(sums[k].r / sums[k].w), float(sums[k].g / sums[k].w), float(sums[k].b / sums[k].w)};
+        }
+        return assigned;
+    }
+
+    // The palette from the centres, whole colours with equal ones kept
+    // once, and what Map looks entries up by: the entry each counted cell
+    // went to, the nearest-entry search and the palette's exact colours.
+    static void ChooseEntries(TColourQuantizer &q, const std::vector<Item> &items, const std::vector<Point> &centres,
+                              const std::vector<int> &assigned)
+    {
+        q.palette_.clear();
+        std::vector<int> entryOfCentre;
+        for (const Point &c : centres) {
+            auto level = [](float v) { return static_cast<int>(std::lround(std::clamp(v, 0.0f, 255.0f))); };
+            const TColor colour = RGB(level(c.r), level(c.g), level(c.b));
+            auto found = std::find(q.palette_.begin(), q.palette_.end(), colour);
+            entryOfCentre.push_back(static_cast<int>(found - q.palette_.begin()));
+            if (found == q.palette_.end()) q.palette_.push_back(colour);
+        }
+        // A cell's search starts from the entry its counted colours went to.
+        q.countedEntries_.assign(CellCount, -1);
+        for (std::size_t i = 0; i < items.size(); ++i)
+            if (assigned[i] >= 0)
+                q.countedEntries_[items[i].cell] = static_cast<std::int16_t>(entryOfCentre[static_cast<std::size_t>(assigned[i])]);
+        if (q.palette_.empty()) q.palette_.push_back(clBlack);
+        std::vector<Point> points;
+        for (TColor colour : q.palette_) points.push_back(PointOf(static_cast<std::uint32_t>(colour)));
+        q.search_ = std::make_unique<NearestSearch>(points);
+
+        q.cellEntries_.assign(CellCount, Unknown);
+        q.exactEntries_.Clear();
+        for (std::size_t k = 0; k < q.palette_.size(); ++k) {
+            const std::uint32_t colour = static_cast<std::uint32_t>(q.palette_[k]);
+            const std::uint32_t cell = CellOf(colour);
+            q.cellEntries_[cell] = static_cast<std::uint16_t>(q.MapCell(cell) | ExactCheck);
+            q.exactEntries_.Add(colour, static_cast<std::uint8_t>(k));
+        }
+    }
+};
+
+void TColourQuantizer::Build(std::vector<ColourCounts> &counts)
+{
+    Steps::Counted counted = Steps::SumCounts(counts);
     // Black and white are kept as fixed entries; the cut makes the others.
     std::vector<Point> fixed;
-    if (hasBlack) fixed.push_back(PointOf(Black));
-    if (hasWhite) fixed.push_back(PointOf(White));
-    const std::size_t wanted = static_cast<std::size_t>(entries_) - fixed.size();
-
-    std::vector<Box> boxes;
-    if (!items.empty()) boxes.push_back(MakeBox(items, 0, items.size()));
-    while (boxes.size() < wanted) {
-        auto largest = std::max_element(boxes.begin(), boxes.end(), [](const Box &a, const Box &b) { return a.error < b.error; });
-        if (largest == boxes.end() || largest->error <= 0) break;
-        auto [left, right] = Split(items, *largest);
-        *largest = left;
-        boxes.push_back(right);
-    }
-    std::vector<Point> centres;
-    for (const Box &box : boxes) {
-        const double w = box.moments.w;
-        centres.push_back({float(box.moments.s[0] / w), float(box.moments.s[1] / w), float(box.moments.s[2] / w)});
-    }
+    if (counted.hasBlack) fixed.push_back(PointOf(Black));
+    if (counted.hasWhite) fixed.push_back(PointOf(White));
+    std::vector<Point> centres = Steps::CutIntoBoxes(counted.items, static_cast<std::size_t>(entries_) - fixed.size());
     const std::size_t free = centres.size();
     centres.insert(centres.end(), fixed.begin(), fixed.end());
-
-    // Lloyd passes: each item goes to its nearest centre, each free centre
-    // moves to the weighted mean of its items. An item no farther from its
-    // centre than half the gap to that centre's nearest neighbour keeps it
-    // without a search.
-    std::vector<int> assigned(items.size(), -1);
-    for (int pass = 0; pass < RefinementPasses && !items.empty(); ++pass) {
-        const NearestSearch search(centres);
-        std::vector<float> safe(centres.size(), std::numeric_limits<float>::max());
-        for (std::size_t k = 0; k < centres.size(); ++k)
-            for (std::size_t j = k + 1; j < centres.size(); ++j) {
-                const float quarter = Distance(centres[k], centres[j]) / 4;
-                safe[k] = std::min(safe[k], quarter);
-                safe[j] = std::min(safe[j], quarter);
-            }
-        struct Sum {
-            double w = 0, r = 0, g = 0, b = 0;
-        };
-        std::vector<Sum> sums(centres.size());
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            const Item &item = items[i];
-            int &a = assigned[i];
-            if (a < 0 || Distance(item.mean, centres[static_cast<std::size_t>(a)]) > safe[static_cast<std::size_t>(a)])
-                a = search.Nearest(item.mean, a);
-            Sum &sum = sums[static_cast<std::size_t>(a)];
-            sum.w += item.weight;
-            sum.r += item.weight * item.mean.r;
-            sum.g += item.weight * item.mean.g;
-            sum.b += item.weight * item.mean.b;
-        }
-        for (std::size_t k = 0; k < free; ++k)
-            if (sums[k].w > 0) centres[k] = {float(sums[k].r / sums[k].w), float(sums[k].g / sums[k].w), float(sums[k].b / sums[k].w)};
-    }
-
-    // Entries are whole colours; equal ones are kept once.
-    palette_.clear();
-    std::vector<int> entryOfCentre;
-    for (const Point &c : centres) {
-        auto level = [](float v) { return static_cast<int>(std::lround(std::clamp(v, 0.0f, 255.0f))); };
-        const TColor colour = RGB(level(c.r), level(c.g), level(c.b));
-        auto found = std::find(palette_.begin(), palette_.end(), colour);
-        entryOfCentre.push_back(static_cast<int>(found - palette_.begin()));
-        if (found == palette_.end()) palette_.push_back(colour);
-    }
-    // A cell's search starts from the entry its counted colours went to.
-    countedEntries_.assign(CellCount, -1);
-    for (std::size_t i = 0; i < items.size(); ++i)
-        if (assigned[i] >= 0) countedEntries_[items[i].cell] = static_cast<std::int16_t>(entryOfCentre[static_cast<std::size_t>(assigned[i])]);
-    if (palette_.empty()) palette_.push_back(clBlack);
-    std::vector<Point> points;
-    for (TColor colour : palette_) points.push_back(PointOf(static_cast<std::uint32_t>(colour)));
-    search_ = std::make_unique<NearestSearch>(points);
-
-    cellEntries_.assign(CellCount, Unknown);
-    exactColours_.assign(ExactSlots, Unknown32);
-    exactEntries_.assign(ExactSlots, 0);
-    for (std::size_t k = 0; k < palette_.size(); ++k) {
-        const std::uint32_t colour = static_cast<std::uint32_t>(palette_[k]);
-        const std::uint32_t cell = CellOf(colour);
-        cellEntries_[cell] = static_cast<std::uint16_t>(MapCell(cell) | ExactCheck);
-        std::uint32_t slot = SlotOf(colour);
-        while (exactColours_[slot] != Unknown32) slot = (slot + 1) % ExactSlots;
-        exactColours_[slot] = colour;
-        exactEntries_[slot] = static_cast<std::uint8_t>(k);
-    }
-}
-
-int TColourQuantizer::ExactEntry(std::uint32_t colour) const
-{
-    for (std::uint32_t slot = SlotOf(colour); exactColours_[slot] != Unknown32; slot = (slot + 1) % ExactSlots)
-        if (exactColours_[slot] == colour) return exactEntries_[slot];
-    return -1;
+    const std::vector<int> assigned = Steps::Refine(counted.items, centres, free);
+    Steps::ChooseEntries(*this, counted.items, centres, assigned);
 }
 
 // The entry of a cell: the nearest to its centre, found once. Threads that
@@ -469,7 +488,7 @@ void TColourQuantizer::Map(const std::uint32_t *colours, std::uint8_t *indices, 
             const std::uint16_t entry = std::atomic_ref<std::uint16_t>(cellEntries_[cell]).load(std::memory_order_relaxed);
             index = entry != Unknown ? static_cast<std::uint8_t>(entry) : MapCell(cell);
             if (entry != Unknown && (entry & ExactCheck)) {
-                const int exact = ExactEntry(colour);
+                const int exact = exactEntries_.Find(colour);
                 if (exact >= 0) index = static_cast<std::uint8_t>(exact);
             }
         }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/pictures/colour.h"
+#include "platform/pictures/colour_index_table.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -33,6 +34,11 @@ public:
         std::uint32_t count, r, g, b;
     };
 
+private:
+    // Build's four steps (colour_quantizer.cpp).
+    class Steps;
+
+public:
     // The colours one thread counts.
     class ColourCounts {
     public:
@@ -47,6 +53,7 @@ public:
 
     private:
         friend class TColourQuantizer;
+        friend class TColourQuantizer::Steps;
         void Count(std::uint32_t colour, std::uint32_t times, std::uint64_t at);
 
         std::vector<Cell> cells_;
@@ -76,7 +83,6 @@ private:
     class NearestSearch;
 
     std::uint8_t MapCell(std::uint32_t cell);
-    int ExactEntry(std::uint32_t colour) const;
 
     int entries_;
     std::vector<TColor> palette_;
@@ -86,8 +92,7 @@ private:
     std::vector<std::uint16_t> cellEntries_;
     // Per cell: the entry its counted colours went to, or -1.
     std::vector<std::int16_t> countedEntries_;
-    // Palette colours by hash (open addressing), for the exact matches.
-    std::vector<std::uint32_t> exactColours_;
-    std::vector<std::uint8_t> exactEntries_;
+    // The palette's colours, for the exact matches.
+    TColourIndexTable exactEntries_;
     std::unique_ptr<NearestSearch> search_;
 };

@@ -16,8 +16,10 @@
 // picture of their own size; the old ones are freed once it is complete.
 #include "platform/pictures/bitmap.h"
 
+#include "platform/pictures/colour_index_table.h"
 #include "platform/pictures/colour_quantizer.h"
 #include "platform/base/parallel_pieces.h"
+#include "platform/base/vector_kernels.h"
 
 #include <algorithm>
 #include <array>
@@ -32,8 +34,6 @@
 #include <immintrin.h>
 #define PW_CONVERSION_X86 1
 #endif
-
-#include "platform/pictures/pixel_format_kernels.h"
 
 #include <bit>
 
@@ -51,21 +51,19 @@ void ReadColours(const TBitmap &bitmap, int y, std::uint32_t *out)
 // as there are no more than a palette holds.
 class DistinctColours {
 public:
-    explicit DistinctColours(std::size_t capacity) : capacity_(capacity) { keys_.fill(Empty); }
+    explicit DistinctColours(std::size_t capacity) : capacity_(capacity) {}
 
     // The colour's index, the colour added if new; -1 once there are too many.
     int IndexOf(std::uint32_t colour)
     {
-        std::uint32_t slot = (colour * 2654435761u) >> 22;
-        for (; keys_[slot] != Empty; slot = (slot + 1) & (Slots - 1))
-            if (keys_[slot] == colour) return values_[slot];
+        const int found = indices_.Find(colour);
+        if (found >= 0) return found;
         if (colours_.size() == capacity_) return -1;
-        keys_[slot] = colour;
-        values_[slot] = static_cast<std::uint8_t>(colours_.size());
+        const int index = indices_.Add(colour, static_cast<std::uint8_t>(colours_.size()));
         colours_.push_back(colour);
         bands_.push_back(band_);
         allGrey_ &= (colour & 0xFF) == ((colour >> 8) & 0xFF) && (colour & 0xFF) == (colour >> 16);
-        return values_[slot];
+        return index;
     }
     const std::vector<std::uint32_t> &Colours() const { return colours_; }
     bool AllGrey() const { return allGrey_; }
@@ -77,11 +75,8 @@ public:
     const std::vector<int> &Bands() const { return bands_; }
 
 private:
-    static constexpr std::uint32_t Slots = 1024;
-    static constexpr std::uint32_t Empty = 0xFFFFFFFF;
     std::size_t capacity_;
-    std::array<std::uint32_t, Slots> keys_;
-    std::array<std::uint8_t, Slots> values_{};
+    TColourIndexTable indices_;
     std::vector<std::uint32_t> colours_;
     std::vector<int> bands_;
     int band_ = 0;
@@ -219,16 +214,10 @@ __attribute__((target("avx2"))) bool IndexRow32Avx2(const std::uint8_t *row, int
 
 constexpr TVectorKernels IndexKernels{TVectorLevel::Avx2};
 
-pixel_format::IndexKernel &ChosenKernel()
-{
-    static pixel_format::IndexKernel kernel = IndexKernels.Fastest();
-    return kernel;
-}
-
-bool IndexRow32With(const std::uint8_t *row, int width, DistinctColours &distinct, std::uint8_t *out)
+bool IndexRow32With(TVectorLevel kernel, const std::uint8_t *row, int width, DistinctColours &distinct, std::uint8_t *out)
 {
 #ifdef PW_CONVERSION_X86
-    if (ChosenKernel() == pixel_format::IndexKernel::Avx2) return IndexRow32Avx2(row, width, distinct, out);
+    if (kernel == TVectorLevel::Avx2) return IndexRow32Avx2(row, width, distinct, out);
 #endif
     return IndexRow32(row, width, distinct, out);
 }
@@ -281,6 +270,7 @@ bool ConvertExactly(const TBitmap &source, TBitmap &target, std::vector<TRowBuff
     std::vector<DistinctColours> distinct(buffers.size(), DistinctColours(capacity));
     std::vector<unsigned> bandThread(static_cast<std::size_t>(BandCount(height, source.BytesPerRow())));
     std::atomic<bool> tooMany{false};
+    const TVectorLevel kernel = IndexKernels.Chosen();
     ForEachBand(height, source.BytesPerRow(), [&](const TBand &band, unsigned worker) {
         DistinctColours &mine = distinct[worker];
         mine.StartBand(band.index);
@@ -291,7 +281,7 @@ bool ConvertExactly(const TBitmap &source, TBitmap &target, std::vector<TRowBuff
             const std::uint8_t *row = source.Row(y);
             bool fits;
             if (source.GetPixelFormat() == pf32bit) {
-                fits = IndexRow32With(row, width, mine, out);
+                fits = IndexRow32With(kernel, row, width, mine, out);
             } else if (source.GetPixelFormat() == pf24bit) {
                 fits = IndexRow(width, [row](int x) {
                     const std::uint8_t *p = row + 3 * x;
@@ -424,10 +414,6 @@ void ConvertBlackAndWhite(const TBitmap &source, TBitmap &target, std::vector<TR
 }
 
 } // namespace
-
-bool pixel_format::Available(IndexKernel kernel) { return IndexKernels.Available(kernel); }
-
-void pixel_format::UseIndexKernel(IndexKernel kernel) { ChosenKernel() = IndexKernels.Usable(kernel); }
 
 void TBitmap::SetPixelFormat(TPixelFormat format)
 {

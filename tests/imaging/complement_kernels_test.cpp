@@ -1,6 +1,7 @@
 // Complement's vectorised kernel against the plain one, on awkward sizes in every format.
-#include "imaging/complement_kernels.h"
+#include "imaging/complement.h"
 #include "support/pictures.h"
+#include "support/vector_levels.h"
 
 #include <gtest/gtest.h>
 
@@ -8,13 +9,11 @@
 
 namespace {
 
-using complement::Kernel;
-
 TEST(ComplementKernels, EveryKernelGivesThePlainResultAndLeavesPaddingAlone)
 {
     std::uint32_t seed = 11;
-    for (Kernel kernel : {Kernel::Plain, Kernel::Avx2, Kernel::Avx512}) {
-        if (!complement::Available(kernel)) continue;
+    for (TVectorLevel level : VectorLevelsToCompare()) {
+        const TVectorLevelHeld held(level);
         for (TPixelFormat format : {pf1bit, pf4bit, pf8bit, pf16bit, pf24bit, pf32bit})
             for (int width : {1, 2, 3, 4, 15, 31, 32, 33, 63, 64, 65, 127, 129, 1001, 1024})
                 for (int height : {1, 3}) {
@@ -34,11 +33,11 @@ TEST(ComplementKernels, EveryKernelGivesThePlainResultAndLeavesPaddingAlone)
                             const int flipped = x == inverted - 1 ? (0xFF << spareBits) & 0xFF : 0xFF;
                             expected.GetScanline(y)[x] = static_cast<std::uint8_t>(expected.GetScanline(y)[x] ^ flipped);
                         }
-                    complement::ComplementWith(*bitmap, kernel);
+                    Complement(*bitmap);
                     for (int y = 0; y < height; ++y)
                         ASSERT_TRUE(std::equal(bitmap->GetScanline(y), bitmap->GetScanline(y) + bitmap->BytesPerRow(),
                                                expected.GetScanline(y)))
-                            << "kernel " << int(kernel) << ", format " << format << ", " << width << " x " << height << ", row " << y;
+                            << "level " << int(level) << ", format " << format << ", " << width << " x " << height << ", row " << y;
                 }
     }
 }

@@ -1,6 +1,7 @@
 // Edge detection: the clamped periodic 3 x 3 Laplacian of each row's bytes.
 #include "imaging/edge_detection.h"
 #include "support/pictures.h"
+#include "support/vector_levels.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +9,6 @@
 #include <vector>
 
 namespace {
-
-using edge_detection::RowKernel;
 
 // The operation written out from its definition, on a whole copy.
 void ReferenceEdges(TBitmap &bitmap)
@@ -114,8 +113,8 @@ TEST(EdgeDetection, EveryKernelMatchesThePlainDefinitionOnAwkwardSizes)
     const std::pair<int, int> sizes[] = {{1, 9}, {9, 1}, {2, 2}, {3, 3}, {15, 4}, {16, 3}, {17, 5}, {31, 2},
                                          {33, 7}, {63, 3}, {64, 2}, {65, 6}, {97, 1}, {130, 5}, {1, 1}};
     std::uint32_t seed = 1;
-    for (RowKernel kernel : {RowKernel::Plain, RowKernel::Sse2, RowKernel::Avx2}) {
-        if (!edge_detection::Available(kernel)) continue;
+    for (TVectorLevel level : VectorLevelsToCompare()) {
+        const TVectorLevelHeld held(level);
         for (auto [w, h] : sizes)
             for (TPixelFormat format : AllPixelFormats) {
                 auto bitmap = MakeBitmap(w, h, format);
@@ -127,10 +126,10 @@ TEST(EdgeDetection, EveryKernelMatchesThePlainDefinitionOnAwkwardSizes)
                 TBitmap expected;
                 expected.Assign(bitmap.get());
                 ReferenceEdges(expected);
-                edge_detection::EdgeDetectionWith(*bitmap, kernel);
+                EdgeDetection(*bitmap);
                 // Padding and the bytes of a row past its pixels are compared too.
                 ASSERT_EQ(AllBytes(*bitmap), AllBytes(expected))
-                    << "kernel " << int(kernel) << " size " << w << "x" << h << " format " << format;
+                    << "level " << int(level) << " size " << w << "x" << h << " format " << format;
             }
     }
 }

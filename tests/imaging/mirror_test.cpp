@@ -2,15 +2,13 @@
 #include "imaging/mirror.h"
 #include "support/comparisons.h"
 #include "support/pictures.h"
+#include "support/vector_levels.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 namespace {
-
-using mirror::RowKernel;
-
 
 // Whatever a row holds past its last pixel bit: unused bits and padding.
 std::vector<int> BitsPastThePixels(const TBitmap &bitmap)
@@ -27,8 +25,8 @@ std::vector<int> BitsPastThePixels(const TBitmap &bitmap)
 TEST(Mirror, EveryKernelMovesPixelXToWidthMinusOneMinusXInEveryFormat)
 {
     std::uint32_t seed = 7;
-    for (RowKernel kernel : {RowKernel::Plain, RowKernel::Ssse3, RowKernel::Avx2}) {
-        if (!mirror::Available(kernel)) continue;
+    for (TVectorLevel level : VectorLevelsToCompare()) {
+        const TVectorLevelHeld held(level);
         for (TPixelFormat format : AllPixelFormats)
             for (int width : {2, 3, 7, 8, 9, 15, 16, 17, 31, 32, 33, 47, 63, 64, 65, 96, 97, 129, 200}) {
                 auto bitmap = Noise(width, 3, format, ++seed);
@@ -37,11 +35,11 @@ TEST(Mirror, EveryKernelMovesPixelXToWidthMinusOneMinusXInEveryFormat)
                 if (used % 8) bitmap->GetScanline(1)[used / 8] |= static_cast<std::uint8_t>(0xFF >> (used % 8));
                 TBitmap original;
                 original.Assign(bitmap.get());
-                mirror::MirrorLeftRightWith(*bitmap, kernel);
+                MirrorLeftRight(*bitmap);
                 for (int y = 0; y < 3; ++y)
                     for (int x = 0; x < width; ++x)
                         ASSERT_EQ(PixelBits(*bitmap, x, y), PixelBits(original, width - 1 - x, y))
-                            << "kernel " << int(kernel) << " format " << format << " width " << width << " at " << x << "," << y;
+                            << "level " << int(level) << " format " << format << " width " << width << " at " << x << "," << y;
                 EXPECT_EQ(BitsPastThePixels(*bitmap), BitsPastThePixels(original)) << "format " << format << " width " << width;
             }
     }

@@ -1,6 +1,6 @@
 // SetPixelFormat's vectorised indexing of 32-bit rows against the plain one, and the padding of converted rows.
-#include "platform/pictures/pixel_format_kernels.h"
 #include "support/pictures.h"
+#include "support/vector_levels.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,6 @@
 #include <vector>
 
 namespace {
-
-using pixel_format::IndexKernel;
 
 // Runs of 1 to 40 pixels and single pixels, from `colours` colours; the
 // byte after B, G, R is random, as it may be in a 32-bit picture.
@@ -33,38 +31,34 @@ std::unique_ptr<TBitmap> RunsOfColours(int width, int height, int colours, std::
     return bitmap;
 }
 
-class ConversionKernels : public ::testing::Test {
-protected:
-    ~ConversionKernels() override
-    {
-        pixel_format::UseIndexKernel(IndexKernel::Avx2);
-    }
-};
-
-TEST_F(ConversionKernels, EveryKernelGivesThePlainIndicesAndPaletteOnAwkwardSizes)
+TEST(ConversionKernels, EveryKernelGivesThePlainIndicesAndPaletteOnAwkwardSizes)
 {
     std::uint32_t seed = 100;
     for (int colours : {1, 2, 200, 256, 257, 600})
         for (int width : {1, 2, 31, 32, 33, 63, 64, 65, 95, 97, 200})
             for (int height : {1, 3}) {
                 auto source = RunsOfColours(width, height, colours, ++seed);
-                TBitmap plain, fast;
+                TBitmap plain;
                 plain.Assign(source.get());
-                fast.Assign(source.get());
-                pixel_format::UseIndexKernel(IndexKernel::Plain);
-                plain.SetPixelFormat(pf8bit);
-                if (!pixel_format::Available(IndexKernel::Avx2)) continue;
-                pixel_format::UseIndexKernel(IndexKernel::Avx2);
-                fast.SetPixelFormat(pf8bit);
-                ASSERT_TRUE(SameBitmap(plain, fast)) << colours << " colours, " << width << " x " << height;
-                if (colours <= 256) {
-                    EXPECT_TRUE(SameColours(fast, *source)) << colours << " colours, " << width << " x " << height;
+                {
+                    const TVectorLevelHeld held(TVectorLevel::Plain);
+                    plain.SetPixelFormat(pf8bit);
+                }
+                for (TVectorLevel level : VectorLevelsToCompare()) {
+                    const TVectorLevelHeld held(level);
+                    TBitmap converted;
+                    converted.Assign(source.get());
+                    converted.SetPixelFormat(pf8bit);
+                    ASSERT_TRUE(SameBitmap(plain, converted)) << "level " << int(level) << ", " << colours << " colours, " << width << " x " << height;
+                    if (colours <= 256) {
+                        EXPECT_TRUE(SameColours(converted, *source)) << colours << " colours, " << width << " x " << height;
+                    }
                 }
             }
 }
 
 // The converted picture is written into memory that is not cleared first.
-TEST_F(ConversionKernels, ConvertedRowsHaveZeroPaddingInEveryTargetFormat)
+TEST(ConversionKernels, ConvertedRowsHaveZeroPaddingInEveryTargetFormat)
 {
     for (TPixelFormat target : {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit})
         for (int width : {1, 3, 5, 13}) {

@@ -179,7 +179,7 @@ QByteArray MakePng(const PngRecipe &recipe)
                     }
                 }
             const auto type = static_cast<TPngFilter>(filter++ % 5);
-            FilterPngRowPlain(type, row.data(), prior.data(), rowBytes, step, out.data());
+            FilterPngRow(type, row.data(), prior.data(), rowBytes, step, out.data());
             raw += char(type);
             raw += QByteArray(reinterpret_cast<const char *>(out.data()), static_cast<qsizetype>(rowBytes));
             prior = row;

@@ -1,6 +1,7 @@
 // What a JPEG file carries besides its pixels: its segments read, and written.
 #include "platform/files/jpeg/jpeg_metadata.h"
 
+#include "platform/files/jpeg_segments.h"
 #include "platform/metadata/file_metadata.h"
 
 #include <algorithm>
@@ -10,7 +11,6 @@
 
 namespace {
 
-constexpr std::uint8_t App0 = 0xE0, App1 = 0xE1, App2 = 0xE2, Com = 0xFE, Sos = 0xDA, Eoi = 0xD9;
 // Bytes a segment's payload can take: its length counts its own 2 bytes.
 constexpr std::size_t MaxPayload = 65533;
 
@@ -70,7 +70,7 @@ QByteArray JoinedProfile(const std::vector<std::span<const std::uint8_t>> &chunk
     return profile;
 }
 
-void PutSegment(QByteArray &out, std::uint8_t marker, const char *identifier, std::size_t identifierBytes, const char *data, std::size_t bytes)
+void PutSegment(QByteArray &out, TJpegMarker marker, const char *identifier, std::size_t identifierBytes, const char *data, std::size_t bytes)
 {
     const std::size_t length = 2 + identifierBytes + bytes;
     const char head[4] = {'\xFF', static_cast<char>(marker), static_cast<char>(length >> 8), static_cast<char>(length & 0xFF)};
@@ -97,30 +97,19 @@ TPictureMetadata JpegMetadata(std::span<const std::uint8_t> file)
     int iccCount = 0;
     bool iccDamaged = false;
     std::size_t iccBytes = 0;
-    const std::size_t n = file.size();
-    std::size_t at = 2;
-    while (at + 2 <= n && file[at] == 0xFF) {
-        const std::uint8_t marker = file[at + 1];
-        // Fill bytes, and markers that stand alone without a length.
-        if (marker == 0xFF) {
-            ++at;
-            continue;
-        }
-        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
-            at += 2;
-            continue;
-        }
-        if (marker == Sos || marker == Eoi || at + 4 > n) break;
-        const std::size_t length = std::size_t(file[at + 2]) << 8 | file[at + 3];
-        if (length < 2 || length > n - at - 2) break;
-        const std::span<const std::uint8_t> payload = file.subspan(at + 4, length - 2);
-        if (marker == App0 && !found.resolution) {
+    TJpegSegments segments(file, TStrayBytes::End);
+    // What follows the first scan's header is pixels.
+    for (auto segment = segments.Next(); segment && segment->marker != TJpegMarker::Sos && segment->marker != TJpegMarker::Eoi;
+         segment = segments.Next()) {
+        const TJpegMarker marker = segment->marker;
+        const std::span<const std::uint8_t> payload = segment->payload;
+        if (marker == TJpegMarker::App0 && !found.resolution) {
             found.resolution = JfifResolution(payload);
-        } else if (marker == App1 && found.exif.isEmpty() && StartsWith(payload, ExifMarker, ExifMarkerBytes)) {
+        } else if (marker == TJpegMarker::App1 && found.exif.isEmpty() && StartsWith(payload, ExifMarker, ExifMarkerBytes)) {
             found.exif = ExifPayload(payload);
-        } else if (marker == App1 && found.xmp.isEmpty() && StartsWith(payload, XmpMarker, XmpMarkerBytes)) {
+        } else if (marker == TJpegMarker::App1 && found.xmp.isEmpty() && StartsWith(payload, XmpMarker, XmpMarkerBytes)) {
             found.xmp = Copy(payload.subspan(XmpMarkerBytes));
-        } else if (marker == App2 && StartsWith(payload, IccMarker, IccMarkerBytes) && !iccDamaged) {
+        } else if (marker == TJpegMarker::App2 && StartsWith(payload, IccMarker, IccMarkerBytes) && !iccDamaged) {
             if (payload.size() < IccHeaderBytes) {
                 iccDamaged = true;
             } else {
@@ -133,10 +122,9 @@ TPictureMetadata JpegMetadata(std::span<const std::uint8_t> file)
                 iccChunks.push_back(payload.subspan(IccHeaderBytes));
                 iccNumbers.push_back(payload[IccMarkerBytes]);
             }
-        } else if (marker == Com) {
+        } else if (marker == TJpegMarker::Com) {
             room.Keep(found, QString(), NoteText(payload));
         }
-        at += 2 + length;
     }
     if (!iccDamaged) found.colourProfile = JoinedProfile(iccChunks, iccNumbers, iccCount);
     return found;
@@ -161,9 +149,9 @@ QByteArray JpegMetadataSegments(const TPictureMetadata &saved, TProfileSpace pix
 {
     QByteArray out;
     if (!saved.exif.isEmpty() && static_cast<std::size_t>(saved.exif.size()) <= MaxPayload - ExifMarkerBytes)
-        PutSegment(out, App1, ExifMarker, ExifMarkerBytes, saved.exif.constData(), static_cast<std::size_t>(saved.exif.size()));
+        PutSegment(out, TJpegMarker::App1, ExifMarker, ExifMarkerBytes, saved.exif.constData(), static_cast<std::size_t>(saved.exif.size()));
     if (!saved.xmp.isEmpty() && static_cast<std::size_t>(saved.xmp.size()) <= MaxPayload - XmpMarkerBytes)
-        PutSegment(out, App1, XmpMarker, XmpMarkerBytes, saved.xmp.constData(), static_cast<std::size_t>(saved.xmp.size()));
+        PutSegment(out, TJpegMarker::App1, XmpMarker, XmpMarkerBytes, saved.xmp.constData(), static_cast<std::size_t>(saved.xmp.size()));
     const QByteArray &profile = saved.colourProfile;
     const std::size_t chunks = (static_cast<std::size_t>(profile.size()) + MaxIccChunk - 1) / MaxIccChunk;
     if (!profile.isEmpty() && chunks <= MaxIccChunks && PictureProfileSpace(profile) == pixels) {
@@ -173,14 +161,14 @@ QByteArray JpegMetadataSegments(const TPictureMetadata &saved, TProfileSpace pix
             identifier[IccMarkerBytes] = static_cast<char>(i + 1);
             identifier[IccMarkerBytes + 1] = static_cast<char>(chunks);
             const std::size_t from = i * MaxIccChunk, bytes = std::min(MaxIccChunk, static_cast<std::size_t>(profile.size()) - from);
-            PutSegment(out, App2, identifier, IccHeaderBytes, profile.constData() + from, bytes);
+            PutSegment(out, TJpegMarker::App2, identifier, IccHeaderBytes, profile.constData() + from, bytes);
         }
     }
     for (const TTextComment &comment : saved.comments) {
         const QByteArray text = KeylessComment(comment).toUtf8();
         // A long note takes as many segments as it needs.
         for (qsizetype from = 0; from < text.size(); from += qsizetype(MaxPayload))
-            PutSegment(out, Com, "", 0, text.constData() + from, std::min<std::size_t>(MaxPayload, static_cast<std::size_t>(text.size() - from)));
+            PutSegment(out, TJpegMarker::Com, "", 0, text.constData() + from, std::min<std::size_t>(MaxPayload, static_cast<std::size_t>(text.size() - from)));
     }
     return out;
 }

@@ -9,6 +9,7 @@
 #include "platform/files/jpeg/jpeg_metadata.h"
 #include "platform/files/jpeg/libjpeg_errors.h"
 #include "platform/files/decoded_picture.h"
+#include "platform/files/jpeg_segments.h"
 #include "platform/files/opening_limits.h"
 #include "platform/files/qt/container_checks.h"
 #include "platform/files/qt/qt_codec.h"
@@ -72,9 +73,8 @@ struct TScanMonitor {
         ++common->err->num_warnings;
         auto *self = reinterpret_cast<TScanMonitor *>(common->progress);
         const auto *info = reinterpret_cast<j_decompress_ptr>(common);
-        constexpr int EndOfImage = 0xD9;
         const int code = common->err->msg_code;
-        const bool ended = (code == JWRN_HIT_MARKER && info->unread_marker == EndOfImage) ||
+        const bool ended = (code == JWRN_HIT_MARKER && info->unread_marker == int(TJpegMarker::Eoi)) ||
                            (code == JWRN_JPEG_EOF && info->arith_code && info->input_iMCU_row < info->total_iMCU_rows);
         if (self && ended && !self->dataEndedAt) self->dataEndedAt = info->input_iMCU_row;
     }
@@ -229,7 +229,7 @@ TRowsMissing DecodeRows(TDecompressor &d, TBitmap &bitmap)
 
 bool LooksLikeJpeg(std::span<const std::uint8_t> bytes)
 {
-    return bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF;
+    return bytes.size() >= 3 && bytes[0] == 0xFF && bytes[1] == std::uint8_t(TJpegMarker::Soi) && bytes[2] == 0xFF;
 }
 
 TRowsMissing DecodeJpeg(std::span<const std::uint8_t> bytes, TBitmap &into)

@@ -8,6 +8,7 @@
 #include "platform/base/work_progress.h"
 #include "platform/files/jpeg/jpeg_metadata.h"
 #include "platform/files/jpeg/libjpeg_errors.h"
+#include "platform/files/jpeg_segments.h"
 #include "platform/metadata/file_metadata.h"
 
 #include <turbojpeg.h>
@@ -170,19 +171,19 @@ TLayout LayoutOf(const QByteArray &file)
     const auto *b = reinterpret_cast<const std::uint8_t *>(file.constData());
     const qsizetype size = file.size();
     TLayout layout;
-    qsizetype at = 2; // after SOI
-    while (at + 4 <= size && b[at] == 0xFF) {
-        const qsizetype length = b[at + 2] << 8 | b[at + 3];
-        if (b[at + 1] == 0xE0) layout.jfifEnd = at + 2 + length;
-        if (b[at + 1] == 0xC0 && at + 7 <= size) layout.heightAt = at + 5;
-        if (b[at + 1] == 0xDA) {
+    TJpegSegments segments({b, static_cast<std::size_t>(size)}, TStrayBytes::End);
+    while (const auto segment = segments.Next()) {
+        const auto at = static_cast<qsizetype>(segment->at), end = static_cast<qsizetype>(segment->end);
+        // The frame header: precision, then the height.
+        if (segment->marker == TJpegMarker::Sof0 && segment->payload.size() >= 3) layout.heightAt = at + 5;
+        if (segment->marker == TJpegMarker::App0) layout.jfifEnd = end;
+        if (segment->marker == TJpegMarker::Sos) {
             layout.scanHeaderAt = at;
-            layout.dataAt = at + 2 + length;
+            layout.dataAt = end;
             break;
         }
-        at += 2 + length;
     }
-    if (layout.heightAt < 0 || layout.dataAt < 0 || layout.dataAt + 2 > size || b[size - 2] != 0xFF || b[size - 1] != 0xD9)
+    if (layout.heightAt < 0 || layout.dataAt < 0 || layout.dataAt + 2 > size || b[size - 2] != 0xFF || b[size - 1] != std::uint8_t(TJpegMarker::Eoi))
         throw Exception(QStringLiteral("the picture could not be encoded as JPEG: the encoder's output is not as expected"));
     layout.dataEnd = size - 2;
     return layout;
@@ -212,14 +213,15 @@ QByteArray JoinParts(const std::vector<QByteArray> &parts, const QByteArray &seg
     const qsizetype heightAt = first.heightAt + segments.size();
     file[heightAt] = static_cast<char>(height >> 8);
     file[heightAt + 1] = static_cast<char>(height & 0xFF);
-    const char restartInterval[] = {'\xFF', '\xDD', 0, 4, static_cast<char>(blocksPerPart >> 8), static_cast<char>(blocksPerPart & 0xFF)};
+    const char restartInterval[] = {'\xFF', static_cast<char>(TJpegMarker::Dri), 0, 4, static_cast<char>(blocksPerPart >> 8),
+                                    static_cast<char>(blocksPerPart & 0xFF)};
     file.append(restartInterval, sizeof restartInterval);
     file.append(parts[0].constData() + first.scanHeaderAt, first.dataAt - first.scanHeaderAt);
     for (std::size_t i = 0; i < parts.size(); ++i) {
-        if (i > 0) file.append('\xFF').append(static_cast<char>(0xD0 + (i - 1) % 8));
+        if (i > 0) file.append('\xFF').append(static_cast<char>(RestartMarker(i - 1)));
         file.append(parts[i].constData() + layouts[i].dataAt, layouts[i].dataEnd - layouts[i].dataAt);
     }
-    file.append('\xFF').append('\xD9');
+    file.append('\xFF').append(static_cast<char>(TJpegMarker::Eoi));
     return file;
 }
 

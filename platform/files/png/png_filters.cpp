@@ -1,6 +1,7 @@
 // PNG row filters: SSE2 kernels (every x86-64 has them) and plain loops.
 #include "platform/files/png/png_filters.h"
 
+#include "platform/base/vector_kernels.h"
 #include "platform/files/png/png_paeth.h"
 
 #include <cstdlib>
@@ -81,24 +82,19 @@ std::uint64_t FilterSse2(TPngFilter filter, const std::uint8_t *row, const std::
     sum += static_cast<std::uint64_t>(_mm_cvtsi128_si64(sums)) + static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
     return sum + FilterTail(filter, row, prior, i, bytes, step, out);
 }
+
+constexpr TVectorKernels Kernels{TVectorLevel::Sse2};
 #endif
 
 } // namespace
-
-std::uint64_t FilterPngRowPlain(TPngFilter filter, const std::uint8_t *row, const std::uint8_t *prior, std::size_t bytes, int step,
-                                std::uint8_t *out)
-{
-    return FilterTail(filter, row, prior, 0, bytes, static_cast<std::size_t>(step), out);
-}
 
 std::uint64_t FilterPngRow(TPngFilter filter, const std::uint8_t *row, const std::uint8_t *prior, std::size_t bytes, int step,
                            std::uint8_t *out)
 {
 #if defined(__SSE2__)
-    return FilterSse2(filter, row, prior, bytes, static_cast<std::size_t>(step), out);
-#else
-    return FilterPngRowPlain(filter, row, prior, bytes, step, out);
+    if (Kernels.Chosen() == TVectorLevel::Sse2) return FilterSse2(filter, row, prior, bytes, static_cast<std::size_t>(step), out);
 #endif
+    return FilterTail(filter, row, prior, 0, bytes, static_cast<std::size_t>(step), out);
 }
 
 void FilterPngRowAdaptively(const std::uint8_t *row, const std::uint8_t *prior, std::size_t bytes, int step, std::uint8_t *out,

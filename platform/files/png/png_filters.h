@@ -12,12 +12,9 @@ enum class TPngFilter : std::uint8_t { None = 0, Sub = 1, Up = 2, Average = 3, P
 // for the first row), with `step` bytes a pixel (1 for fewer than 8 bits a
 // pixel), into out[0 .. bytes). Returns the sum of the filtered bytes' sizes
 // taken as signed numbers (|b| for b < 128, 256 - b above), the measure by
-// which the filter of a row is chosen.
+// which the filter of a row is chosen. Every kernel gives the same bytes.
 std::uint64_t FilterPngRow(TPngFilter filter, const std::uint8_t *row, const std::uint8_t *prior, std::size_t bytes, int step,
                            std::uint8_t *out);
-// The same, plain: what the vector kernels are tested against.
-std::uint64_t FilterPngRowPlain(TPngFilter filter, const std::uint8_t *row, const std::uint8_t *prior, std::size_t bytes, int step,
-                                std::uint8_t *out);
 
 // Writes the filter type byte and the filtered row (bytes + 1 bytes) to
 // `out`, with the filter of the smallest sum. `scratch` holds 4 * bytes.

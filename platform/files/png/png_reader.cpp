@@ -3,6 +3,7 @@
 #include "platform/files/png/png_codec.h"
 
 #include "platform/base/huge_pages.h"
+#include "platform/base/malloc_memory.h"
 #include "platform/base/work_progress.h"
 #include "platform/files/channel_order.h"
 #include "platform/files/decoded_picture.h"
@@ -316,11 +317,8 @@ TLayout ReadLayout(spng_ctx *ctx)
 // cancelling an opening never waits long for libdeflate, which cannot stop.
 constexpr std::uint64_t MaxInflatedAtOnce = 256 * MiBBytes;
 
-struct FreeBytes {
-    void operator()(std::uint8_t *p) const { std::free(p); }
-};
 // Bytes that are all written before they are read: not cleared first.
-using TBytes = std::unique_ptr<std::uint8_t[], FreeBytes>;
+using TBytes = TMallocPtr<std::uint8_t[]>;
 
 // The zlib stream of the file's data chunks, when every chunk from the first
 // data chunk to IEND is whole, the data chunks follow each other, and each

