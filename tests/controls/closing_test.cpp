@@ -50,6 +50,26 @@ protected:
         ShowPicture(*GreyRamp(300, 200));
     }
 
+    // Saves the picture over kept.bmp through Ctrl+S, the save held before
+    // its work while `whileHeld` runs, and runs until the window has closed.
+    void SaveOverKeptUntilTheWindowCloses(const std::function<void()> &whileHeld)
+    {
+        ShowAPictureToSaveOver("kept.bmp");
+        SlowWork slow(SlowWork::THold::BeforeWork);
+        bool ran = false;
+        slow.WhileHeld([&] {
+            whileHeld();
+            ran = true;
+        });
+        EXPECT_EQ(RunUntilTheWindowCloses([this] {
+                      AnswerReplaceYes();
+                      SaveWithShortcut(PathIn("kept.bmp"));
+                  }),
+                  0);
+        EXPECT_TRUE(ran);
+        EXPECT_FALSE(Form().isVisible());
+    }
+
     void ExpectTheSaveWhole(const QString &name)
     {
         TBitmap saved;
@@ -61,10 +81,7 @@ protected:
 // Before, the close cancelled the save and said nothing: the file stayed old.
 TEST_F(ClosingTest, ClosingDuringASaveBeforeItsProgressShowsFinishesTheSaveThenCloses)
 {
-    ShowAPictureToSaveOver("kept.bmp");
-    SlowWork slow(SlowWork::THold::BeforeWork);
-    bool checked = false;
-    slow.WhileHeld([&] {
+    SaveOverKeptUntilTheWindowCloses([&] {
         ASSERT_EQ(ShownProgressDialog(), nullptr);
         EXPECT_FALSE(CloseButton(Form()));
         EXPECT_TRUE(Form().isVisible());
@@ -73,15 +90,7 @@ TEST_F(ClosingTest, ClosingDuringASaveBeforeItsProgressShowsFinishesTheSaveThenC
         ASSERT_NE(dialog, nullptr);
         EXPECT_EQ(dialog->labelText(), "Saving kept.bmp\n" + ClosingLine);
         EXPECT_TRUE(dialog->findChild<QPushButton *>()->isEnabled());
-        checked = true;
     });
-    EXPECT_EQ(RunUntilTheWindowCloses([this] {
-                  AnswerReplaceYes();
-                  SaveWithShortcut(PathIn("kept.bmp"));
-              }),
-              0);
-    EXPECT_TRUE(checked);
-    EXPECT_FALSE(Form().isVisible());
     ExpectTheSaveWhole("kept.bmp");
 }
 
@@ -89,42 +98,23 @@ TEST_F(ClosingTest, ClosingDuringASaveBeforeItsProgressShowsFinishesTheSaveThenC
 // close of a window behind a modal one: the close was lost.
 TEST_F(ClosingTest, ClosingDuringASaveWhoseProgressShowsFinishesTheSaveThenCloses)
 {
-    ShowAPictureToSaveOver("kept.bmp");
-    SlowWork slow(SlowWork::THold::BeforeWork);
-    bool checked = false;
-    slow.WhileHeld([&] {
+    SaveOverKeptUntilTheWindowCloses([&] {
         ASSERT_TRUE(QTest::qWaitFor([] { return ShownProgressDialog() != nullptr; }, 5000));
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "the window behind the progress is blocked";
         EXPECT_FALSE(CloseButton(Form()));
         EXPECT_EQ(ShownProgressDialog()->labelText(), "Saving kept.bmp\n" + ClosingLine);
-        checked = true;
     });
-    EXPECT_EQ(RunUntilTheWindowCloses([this] {
-                  AnswerReplaceYes();
-                  SaveWithShortcut(PathIn("kept.bmp"));
-              }),
-              0);
-    EXPECT_TRUE(checked);
-    EXPECT_FALSE(Form().isVisible());
     ExpectTheSaveWhole("kept.bmp");
 }
 
 TEST_F(ClosingTest, ASaveCancelledAfterTheCloseLeavesTheOldFileAndStillCloses)
 {
-    ShowAPictureToSaveOver("kept.bmp");
-    SlowWork slow(SlowWork::THold::BeforeWork);
-    slow.WhileHeld([&] {
+    SaveOverKeptUntilTheWindowCloses([&] {
         EXPECT_FALSE(CloseButton(Form()));
         ASSERT_NE(ShownProgressDialog(), nullptr);
         QTest::mouseClick(ShownProgressDialog()->findChild<QPushButton *>(), Qt::LeftButton);
         EXPECT_EQ(ShownProgressDialog()->labelText(), "Cancelling…\n" + ClosingLine);
     });
-    EXPECT_EQ(RunUntilTheWindowCloses([this] {
-                  AnswerReplaceYes();
-                  SaveWithShortcut(PathIn("kept.bmp"));
-              }),
-              0);
-    EXPECT_FALSE(Form().isVisible());
     EXPECT_EQ(FileBytes(PathIn("kept.bmp")), QByteArray("the old file"));
 }
 
@@ -228,18 +218,10 @@ TEST_F(ClosingTest, EachStopSignalClosesTheWindowAsItsCloseButtonDoes)
 TEST_F(ClosingTest, AStopSignalDuringASaveFinishesItThenCloses)
 {
     TStopSignals stop(&Form());
-    ShowAPictureToSaveOver("kept.bmp");
-    SlowWork slow(SlowWork::THold::BeforeWork);
-    slow.WhileHeld([&] {
+    SaveOverKeptUntilTheWindowCloses([&] {
         ASSERT_EQ(::kill(::getpid(), SIGTERM), 0);
         EXPECT_TRUE(QTest::qWaitFor([] { return ShownProgressDialog() != nullptr; }, 5000));
         EXPECT_TRUE(Form().isVisible());
     });
-    EXPECT_EQ(RunUntilTheWindowCloses([this] {
-                  AnswerReplaceYes();
-                  SaveWithShortcut(PathIn("kept.bmp"));
-              }),
-              0);
-    EXPECT_FALSE(Form().isVisible());
     ExpectTheSaveWhole("kept.bmp");
 }

@@ -6,6 +6,7 @@
 #include "platform/files/file_reading.h"
 #include "platform/files/picture.h"
 #include "platform/files/picture_files.h"
+#include "support/failures.h"
 #include "support/pictures.h"
 
 #include <QDir>
@@ -66,7 +67,7 @@ TEST_F(SpecialFilesTest, APictureWrittenSlowlyIntoAPipeOpens)
     });
     // The writer may not have opened its end yet: the reader waits for the first bytes.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(OpenMessage(fifo), "(no exception)");
+    EXPECT_EQ(OpenMessage(fifo), NoException);
     writer.join();
     EXPECT_TRUE(SameBitmap(*Pattern(40, 30), *picture_.GetBitmap()));
 }
@@ -148,7 +149,7 @@ TEST_F(SpecialFilesTest, AFileCutShortWhileItIsReadNeverEndsTheProgram)
         cutter.join();
         // Cut before the open, it is a file that ends early, and says so.
         const std::string endsEarly = QStringLiteral("The file %1 ends early").arg(QuotedPath(path)).toStdString();
-        if (message != "(no exception)") {
+        if (message != NoException) {
             EXPECT_TRUE(message.starts_with(CannotOpen(path, QString())) || message.starts_with(endsEarly)) << message;
         }
     }
@@ -174,7 +175,7 @@ TEST_F(SpecialFilesTest, SavingToAPipeGivesTheReaderThePictureAndAReaderThatStop
     });
     // The reader must have its end open before the save starts.
     for (int i = 0; i < 100; ++i) {
-        if (MessageOf([&] { picture_.SaveToFile(fifo); }) == "(no exception)") break;
+        if (MessageOf([&] { picture_.SaveToFile(fifo); }) == NoException) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     reader.join();

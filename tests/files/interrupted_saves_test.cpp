@@ -6,6 +6,7 @@
 #include "platform/files/picture_files.h"
 #include "platform/files/unfinished_saves.h"
 #include "support/disk_files.h"
+#include "support/failures.h"
 #include "support/pictures.h"
 #include "support/printers.h"
 #include "support/save_probe_runs.h"
@@ -25,8 +26,6 @@
 #include <unistd.h>
 
 namespace {
-
-const std::string Untold = "(no exception)";
 
 // Where the picture is saved from and to.
 enum class TFolder {
@@ -127,7 +126,7 @@ public:
         EXPECT_EQ(FileBytes(link_), now) << "the two names are one file";
         const QStringList before = Leftovers();
         const std::string notice = MessageOf(CheckUnfinishedSaves);
-        const bool told = notice != Untold;
+        const bool told = notice != NoException;
         if (now == old_) {
             EXPECT_FALSE(told) << "the file is whole and old, yet the start says: " << notice;
         } else if (now != new_) {
@@ -145,7 +144,7 @@ public:
             EXPECT_EQ(QFileInfo(kept[0]).path(), folderKind_ == TFolder::Writable ? folder_ : UnfinishedSavesFolder());
         }
         EXPECT_EQ(Leftovers(), told ? kept.mid(0, 1) : QStringList()) << "only the copy told of stays";
-        EXPECT_EQ(MessageOf(CheckUnfinishedSaves), Untold) << "a copy is told of once";
+        EXPECT_EQ(MessageOf(CheckUnfinishedSaves), NoException) << "a copy is told of once";
         for (const QString &path : Leftovers()) QFile::remove(path);
         Reset();
         return told;
@@ -159,7 +158,7 @@ public:
         EXPECT_EQ(FileBytes(target_), run.outcome == QStringLiteral("saved") ? new_ : old_) << run.outcome.toStdString();
         EXPECT_EQ(FileBytes(link_), FileBytes(target_));
         EXPECT_EQ(Leftovers(), QStringList());
-        EXPECT_EQ(MessageOf(CheckUnfinishedSaves), Untold);
+        EXPECT_EQ(MessageOf(CheckUnfinishedSaves), NoException);
         Reset();
     }
 
@@ -240,7 +239,7 @@ TEST(InterruptedSaves, ASaveInPlaceThatCannotPutTheOldBytesBackNamesTheirCopy)
                                .arg(QuotedPath(scene.Target()), QuotedPath(left[0])));
     EXPECT_EQ(FileBytes(left[0]), scene.Old());
     // Told now, not again at the next start.
-    EXPECT_EQ(MessageOf(CheckUnfinishedSaves), Untold);
+    EXPECT_EQ(MessageOf(CheckUnfinishedSaves), NoException);
 }
 
 namespace {

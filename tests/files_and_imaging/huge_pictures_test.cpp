@@ -10,6 +10,7 @@
 #include "platform/files/picture_files.h"
 #include "platform/pictures/picture_view.h"
 #include "support/disk_files.h"
+#include "support/failures.h"
 #include "support/file_builders.h"
 #include "support/pictures.h"
 #include "support/qt_reference.h"
@@ -231,7 +232,7 @@ TEST(HugePictures, EveryWidthUpToIntMaxInEveryBmpFormOpensOrGetsTheSizeMessage)
                 // Run-length data ends with its own end code; rows lack their pixels.
                 const std::string lacking = QStringLiteral("The file %1 ends early: 1 of its 1 rows are missing. The rows it holds are shown.")
                                                 .arg(QuotedPath(path)).toStdString();
-                EXPECT_EQ(message, std::string(f.form).starts_with("RLE") ? "(no exception)" : lacking) << what;
+                EXPECT_EQ(message, std::string(f.form).starts_with("RLE") ? NoException : lacking) << what;
                 EXPECT_EQ(picture.GetWidth(), width) << what << ": " << message;
                 EXPECT_EQ(picture.GetBitmap()->BytesPerRow(), TBitmap::RowBytes(width, picture.GetBitmap()->GetPixelFormat())) << what;
                 EXPECT_LT(picture.GetBitmap()->ImageBytes(), TBitmap::MaxPixelBytes) << what;

@@ -5,6 +5,7 @@
 #include "platform/files/picture_files.h"
 #include "platform/files/unfinished_saves.h"
 #include "support/disk_files.h"
+#include "support/failures.h"
 #include "support/save_probe_runs.h"
 
 #include <QDir>
@@ -43,6 +44,6 @@ TEST_F(StartNoticesTest, ASaveKilledHalfWayIsToldOnceTheWindowIsUpWithWhereTheOl
                                    "The picture it held before is kept in %2.")
                         .arg(QuotedPath(target), QuotedPath(copy)));
     // Told once; the copy stays for the user.
-    EXPECT_EQ(MessageOf(CheckUnfinishedSaves), "(no exception)");
+    EXPECT_EQ(MessageOf(CheckUnfinishedSaves), NoException);
     EXPECT_EQ(FileBytes(copy), old);
 }

@@ -118,3 +118,13 @@ void PrintTo(const TPictureMetadata &metadata, std::ostream *out)
              << static_cast<int>(metadata.resolution->unit) << "), ";
     *out << metadata.comments.size() << " comments}";
 }
+
+TDecodedOver DecodedOverAPicture(TDecoder decode, const QByteArray &file)
+{
+    const auto kept = MakeBitmap(3, 2, pf8bit);
+    FillRandomBytes(*kept, 9);
+    TBitmap bitmap;
+    bitmap.Assign(kept.get());
+    const std::string message = MessageOf([&] { decode(Bytes(file), bitmap); });
+    return {message, SameBitmap(*kept, bitmap)};
+}

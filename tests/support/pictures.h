@@ -3,6 +3,7 @@
 
 #include "platform/pictures/bitmap.h"
 #include "support/comparisons.h"
+#include "support/decoding.h"
 #include "support/failures.h"
 
 #include <QString>
@@ -16,6 +17,15 @@
 
 // The seven formats a bitmap's pixels take, for tests that try every one.
 inline constexpr TPixelFormat AllPixelFormats[] = {pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit};
+
+// What a decoder says of a file when it decodes into a picture that holds
+// one already (3 x 2 random bytes), and whether that picture is left as it
+// was, as a refused file must leave it.
+struct TDecodedOver {
+    std::string message;
+    bool pictureKept;
+};
+TDecodedOver DecodedOverAPicture(TDecoder decode, const QByteArray &file);
 
 // A bitmap of the given size and format whose palette, for palette
 // formats, is the grey ramp (index i is grey i, or spread over 2 or 16).

@@ -36,6 +36,31 @@ TRecipe HuffmanRecipe(TBytes code, std::int32_t width, std::int32_t height)
 
 QDir Seeds() { return QDir(QStringLiteral(PW_SOURCE_DIR "/fuzz/seeds")); }
 
+// The file opens; cut at any byte, it is refused with a reason while its
+// headers are not whole, and after them each pixel is the file's or a
+// missing one.
+void ExpectEveryCutRefusedInTheHeadersOrOpenedWithTheFilesPixels(const TBytes &whole)
+{
+    TBitmap full;
+    ASSERT_EQ(MessageOf([&] { DecodeBmp(whole, full); }), NoException);
+    const TColor missing = HasPalette(full.GetPixelFormat()) ? full.GetPalette()[0] : clBlack;
+    const std::size_t pixelsAt = whole[10] | (whole[11] << 8);
+    for (std::size_t size = 0; size < whole.size(); ++size) {
+        TBitmap cut;
+        const std::string reason = MessageOf([&] { DecodeBmp(TBytes(whole.begin(), whole.begin() + static_cast<long>(size)), cut); });
+        if (size < pixelsAt) {
+            ASSERT_NE(reason, NoException) << "cut at " << size;
+            ASSERT_NE(reason, "") << "cut at " << size;
+            continue;
+        }
+        ASSERT_EQ(reason, NoException) << "cut at " << size;
+        for (int y = 0; y < full.GetHeight(); ++y)
+            for (int x = 0; x < full.GetWidth(); ++x)
+                ASSERT_TRUE(cut.GetPixel(x, y) == full.GetPixel(x, y) || cut.GetPixel(x, y) == missing)
+                    << "cut at " << size << ", pixel " << x << ", " << y;
+    }
+}
+
 } // namespace
 
 TEST(BmpHostile, LyingHeadersAreRefusedWithTheirReason)
@@ -153,25 +178,7 @@ TEST(BmpHostile, EveryCutAndMutationOpensWithDefinedPixelsOrIsRefused)
     files.push_back(BmpFile(TRecipe{.width = 2, .height = 2, .bits = 64, .palette = {}, .pixels = TBytes(32, 0x11)}));
 
     for (const TBytes &whole : files) {
-        TBitmap full;
-        ASSERT_EQ(MessageOf([&] { DecodeBmp(whole, full); }), NoException);
-        const TColor missing = HasPalette(full.GetPixelFormat()) ? full.GetPalette()[0] : clBlack;
-        // The headers must be whole; after them, each pixel is the file's or a missing one.
-        const std::size_t pixelsAt = whole[10] | (whole[11] << 8);
-        for (std::size_t size = 0; size < whole.size(); ++size) {
-            TBitmap cut;
-            const std::string reason = MessageOf([&] { DecodeBmp(TBytes(whole.begin(), whole.begin() + static_cast<long>(size)), cut); });
-            if (size < pixelsAt) {
-                EXPECT_NE(reason, NoException) << "cut at " << size;
-                EXPECT_NE(reason, "") << "cut at " << size;
-                continue;
-            }
-            ASSERT_EQ(reason, NoException) << "cut at " << size;
-            for (int y = 0; y < full.GetHeight(); ++y)
-                for (int x = 0; x < full.GetWidth(); ++x)
-                    ASSERT_TRUE(cut.GetPixel(x, y) == full.GetPixel(x, y) || cut.GetPixel(x, y) == missing)
-                        << "cut at " << size << ", pixel " << x << ", " << y;
-        }
+        ASSERT_NO_FATAL_FAILURE(ExpectEveryCutRefusedInTheHeadersOrOpenedWithTheFilesPixels(whole));
         // Seeded byte changes in the headers: no crash, and a reason whenever refused.
         std::mt19937 random(static_cast<std::uint32_t>(whole.size()));
         for (int round = 0; round < 300; ++round) {
@@ -285,24 +292,7 @@ TEST(HostileBmp, EveryLayoutCutAtEveryByteIsRefusedInItsHeadersOrOpensWithTheFil
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         const QByteArray read = file.readAll();
         const TBytes whole(read.begin(), read.end());
-        TBitmap full;
-        ASSERT_EQ(MessageOf([&] { DecodeBmp(whole, full); }), NoException);
-        const TColor missing = HasPalette(full.GetPixelFormat()) ? full.GetPalette()[0] : clBlack;
-        const std::size_t pixelsAt = whole[10] | (whole[11] << 8);
-        for (std::size_t size = 0; size < whole.size(); ++size) {
-            TBitmap cut;
-            const std::string reason = MessageOf([&] { DecodeBmp(TBytes(whole.begin(), whole.begin() + static_cast<long>(size)), cut); });
-            if (size < pixelsAt) {
-                ASSERT_NE(reason, NoException) << "cut at " << size;
-                ASSERT_NE(reason, "") << "cut at " << size;
-                continue;
-            }
-            ASSERT_EQ(reason, NoException) << "cut at " << size;
-            for (int y = 0; y < full.GetHeight(); ++y)
-                for (int x = 0; x < full.GetWidth(); ++x)
-                    ASSERT_TRUE(cut.GetPixel(x, y) == full.GetPixel(x, y) || cut.GetPixel(x, y) == missing)
-                        << "cut at " << size << ", pixel " << x << ", " << y;
-        }
+        ASSERT_NO_FATAL_FAILURE(ExpectEveryCutRefusedInTheHeadersOrOpenedWithTheFilesPixels(whole));
     }
 }
 

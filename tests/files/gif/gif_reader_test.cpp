@@ -102,7 +102,7 @@ TEST(GifReader, ACutFileGivesTheRowsItHoldsFromTheTop)
             TBitmap cut;
             TRowsMissing missing{};
             const std::string reason = MessageOf([&] { missing = DecodeGif(Bytes(file.left(size)), cut); });
-            if (reason != "(no exception)") {
+            if (reason != NoException) {
                 EXPECT_EQ(reason, "the picture data is damaged or incomplete") << "cut at " << size;
                 continue;
             }

@@ -229,7 +229,7 @@ TEST(HeifReader, CutFilesAreRefusedWithAReasonOrOpenWhole)
             TBitmap cut;
             TRowsMissing missing{};
             const std::string reason = MessageOf([&] { missing = DecodeHeif(Bytes(file.left(size)), cut); });
-            if (reason == "(no exception)") {
+            if (reason == NoException) {
                 EXPECT_EQ(missing.missing, 0);
                 EXPECT_EQ(cut.GetWidth(), whole->GetWidth());
             } else {

@@ -7,6 +7,7 @@
 #include "platform/files/qt/qt_codec.h"
 #include "platform/files/qt/qt_image_bridge.h"
 #include "support/decoding.h"
+#include "support/failures.h"
 #include "support/file_builders.h"
 #include "support/pictures.h"
 #include "support/qt_reference.h"
@@ -118,12 +119,9 @@ TEST(JpegReader, DamagedHugeAndLyingPicturesAreRefusedAndLeaveTheBitmap)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        auto kept = MakeBitmap(3, 2, pf8bit);
-        FillRandomBytes(*kept, 9);
-        TBitmap bitmap;
-        bitmap.Assign(kept.get());
-        EXPECT_EQ(MessageOf([&] { DecodeJpeg(Bytes(c.bytes), bitmap); }), c.reason);
-        EXPECT_TRUE(SameBitmap(*kept, bitmap));
+        const TDecodedOver over = DecodedOverAPicture(DecodeJpeg, c.bytes);
+        EXPECT_EQ(over.message, c.reason);
+        EXPECT_TRUE(over.pictureKept);
     }
     // Bytes after the end marker are no damage.
     EXPECT_EQ(DecodedBy(DecodeJpeg, jpeg + QByteArray(100, 'x'))->GetWidth(), 120);
@@ -143,7 +141,7 @@ TEST(JpegReader, TheMostCompressedRealFilesOpen)
                                                  THuffmanTables::MadeForThePicture);
             TBitmap read;
             TRowsMissing missing;
-            ASSERT_EQ(MessageOf([&] { missing = DecodeJpeg(Bytes(bytes), read); }), "(no exception)") << bytes.size() << " bytes";
+            ASSERT_EQ(MessageOf([&] { missing = DecodeJpeg(Bytes(bytes), read); }), NoException) << bytes.size() << " bytes";
             EXPECT_EQ(missing.missing, 0);
             EXPECT_TRUE(SameBitmap(read, *DecodedBy(DecodeWithQt, bytes)));
         }

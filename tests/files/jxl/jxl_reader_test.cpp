@@ -154,7 +154,7 @@ TEST(JxlReader, ACutFileGivesTheRowsDecodedFromTheTop)
         TBitmap cut;
         TRowsMissing missing{};
         const std::string reason = MessageOf([&] { missing = DecodeJxl(Bytes(file.left(size)), cut); });
-        if (reason != "(no exception)") {
+        if (reason != NoException) {
             EXPECT_EQ(reason, "the picture data is damaged or incomplete") << "cut at " << size;
             continue;
         }

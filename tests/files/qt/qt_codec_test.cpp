@@ -410,11 +410,9 @@ TEST(QtCodec, BytesThatAreNoPictureOrAreCutOffAreRefusedAndLeaveTheBitmap)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        const auto kept = RandomPicture(pf8bit, 2);
-        TBitmap bitmap;
-        bitmap.Assign(kept.get());
-        EXPECT_EQ(MessageOf([&] { DecodeWithQt(Bytes(c.bytes), bitmap); }), c.reason);
-        EXPECT_TRUE(SameBitmap(*kept, bitmap));
+        const TDecodedOver over = DecodedOverAPicture(DecodeWithQt, c.bytes);
+        EXPECT_EQ(over.message, c.reason);
+        EXPECT_TRUE(over.pictureKept);
     }
     // Bytes after a JPEG's end marker are no damage.
     EXPECT_EQ(Decoded(jpeg + QByteArray(100, 'x'))->GetWidth(), 120);

@@ -96,7 +96,7 @@ TEST(TgaReader, CutFilesGiveTheirRowsAndLiesAreRefused)
         for (qsizetype size = 18; size < file.size(); size += 37) {
             TBitmap cut;
             TRowsMissing missing;
-            ASSERT_EQ(MessageOf([&] { missing = DecodeTga(Bytes(file.left(size)), cut); }), "(no exception)") << "cut at " << size;
+            ASSERT_EQ(MessageOf([&] { missing = DecodeTga(Bytes(file.left(size)), cut); }), NoException) << "cut at " << size;
             ASSERT_TRUE(HoldsTheFirstRowsOf(cut, *whole, missing)) << "cut at " << size;
             EXPECT_GT(missing.missing, 0) << "cut at " << size;
             partial += missing.missing < missing.rows;

@@ -55,7 +55,7 @@ TEST(WebpReader, DataThatEndsEarlyGivesTheRowsTheDecoderGave)
         for (qsizetype size = 40; size < file.size(); size += 97) {
             TBitmap part;
             TRowsMissing missing;
-            ASSERT_EQ(MessageOf([&] { missing = DecodeWebp(Bytes(file.left(size)), part); }), "(no exception)") << "cut at " << size;
+            ASSERT_EQ(MessageOf([&] { missing = DecodeWebp(Bytes(file.left(size)), part); }), NoException) << "cut at " << size;
             ASSERT_TRUE(HoldsTheFirstRowsOf(part, *whole, missing)) << "cut at " << size << ", " << missing.missing << " rows missing";
             EXPECT_GT(missing.missing, 0) << "cut at " << size;
             rowsShown += missing.missing < missing.rows;
