@@ -34,3 +34,30 @@ function(pw_room_headers target path)
   endif()
   target_include_directories(${target} PUBLIC ${root})
 endfunction()
+
+# pw_codec_room(<codec> <source>... [HANDS_TO <codec>...]
+#               [LIBRARIES <name>=<pkg-config module>[,<module>]...]):
+# the room of a codec under platform/files, "platform_files_<codec>". It
+# stands on the files room's ground, links the codecs it hands files over
+# to, and links privately the libraries pkg-config finds, each as the
+# global target PkgConfig::<name> (the fuzz build links them again).
+function(pw_codec_room codec)
+  cmake_parse_arguments(PARSE_ARGV 1 room "" "" "HANDS_TO;LIBRARIES")
+  set(target platform_files_${codec})
+  pw_room(${target} platform/files/${codec} ${room_UNPARSED_ARGUMENTS})
+  target_link_libraries(${target} PUBLIC platform_files_ground)
+  foreach(other IN LISTS room_HANDS_TO)
+    target_link_libraries(${target} PUBLIC platform_files_${other})
+  endforeach()
+  if(room_LIBRARIES)
+    find_package(PkgConfig REQUIRED)
+  endif()
+  foreach(library IN LISTS room_LIBRARIES)
+    string(REPLACE "=" ";" parts ${library})
+    list(GET parts 0 name)
+    list(GET parts 1 modules)
+    string(REPLACE "," ";" modules ${modules})
+    pkg_check_modules(${name} REQUIRED IMPORTED_TARGET GLOBAL ${modules})
+    target_link_libraries(${target} PRIVATE PkgConfig::${name})
+  endforeach()
+endfunction()
