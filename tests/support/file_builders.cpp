@@ -398,7 +398,7 @@ QByteArray TgaFile(const TTgaRecipe &r, std::uint32_t seed)
     tga[1] = char(r.type == TTgaType::Mapped);
     tga[2] = char(int(r.type) | (r.coding == TTgaCoding::RunLengths ? 8 : 0));
     const auto put16 = [&](int at, int v) { tga[at] = char(v & 0xFF), tga[at + 1] = char(v >> 8); };
-    if (r.type == TTgaType::Mapped) put16(5, 200), tga[7] = 24;
+    if (r.type == TTgaType::Mapped) put16(3, r.mapFirst), put16(5, 200), tga[7] = 24;
     put16(12, r.width);
     put16(14, r.height);
     tga[16] = char(r.bits);
@@ -414,7 +414,7 @@ QByteArray TgaFile(const TTgaRecipe &r, std::uint32_t seed)
         }
         QByteArray pixel;
         for (int b = 0; b < pixelBytes; ++b) pixel += char(random());
-        if (r.type == TTgaType::Mapped) pixel[0] = char(random() % 200);
+        if (r.type == TTgaType::Mapped) pixel[0] = char(r.mapFirst + int(random() % 200));
         pixels.push_back(pixel);
     }
     if (r.coding == TTgaCoding::Plain) {

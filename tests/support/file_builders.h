@@ -141,9 +141,12 @@ struct TTgaRecipe {
     int alphaBits = 0;
     bool fromTop = false, fromRight = false;
     int idLength = 0;
+    // The index the colour map's first entry stands for.
+    int mapFirst = 0;
     TTgaFooter footer = TTgaFooter::None;
 };
 
 // A TGA of noise with runs in it (every third pixel repeats the one
-// before); runs of the coded form cross the ends of rows. A colour map holds 200 entries of 24 bits.
+// before); runs of the coded form cross the ends of rows. A colour map holds 200 entries of 24 bits,
+// for the indices from mapFirst on, and the pixels use those indices.
 QByteArray TgaFile(const TTgaRecipe &r, std::uint32_t seed);

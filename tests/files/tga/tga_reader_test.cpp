@@ -43,6 +43,8 @@ TEST(TgaReader, EveryKindOpensAsImageMagickReadsIt)
         {"15-bit, coded", Recipe([](TTgaRecipe &r) { r.bits = 15, r.coding = TTgaCoding::RunLengths; }), pf24bit},
         {"colour-mapped", Recipe([](TTgaRecipe &r) { r.type = TTgaType::Mapped, r.bits = 8; }), pf8bit},
         {"colour-mapped, coded, with a name", Recipe([](TTgaRecipe &r) { r.type = TTgaType::Mapped, r.bits = 8, r.coding = TTgaCoding::RunLengths, r.idLength = 30; }), pf8bit},
+        {"colour-mapped, the map's first entry standing for index 50", Recipe([](TTgaRecipe &r) { r.type = TTgaType::Mapped, r.bits = 8, r.mapFirst = 50; }), pf8bit},
+        {"colour-mapped, coded, the map from index 1", Recipe([](TTgaRecipe &r) { r.type = TTgaType::Mapped, r.bits = 8, r.coding = TTgaCoding::RunLengths, r.mapFirst = 1; }), pf8bit},
         {"grey", Recipe([](TTgaRecipe &r) { r.type = TTgaType::Grey, r.bits = 8; }), pf8bit},
         {"grey, coded, from the top", Recipe([](TTgaRecipe &r) { r.type = TTgaType::Grey, r.bits = 8, r.coding = TTgaCoding::RunLengths, r.fromTop = true; }), pf8bit},
         {"wide, coded", Recipe([](TTgaRecipe &r) { r.width = 301, r.height = 3, r.coding = TTgaCoding::RunLengths; }), pf24bit},
