@@ -1,7 +1,7 @@
 // Peak memory of opening pictures, each row in a process of its own: a
 // session on a 10000 x 10000 8-bit BMP (open, Edge Detection, view at 25%,
 // save), a 16384 x 30000 16-bit RGBA PNG, a 20000 x 15000 (300-megapixel)
-// 16-bit RGB TIFF, a 10000 x 10000 GIF, a 10000 x 10000 lossless WebP with
+// 16-bit RGB TIFF deflated and uncompressed, a 10000 x 10000 GIF, a 10000 x 10000 lossless WebP with
 // alpha, and a GIF and an MNG that claim sizes Qt would decode in gigabytes.
 //
 // Each row prints one JSON line with the process's peak resident size
@@ -22,6 +22,7 @@
 #include <webp/encode.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -168,6 +169,55 @@ void WriteDeepTiff(const std::string &path)
         }
     }
     TIFFClose(tiff);
+}
+
+// The same picture's size as a TIFF of 16-bit RGB strips of 16 rows,
+// uncompressed: a 1.8 GB file, about the largest that opens. Its
+// directory comes first and its samples are left a hole of zeros, so that
+// making it takes neither time nor memory.
+void WriteUncompressedDeepTiff(const std::string &path)
+{
+    constexpr std::uint32_t rowsPerStrip = 16, strips = (TiffHeight + rowsPerStrip - 1) / rowsPerStrip, entries = 10;
+    constexpr std::uint64_t rowBytes = std::uint64_t(TiffWidth) * 6, pixelsAt = 1 << 20;
+    const std::uint32_t bitsAt = 8 + 2 + 12 * entries + 4, offsetsAt = bitsAt + 6, countsAt = offsetsAt + 4 * strips;
+    std::vector<std::uint8_t> head(pixelsAt, 0);
+    if (countsAt + 4 * strips > head.size()) throw std::runtime_error("the directory does not fit before the samples");
+    const auto put16 = [&](std::size_t at, std::uint32_t v) { head[at] = static_cast<std::uint8_t>(v), head[at + 1] = static_cast<std::uint8_t>(v >> 8); };
+    head[0] = head[1] = 'I';
+    head[2] = 42;
+    Put32(head, 4, 8, false);
+    put16(8, entries);
+    std::size_t at = 10;
+    const auto entry = [&](std::uint32_t tag, std::uint32_t type, std::uint32_t count, std::uint32_t value) {
+        put16(at, tag);
+        put16(at + 2, type);
+        Put32(head, at + 4, count, false);
+        if (type == 3 && count == 1) put16(at + 8, value);
+        else Put32(head, at + 8, value, false);
+        at += 12;
+    };
+    entry(256, 4, 1, TiffWidth);
+    entry(257, 4, 1, TiffHeight);
+    entry(258, 3, 3, bitsAt);
+    entry(259, 3, 1, 1);   // uncompressed
+    entry(262, 3, 1, 2);   // RGB
+    entry(273, 4, strips, offsetsAt);
+    entry(277, 3, 1, 3);
+    entry(278, 4, 1, rowsPerStrip);
+    entry(279, 4, strips, countsAt);
+    entry(284, 3, 1, 1);   // samples interleaved
+    for (int s = 0; s < 3; ++s) put16(bitsAt + 2 * std::size_t(s), 16);
+    for (std::uint32_t s = 0; s < strips; ++s) {
+        const std::uint64_t rows = std::min<std::uint64_t>(rowsPerStrip, TiffHeight - s * rowsPerStrip);
+        Put32(head, offsetsAt + 4 * std::size_t(s), static_cast<std::uint32_t>(pixelsAt + s * rowsPerStrip * rowBytes), false);
+        Put32(head, countsAt + 4 * std::size_t(s), static_cast<std::uint32_t>(rows * rowBytes), false);
+    }
+    {
+        std::ofstream out(path, std::ios::binary);
+        Write(out, head);
+        if (!out) throw std::runtime_error("cannot write " + path);
+    }
+    if (truncate(path.c_str(), static_cast<off_t>(pixelsAt + rowBytes * TiffHeight)) != 0) throw std::runtime_error("cannot write " + path);
 }
 
 // Written by giflib a row at a time: 16 colours in diagonal bands.
@@ -336,6 +386,8 @@ int Row(const std::string &row)
     if (row == "session") return Session();
     if (row == "png16") return Opening("png16", "open a 16384 x 30000 PNG of 16-bit RGBA", "wide.png", WriteWidePng);
     if (row == "tiff16") return Opening("tiff16", "open a 20000 x 15000 (300-megapixel) TIFF of 16-bit RGB, deflated (a 1 GB file)", "deep.tif", WriteDeepTiff);
+    if (row == "tiff16raw")
+        return Opening("tiff16raw", "open a 20000 x 15000 (300-megapixel) TIFF of 16-bit RGB, uncompressed (a 1.8 GB file)", "raw.tif", WriteUncompressedDeepTiff);
     if (row == "gif100") return Opening("gif100", "open a 10000 x 10000 GIF", "large.gif", WriteLargeGif);
     if (row == "webp100") return Opening("webp100", "open a 10000 x 10000 lossless WebP with alpha", "lossless.webp", WriteLosslessWebp);
     if (row == "gif") return Opening("gif", "open a 43-byte GIF that claims 16000 x 16000", "claim.gif", WriteGifClaim);
@@ -346,7 +398,7 @@ int Row(const std::string &row)
         }
         return Opening("mng", "open an MNG that claims 20000 x 20000", "claim.mng", WriteMngClaim);
     }
-    std::cerr << "unknown row " << row << "; the rows are session, png16, tiff16, gif100, webp100, gif and mng\n";
+    std::cerr << "unknown row " << row << "; the rows are session, png16, tiff16, tiff16raw, gif100, webp100, gif and mng\n";
     return 2;
 }
 
@@ -356,7 +408,7 @@ int main(int argc, char **argv)
 {
     if (argc > 1) return Row(argv[1]);
     int worst = 0;
-    for (const char *row : {"session", "png16", "tiff16", "gif100", "webp100", "gif", "mng"}) {
+    for (const char *row : {"session", "png16", "tiff16", "tiff16raw", "gif100", "webp100", "gif", "mng"}) {
         std::cout.flush();
         const pid_t child = fork();
         if (child == 0) {

@@ -48,7 +48,7 @@ REPAINT_LIMIT_MS = 10.0
 PUBLISHED_ERROR = {"astronaut": 2.5, "coffee": 2.2}
 # The memory-peak program's rows: a session's bar is twice the picture plus
 # 150 MB; an opened file's twice the picture plus 256 MiB; a refused one's 256 MiB.
-MEMORY_ROWS = ("session", "png16", "gif", "mng")
+MEMORY_ROWS = ("session", "png16", "tiff16", "tiff16raw", "gif100", "webp100", "gif", "mng")
 UNIT_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
 # What the table replaces in a Markdown file: everything between these lines.
 TABLE_START = "<!-- Written by bench/table.py from the latest full run of bench/run.sh. -->"

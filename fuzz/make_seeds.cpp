@@ -322,10 +322,11 @@ void JxlSeeds()
 }
 
 // TIFF layouts ImageMagick writes: 16 bits, tiles, planes apart, CMYK,
-// a palette, floating point; and one whose size lies.
+// a palette, floating point, an uncompressed strip larger than a read of
+// the file's small pieces; and one whose size lies.
 void TiffSeeds()
 {
-    const QByteArray photo = PngForEncoders(24, 16, false), translucent = PngForEncoders(24, 16, true);
+    const QByteArray photo = PngForEncoders(24, 16, false), translucent = PngForEncoders(24, 16, true), wide = PngForEncoders(200, 100, false);
     const struct {
         const char *name;
         QStringList options;
@@ -338,6 +339,7 @@ void TiffSeeds()
         {"palette.tif", {QStringLiteral("-type"), QStringLiteral("palette"), QStringLiteral("-compress"), QStringLiteral("rle")}, photo},
         {"float.tif", {QStringLiteral("-define"), QStringLiteral("quantum:format=floating-point"), QStringLiteral("-depth"), QStringLiteral("32")}, photo},
         {"grey4.tif", {QStringLiteral("-colorspace"), QStringLiteral("gray"), QStringLiteral("-depth"), QStringLiteral("4")}, photo},
+        {"deep-strip.tif", {QStringLiteral("-depth"), QStringLiteral("16"), QStringLiteral("-compress"), QStringLiteral("none"), QStringLiteral("-define"), QStringLiteral("tiff:rows-per-strip=100")}, wide},
     };
     for (const auto &layout : layouts)
         MadeByTool(QLatin1String(layout.name), QStringLiteral("convert"), QStringList{QStringLiteral("IN")} + layout.options + QStringList{QStringLiteral("OUT")}, layout.png);
@@ -382,6 +384,7 @@ void TgaSeeds()
         {"mapped-coded.tga", {.type = TTgaType::Mapped, .coding = TTgaCoding::RunLengths, .bits = 8, .idLength = 5}},
         {"grey-alpha.tga", {.type = TTgaType::Grey, .bits = 16}},
         {"footer.tga", {.footer = TTgaFooter::Version2}},
+        {"mapped-from-50.tga", {.type = TTgaType::Mapped, .bits = 8, .mapFirst = 50}},
     };
     for (const auto &kind : kinds) Write(QLatin1String(kind.name), TgaFile(kind.recipe, seed++));
     const QByteArray coded = TgaFile({.coding = TTgaCoding::RunLengths, .width = 40, .height = 30}, seed++);

@@ -1,15 +1,20 @@
 // Fuzz target: any bytes through the picture loading path; a picture that
 // comes out goes through every pixel operation, every pixel format, the
-// zoomed view and a save to memory, and must keep what each promises.
+// zoomed view and a save to memory, and must keep what each promises. The
+// same bytes read as a file straight into a picture, where their format's
+// reader reads files so, give the same picture, or are refused, or left
+// to be read whole.
 #include "fuzz_support.h"
 
 #include "platform/files/bmp/bmp_codec.h"
 #include "platform/files/opening_limits.h"
+#include "platform/files/picture_codecs.h"
 #include "platform/files/picture_files.h"
 #include "platform/files/pnm/pnm_codec.h"
 #include "platform/files/qt/qt_codec.h"
 #include "support/decoding.h"
 #include "support/fuzz_processing.h"
+#include "support/memory_files.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -56,13 +61,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 {
     const std::span<const std::uint8_t> bytes(data, size);
     if (!WorthDecoding(bytes)) return 0;
-    TBitmap picture;
+    TBitmap straight;
+    std::optional<TRowsMissing> readStraight;
+    bool straightRefused = false;
     try {
-        DecodePicture(bytes, picture);
+        TMemoryFileSource file({data, data + size});
+        if (size > 0) readStraight = ReadPictureStraight(file, straight);
     } catch (const Exception &error) {
         Require(!error.Message().isEmpty(), "a refusal gives its reason");
+        straightRefused = true;
+    }
+    TBitmap picture;
+    TRowsMissing missing;
+    try {
+        missing = DecodePicture(bytes, picture);
+    } catch (const Exception &error) {
+        Require(!error.Message().isEmpty(), "a refusal gives its reason");
+        // Read straight, a file held whole no longer counts: it may open
+        // where the whole file's reading would not fit.
         return 0;
     }
+    Require(!straightRefused, "a file read whole is not refused straight");
+    if (readStraight)
+        Require(SameBitmap(straight, picture) && readStraight->missing == missing.missing,
+                "a file read straight gives the pixels and missing rows of the whole file");
     Require(!picture.Empty(), "a picture that opens has pixels");
     if (Pixels(picture.GetWidth(), picture.GetHeight()) <= MaxProcessedPixels) ProcessOpenedPicture(picture, Require);
     return 0;

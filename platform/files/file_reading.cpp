@@ -201,16 +201,30 @@ std::span<const std::uint8_t> TFileReading::Finish()
     s.rest.resize(size - s.position);
     ReadExactly(s.fd.Get(), s.rest.data(), s.rest.size(), s.position, size);
     s.position = size;
-    CheckEnded();
+    CheckUnchanged();
     return s.rest;
 }
 
-void TFileReading::CheckEnded()
+void TFileReading::ReadAt(std::uint64_t at, std::span<std::uint8_t> into)
+{
+    if (at > Size() || into.size() > Size() - at) Refuse(Changed);
+    for (std::size_t got = 0; got < into.size();) {
+        const ssize_t read = ::pread(state_->fd.Get(), into.data() + got, into.size() - got, static_cast<off_t>(at + got));
+        if (read < 0) {
+            if (errno == EINTR) continue;
+            Refuse(SystemReason(errno));
+        }
+        if (read == 0) Refuse(Changed);
+        got += static_cast<std::size_t>(read);
+    }
+}
+
+void TFileReading::CheckUnchanged()
 {
     TState &s = *state_;
     std::uint8_t beyond;
     ssize_t more;
-    do more = ::read(s.fd.Get(), &beyond, 1);
+    do more = ::pread(s.fd.Get(), &beyond, 1, static_cast<off_t>(Size()));
     while (more < 0 && errno == EINTR);
     struct stat after;
     if (more != 0 || ::fstat(s.fd.Get(), &after) != 0 || after.st_size != s.before.st_size || !SameTime(after.st_mtim, s.before.st_mtim))
@@ -229,7 +243,7 @@ TFileBytes TFileReading::Whole()
         PreferHugePages(s.buffer.data.get(), size);
         ReadExactly(s.fd.Get(), s.buffer.data.get() + s.buffer.size, size - s.buffer.size, s.buffer.size, size);
         s.buffer.size = s.position = size;
-        CheckEnded();
+        CheckUnchanged();
     } else {
         ReadStream(s.fd.Get(), s.buffer);
     }

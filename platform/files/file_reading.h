@@ -56,16 +56,14 @@ public:
     std::span<const std::uint8_t> Start(std::size_t bytes) override;
     void ReadInto(std::span<const std::span<std::uint8_t>> pieces) override;
     std::span<const std::uint8_t> Finish() override;
+    void ReadAt(std::uint64_t at, std::span<std::uint8_t> into) override;
+    void CheckUnchanged() override;
 
     // Every byte of the file, in memory of its own: what Start read, and
     // the rest. Not after ReadInto.
     TFileBytes Whole();
 
 private:
-    // Checks that the file ends where it did when opened, its size and
-    // time unchanged.
-    void CheckEnded();
-
     struct TState;
     std::unique_ptr<TState> state_;
 };

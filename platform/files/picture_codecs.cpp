@@ -31,7 +31,7 @@ constexpr TPictureCodec Codecs[] = {
     {TPictureFileFormat::Pbm, LooksLikePnm, DecodePnm, EncodePnm},
     {TPictureFileFormat::Pgm, LooksLikePnm, DecodePnm, EncodePnm},
     {TPictureFileFormat::Ppm, LooksLikePnm, DecodePnm, EncodePnm},
-    {TPictureFileFormat::Tiff, LooksLikeTiff, DecodeTiff, EncodeTiff},
+    {TPictureFileFormat::Tiff, LooksLikeTiff, DecodeTiff, EncodeTiff, ReadTiffStraight},
     {TPictureFileFormat::Webp, LooksLikeWebp, DecodeWebp, EncodeWebp},
     {TPictureFileFormat::Ico, nullptr, nullptr, EncodeWithQt},
     {TPictureFileFormat::Heif, LooksLikeHeif, DecodeHeif, nullptr},

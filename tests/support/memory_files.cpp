@@ -30,3 +30,10 @@ std::span<const std::uint8_t> TMemoryFileSource::Finish()
     position = bytes_.size();
     return std::span<const std::uint8_t>(bytes_).subspan(from);
 }
+
+void TMemoryFileSource::ReadAt(std::uint64_t at, std::span<std::uint8_t> into)
+{
+    if (at > bytes_.size() || into.size() > bytes_.size() - at) throw Exception(QStringLiteral("read past the end"));
+    std::memcpy(into.data(), bytes_.data() + at, into.size());
+    readAtBytes += into.size();
+}

@@ -15,11 +15,16 @@ public:
     std::span<const std::uint8_t> Start(std::size_t bytes) override;
     void ReadInto(std::span<const std::span<std::uint8_t>> pieces) override;
     std::span<const std::uint8_t> Finish() override;
+    void ReadAt(std::uint64_t at, std::span<std::uint8_t> into) override;
+    void CheckUnchanged() override { checked = true; }
 
     // Bytes given so far, in the start, the pieces or the rest.
     std::size_t position = 0;
     bool readIntoPieces = false;
     bool finished = false;
+    // Bytes given by ReadAt, and whether the reader checked the file at its end.
+    std::uint64_t readAtBytes = 0;
+    bool checked = false;
 
 private:
     std::vector<std::uint8_t> bytes_;

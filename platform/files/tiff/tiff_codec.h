@@ -3,11 +3,13 @@
 #pragma once
 
 #include "platform/files/file_formats.h"
+#include "platform/files/file_source.h"
 #include "platform/pictures/bitmap.h"
 
 #include <QByteArray>
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 // Whether the bytes start as a TIFF does ("II*\0" or "MM\0*").
@@ -39,6 +41,14 @@ bool LooksLikeTiff(std::span<const std::uint8_t> bytes);
 // second picture where the orientation swaps rows and columns. A
 // TPictureReader (picture_codecs.h).
 TRowsMissing DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap &into);
+
+// Reads a regular TIFF file as DecodeTiff does, from where its pieces lie
+// (TFileSource::ReadAt): its strips or tiles a piece at a time, never the
+// file whole, so that opening takes the picture and a strip or tile
+// besides, whatever the file's size. The same pixels and refusals as
+// DecodeTiff; a file that changes while it is read is refused. Every
+// TIFF is read so.
+std::optional<TRowsMissing> ReadTiffStraight(TFileSource &source, TBitmap &into);
 
 // Encodes through libtiff in the forms Qt's writer gave (so that every
 // pixel reads back as it did): black-and-white pictures in 1 bit, grey

@@ -1,6 +1,8 @@
 // EXIF as a TIFF file's directories hold it: read out into a piece of its own, and written into a file.
 #include "platform/files/tiff/tiff_directories.h"
 
+#include "platform/files/tiff/tiff_file.h"
+
 #include "platform/metadata/exif_xmp.h"
 
 #include <algorithm>
@@ -69,21 +71,27 @@ struct TDirectory {
 
 class TStructure {
 public:
-    TStructure(std::span<const std::uint8_t> bytes, bool big) : bytes_(bytes), big_(big) {}
-    bool Has(std::uint64_t at, std::uint64_t n) const { return at <= bytes_.size() && n <= bytes_.size() - at; }
+    TStructure(const TTiffFile &file, bool big) : file_(file), big_(big) {}
+    bool Has(std::uint64_t at, std::uint64_t n) const { return at <= file_.Size() && n <= file_.Size() - at; }
+    // A value of `size` bytes (0 where the file could not be read: the
+    // reader learns why from the file).
     std::uint32_t Read(std::uint64_t at, int size) const
     {
+        std::uint8_t bytes[4] = {};
+        if (!file_.Read(at, std::span(bytes, static_cast<std::size_t>(size)))) return 0;
         std::uint32_t v = 0;
-        for (int i = 0; i < size; ++i) v |= std::uint32_t(bytes_[at + std::size_t(big_ ? size - 1 - i : i)]) << (8 * i);
+        for (int i = 0; i < size; ++i) v |= std::uint32_t(bytes[big_ ? size - 1 - i : i]) << (8 * i);
         return v;
     }
     QByteArray Copy(std::uint64_t at, std::uint64_t n) const
     {
-        return QByteArray(reinterpret_cast<const char *>(bytes_.data() + at), static_cast<qsizetype>(n));
+        QByteArray copy(static_cast<qsizetype>(n), '\0');
+        file_.Read(at, std::span(reinterpret_cast<std::uint8_t *>(copy.data()), static_cast<std::size_t>(n)));
+        return copy;
     }
 
 private:
-    std::span<const std::uint8_t> bytes_;
+    const TTiffFile &file_;
     bool big_;
 };
 
@@ -201,9 +209,10 @@ std::span<const std::uint8_t> BytesOf(const QByteArray &bytes)
 
 } // namespace
 
-QByteArray ExifOfTiffDirectory(std::span<const std::uint8_t> file, std::uint64_t directory)
+QByteArray ExifOfTiffDirectory(const TTiffFile &file, std::uint64_t directory)
 {
-    const std::optional<bool> big = BigEndian(file);
+    std::uint8_t header[8] = {};
+    const std::optional<bool> big = file.Read(0, header) ? BigEndian(header) : std::nullopt;
     if (!big) return {};
     TTree tree;
     if (ReadDirectory(TStructure(file, *big), directory, TKind::First, tree) != 0 || tree.directories[0].fields.empty()) return {};
@@ -223,11 +232,12 @@ QByteArray WithExifDirectories(QByteArray file, const QByteArray &exif)
     // What is added must lie where a classic file's 32-bit offsets reach.
     if (!big || pieceBig != big || file.size() > qsizetype(0xFFFFFFFFu) - 2 * MaxExifBytes) return file;
     TTree tree;
-    const TStructure piece(BytesOf(exif), *big);
+    const TTiffMemoryFile exifBytes(BytesOf(exif)), fileBytes(BytesOf(file));
+    const TStructure piece(exifBytes, *big);
     if (ReadDirectory(piece, piece.Read(4, 4), TKind::First, tree) != 0 || tree.directories[0].fields.empty()) return file;
     // The file's own first directory, its fields left as they are: their
     // values stay where they lie.
-    const TStructure written(BytesOf(file), *big);
+    const TStructure written(fileBytes, *big);
     const std::uint32_t firstAt = written.Read(4, 4);
     if (!written.Has(firstAt, 2)) return file;
     const std::uint32_t count = written.Read(firstAt, 2);

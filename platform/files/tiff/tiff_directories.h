@@ -8,6 +8,8 @@
 
 #include <QByteArray>
 
+class TTiffFile;
+
 #include <cstdint>
 #include <span>
 
@@ -18,7 +20,7 @@
 // within MaxExifBytes (a field that would pass it is left out), a field
 // whose value lies outside the file is left out, and each directory is
 // read at most once. Empty when the directory holds none of these.
-QByteArray ExifOfTiffDirectory(std::span<const std::uint8_t> file, std::uint64_t directory);
+QByteArray ExifOfTiffDirectory(const TTiffFile &file, std::uint64_t directory);
 
 // Whether an EXIF piece is in big-endian ("MM") byte order.
 bool BigEndianExif(const QByteArray &exif);

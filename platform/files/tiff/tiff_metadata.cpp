@@ -35,7 +35,7 @@ std::optional<TResolution> ResolutionOf(TIFF *tiff)
 
 } // namespace
 
-TPictureMetadata TiffMetadata(TIFF *tiff, std::span<const std::uint8_t> file)
+TPictureMetadata TiffMetadata(TIFF *tiff, const TTiffFile &file)
 {
     TPictureMetadata found;
     found.colourProfile = BytesField(tiff, TIFFTAG_ICCPROFILE, MaxProfileBytes);

@@ -6,6 +6,8 @@
 
 #include <tiffio.h>
 
+class TTiffFile;
+
 #include <cstdint>
 #include <span>
 
@@ -15,6 +17,6 @@
 // where it names none), ImageDescription as the note keyed "Description",
 // and the fields that EXIF holds (Make, Model, DateTime, Orientation, ...)
 // with the EXIF, GPS and interoperability directories, as the EXIF piece
-// (tiff_directories.h; `file` is the whole file libtiff reads). The
+// (tiff_directories.h; `file` is the file libtiff reads). The
 // directory libtiff has read stays the current one.
-TPictureMetadata TiffMetadata(TIFF *tiff, std::span<const std::uint8_t> file);
+TPictureMetadata TiffMetadata(TIFF *tiff, const TTiffFile &file);

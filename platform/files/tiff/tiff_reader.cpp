@@ -1,5 +1,6 @@
 // Reading TIFF pictures of every layout through libtiff, a strip or tile
-// at a time, straight into the bitmap's rows.
+// at a time, straight into the bitmap's rows, from the file held in memory
+// or from where its pieces lie.
 #include "platform/files/tiff/tiff_codec.h"
 
 #include "platform/base/work_progress.h"
@@ -8,6 +9,7 @@
 #include "platform/files/tiff/tiff_samples.h"
 #include "platform/files/tiff/tiff_support.h"
 #include "platform/files/reader_metadata.h"
+#include "platform/files/tiff/tiff_file.h"
 #include "platform/files/tiff/tiff_metadata.h"
 
 #include <tiffio.h>
@@ -20,32 +22,32 @@
 
 namespace {
 
-// The file in memory, as libtiff's reading procedures see it.
-struct MemoryFile {
-    std::span<const std::uint8_t> bytes;
+// The file as libtiff's reading procedures see it.
+struct TReadingPlace {
+    const TTiffFile &file;
     toff_t at = 0;
 };
 
 tmsize_t ReadFile(thandle_t handle, void *into, tmsize_t size)
 {
-    auto *file = static_cast<MemoryFile *>(handle);
-    if (size < 0 || file->at >= file->bytes.size()) return 0;
-    const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(size), file->bytes.size() - file->at);
-    std::memcpy(into, file->bytes.data() + file->at, count);
-    file->at += count;
+    auto *place = static_cast<TReadingPlace *>(handle);
+    if (size < 0 || place->at >= place->file.Size()) return 0;
+    const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(static_cast<std::uint64_t>(size), place->file.Size() - place->at));
+    if (!place->file.Read(place->at, std::span(static_cast<std::uint8_t *>(into), count))) return -1;
+    place->at += count;
     return static_cast<tmsize_t>(count);
 }
 tmsize_t WriteNothing(thandle_t, void *, tmsize_t) { return -1; }
 toff_t SeekFile(thandle_t handle, toff_t offset, int whence)
 {
-    auto *file = static_cast<MemoryFile *>(handle);
-    const toff_t base = whence == SEEK_CUR ? file->at : whence == SEEK_END ? file->bytes.size() : 0;
+    auto *place = static_cast<TReadingPlace *>(handle);
+    const toff_t base = whence == SEEK_CUR ? place->at : whence == SEEK_END ? place->file.Size() : 0;
     if (offset > ~toff_t(0) - base) return ~toff_t(0);
-    file->at = base + offset;
-    return file->at;
+    place->at = base + offset;
+    return place->at;
 }
 int CloseNothing(thandle_t) { return 0; }
-toff_t FileSize(thandle_t handle) { return static_cast<MemoryFile *>(handle)->bytes.size(); }
+toff_t FileSize(thandle_t handle) { return static_cast<TReadingPlace *>(handle)->file.Size(); }
 int MapNothing(thandle_t, void **, toff_t *) { return 0; }
 void UnmapNothing(thandle_t, void *, toff_t) {}
 
@@ -61,8 +63,19 @@ struct OptionsFree {
 
 // The rows of the picture as they are stored, and which are missing.
 struct TStoredPicture {
+    TStoredPicture(const TTiffFile &from, TBitmap &picture, std::uint32_t rows) : file(from), bitmap(picture), missing(rows, false) {}
+
+    const TTiffFile &file;
     TBitmap &bitmap;
     std::vector<bool> missing;
+
+    // Progress between reads: a read of the file that failed ends the
+    // reading here, outside libtiff.
+    void Advance(std::uint64_t done, std::uint64_t total) const
+    {
+        file.Check();
+        ReportProgress(done, total);
+    }
 
     int Missing() const { return static_cast<int>(std::count(missing.begin(), missing.end(), true)); }
     void Lose(std::uint32_t from, std::uint32_t rows)
@@ -77,11 +90,11 @@ struct TStoredPicture {
 // Strips of interleaved samples, a row at a time: a row the decoder
 // cannot give is missing, and so are the rest of its strip; the next
 // strip starts afresh.
-void ReadStripRows(TIFF *tiff, std::span<const std::uint8_t> bytes, const TTiffSamples &samples, TStoredPicture &picture)
+void ReadStripRows(TIFF *tiff, const TTiffSamples &samples, TStoredPicture &picture)
 {
     const auto height = static_cast<std::uint32_t>(picture.bitmap.GetHeight());
     const int width = picture.bitmap.GetWidth();
-    const TStatedRows stated(tiff, bytes, samples.RowBytes(static_cast<std::uint64_t>(width)));
+    const TStatedRows stated(tiff, picture.file, samples.RowBytes(static_cast<std::uint64_t>(width)));
     const std::uint32_t rowsPerStrip = std::clamp<std::uint32_t>(Field<std::uint32_t>(tiff, TIFFTAG_ROWSPERSTRIP, height), 1, height);
     std::vector<std::uint8_t> row(static_cast<std::size_t>(std::max<tmsize_t>(TIFFScanlineSize(tiff), 1)));
     const std::uint8_t *planes[] = {row.data()};
@@ -93,18 +106,18 @@ void ReadStripRows(TIFF *tiff, std::span<const std::uint8_t> bytes, const TTiffS
             picture.Lose(y, 1);
         else
             samples.Convert(planes, width, picture.bitmap.Row(static_cast<int>(y)), 0);
-        if ((y & 63) == 63) ReportProgress(y + 1, height);
+        if ((y & 63) == 63) picture.Advance(y + 1, height);
     }
 }
 
 // Strips of samples in planes apart: each band's strip of every plane,
 // then its rows.
-void ReadPlanarStrips(TIFF *tiff, std::span<const std::uint8_t> bytes, const TTiffSamples &samples, TStoredPicture &picture)
+void ReadPlanarStrips(TIFF *tiff, const TTiffSamples &samples, TStoredPicture &picture)
 {
     const auto height = static_cast<std::uint32_t>(picture.bitmap.GetHeight());
     const int width = picture.bitmap.GetWidth();
     const std::uint64_t rowBytes = samples.RowBytes(static_cast<std::uint64_t>(width));
-    const TStatedRows stated(tiff, bytes, rowBytes);
+    const TStatedRows stated(tiff, picture.file, rowBytes);
     const std::uint32_t rowsPerStrip = std::clamp<std::uint32_t>(Field<std::uint32_t>(tiff, TIFFTAG_ROWSPERSTRIP, height), 1, height);
     const std::uint32_t stripsPerPlane = (height - 1) / rowsPerStrip + 1;
     std::vector<std::vector<std::uint8_t>> buffers(static_cast<std::size_t>(samples.Planes()), std::vector<std::uint8_t>(rowBytes * rowsPerStrip));
@@ -127,13 +140,13 @@ void ReadPlanarStrips(TIFF *tiff, std::span<const std::uint8_t> bytes, const TTi
             samples.Convert(planes.data(), width, picture.bitmap.Row(static_cast<int>(top + r)), 0);
         }
         picture.Lose(top + held, rows - held);
-        ReportProgress(top + rows, height);
+        picture.Advance(top + rows, height);
     }
 }
 
 // Tiles, of interleaved samples or of planes apart: a tile the decoder
 // cannot give leaves the rows it crosses missing.
-void ReadTiles(TIFF *tiff, std::span<const std::uint8_t> bytes, const TTiffSamples &samples, TStoredPicture &picture)
+void ReadTiles(TIFF *tiff, const TTiffSamples &samples, TStoredPicture &picture)
 {
     const auto height = static_cast<std::uint32_t>(picture.bitmap.GetHeight()), width = static_cast<std::uint32_t>(picture.bitmap.GetWidth());
     const std::uint32_t tileWidth = Field<std::uint32_t>(tiff, TIFFTAG_TILEWIDTH, 0), tileHeight = Field<std::uint32_t>(tiff, TIFFTAG_TILELENGTH, 0);
@@ -141,7 +154,7 @@ void ReadTiles(TIFF *tiff, std::span<const std::uint8_t> bytes, const TTiffSampl
     if (tileWidth == 0 || tileHeight == 0 || tileBytes <= 0) throw Exception(DamagedData());
     const std::uint64_t tileRowBytes = samples.RowBytes(tileWidth);
     const bool uncompressed = Field<std::uint16_t>(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE) == COMPRESSION_NONE;
-    const std::vector<std::uint64_t> declared = uncompressed ? DeclaredByteCounts(bytes, TIFFTAG_TILEBYTECOUNTS) : std::vector<std::uint64_t>();
+    const std::vector<std::uint64_t> declared = uncompressed ? DeclaredByteCounts(picture.file, TIFFTAG_TILEBYTECOUNTS) : std::vector<std::uint64_t>();
     std::vector<std::vector<std::uint8_t>> buffers(static_cast<std::size_t>(samples.Planes()), std::vector<std::uint8_t>(static_cast<std::size_t>(tileBytes)));
     std::vector<const std::uint8_t *> planes(buffers.size());
     for (std::uint32_t top = 0; top < height; top += tileHeight) {
@@ -161,7 +174,7 @@ void ReadTiles(TIFF *tiff, std::span<const std::uint8_t> bytes, const TTiffSampl
             }
         }
         if (lost) picture.Lose(top, rows);
-        ReportProgress(top + rows, height);
+        picture.Advance(top + rows, height);
     }
 }
 
@@ -200,27 +213,20 @@ void ReadThroughRgba(TIFFRGBAImage &image, TStoredPicture &picture, std::uint32_
                 }
             }
         }
-        ReportProgress(top + rows, height);
+        picture.Advance(top + rows, height);
     }
 }
 
-} // namespace
-
-bool LooksLikeTiff(std::span<const std::uint8_t> bytes)
+TRowsMissing DecodeTiffFile(TTiffFile &file, TBitmap &into)
 {
-    return bytes.size() >= 4 && ((bytes[0] == 'I' && bytes[1] == 'I' && bytes[2] == 42 && bytes[3] == 0) ||
-                                 (bytes[0] == 'M' && bytes[1] == 'M' && bytes[2] == 0 && bytes[3] == 42));
-}
-
-TRowsMissing DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap &into)
-{
-    MemoryFile file{bytes};
+    TReadingPlace place{file};
     const std::unique_ptr<TIFFOpenOptions, OptionsFree> options(TIFFOpenOptionsAlloc());
     if (!options) throw std::bad_alloc();
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), Silent, nullptr);
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), Silent, nullptr);
     const std::unique_ptr<TIFF, TiffClose> owner(
-        TIFFClientOpenExt("picture", "rm", &file, ReadFile, WriteNothing, SeekFile, CloseNothing, FileSize, MapNothing, UnmapNothing, options.get()));
+        TIFFClientOpenExt("picture", "rm", &place, ReadFile, WriteNothing, SeekFile, CloseNothing, FileSize, MapNothing, UnmapNothing, options.get()));
+    file.Check();
     if (!owner) throw Exception(DamagedData());
     TIFF *tiff = owner.get();
 
@@ -229,7 +235,7 @@ TRowsMissing DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap &into)
     const int w = static_cast<int>(width), h = static_cast<int>(height);
     // What the file carries besides its pixels; its colour profile also
     // says how CMYK samples become colours.
-    TPictureMetadata metadata = TiffMetadata(tiff, bytes);
+    TPictureMetadata metadata = TiffMetadata(tiff, file);
     const std::optional<TTiffSamples> samples = TTiffSamples::Of(tiff, metadata.colourProfile);
     // Pictures of other photometrics go through libtiff's RGBA conversion.
     char reason[1024] = {};
@@ -248,14 +254,14 @@ TRowsMissing DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap &into)
     DropUnusablePieces(metadata);
     const TOrientation orientation = StatedOrientation(metadata);
 
-    // Opening holds the file, the picture, libtiff's compressed strip or
-    // tile and what it decodes it into (a row, or a strip or tile of every
-    // plane), and a second picture while one whose rows and columns swap
-    // is turned.
+    // Opening holds the file (where it is held whole), the picture,
+    // libtiff's compressed strip or tile and what it decodes it into (a
+    // row, or a strip or tile of every plane), and a second picture while
+    // one whose rows and columns swap is turned.
     const bool tiled = TIFFIsTiled(tiff);
     std::uint64_t compressed = 0;
     const std::uint32_t pieces = tiled ? TIFFNumberOfTiles(tiff) : TIFFNumberOfStrips(tiff);
-    for (std::uint32_t piece = 0; piece < pieces; ++piece) compressed = std::max<std::uint64_t>(compressed, std::min<std::uint64_t>(TIFFGetStrileByteCount(tiff, piece), bytes.size()));
+    for (std::uint32_t piece = 0; piece < pieces; ++piece) compressed = std::max<std::uint64_t>(compressed, std::min<std::uint64_t>(TIFFGetStrileByteCount(tiff, piece), file.Size()));
     const std::uint32_t rowsPerStrip = std::clamp<std::uint32_t>(Field<std::uint32_t>(tiff, TIFFTAG_ROWSPERSTRIP, height), 1, height);
     const std::uint64_t planes = samples ? std::uint64_t(samples->Planes()) : 1;
     const std::uint64_t decoded = !samples ? 4 * std::uint64_t(width) * (tiled ? Field<std::uint32_t>(tiff, TIFFTAG_TILELENGTH, 1) : rowsPerStrip) + std::uint64_t(std::max<tmsize_t>(TIFFTileSize(tiff), 0))
@@ -263,21 +269,42 @@ TRowsMissing DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap &into)
                                   : samples->Planar() ? planes * samples->RowBytes(width) * rowsPerStrip
                                                       : std::uint64_t(std::max<tmsize_t>(TIFFScanlineSize(tiff), 0));
     TDecodedPicture decodedPicture(into, TPictureFileFormat::Tiff);
-    TStoredPicture picture{
-        decodedPicture.Start(w, h, format, bytes.size() + compressed + decoded + TurningBytes(orientation, PictureBytes(w, h, format))),
-        std::vector<bool>(height, false)};
+    TBitmap &bitmap =
+        decodedPicture.Start(w, h, format, file.HeldBytes() + compressed + decoded + TurningBytes(orientation, PictureBytes(w, h, format)));
+    TStoredPicture picture(file, bitmap, height);
     if (samples) {
         picture.bitmap.SetPalette(samples->Palette());
         if (tiled)
-            ReadTiles(tiff, bytes, *samples, picture);
+            ReadTiles(tiff, *samples, picture);
         else if (samples->Planar())
-            ReadPlanarStrips(tiff, bytes, *samples, picture);
+            ReadPlanarStrips(tiff, *samples, picture);
         else
-            ReadStripRows(tiff, bytes, *samples, picture);
+            ReadStripRows(tiff, *samples, picture);
     } else {
         ReadThroughRgba(rgba, picture, tiled ? std::max<std::uint32_t>(Field<std::uint32_t>(tiff, TIFFTAG_TILELENGTH, 1), 1) : rowsPerStrip);
     }
+    file.Finish();
     const TRowsMissing missing{picture.Missing(), h};
     KeepFoundMetadata(picture.bitmap, std::move(metadata));
     return decodedPicture.HandOver(missing);
+}
+
+} // namespace
+
+bool LooksLikeTiff(std::span<const std::uint8_t> bytes)
+{
+    return bytes.size() >= 4 && ((bytes[0] == 'I' && bytes[1] == 'I' && bytes[2] == 42 && bytes[3] == 0) ||
+                                 (bytes[0] == 'M' && bytes[1] == 'M' && bytes[2] == 0 && bytes[3] == 42));
+}
+
+TRowsMissing DecodeTiff(std::span<const std::uint8_t> bytes, TBitmap &into)
+{
+    TTiffMemoryFile file(bytes);
+    return DecodeTiffFile(file, into);
+}
+
+std::optional<TRowsMissing> ReadTiffStraight(TFileSource &source, TBitmap &into)
+{
+    TTiffSourceFile file(source);
+    return DecodeTiffFile(file, into);
 }

@@ -1,16 +1,21 @@
 // Reading TIFF tags and stated byte counts.
 #include "platform/files/tiff/tiff_support.h"
 
+#include "platform/files/tiff/tiff_file.h"
+
 #include <algorithm>
 #include <optional>
 
-std::vector<std::uint64_t> DeclaredByteCounts(std::span<const std::uint8_t> bytes, ttag_t wanted)
+std::vector<std::uint64_t> DeclaredByteCounts(const TTiffFile &file, ttag_t wanted)
 {
-    const bool big = bytes[0] == 'M';
+    std::uint8_t order = 0;
+    if (!file.Read(0, std::span(&order, 1))) return {};
+    const bool big = order == 'M';
     const auto read = [&](std::uint64_t at, int size) -> std::optional<std::uint64_t> {
-        if (at > bytes.size() || std::uint64_t(size) > bytes.size() - at) return std::nullopt;
+        std::uint8_t bytes[8];
+        if (!file.Read(at, std::span(bytes, static_cast<std::size_t>(size)))) return std::nullopt;
         std::uint64_t value = 0;
-        for (int i = 0; i < size; ++i) value |= std::uint64_t(bytes[at + std::size_t(big ? size - 1 - i : i)]) << (8 * i);
+        for (int i = 0; i < size; ++i) value |= std::uint64_t(bytes[big ? size - 1 - i : i]) << (8 * i);
         return value;
     };
     const auto magic = read(2, 2);
@@ -29,7 +34,7 @@ std::vector<std::uint64_t> DeclaredByteCounts(std::span<const std::uint8_t> byte
         if (!tag || !type || !count) return {};
         if (*tag != wanted) continue;
         const int size = *type == TIFF_SHORT ? 2 : *type == TIFF_LONG ? 4 : *type == TIFF_LONG8 ? 8 : 0;
-        if (size == 0 || *count > bytes.size() / std::uint64_t(size)) return {};
+        if (size == 0 || *count > file.Size() / std::uint64_t(size)) return {};
         // Values that fit are held in the entry itself, others where it points.
         std::optional<std::uint64_t> values = entry + 4 + std::uint64_t(wordSize);
         if (*count * std::uint64_t(size) > std::uint64_t(wordSize)) values = read(*values, wordSize);
@@ -44,10 +49,10 @@ std::vector<std::uint64_t> DeclaredByteCounts(std::span<const std::uint8_t> byte
     return {};
 }
 
-TStatedRows::TStatedRows(TIFF *tiff, std::span<const std::uint8_t> bytes, std::uint64_t rowBytes) : tiff_(tiff), rowBytes_(rowBytes)
+TStatedRows::TStatedRows(TIFF *tiff, const TTiffFile &file, std::uint64_t rowBytes) : tiff_(tiff), rowBytes_(rowBytes)
 {
     if (Field<std::uint16_t>(tiff, TIFFTAG_COMPRESSION, COMPRESSION_NONE) != COMPRESSION_NONE || TIFFIsTiled(tiff)) return;
-    declared_ = DeclaredByteCounts(bytes, TIFFTAG_STRIPBYTECOUNTS);
+    declared_ = DeclaredByteCounts(file, TIFFTAG_STRIPBYTECOUNTS);
     const std::uint32_t height = std::max<std::uint32_t>(Field<std::uint32_t>(tiff, TIFFTAG_IMAGELENGTH, 1), 1);
     const bool apart = Field<std::uint16_t>(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG) == PLANARCONFIG_SEPARATE;
     // One strip stated holds every row, whatever RowsPerStrip says.

@@ -8,6 +8,8 @@
 #include <span>
 #include <vector>
 
+class TTiffFile;
+
 template <typename T>
 T Field(TIFF *tiff, ttag_t tag, T fallback)
 {
@@ -21,7 +23,7 @@ T Field(TIFF *tiff, ttag_t tag, T fallback)
 // counts that look wrong to it (a single strip's count short of its rows,
 // unequal counts of uncompressed strips), and would then read the bytes
 // after a strip (the next strip, the directory) as its pixels.
-std::vector<std::uint64_t> DeclaredByteCounts(std::span<const std::uint8_t> bytes, ttag_t tag);
+std::vector<std::uint64_t> DeclaredByteCounts(const TTiffFile &file, ttag_t tag);
 
 // The uncompressed strip rows that lie within what the file states: each
 // within its strip's stated byte count (libtiff may have put its own in its
@@ -30,7 +32,7 @@ class TStatedRows {
 public:
     // rowBytes: the bytes of a row of one strip (of one plane, when the
     // samples lie in planes apart).
-    TStatedRows(TIFF *tiff, std::span<const std::uint8_t> bytes, std::uint64_t rowBytes);
+    TStatedRows(TIFF *tiff, const TTiffFile &file, std::uint64_t rowBytes);
     // Whether row y of the plane's strips is there. Always true for
     // compressed data, which its decoder checks.
     bool Holds(std::uint32_t y, std::uint16_t plane = 0) const;

@@ -1,19 +1,32 @@
 // TIFFs of every layout read through libtiff straight into the bitmap give
 // Qt's reading of the same file where Qt reads it the same way, else
 // ImageMagick's, whatever their compression, strips or tiles; strips short
-// of their rows give the rows they hold; and an opening takes the file and
-// the picture alone.
+// of their rows give the rows they hold; an opening takes the file and
+// the picture alone; and a file read from where its pieces lie gives the
+// same picture without being held whole, unless it changes meanwhile.
 #include "platform/files/qt/qt_codec.h"
 #include "platform/files/tiff/tiff_codec.h"
+#include "platform/files/file_reading.h"
+#include "platform/files/picture_codecs.h"
+#include "platform/files/picture_files.h"
+#include "support/comparisons.h"
 #include "support/decoding.h"
+#include "support/disk_files.h"
 #include "support/encoders.h"
 #include "support/failures.h"
 #include "support/file_builders.h"
+#include "support/memory_files.h"
 #include "support/pictures.h"
 #include "support/qt_reference.h"
 
+#include <QDateTime>
 #include <QTemporaryDir>
 #include <QtEndian>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <tiffio.h>
@@ -255,4 +268,165 @@ TEST(TiffReader, AHundredMegapixelTiffOpensWithinTheOpeningMemory)
     const auto read = DecodedWhereQtIsRefused(DecodeTiff, file);
     ASSERT_TRUE(read);
     EXPECT_EQ(read->GetHeight(), 10000);
+}
+
+// Read from where its pieces lie, a TIFF of any layout gives the picture
+// the whole file's decoding gives, rows missing alike, reading no byte in
+// order (the whole file is never held) and checking the file at the end;
+// pieces larger than the block of small reads go straight to libtiff.
+TEST(TiffReader, FilesReadWhereTheirPiecesLieGiveTheWholeFilesPicture)
+{
+    const auto recipe = [](const std::function<void(TiffRecipe &)> &change) {
+        TiffRecipe r;
+        r.width = 600, r.height = 300;
+        change(r);
+        return r;
+    };
+    const struct {
+        const char *what;
+        QByteArray file;
+    } cases[] = {
+        {"8-bit RGB strips of 5 rows", TiffFile(recipe([](TiffRecipe &) {}), 1)},
+        {"16-bit RGB strips of 64 rows", TiffFile(recipe([](TiffRecipe &r) { r.bits = 16, r.rowsPerStrip = 64; }), 2)},
+        {"one uncompressed strip", TiffFile(recipe([](TiffRecipe &r) { r.rowsPerStrip = 300; }), 3)},
+        {"LZW", TiffFile(recipe([](TiffRecipe &r) { r.compression = COMPRESSION_LZW, r.predictor = 2; }), 4)},
+        {"tiles", TiffFile(recipe([](TiffRecipe &r) { r.tiled = true; }), 5)},
+        {"planes apart", TiffFile(recipe([](TiffRecipe &r) { r.planar = PLANARCONFIG_SEPARATE, r.bits = 16; }), 6)},
+        {"a palette", TiffFile(recipe([](TiffRecipe &r) { r.samples = 1, r.photometric = PHOTOMETRIC_PALETTE, r.colourMap = true; }), 7)},
+        {"a short strip", HandMadeTiff({.width = 10, .height = 12, .rowsPerStrip = 4,
+                                        .strips = {NumberedRows(0, 4, 10), NumberedRows(4, 4, 10), NumberedRows(8, 4, 10)}, .counts = {40, 25, 40}})},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        TBitmap whole, straight;
+        const TRowsMissing wholeMissing = DecodeTiff(Bytes(c.file), whole);
+        TMemoryFileSource source(std::vector<std::uint8_t>(Bytes(c.file).begin(), Bytes(c.file).end()));
+        const std::optional<TRowsMissing> straightMissing = ReadPictureStraight(source, straight);
+        ASSERT_TRUE(straightMissing);
+        EXPECT_TRUE(SameBitmap(straight, whole));
+        EXPECT_EQ(straightMissing->missing, wholeMissing.missing);
+        EXPECT_FALSE(source.readIntoPieces);
+        EXPECT_FALSE(source.finished);
+        EXPECT_TRUE(source.checked);
+        EXPECT_GT(source.readAtBytes, 0u);
+    }
+}
+
+// A file cut short, or written again in place, while it is read is
+// refused as changed; the picture is not given.
+TEST(TiffReader, AFileThatChangesWhileItIsReadIsRefused)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("changing.tif"));
+    TiffRecipe r;
+    r.width = 300, r.height = 200;
+    const QByteArray file = TiffFile(r, 8);
+    const std::string changed = "the file changed while it was being read; open it again once it is written";
+    for (const bool cut : {true, false}) {
+        SCOPED_TRACE(cut ? "cut short" : "written again");
+        PutFile(path, file);
+        TFileReading reading(path);
+        QFile again(path);
+        ASSERT_TRUE(again.open(QIODevice::ReadWrite));
+        if (cut) {
+            ASSERT_TRUE(again.resize(file.size() / 2));
+        } else {
+            ASSERT_TRUE(again.write(file) == file.size());
+            ASSERT_TRUE(again.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+        }
+        again.close();
+        TBitmap picture;
+        EXPECT_EQ(MessageOf([&] { ReadTiffStraight(reading, picture); }), changed);
+        EXPECT_TRUE(picture.Empty());
+    }
+}
+
+namespace {
+
+// An uncompressed 16-bit RGB TIFF of width x height in strips of 64 rows,
+// its directory first and its samples a hole of zeros, but for its last
+// row: red 0xFFFF, green 0x8080 and blue 0x0101 (255, 128 and 1 in 8 bits).
+void WriteHollowDeepTiff(const QString &path, std::uint32_t width, std::uint32_t height)
+{
+    constexpr std::uint32_t rowsPerStrip = 64, entries = 10, pixelsAt = 1 << 16;
+    const std::uint32_t strips = (height + rowsPerStrip - 1) / rowsPerStrip, rowBytes = width * 6;
+    const std::uint32_t bitsAt = 8 + 2 + 12 * entries + 4, offsetsAt = bitsAt + 6, countsAt = offsetsAt + 4 * strips;
+    ASSERT_LE(countsAt + 4 * strips, pixelsAt);
+    QByteArray head(pixelsAt, '\0');
+    const auto put = [&](std::uint32_t at, std::uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) head[at + std::uint32_t(i)] = char(v >> (8 * i));
+    };
+    head[0] = head[1] = 'I';
+    put(2, 42, 2);
+    put(4, 8, 4);
+    put(8, entries, 2);
+    std::uint32_t at = 10;
+    const auto entry = [&](std::uint32_t tag, std::uint32_t type, std::uint32_t count, std::uint32_t value) {
+        put(at, tag, 2), put(at + 2, type, 2), put(at + 4, count, 4), put(at + 8, value, type == 3 && count == 1 ? 2 : 4);
+        at += 12;
+    };
+    entry(TIFFTAG_IMAGEWIDTH, 4, 1, width);
+    entry(TIFFTAG_IMAGELENGTH, 4, 1, height);
+    entry(TIFFTAG_BITSPERSAMPLE, 3, 3, bitsAt);
+    entry(TIFFTAG_COMPRESSION, 3, 1, COMPRESSION_NONE);
+    entry(TIFFTAG_PHOTOMETRIC, 3, 1, PHOTOMETRIC_RGB);
+    entry(TIFFTAG_STRIPOFFSETS, 4, strips, offsetsAt);
+    entry(TIFFTAG_SAMPLESPERPIXEL, 3, 1, 3);
+    entry(TIFFTAG_ROWSPERSTRIP, 4, 1, rowsPerStrip);
+    entry(TIFFTAG_STRIPBYTECOUNTS, 4, strips, countsAt);
+    entry(TIFFTAG_PLANARCONFIG, 3, 1, PLANARCONFIG_CONTIG);
+    for (std::uint32_t i = 0; i < 3; ++i) put(bitsAt + 2 * i, 16, 2);
+    for (std::uint32_t i = 0; i < strips; ++i) {
+        put(offsetsAt + 4 * i, pixelsAt + i * rowsPerStrip * rowBytes, 4);
+        put(countsAt + 4 * i, std::min(rowsPerStrip, height - i * rowsPerStrip) * rowBytes, 4);
+    }
+    QByteArray lastRow;
+    for (std::uint32_t x = 0; x < width; ++x) lastRow += QByteArray("\xFF\xFF\x80\x80\x01\x01", 6);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write(head), head.size());
+    ASSERT_TRUE(file.seek(qint64(pixelsAt) + qint64(rowBytes) * (height - 1)));
+    ASSERT_EQ(file.write(lastRow), lastRow.size());
+}
+
+} // namespace
+
+// An uncompressed 16-bit TIFF is read from where its strips lie: opening
+// takes the picture and a strip besides, not the file too, and so opens
+// a file that reading it whole would refuse for memory. This one's file
+// is twice its picture (432 MB beside 216 MB), beyond that reading's bar.
+TEST(TiffReader, AnUncompressedDeepTiffBeyondWhatReadingItWholeTakesOpensFromWhereItLies)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("deep.tif"));
+    constexpr int width = 9000, height = 8000;
+    WriteHollowDeepTiff(path, width, height);
+    {
+        // The whole file, mapped only here, as a reader holding it whole sees it.
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+        ASSERT_GE(fd, 0);
+        struct stat st;
+        ASSERT_EQ(::fstat(fd, &st), 0);
+        void *mapped = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+        ::close(fd);
+        ASSERT_NE(mapped, MAP_FAILED);
+        TBitmap whole;
+        const std::string refusal = MessageOf([&] { DecodeTiff({static_cast<const std::uint8_t *>(mapped), static_cast<std::size_t>(st.st_size)}, whole); });
+        ::munmap(mapped, static_cast<std::size_t>(st.st_size));
+        EXPECT_NE(refusal.find("opening this TIFF picture would take about"), std::string::npos) << refusal;
+    }
+    TBitmap picture;
+    ASSERT_EQ(MessageOf([&] { ReadPictureFile(path, picture); }), NoException);
+    ASSERT_EQ(picture.GetWidth(), width);
+    ASSERT_EQ(picture.GetHeight(), height);
+    ASSERT_EQ(picture.GetPixelFormat(), pf24bit);
+    const std::uint8_t *last = picture.Row(height - 1), *before = picture.Row(height - 2);
+    for (const int x : {0, width / 2, width - 1}) {
+        EXPECT_EQ(last[3 * x], 1);
+        EXPECT_EQ(last[3 * x + 1], 128);
+        EXPECT_EQ(last[3 * x + 2], 255);
+        EXPECT_EQ(before[3 * x] | before[3 * x + 1] | before[3 * x + 2], 0);
+    }
 }
