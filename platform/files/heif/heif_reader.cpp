@@ -1,6 +1,7 @@
 // Reading HEIF and AVIF pictures through libheif into the bitmap's rows.
 #include "platform/files/heif/heif_codec.h"
 
+#include "platform/base/parallel_pieces.h"
 #include "platform/files/channel_order.h"
 #include "platform/files/heif/heif_boxes.h"
 #include "platform/files/decoded_picture.h"
@@ -241,22 +242,26 @@ TRowsMissing DecodeHeif(std::span<const std::uint8_t> bytes, TBitmap &into)
     const std::size_t samples = std::size_t(width) * (alpha ? 4 : 3);
     const std::optional<TSampleRounding> rounding =
         deep ? std::optional<TSampleRounding>(heif_image_get_bits_per_pixel_range(decodedImage, heif_channel_interleaved)) : std::nullopt;
-    std::vector<std::uint8_t> narrowed(deep ? samples : 0);
-    for (int y = 0; y < height; ++y) {
-        const std::uint8_t *in = plane + std::size_t(stride) * std::size_t(y);
-        if (rounding) {
-            rounding->Row(in, narrowed.data(), samples);
-            in = narrowed.data();
+    // libheif's image into ours on every core, a row at a time: deep
+    // samples through a row of each thread's own.
+    std::vector<std::vector<std::uint8_t>> narrowed(deep ? WorkerThreads() : 0, std::vector<std::uint8_t>(samples));
+    ForEachBand(height, std::size_t(stride), [&](const TBand &band, unsigned worker) {
+        for (int y = band.first; y < band.end; ++y) {
+            const std::uint8_t *in = plane + std::size_t(stride) * std::size_t(y);
+            if (rounding) {
+                rounding->Row(in, narrowed[worker].data(), samples);
+                in = narrowed[worker].data();
+            }
+            std::uint8_t *out = bitmap.Row(y);
+            if (grey)
+                for (int x = 0; x < width; ++x) out[x] = in[3 * std::size_t(x)];
+            else if (alpha)
+                SwapRedBlue32(in, out, std::size_t(width));
+            else
+                SwapRedBlue24(in, out, std::size_t(width));
         }
-        std::uint8_t *out = bitmap.Row(y);
-        if (grey)
-            for (int x = 0; x < width; ++x) out[x] = in[3 * std::size_t(x)];
-        else if (alpha)
-            SwapRedBlue32(in, out, std::size_t(width));
-        else
-            SwapRedBlue24(in, out, std::size_t(width));
-        if ((y & 255) == 255) ReportProgress(std::uint64_t(y) + 1, std::uint64_t(height));
-    }
+    });
+    ReportProgress(std::uint64_t(height), std::uint64_t(height));
     // libheif's image goes before the picture is turned.
     image.reset();
     KeepFoundMetadata(bitmap, std::move(metadata), orientation);

@@ -1,7 +1,9 @@
-// Reading JPEG XL pictures through libjxl's decoder, its pixels delivered
-// into the bitmap's rows as they are decoded.
+// Reading JPEG XL pictures through libjxl's decoder, its pixels written
+// into the bitmap's rows.
 #include "platform/files/jxl/jxl_codec.h"
 
+#include "platform/base/parallel_pieces.h"
+#include "platform/files/channel_order.h"
 #include "platform/files/decoded_picture.h"
 #include "platform/files/opening_limits.h"
 #include "platform/files/reader_metadata.h"
@@ -48,12 +50,19 @@ struct TBoxReading {
     bool tooLarge = false;
 };
 
-// Where libjxl's threads deliver rows: each piece converted into the
-// bitmap's pixels, and counted in its row.
+// How libjxl's pixels reach the bitmap: 8-bit samples of one, three or
+// four channels, whose rows are the bitmap's but for the order of red and
+// blue, are written into its rows as the picture's buffer; deeper ones,
+// and grey with alpha, come through a callback that converts them.
+enum class TJxlOutput { Rows, Callback };
+
+// Where libjxl's threads deliver rows through the callback: each piece
+// converted into the bitmap's pixels, and counted in its row.
 struct TDelivery {
     TBitmap *bitmap = nullptr;
     int channels = 0; // as libjxl gives them: 1 grey, 2 grey and alpha, 3 RGB, 4 RGBA
     bool floats = false;
+    TJxlOutput output = TJxlOutput::Callback;
     std::unique_ptr<std::atomic<std::uint32_t>[]> delivered;
 
     static void Deliver(void *self, std::size_t x, std::size_t y, std::size_t count, const void *pixels)
@@ -215,7 +224,8 @@ TRowsMissing DecodeJxl(std::span<const std::uint8_t> bytes, TBitmap &into)
             delivery.bitmap = &bitmap;
             delivery.channels = static_cast<int>(info.num_color_channels) + (alpha ? 1 : 0);
             delivery.floats = info.bits_per_sample > 8 || info.exponent_bits_per_sample > 0;
-            delivery.delivered.reset(new std::atomic<std::uint32_t>[static_cast<std::size_t>(height)]());
+            delivery.output = !delivery.floats && delivery.channels != 2 ? TJxlOutput::Rows : TJxlOutput::Callback;
+            if (delivery.output == TJxlOutput::Callback) delivery.delivered.reset(new std::atomic<std::uint32_t>[static_cast<std::size_t>(height)]());
             continue;
         }
         if (status == JXL_DEC_COLOR_ENCODING) {
@@ -225,6 +235,15 @@ TRowsMissing DecodeJxl(std::span<const std::uint8_t> bytes, TBitmap &into)
         if (status == JXL_DEC_NEED_IMAGE_OUT_BUFFER) {
             // Only the first frame is kept: of an animation the others are left.
             if (!haveInfo || pictureDone) break;
+            if (delivery.output == TJxlOutput::Rows) {
+                // Rows padded to 4 bytes, as the bitmap's are.
+                const JxlPixelFormat format{static_cast<std::uint32_t>(delivery.channels), JXL_TYPE_UINT8, JXL_NATIVE_ENDIAN, 4};
+                std::size_t size = 0;
+                if (JxlDecoderImageOutBufferSize(decoder, &format, &size) != JXL_DEC_SUCCESS || size != bitmap.ImageBytes() ||
+                    JxlDecoderSetImageOutBuffer(decoder, &format, bitmap.Row(0), size) != JXL_DEC_SUCCESS)
+                    throw Exception(DamagedData());
+                continue;
+            }
             const JxlPixelFormat format{static_cast<std::uint32_t>(delivery.channels), delivery.floats ? JXL_TYPE_FLOAT : JXL_TYPE_UINT8,
                                         JXL_NATIVE_ENDIAN, 0};
             if (JxlDecoderSetImageOutCallback(decoder, &format, TDelivery::Deliver, &delivery) != JXL_DEC_SUCCESS) throw Exception(DamagedData());
@@ -265,7 +284,23 @@ TRowsMissing DecodeJxl(std::span<const std::uint8_t> bytes, TBitmap &into)
     FinishBox(decoder, box);
     if (!haveInfo) throw Exception(DamagedData());
     metadata.exif = ExifOfBox(metadata.exif);
-    const TRowsMissing missing = RowsHeld(bitmap, pictureDone ? bitmap.GetHeight() : delivery.RowsHeld(), bitmap.GetHeight());
+    // Rows written as the buffer count once the frame is whole.
+    const int held = pictureDone ? bitmap.GetHeight() : delivery.output == TJxlOutput::Rows ? 0 : delivery.RowsHeld();
+    const TRowsMissing missing = RowsHeld(bitmap, held, bitmap.GetHeight());
+    if (delivery.output == TJxlOutput::Rows) {
+        // Red and blue into the bitmap's order, and the padding libjxl may
+        // have left as it was, on every core.
+        const int width = bitmap.GetWidth(), channels = delivery.channels;
+        const std::size_t written = std::size_t(width) * std::size_t(channels), stride = bitmap.BytesPerRow();
+        ForEachBand(held, stride, [&](const TBand &band, unsigned) {
+            for (int y = band.first; y < band.end; ++y) {
+                std::uint8_t *row = bitmap.Row(y);
+                if (channels == 3) SwapRedBlue24(row, row, std::size_t(width));
+                if (channels == 4) SwapRedBlue32(row, row, std::size_t(width));
+                std::memset(row + written, 0, stride - written);
+            }
+        });
+    }
     // libjxl turned the picture as its codestream says.
     KeepFoundMetadata(bitmap, std::move(metadata), TOrientation::Upright);
     return decoded.HandOver(missing);
