@@ -13,9 +13,9 @@ bool LooksLikeJxl(std::span<const std::uint8_t> bytes);
 // its orientation says (libjxl turns it; the EXIF orientation is not applied
 // again): into pf8bit with the grey palette for grey, pf32bit with alpha
 // where it has alpha, else pf24bit. Samples deeper than 8 bits, or
-// floating-point, are rounded to 8 bits. libjxl writes 8-bit samples
-// straight into the bitmap's rows, and converts deeper ones (and grey
-// with alpha) a piece of row at a time, from several threads. The colour profile
+// floating-point, are rounded to 8 bits. libjxl writes the samples
+// straight into the bitmap's rows, but for grey with alpha, which it
+// gives a piece of row at a time, from several threads. The colour profile
 // (none for sRGB), EXIF and XMP go into the picture's metadata. The file is
 // given to the decoder a piece at a time, with progress and a cancel
 // honoured between pieces. Data that ends early gives the rows the decoder

@@ -50,10 +50,11 @@ struct TBoxReading {
     bool tooLarge = false;
 };
 
-// How libjxl's pixels reach the bitmap: 8-bit samples of one, three or
-// four channels, whose rows are the bitmap's but for the order of red and
-// blue, are written into its rows as the picture's buffer; deeper ones,
-// and grey with alpha, come through a callback that converts them.
+// How libjxl's pixels reach the bitmap: one, three or four channels,
+// whose rows of 8-bit samples are the bitmap's but for the order of red
+// and blue, are written into its rows as the picture's buffer (libjxl
+// rounds deeper samples to 8 bits as we would); grey with alpha, which
+// the bitmap holds as four channels, comes through a callback.
 enum class TJxlOutput { Rows, Callback };
 
 // Where libjxl's threads deliver rows through the callback: each piece
@@ -224,7 +225,7 @@ TRowsMissing DecodeJxl(std::span<const std::uint8_t> bytes, TBitmap &into)
             delivery.bitmap = &bitmap;
             delivery.channels = static_cast<int>(info.num_color_channels) + (alpha ? 1 : 0);
             delivery.floats = info.bits_per_sample > 8 || info.exponent_bits_per_sample > 0;
-            delivery.output = !delivery.floats && delivery.channels != 2 ? TJxlOutput::Rows : TJxlOutput::Callback;
+            delivery.output = delivery.channels != 2 ? TJxlOutput::Rows : TJxlOutput::Callback;
             if (delivery.output == TJxlOutput::Callback) delivery.delivered.reset(new std::atomic<std::uint32_t>[static_cast<std::size_t>(height)]());
             continue;
         }
@@ -287,18 +288,14 @@ TRowsMissing DecodeJxl(std::span<const std::uint8_t> bytes, TBitmap &into)
     // Rows written as the buffer count once the frame is whole.
     const int held = pictureDone ? bitmap.GetHeight() : delivery.output == TJxlOutput::Rows ? 0 : delivery.RowsHeld();
     const TRowsMissing missing = RowsHeld(bitmap, held, bitmap.GetHeight());
-    if (delivery.output == TJxlOutput::Rows) {
-        // Red and blue into the bitmap's order, and the padding libjxl may
-        // have left as it was, on every core.
-        const int width = bitmap.GetWidth(), channels = delivery.channels;
-        const std::size_t written = std::size_t(width) * std::size_t(channels), stride = bitmap.BytesPerRow();
-        ForEachBand(held, stride, [&](const TBand &band, unsigned) {
-            for (int y = band.first; y < band.end; ++y) {
-                std::uint8_t *row = bitmap.Row(y);
-                if (channels == 3) SwapRedBlue24(row, row, std::size_t(width));
-                if (channels == 4) SwapRedBlue32(row, row, std::size_t(width));
-                std::memset(row + written, 0, stride - written);
-            }
+    if (delivery.output == TJxlOutput::Rows && delivery.channels >= 3) {
+        // Red and blue into the bitmap's order, on every core. libjxl
+        // writes the pixels' bytes alone: the rows' padding stays zero.
+        const std::size_t width = std::size_t(bitmap.GetWidth());
+        const bool alpha = delivery.channels == 4;
+        ForEachBand(held, bitmap.BytesPerRow(), [&](const TBand &band, unsigned) {
+            for (int y = band.first; y < band.end; ++y)
+                alpha ? SwapRedBlue32(bitmap.Row(y), bitmap.Row(y), width) : SwapRedBlue24(bitmap.Row(y), bitmap.Row(y), width);
         });
     }
     // libjxl turned the picture as its codestream says.

@@ -76,6 +76,34 @@ TEST(JxlReader, LosslessPicturesOpenWithEveryPixelOfTheirSourceInTheSmallestForm
     }
 }
 
+// Grey with alpha, which the bitmap holds as four channels, comes through
+// libjxl's callback: of 8 and of 16 bits a sample, every pixel as its source.
+TEST(JxlReader, GreyWithAlphaOpensWithEveryPixelOfItsSource)
+{
+    SKIP_WITHOUT_JXL_TOOLS();
+    SKIP_WITHOUT_TOOL("convert");
+    QImage deep(37, 23, QImage::Format_RGBA64);
+    for (int y = 0; y < deep.height(); ++y)
+        for (int x = 0; x < deep.width(); ++x) {
+            const auto level = static_cast<quint16>((x * 1777 + y * 2311) % 65536);
+            deep.setPixelColor(x, y, QColor::fromRgba64(level, level, level, static_cast<quint16>(65535 - (x * 911 + y * 397) % 50000)));
+        }
+    for (const QImage &grey : {deep.convertToFormat(QImage::Format_ARGB32), deep}) {
+        const bool sixteen = grey.format() == QImage::Format_RGBA64;
+        SCOPED_TRACE(sixteen ? "16 bits" : "8 bits");
+        const QByteArray png = MadeBy(QStringLiteral("convert"),
+                                      {QStringLiteral("IN"), QStringLiteral("-define"), QStringLiteral("png:color-type=4"), QStringLiteral("-depth"),
+                                       sixteen ? QStringLiteral("16") : QStringLiteral("8"), QStringLiteral("OUT")},
+                                      PngOf(grey), QStringLiteral("in.png"), QStringLiteral("grey.png"));
+        const QByteArray file = JxlEncoded(png, QStringLiteral("grey.png"), {QStringLiteral("-d"), QStringLiteral("0")});
+        ASSERT_FALSE(file.isEmpty());
+        const auto ours = DecodedBy(DecodeJxl, file);
+        ASSERT_TRUE(ours);
+        EXPECT_EQ(ours->GetPixelFormat(), pf32bit);
+        EXPECT_EQ(LargestDifference(*ours, *Smallest(grey.convertToFormat(QImage::Format_ARGB32))), 0);
+    }
+}
+
 TEST(JxlReader, LossyPicturesOpenAsDjxlReadsThem)
 {
     SKIP_WITHOUT_JXL_TOOLS();
