@@ -24,6 +24,10 @@ constexpr std::size_t ReadPiece = std::size_t(16) << 20;
 
 constexpr std::size_t MiB = std::size_t(1) << 20;
 
+// What TFileReading::Start reads at least: one call for the headers and
+// palette of most files.
+constexpr std::size_t StartBytes = 4096;
+
 [[noreturn]] void Refuse(const QString &reason) { throw Exception(reason); }
 
 struct TGrowingBuffer {
@@ -139,7 +143,7 @@ std::uint64_t TFileReading::Size() const { return static_cast<std::uint64_t>(sta
 std::span<const std::uint8_t> TFileReading::Start(std::size_t bytes)
 {
     TState &s = *state_;
-    const std::size_t wanted = std::min<std::size_t>(bytes, Size());
+    const std::size_t wanted = std::min<std::size_t>(std::max(bytes, StartBytes), Size());
     if (wanted > s.buffer.size) {
         s.buffer.Reserve(wanted);
         ReadExactly(s.fd.Get(), s.buffer.data.get() + s.buffer.size, wanted - s.buffer.size, s.buffer.size, Size());
@@ -156,24 +160,10 @@ void TFileReading::ReadInto(std::span<const std::span<std::uint8_t>> pieces)
     std::size_t bytes = 0;
     for (const std::span<std::uint8_t> piece : pieces) bytes += piece.size();
     if (bytes > size - s.position) Refuse(Changed);
-    // The next byte to read: of pieces[piece], at `within`.
-    std::size_t piece = 0, within = 0;
-    std::vector<iovec> vectors;
-    for (;;) {
-        while (piece < pieces.size() && within == pieces[piece].size()) {
-            ++piece;
-            within = 0;
-        }
-        if (piece == pieces.size()) return;
-        // Many pieces a call (rows stored bottom row first go each to its
-        // own place), and at most ReadPiece bytes, each reported as progress.
-        vectors.clear();
-        std::size_t batch = 0;
-        for (std::size_t i = piece, at = within; i < pieces.size() && vectors.size() < static_cast<std::size_t>(IOV_MAX) && batch < ReadPiece; ++i, at = 0) {
-            const std::size_t take = std::min(pieces[i].size() - at, ReadPiece - batch);
-            vectors.push_back({pieces[i].data() + at, take});
-            batch += take;
-        }
+    // Many pieces a call (rows stored bottom row first go each to its own
+    // place), and at most ReadPiece bytes, each reported as progress.
+    for (TPieceCursor<std::uint8_t> cursor(pieces); !cursor.Done();) {
+        const std::vector<iovec> &vectors = cursor.Next(ReadPiece);
         const ssize_t read = ::readv(s.fd.Get(), vectors.data(), static_cast<int>(vectors.size()));
         if (read < 0) {
             if (errno == EINTR) continue;
@@ -181,15 +171,7 @@ void TFileReading::ReadInto(std::span<const std::span<std::uint8_t>> pieces)
         }
         if (read == 0) Refuse(Changed);
         s.position += static_cast<std::size_t>(read);
-        for (std::size_t left = static_cast<std::size_t>(read); left > 0;) {
-            const std::size_t taken = std::min(left, pieces[piece].size() - within);
-            within += taken;
-            left -= taken;
-            if (within == pieces[piece].size()) {
-                ++piece;
-                within = 0;
-            }
-        }
+        cursor.Advance(static_cast<std::size_t>(read));
         ReportProgress(s.position, size);
     }
 }

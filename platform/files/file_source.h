@@ -15,8 +15,9 @@ public:
 
     // The file's size, as it was when opened.
     virtual std::uint64_t Size() const = 0;
-    // The file's first `bytes` bytes (all it has, when fewer), in memory; a
-    // later call may ask for more of them, not after ReadInto.
+    // At least the file's first `bytes` bytes (all it has, when fewer), in
+    // memory: a few KiB at once, in which most files' headers end. A later
+    // call may ask for more of them, not after ReadInto.
     virtual std::span<const std::uint8_t> Start(std::size_t bytes) = 0;
     // Reads the file's next bytes, after those read so far, into the pieces
     // in order, reporting progress as it goes.

@@ -23,8 +23,8 @@ QByteArray WritePng(const TBitmap &bitmap, const TPictureFileFormatInfo &) { ret
 // In the order the signatures are tried. A format of the table without an
 // entry here has no codec of its own.
 constexpr TPictureCodec Codecs[] = {
-    // format, signature, reader, writer, straight reader
-    {TPictureFileFormat::Bmp, LooksLikeBmp, DecodeBmp, WriteBmp, ReadBmpStraight},
+    // format, signature, reader, writer, straight reader, straight writer
+    {TPictureFileFormat::Bmp, LooksLikeBmp, DecodeBmp, WriteBmp, ReadBmpStraight, WriteBmpStraight},
     {TPictureFileFormat::Png, LooksLikePng, DecodePng, WritePng},
     {TPictureFileFormat::Jpeg, LooksLikeJpeg, DecodeJpeg, EncodeJpeg},
     {TPictureFileFormat::Gif, LooksLikeGif, DecodeGif, nullptr},
@@ -113,26 +113,54 @@ std::optional<TRowsMissing> ReadPictureStraight(TFileSource &file, TBitmap &into
     return std::nullopt;
 }
 
+namespace {
+
+// The format's writer; throws for a format this program does not write.
+TPictureCodec WritingCodec(TPictureFileFormat format)
+{
+    const TPictureCodec codec = PictureCodec(format);
+    if (!codec.write)
+        throw Exception(QStringLiteral("this program cannot write %1 pictures; it writes %2 pictures")
+                            .arg(QLatin1String(PictureFileFormatInfo(format).name), WritablePictureFormats()));
+    return codec;
+}
+
+// A 4th byte that is not alpha is saved as opaque, as the picture is
+// shown, whatever operations wrote there: the picture to save, the bitmap
+// itself or an opaque copy of it made in `opaque`.
+const TBitmap &AsSaved(const TBitmap &bitmap, TBitmap &opaque)
+{
+    if (bitmap.GetPixelFormat() != pf32bit || bitmap.GetAlphaChannel() != TAlphaChannel::Unused || bitmap.Empty()) return bitmap;
+    opaque.Assign(&bitmap);
+    for (int y = 0; y < opaque.GetHeight(); ++y) {
+        std::uint8_t *row = opaque.Row(y);
+        for (int x = 0; x < opaque.GetWidth(); ++x) row[4 * static_cast<std::size_t>(x) + 3] = 255;
+    }
+    opaque.SetAlphaChannel(TAlphaChannel::Used);
+    return opaque;
+}
+
+} // namespace
+
 QByteArray EncodePicture(const TBitmap &bitmap, TPictureFileFormat format)
 {
-    const TPictureFileFormatInfo &info = PictureFileFormatInfo(format);
-    const TPictureWriter write = PictureCodec(format).write;
-    if (!write)
-        throw Exception(QStringLiteral("this program cannot write %1 pictures; it writes %2 pictures")
-                            .arg(QLatin1String(info.name), WritablePictureFormats()));
-    // A 4th byte that is not alpha is saved as opaque, as the picture is
-    // shown, whatever operations wrote there.
-    if (bitmap.GetPixelFormat() == pf32bit && bitmap.GetAlphaChannel() == TAlphaChannel::Unused && !bitmap.Empty()) {
-        TBitmap opaque;
-        opaque.Assign(&bitmap);
-        for (int y = 0; y < opaque.GetHeight(); ++y) {
-            std::uint8_t *row = opaque.Row(y);
-            for (int x = 0; x < opaque.GetWidth(); ++x) row[4 * static_cast<std::size_t>(x) + 3] = 255;
-        }
-        opaque.SetAlphaChannel(TAlphaChannel::Used);
-        return write(opaque, info);
-    }
-    return write(bitmap, info);
+    const TPictureCodec codec = WritingCodec(format);
+    TBitmap opaque;
+    return codec.write(AsSaved(bitmap, opaque), PictureFileFormatInfo(format));
+}
+
+bool WritesStraight(TPictureFileFormat format) { return PictureCodec(format).writeStraight != nullptr; }
+
+void WritePictureStraight(const TBitmap &bitmap, TPictureFileFormat format, TFileSink &file)
+{
+    const TPictureCodec codec = WritingCodec(format);
+    TBitmap opaque;
+    const TBitmap &saved = AsSaved(bitmap, opaque);
+    if (codec.writeStraight) return codec.writeStraight(saved, file);
+    const QByteArray bytes = codec.write(saved, PictureFileFormatInfo(format));
+    file.Begin(static_cast<std::uint64_t>(bytes.size()));
+    const std::span<const std::uint8_t> whole(reinterpret_cast<const std::uint8_t *>(bytes.constData()), static_cast<std::size_t>(bytes.size()));
+    file.Write({&whole, 1});
 }
 
 QStringList OpenPictureFilters() { return Filters(TFilterUse::Opening) << QStringLiteral("All files (*)"); }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/files/file_formats.h"
+#include "platform/files/file_sink.h"
 #include "platform/files/file_source.h"
 #include "platform/pictures/bitmap.h"
 
@@ -31,6 +32,9 @@ using TPictureStraightReader = std::optional<TRowsMissing> (*)(TFileSource &file
 // Encodes a bitmap whole into memory with the format's options. Throws
 // Exception with a plain reason.
 using TPictureWriter = QByteArray (*)(const TBitmap &bitmap, const TPictureFileFormatInfo &format);
+// Writes a bitmap into a new file as it encodes it, for a format whose
+// writer can (TFileSink).
+using TPictureStraightWriter = void (*)(const TBitmap &bitmap, TFileSink &file);
 
 struct TPictureCodec {
     TPictureFileFormat format;
@@ -43,6 +47,8 @@ struct TPictureCodec {
     TPictureWriter write;
     // Null where files are read whole and decoded by `read`.
     TPictureStraightReader readStraight = nullptr;
+    // Null where files are encoded whole by `write` before they are written.
+    TPictureStraightWriter writeStraight = nullptr;
 };
 
 // The format's codec: for a format without one of its own, read by
@@ -65,6 +71,14 @@ std::optional<TRowsMissing> ReadPictureStraight(TFileSource &file, TBitmap &into
 // Encodes a bitmap whole into memory. Throws Exception with the reason,
 // also for a format this program does not write.
 QByteArray EncodePicture(const TBitmap &bitmap, TPictureFileFormat format);
+// Whether a new file of the format is written as it is encoded
+// (WritePictureStraight), rather than encoded whole first.
+bool WritesStraight(TPictureFileFormat format);
+// The bytes EncodePicture gives, written into `file`: as they are encoded
+// where the format's writer writes straight, else once encoded whole.
+// Throws as EncodePicture does, before TFileSink::Begin, and what `file`
+// throws.
+void WritePictureStraight(const TBitmap &bitmap, TPictureFileFormat format, TFileSink &file);
 
 // Name filters for the open and save dialogs: "All pictures" first; the open
 // dialog's last is "All files".

@@ -4,6 +4,7 @@
 #include "platform/base/work_progress.h"
 #include "platform/files/file_reading.h"
 #include "platform/files/file_writing.h"
+#include "platform/files/file_sink.h"
 #include "platform/files/picture_codecs.h"
 #include "platform/files/system_calls.h"
 
@@ -19,6 +20,7 @@
 #include <fcntl.h>
 #include <new>
 #include <optional>
+#include <span>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -96,44 +98,77 @@ QString SaveFailure(const QFileInfo &target, const QString &qtReason, qint64 byt
     return qtReason;
 }
 
-// Writes every byte. A write the system cuts short is carried on from
-// where it stopped, so that a failure comes with the system's reason ("file
-// too large") rather than as a short count without one.
-bool WriteAll(QFileDevice &file, const QByteArray &bytes)
-{
-    // In pieces, so that a cancelled save stops before the file is replaced.
-    constexpr qint64 Piece = qint64(8) << 20;
-    qint64 done = 0;
-    while (done < bytes.size()) {
-        CheckCancelled();
-        const qint64 written = file.write(bytes.constData() + done, std::min(Piece, bytes.size() - done));
-        if (written <= 0) return false;
-        done += written;
+// The new file beside the target, made once the writer knows the file's
+// size, so that a picture the writer refuses leaves no file behind; its
+// bytes written with plain system calls (WritePieces). Remembers the
+// system's reason when making or writing it failed, which the writer's own
+// refusals are not.
+class TNewFile final : public TFileSink {
+public:
+    explicit TNewFile(const QString &fileName) : file_(fileName) {}
+
+    void Begin(std::uint64_t bytes) override
+    {
+        bytes_ = bytes;
+        if (!file_.open(QIODevice::WriteOnly)) Refuse(SystemWording(file_.errorString()));
     }
-    return true;
-}
+    void Write(std::span<const std::span<const std::uint8_t>> pieces) override
+    {
+        // Written past Qt's buffer, which holds nothing: QSaveFile only
+        // names, syncs and commits the file.
+        if (const int error = WritePieces(file_.handle(), pieces)) Refuse(SystemReason(error));
+    }
+
+    QSaveFile &File() { return file_; }
+    std::uint64_t Bytes() const { return bytes_; }
+    const QString &Failure() const { return failure_; }
+
+private:
+    [[noreturn]] void Refuse(const QString &reason)
+    {
+        failure_ = reason;
+        throw Exception(reason);
+    }
+
+    QSaveFile file_;
+    std::uint64_t bytes_ = 0;
+    QString failure_;
+};
 
 } // namespace
 
 void ReadPictureFile(const AnsiString &fileName, TBitmap &into)
 {
     if (fileName.isEmpty()) Fail("open", fileName, QStringLiteral("no file name was given"));
-    CheckPathLength("open", fileName);
-    CheckFoldersMayBeEntered("open", fileName);
-    const QFileInfo info(fileName);
-    if (info.isDir()) Fail("open", fileName, QStringLiteral("it is a folder, not a file"));
-    if (!info.exists()) Fail("open", fileName, QStringLiteral("the file does not exist"));
+    std::optional<TFileReading> reading;
+    try {
+        reading.emplace(fileName);
+    } catch (const ECancelled &) {
+        throw;
+    } catch (const std::bad_alloc &) {
+        Fail("open", fileName, NotEnoughMemoryTo(TMemoryUse::ReadingTheFile));
+    } catch (const Exception &error) {
+        // What the path says comes before the system's reason (a name too
+        // long, a folder that may not be entered, a folder, no file): asked
+        // only of a file that did not open, as one that opens passes it all.
+        CheckPathLength("open", fileName);
+        CheckFoldersMayBeEntered("open", fileName);
+        const QFileInfo info(fileName);
+        if (info.isDir()) Fail("open", fileName, QStringLiteral("it is a folder, not a file"));
+        if (!info.exists()) Fail("open", fileName, QStringLiteral("the file does not exist"));
+        Fail("open", fileName, error.Message());
+    }
     // Read straight into the picture where its format allows, else whole
     // into memory of its own: decoding from a mapping would end the program
     // if another one cut the file short meanwhile.
     TFileBytes file;
     std::optional<TRowsMissing> missing = Attempt("open", fileName, TMemoryUse::ReadingTheFile, [&] {
-        TFileReading reading(fileName);
         std::optional<TRowsMissing> read;
-        if (reading.Regular()) read = ReadPictureStraight(reading, into);
-        if (!read) file = reading.Whole();
+        if (reading->Regular()) read = ReadPictureStraight(*reading, into);
+        if (!read) file = reading->Whole();
         return read;
     });
+    reading.reset();
     if (!missing)
         missing = Attempt("open", fileName, TMemoryUse::ReadingThePicture, [&] { return DecodePicture(file.Bytes(), into); });
     if (missing->missing > 0)
@@ -160,25 +195,54 @@ void WritePictureFile(const AnsiString &fileName, const TBitmap &bitmap)
     if (!format)
         Fail("save", fileName, QStringLiteral("this program cannot write \".%1\" files; it writes %2 pictures")
                                    .arg(info.suffix(), WritablePictureFormats()));
-    const QByteArray encoded = Attempt("save", fileName, TMemoryUse::EncodingThePicture, [&] { return EncodePicture(bitmap, *format); });
     // Devices and pipes cannot be replaced by renaming a finished file over
     // them (that would swap a device node for a regular file), nor can a
     // file whose other names, owner or mode bits a new file would not keep:
     // those are written in place.
-    const auto writeInPlace = [&] { Attempt("save", fileName, std::nullopt, [&] { WriteInPlace(fileName, encoded); }); };
-    if (info.exists() && !info.isFile()) return Attempt("save", fileName, std::nullopt, [&] { WriteToSpecialFile(fileName, encoded); });
-    if (MustWriteInPlace(fileName)) return writeInPlace();
+    const bool special = info.exists() && !info.isFile();
+    const bool inPlace = !special && MustWriteInPlace(fileName);
+    // Encoded whole before anything is written, unless the format goes into
+    // a new file as it is encoded: a failed encoding then touches nothing.
+    std::optional<QByteArray> encoded;
+    const auto encodeWhole = [&]() -> const QByteArray & {
+        if (!encoded) encoded = Attempt("save", fileName, TMemoryUse::EncodingThePicture, [&] { return EncodePicture(bitmap, *format); });
+        return *encoded;
+    };
+    if (special || inPlace || !WritesStraight(*format)) encodeWhole();
+    const auto writeInPlace = [&] {
+        const QByteArray &bytes = encodeWhole();
+        Attempt("save", fileName, std::nullopt, [&] { WriteInPlace(fileName, bytes); });
+    };
+    if (special) return Attempt("save", fileName, std::nullopt, [&] { WriteToSpecialFile(fileName, *encoded); });
+    if (inPlace) return writeInPlace();
     // The target is replaced only once every byte is on disk; on failure,
     // and when cancelled before the commit, QSaveFile removes its
     // unfinished file.
     QString reason;
     bool attributesKept = true;
+    std::uint64_t bytes = 0;
     {
-        QSaveFile file(fileName);
-        if (!file.open(QIODevice::WriteOnly)) {
-            reason = SystemWording(file.errorString());
-        } else if (!WriteAll(file, encoded) || !file.flush()) {
-            reason = SystemWording(file.errorString());
+        TNewFile newFile(fileName);
+        QSaveFile &file = newFile.File();
+        try {
+            if (encoded) {
+                const std::span<const std::uint8_t> whole(reinterpret_cast<const std::uint8_t *>(encoded->constData()), static_cast<std::size_t>(encoded->size()));
+                newFile.Begin(whole.size());
+                newFile.Write({&whole, 1});
+            } else {
+                WritePictureStraight(bitmap, *format, newFile);
+            }
+        } catch (const ECancelled &) {
+            throw;
+        } catch (const std::bad_alloc &) {
+            Fail("save", fileName, NotEnoughMemoryTo(TMemoryUse::EncodingThePicture));
+        } catch (const Exception &error) {
+            // The writer's own refusal, before the file was made.
+            if (newFile.Failure().isEmpty()) Fail("save", fileName, error.Message());
+            reason = newFile.Failure();
+        }
+        bytes = newFile.Bytes();
+        if (!reason.isEmpty()) {
             file.cancelWriting();
         } else if (::fsync(file.handle()) != 0) {
             // Synced while a cancel is still taken, so that the commit's own
@@ -203,5 +267,5 @@ void WritePictureFile(const AnsiString &fileName, const TBitmap &bitmap)
     // An attribute that cannot be given to a new file stays with the old one.
     if (!attributesKept) return writeInPlace();
     // Told once the unfinished file is gone and its space free again.
-    Fail("save", fileName, SaveFailure(info, reason, encoded.size()));
+    Fail("save", fileName, SaveFailure(info, reason, static_cast<qint64>(bytes)));
 }

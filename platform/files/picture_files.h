@@ -20,11 +20,13 @@ public:
 // A file that ends early gives what it holds in `into`, then throws
 // EPictureIncomplete naming the file and the rows missing.
 void ReadPictureFile(const AnsiString &fileName, TBitmap &into);
-// Encodes the bitmap whole in memory, in the format the name's extension
-// names (BMP for a name without one), then writes it beside the target and puts it in the target's place
-// only when every byte is written; an existing device or pipe, and a file
-// whose links, owner or mode bits a new file would not keep, are written in
-// place instead. On any failure it throws Exception
+// Writes the bitmap in the format the name's extension names (BMP for a
+// name without one) beside the target, and puts it in the target's place
+// only when every byte is written: encoded whole in memory first, or, for a
+// format written straight (WritesStraight: BMP), written as it is encoded.
+// An existing device or pipe, and a file whose links, owner or mode bits a
+// new file would not keep, are written in place instead, from the picture
+// encoded whole. On any failure it throws Exception
 // `Cannot save "<native path>": <reason>`, an existing file keeps every byte
 // and no other file is left behind; an extension of a format this program
 // does not write is such a failure, before anything is written. A file

@@ -13,6 +13,9 @@ namespace {
 // is seen soon.
 constexpr int StepMilliseconds = 100;
 
+// The most one call of WritePieces writes.
+constexpr std::size_t WriteCallBytes = std::size_t(8) << 20;
+
 } // namespace
 
 QString SystemReason(int error) { return SystemWording(QString::fromLocal8Bit(std::strerror(error))); }
@@ -52,6 +55,21 @@ int WriteFully(int fd, const void *bytes, std::size_t size)
         if (wrote < 0) return errno;
         if (wrote == 0) return ENOSPC;
         done += static_cast<std::size_t>(wrote);
+    }
+    return 0;
+}
+
+int WritePieces(int fd, std::span<const std::span<const std::uint8_t>> pieces)
+{
+    for (TPieceCursor<const std::uint8_t> cursor(pieces); !cursor.Done();) {
+        CheckCancelled();
+        const std::vector<iovec> &vectors = cursor.Next(WriteCallBytes);
+        ssize_t wrote;
+        do wrote = ::writev(fd, vectors.data(), static_cast<int>(vectors.size()));
+        while (wrote < 0 && errno == EINTR);
+        if (wrote < 0) return errno;
+        if (wrote == 0) return ENOSPC;
+        cursor.Advance(static_cast<std::size_t>(wrote));
     }
     return 0;
 }

@@ -11,8 +11,7 @@
 #include <new>
 #include <utility>
 
-// The palette lookups exist from the start, so PaletteIndexOf need not check.
-TBitmap::TBitmap() { ForgetPaletteLookups(); }
+TBitmap::TBitmap() = default;
 TBitmap::~TBitmap() = default;
 
 std::size_t TBitmap::RowBytes(int width, TPixelFormat format)
@@ -115,8 +114,9 @@ void TBitmap::TakeOver(TBitmap &source)
     stride_ = std::exchange(source.stride_, 0);
     palette_ = source.palette_;
     metadata_ = std::exchange(source.metadata_, {});
-    ForgetPaletteLookups();
-    source.ForgetPaletteLookups();
+    // Made for the palette and format taken; the source, empty, needs none.
+    paletteLookups_ = std::move(source.paletteLookups_);
+    recentMultiplier_ = source.recentMultiplier_;
     Changed();
 }
 
@@ -168,7 +168,12 @@ int TBitmap::PaletteSize() const
 // NearestPaletteIndex only read.
 void TBitmap::ForgetPaletteLookups() const
 {
-    if (!paletteLookups_) paletteLookups_ = std::make_unique<PaletteLookups>();
+    if (Empty() || PaletteSize() == 0) {
+        paletteLookups_.reset();
+        return;
+    }
+    // Every entry that is read is written below.
+    if (!paletteLookups_) paletteLookups_ = std::make_unique_for_overwrite<PaletteLookups>();
     PaletteLookups &lookups = *paletteLookups_;
     // The palette's distinct colours, each with its lowest index, as the
     // search gives it.
@@ -185,11 +190,9 @@ void TBitmap::ForgetPaletteLookups() const
     // shared (with 256 colours, one in seven multipliers shares none), so
     // that painting in the palette's colours never misses. The high bit
     // set gives colour 1 another slot than colour 0's, slot 0.
-    // An empty bitmap (as TakeOver leaves its source) has no pixel to set:
-    // it keeps the first multiplier without a search.
     constexpr int shift = 32 - RecentBits;
     std::uint32_t seed = 2654435761u, best = seed | 0x80000001u;
-    int fewest = Empty() ? 0 : count + 1;
+    int fewest = count + 1;
     for (int attempt = 0; attempt < 32 && fewest > 0; ++attempt) {
         const std::uint32_t multiplier = seed | 0x80000001u;
         seed = seed * 1664525u + 1013904223u;
@@ -224,9 +227,11 @@ std::uint32_t TBitmap::NearestPaletteEntry(std::uint32_t colour) const
 
 std::uint8_t TBitmap::NearestPaletteIndex(TColor colour) const
 {
-    const PaletteLookups &lookups = *paletteLookups_;
-    const int exact = lookups.exact.Find(static_cast<std::uint32_t>(colour));
-    if (exact >= 0) return static_cast<std::uint8_t>(exact);
+    // The exact table, where there is one, finds what the search below would.
+    if (const PaletteLookups *lookups = paletteLookups_.get()) {
+        const int exact = lookups->exact.Find(static_cast<std::uint32_t>(colour));
+        if (exact >= 0) return static_cast<std::uint8_t>(exact);
+    }
     const int entries = PaletteSize();
     int best = 0;
     long bestDistance = std::numeric_limits<long>::max();

@@ -151,6 +151,9 @@ private:
     // colours, each in a slot of its own where the hash allows; and those
     // colours again in a table of their own, so that a colour that is
     // an entry never costs a search even when its recent slot is taken.
+    // Held only by a bitmap with pixels of a palette format, the only ones
+    // SetPixel looks colours up for: the bitmaps an opening makes and hands
+    // on build none, or one (TakeOver moves them).
     struct PaletteLookups {
         std::array<RecentColour, std::size_t(1) << RecentBits> recentColours;
         std::array<char8_t, std::size_t(1) << RecentBits> recentIndices;
@@ -249,6 +252,8 @@ inline void TBitmap::SetPixel(int x, int y, TColor colour)
 
 inline std::uint8_t TBitmap::PaletteIndexOf(TColor colour) const
 {
+    // A colour with a top byte takes the search too, which ignores that byte.
+    if (!paletteLookups_) return NearestPaletteIndex(colour & 0xFFFFFF);
     return RecentPaletteIndex(paletteLookups_.get(), recentMultiplier_, colour);
 }
 

@@ -254,52 +254,72 @@ private:
     TPixelFormat format_;
 };
 
+// Row y of the source indexed by `distinct` into `out`: false as soon as
+// there are too many colours.
+bool IndexSourceRow(TVectorLevel kernel, const TBitmap &source, int y, DistinctColours &distinct, TRowBuffers &buffer, std::uint8_t *out)
+{
+    const int width = source.GetWidth();
+    const std::uint8_t *row = source.Row(y);
+    if (source.GetPixelFormat() == pf32bit) return IndexRow32With(kernel, row, width, distinct, out);
+    if (source.GetPixelFormat() == pf24bit)
+        return IndexRow(width, [row](int x) {
+            const std::uint8_t *p = row + 3 * x;
+            return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16;
+        }, distinct, out);
+    ReadColours(source, y, buffer.colours.data());
+    return IndexRow(width, [&buffer](int x) { return SwapRedAndBlue(buffer.colours[static_cast<std::size_t>(x)]); }, distinct, out);
+}
+
 // First attempt for palette targets: every pixel its own colour's index.
 // False, with the target partly written, when the picture has more colours
 // than the palette holds.
 //
 // Each thread indexes its bands by the colours it met itself, in its own
 // order; their lists then merge into the picture's order of first
-// appearance, and every band's indices are turned into the picture's.
+// appearance, and the bands of a thread whose order differs from the
+// picture's are indexed again. Every thread starts from the colours of the
+// top rows, indexed first on one thread, which come first in the
+// picture's order too: where they are all of its colours, as in most
+// pictures of few colours, every thread numbers them as the picture does
+// and no band is indexed twice.
 bool ConvertExactly(const TBitmap &source, TBitmap &target, std::vector<TRowBuffers> &buffers)
 {
     const int width = source.GetWidth(), height = source.GetHeight();
     const TPixelFormat format = target.GetPixelFormat();
     const std::size_t capacity = static_cast<std::size_t>(target.PaletteSize());
     const TIndexedRows rows(target);
-    std::vector<DistinctColours> distinct(buffers.size(), DistinctColours(capacity));
+    const TVectorLevel kernel = IndexKernels.Chosen();
+    // Top rows until one brings no new colour (most pictures of few colours
+    // show them all within a few rows), within the first band and a 16th of
+    // the picture, so that the work done on one thread stays small.
+    DistinctColours top(capacity);
+    const int topEnd = height > 0 ? std::min(Band(0, height, source.BytesPerRow()).end, std::max(1, height / 16)) : 0;
+    int topRows = 0;
+    while (topRows < topEnd) {
+        const std::size_t before = top.Colours().size();
+        if (!IndexSourceRow(kernel, source, topRows, top, buffers[0], rows.Indices(topRows, buffers[0]))) return false;
+        rows.Done(topRows++, buffers[0]);
+        if (top.Colours().size() == before) break;
+    }
+    std::vector<DistinctColours> distinct(buffers.size(), top);
     std::vector<unsigned> bandThread(static_cast<std::size_t>(BandCount(height, source.BytesPerRow())));
     std::atomic<bool> tooMany{false};
-    const TVectorLevel kernel = IndexKernels.Chosen();
     ForEachBand(height, source.BytesPerRow(), [&](const TBand &band, unsigned worker) {
         DistinctColours &mine = distinct[worker];
         mine.StartBand(band.index);
         bandThread[static_cast<std::size_t>(band.index)] = worker;
         TRowBuffers &buffer = buffers[worker];
-        for (int y = band.first; y < band.end && !tooMany.load(std::memory_order_relaxed); ++y) {
+        for (int y = std::max(band.first, topRows); y < band.end && !tooMany.load(std::memory_order_relaxed); ++y) {
             std::uint8_t *out = rows.Indices(y, buffer);
-            const std::uint8_t *row = source.Row(y);
-            bool fits;
-            if (source.GetPixelFormat() == pf32bit) {
-                fits = IndexRow32With(kernel, row, width, mine, out);
-            } else if (source.GetPixelFormat() == pf24bit) {
-                fits = IndexRow(width, [row](int x) {
-                    const std::uint8_t *p = row + 3 * x;
-                    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16;
-                }, mine, out);
-            } else {
-                ReadColours(source, y, buffer.colours.data());
-                fits = IndexRow(width, [&buffer](int x) { return SwapRedAndBlue(buffer.colours[static_cast<std::size_t>(x)]); },
-                                mine, out);
-            }
-            if (!fits) tooMany = true;
+            if (!IndexSourceRow(kernel, source, y, mine, buffer, out)) tooMany = true;
             else rows.Done(y, buffer);
         }
     });
     if (tooMany) return false;
 
     // The threads' colours in the picture's order: by band, as no two
-    // threads did one band; each thread's index of a colour becomes the
+    // threads did one band (the top rows' colours, in every thread's list,
+    // count as band 0's); each thread's index of a colour becomes the
     // picture's.
     DistinctColours picture(capacity);
     std::vector<std::array<std::uint8_t, 256>> toPicture(distinct.size());

@@ -301,6 +301,44 @@ TEST(InterruptedSaves, ASaveByRenamingCanBeCancelledUntilItIsCommitted)
     EXPECT_LT(lastTaken, whole.firstChange);
 }
 
+// A picture of many rows goes into its new file in several writes as it is
+// encoded: a failure at any of them, or at a sync, fails the save, and a
+// cancel at any of them is taken; either way the old file stays as it was
+// and no new file is left.
+TEST(InterruptedSaves, ASaveByRenamingThatFailsOrIsCancelledWhileItsRowsAreWrittenKeepsTheOldFile)
+{
+    const TScene scene(40, 1100);
+    ::unlink(QFile::encodeName(scene.Target()).constData());
+    PutFile(scene.Target(), scene.Old());
+    const TProbeRun whole = scene.Run({});
+    ASSERT_EQ(whole.outcome, QStringLiteral("saved"));
+    PutFile(scene.Target(), scene.Old());
+    const QString failure = QStringLiteral("Cannot save %1: input/output error").arg(QuotedPath(scene.Target()));
+    int failed = 0, cancelled = 0;
+    for (int step = 1; step <= whole.steps; ++step)
+        for (const char *mode : {"fail", "cancel"}) {
+            SCOPED_TRACE(std::string(mode) + " at step " + std::to_string(step));
+            const TProbeRun run = scene.Run({QLatin1String(mode), QString::number(step)});
+            const bool kept = run.outcome == QStringLiteral("failed") || run.outcome == QStringLiteral("cancelled");
+            if (run.outcome == QStringLiteral("failed")) {
+                ++failed;
+                EXPECT_EQ(run.message, failure);
+            } else if (run.outcome == QStringLiteral("cancelled")) {
+                ++cancelled;
+            } else {
+                EXPECT_EQ(run.outcome, QStringLiteral("saved")) << run.message.toStdString();
+            }
+            EXPECT_EQ(FileBytes(scene.Target()), kept ? scene.Old() : scene.New());
+            EXPECT_EQ(scene.Leftovers(), QStringList());
+            PutFile(scene.Target(), scene.Old());
+        }
+    // The rows took two writes or more, each failed in turn, and so did
+    // the sync of the new file (the commit's own sync fails nothing); a
+    // cancel was taken at each write.
+    EXPECT_GE(failed, 3);
+    EXPECT_GE(cancelled, 2);
+}
+
 // An attribute that the new file cannot be given sends the save to the file
 // in place: the point of no return is then that of the save in place, not
 // the commit the renaming save gave up.

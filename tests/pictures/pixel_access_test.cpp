@@ -198,6 +198,40 @@ TEST(PixelAccess, SetPixelOnPalettesGivesTheLowestNearestEntryThroughEveryLookup
     }
 }
 
+// The lookups SetPixel uses are those of the palette the pixels have: made
+// when a palette picture gets pixels, moved with them by TakeOver, and
+// none needed by a picture without pixels, which still finds the entry.
+TEST(PixelAccess, PaletteLookupsFollowThePixelsThroughTakeOverAndAPictureWithoutPixelsStillFindsItsEntry)
+{
+    std::mt19937 random(4);
+    TPalette first{}, second{};
+    for (std::size_t i = 0; i < 256; ++i) {
+        first[i] = static_cast<TColor>(random() & 0xFFFFFF);
+        second[i] = static_cast<TColor>(random() & 0xFFFFFF);
+    }
+    auto source = MakeBitmap(9, 2, pf8bit);
+    source->SetPalette(first);
+    // A palette picture whose lookups have seen its own colours.
+    auto target = MakeBitmap(5, 5, pf8bit);
+    target->SetPalette(second);
+    for (int i = 0; i < 25; ++i) target->SetPixel(i % 5, i / 5, second[static_cast<std::size_t>(i)]);
+    target->TakeOver(*source);
+    for (std::size_t i = 0; i < 18; ++i) {
+        const TColor colour = first[i * 13];
+        target->SetPixel(static_cast<int>(i % 9), static_cast<int>(i / 9), colour);
+        ASSERT_EQ(target->GetScanline(static_cast<int>(i / 9))[i % 9], PlainNearest(first, 256, colour)) << i;
+    }
+    // The source, empty, and a picture that has a palette before it has pixels.
+    EXPECT_EQ(source->PaletteIndexOf(first[77]), PlainNearest(first, 256, first[77]));
+    TBitmap later;
+    later.Allocate(0, 0, pf8bit);
+    later.SetPalette(second);
+    EXPECT_EQ(later.PaletteIndexOf(second[200] | 0x7F000000), PlainNearest(second, 256, second[200]));
+    later.Allocate(3, 1, pf8bit);
+    later.SetPixel(2, 0, second[200]);
+    EXPECT_EQ(later.GetScanline(0)[2], PlainNearest(second, 256, second[200]));
+}
+
 } // namespace
 
 // Writers choose a form with alpha by it: a single pixel barely short of

@@ -1,6 +1,7 @@
 // Our own BMP reader and writer: the program's native picture form.
 #pragma once
 
+#include "platform/files/file_sink.h"
 #include "platform/files/file_source.h"
 #include "platform/pictures/bitmap.h"
 
@@ -37,3 +38,8 @@ QByteArray EncodeBmp(const TBitmap &bitmap);
 // that size, whatever the buffer held: every byte is written.
 std::size_t BmpFileBytes(const TBitmap &bitmap);
 void EncodeBmpInto(const TBitmap &bitmap, std::span<std::uint8_t> file);
+// The same file written into `file` as it is encoded: the rows that the
+// file holds as the bitmap does straight from the bitmap, the others
+// encoded a few MiB at a time. Refuses what EncodeBmp refuses before
+// TFileSink::Begin.
+void WriteBmpStraight(const TBitmap &bitmap, TFileSink &file);

@@ -450,6 +450,11 @@ public:
     {
         return l.kind == TRowKind::Copy || l.kind == TRowKind::CopyOpaque || l.kind == TRowKind::Copy15;
     }
+    // Whether Fix changes any byte of a row `width` pixels wide.
+    bool Fixes(int width) const
+    {
+        return l_.kind != TRowKind::Copy || (static_cast<std::size_t>(width) * static_cast<std::size_t>(l_.bits)) % 8 != 0;
+    }
     void Fix(std::uint8_t *row, int width) const
     {
         switch (l_.kind) {
@@ -693,12 +698,14 @@ std::optional<TRowsMissing> ReadBmpStraight(TFileSource &file, TBitmap &into)
         profileBytes = rest.subspan(profile->at - restAt, profile->size);
     const TRowConverter fix(layout);
     const std::size_t written = (static_cast<std::size_t>(layout.width) * BitsPerPixel(layout.format) + 7) / 8;
-    ForEachBand(layout.height, stride, [&](const TBand &band, unsigned) {
-        for (int y = band.first; y < band.end; ++y) {
-            fix.Fix(bitmap.Row(y), layout.width);
-            std::memset(bitmap.Row(y) + written, 0, stride - written);
-        }
-    });
+    // Rows that are the file's byte for byte, unpadded, need no pass.
+    if (fix.Fixes(layout.width) || written < stride)
+        ForEachBand(layout.height, stride, [&](const TBand &band, unsigned) {
+            for (int y = band.first; y < band.end; ++y) {
+                fix.Fix(bitmap.Row(y), layout.width);
+                std::memset(bitmap.Row(y) + written, 0, stride - written);
+            }
+        });
     KeepFoundMetadata(bitmap, BmpMetadata(start, profileBytes));
     return decoded.HandOver(WholePicture(bitmap));
 }

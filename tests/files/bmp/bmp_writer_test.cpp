@@ -1,11 +1,13 @@
 // BMP writing: every pixel format in its own depth and palette, back unchanged.
 #include "platform/files/bmp/bmp_codec.h"
 #include "support/pictures.h"
+#include "support/profiles.h"
 
 #include <QImage>
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 
 namespace {
@@ -15,6 +17,28 @@ std::uint32_t U32(const QByteArray &data, int at)
     const auto *p = reinterpret_cast<const std::uint8_t *>(data.constData()) + at;
     return p[0] | (p[1] << 8) | (p[2] << 16) | (std::uint32_t(p[3]) << 24);
 }
+
+// A file as a writer that writes straight into it sees it, kept in memory
+// with the calls made.
+struct TKeptFile final : TFileSink {
+    std::optional<std::uint64_t> size;
+    QByteArray bytes;
+    int writes = 0;
+    bool writtenBeforeBegin = false;
+
+    void Begin(std::uint64_t fileBytes) override
+    {
+        EXPECT_FALSE(size.has_value()) << "begun twice";
+        size = fileBytes;
+    }
+    void Write(std::span<const std::span<const std::uint8_t>> pieces) override
+    {
+        writtenBeforeBegin |= !size.has_value();
+        ++writes;
+        for (const std::span<const std::uint8_t> piece : pieces)
+            bytes.append(reinterpret_cast<const char *>(piece.data()), static_cast<qsizetype>(piece.size()));
+    }
+};
 
 } // namespace
 
@@ -106,4 +130,54 @@ TEST(BmpWriter, EveryByteIsWrittenWhateverTheMemoryHeld)
                     for (std::size_t i = used; i < stride; ++i) ASSERT_EQ(file[pixelsAt + row * stride + i], 0) << "row " << row << ", byte " << i;
             }
         }
+}
+
+// Written straight into a file, the bytes are EncodeBmp's whichever way the
+// rows go: wide rows the file holds as they are, straight from the
+// picture; narrow ones, and rows with padding or spare bits (random bytes
+// here), encoded a few MiB at a time; more rows than one write takes; a
+// profile after the pixels. The size is told first, and is the file's.
+TEST(BmpWriter, WrittenStraightIntoAFileTheBytesAreTheEncodedFilesWhicheverWayTheRowsGo)
+{
+    const struct {
+        TPixelFormat format;
+        int width, height;
+        bool profile;
+        int leastWrites;
+    } cases[] = {
+        {pf8bit, 1024, 1100, false, 2},  // rows as they are, more than one write takes
+        {pf8bit, 100, 7, false, 1},      // as they are, but narrow
+        {pf24bit, 1001, 1500, false, 2}, // padded, in more than one buffer
+        {pf1bit, 4099, 3, false, 1},     // spare bits
+        {pf4bit, 1025, 9, false, 1},
+        {pf15bit, 300, 5, false, 1},
+        {pf32bit, 600, 20, true, 1},     // as they are, with a profile after them
+        {pf24bit, 7, 5, true, 1},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << "format " << c.format << ", " << c.width << " x " << c.height);
+        auto bitmap = MakeBitmap(c.width, c.height, c.format);
+        FillRandomBytes(*bitmap, static_cast<std::uint32_t>(c.width + c.height));
+        if (c.profile) {
+            TPictureMetadata metadata;
+            metadata.colourProfile = SwappedRedGreenProfile();
+            bitmap->SetMetadata(metadata);
+        }
+        const QByteArray encoded = EncodeBmp(*bitmap);
+        if (c.profile) {
+            ASSERT_TRUE(encoded.endsWith(SwappedRedGreenProfile()));
+        }
+        TKeptFile file;
+        WriteBmpStraight(*bitmap, file);
+        EXPECT_FALSE(file.writtenBeforeBegin);
+        EXPECT_EQ(file.size, std::optional<std::uint64_t>(static_cast<std::uint64_t>(encoded.size())));
+        EXPECT_GE(file.writes, c.leastWrites);
+        EXPECT_TRUE(file.bytes == encoded) << "the bytes differ";
+    }
+    // A refusal comes before anything is begun.
+    TBitmap empty;
+    TKeptFile file;
+    EXPECT_THROW(WriteBmpStraight(empty, file), Exception);
+    EXPECT_FALSE(file.size.has_value());
+    EXPECT_EQ(file.writes, 0);
 }

@@ -5,8 +5,9 @@
 //   save_probe <picture> <target> [die-before|die-during|fail|fail-from|cancel <step>]
 //              [--as-nobody] [--attributes-refused]
 //
-// A step is one call that changes a file or folder: every write, sync,
-// truncation, reservation, copy, removal, rename and attribute. The calls
+// A step is one call that changes a file or folder: every write (of one
+// buffer or of many pieces), sync, truncation, reservation, copy, removal,
+// rename and attribute. The calls
 // are caught by defining them here, before the C library: the program's
 // own code and Qt's both reach these. "die-during" lets half of a write
 // through first; "fail" fails the call if it writes, syncs or reserves (a
@@ -31,8 +32,12 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -138,6 +143,23 @@ ssize_t write(int fd, const void *bytes, size_t size)
 {
     static const auto real = Real<ssize_t (*)(int, const void *, size_t)>("write");
     return Data(size, [&](std::size_t n) { return real(fd, bytes, n); });
+}
+
+// Pieces written in one call: `n` bytes of them are the first pieces, the
+// last of them cut short.
+ssize_t writev(int fd, const struct iovec *pieces, int count)
+{
+    static const auto real = Real<ssize_t (*)(int, const struct iovec *, int)>("writev");
+    std::size_t size = 0;
+    for (int i = 0; i < count; ++i) size += pieces[i].iov_len;
+    return Data(size, [&](std::size_t n) {
+        std::vector<iovec> first;
+        for (int i = 0; i < count && n > 0; ++i) {
+            first.push_back({pieces[i].iov_base, std::min(n, pieces[i].iov_len)});
+            n -= first.back().iov_len;
+        }
+        return real(fd, first.data(), static_cast<int>(first.size()));
+    });
 }
 
 ssize_t pwrite(int fd, const void *bytes, size_t size, off_t at)
