@@ -394,6 +394,9 @@ TEST(PictureFiles, SavingOntoAFullFilesystemKeepsTheOldFile)
     FillRandomBytes(*noise, 5);
     ExpectFailedSave(old, *noise, QStringLiteral("no space left on device"));
     ExpectFailedSave(dir.filePath(QStringLiteral("new.ppm")), *noise, QStringLiteral("no space left on device"));
+    // Written as it is encoded, a BMP is told of as full with its size: 54
+    // bytes of headers and 200 rows of 600.
+    ExpectFailedSave(dir.filePath(QStringLiteral("new.bmp")), *noise, QStringLiteral("no space left on device (the file takes 118 KiB, "));
     EXPECT_EQ(Listing(dir.path()), QStringList({QStringLiteral("old.png")}));
 }
 

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <random>
 
@@ -63,6 +64,34 @@ TEST(EveryCore, EveryConversionGivesTheSameBytesAndPaletteOnAnyNumberOfThreads)
                                                std::to_string(size.width()) + " x " + std::to_string(size.height()));
                 }
             }
+}
+
+// A palette of few colours lists them in the order they first appear, top
+// row first, wherever they first appear: in the top row, which every thread
+// starts from, and in later bands, each thread's own, which keep adding
+// colours down the picture.
+TEST(EveryCore, AFewColoursPaletteIsInTheOrderOfFirstAppearanceOnAnyNumberOfThreads)
+{
+    std::mt19937 random(5);
+    std::vector<TColor> colours(150);
+    for (TColor &c : colours) c = static_cast<TColor>(random() & 0xFFFFFF);
+    for (TPixelFormat from : {pf24bit, pf32bit}) {
+        auto picture = MakeBitmap(23, 40, from);
+        FillColours(*picture, [&](int, int y) { return colours[random() % (3 + 3 * static_cast<std::size_t>(y))]; });
+        std::vector<TColor> order;
+        for (int y = 0; y < picture->GetHeight(); ++y)
+            for (int x = 0; x < picture->GetWidth(); ++x)
+                if (std::find(order.begin(), order.end(), picture->GetPixel(x, y)) == order.end()) order.push_back(picture->GetPixel(x, y));
+        ASSERT_GT(order.size(), 100u);
+        std::vector<TSplit> splits = SplitsToCompare();
+        splits.push_back(Unsplit);
+        for (const TSplit &split : splits) {
+            const auto converted = Converted(*picture, pf8bit, split);
+            const TPalette &palette = converted->GetPalette();
+            EXPECT_TRUE(std::equal(order.begin(), order.end(), palette.begin()))
+                << BitsPerPixel(from) << " bits, " << Describe(split);
+        }
+    }
 }
 
 // Each band has few colours, but the picture more than a palette holds:
