@@ -533,13 +533,15 @@ bool ReadsStraight(const TLayout &l, std::uint64_t fileBytes)
 // nothing besides the file and the picture to count.
 void Prepare(const TLayout &l, std::span<const std::uint8_t> bytes, TFill fill, TBitmap &picture)
 {
+    // The palette first, while the picture has no pixels: its colour
+    // lookups are then made once, with the pixels.
+    if (HasPalette(l.format)) picture.SetPalette(ReadPalette(bytes.data() + l.paletteAt, l));
     if (fill == TFill::None)
         picture.AllocateForOverwrite(l.width, l.height, l.format);
     else
         picture.Allocate(l.width, l.height, l.format);
     // 32-bit pixels without an alpha mask are opaque whatever their 4th byte becomes.
     if (l.format == pf32bit && l.kind != TRowKind::Fixed64 && l.masks[Alpha] == 0) picture.SetAlphaChannel(TAlphaChannel::Unused);
-    if (HasPalette(l.format)) picture.SetPalette(ReadPalette(bytes.data() + l.paletteAt, l));
 }
 
 // RLE8 and RLE4 as Windows has them, and OS/2's RLE24, whose runs and
@@ -681,12 +683,13 @@ std::optional<TRowsMissing> ReadBmpStraight(TFileSource &file, TBitmap &into)
         done += piece.size();
     }
     // The rest read into the rows, many a call: a bottom-up file's first
-    // row is the bitmap's last.
+    // row is the bitmap's last. Past the first piece, each starts a row.
     std::vector<std::span<std::uint8_t>> pieces;
-    while (done < total) {
+    for (std::size_t fileRow = done / stride, within = done % stride; done < total;) {
         pieces.clear();
-        for (std::size_t k = 0; k < 1024 && done < total; ++k) {
-            pieces.push_back(pieceAt(done));
+        for (std::size_t k = 0; k < 1024 && done < total; ++k, ++fileRow, within = 0) {
+            const int y = static_cast<int>(fileRow);
+            pieces.emplace_back(bitmap.Row(layout.topDown ? y : layout.height - 1 - y) + within, layout.topDown ? total - done : stride - within);
             done += pieces.back().size();
         }
         file.ReadInto(pieces);
