@@ -76,8 +76,13 @@ TEST(EveryCore, AFewColoursPaletteIsInTheOrderOfFirstAppearanceOnAnyNumberOfThre
     std::vector<TColor> colours(150);
     for (TColor &c : colours) c = static_cast<TColor>(random() & 0xFFFFFF);
     for (TPixelFormat from : {pf24bit, pf32bit}) {
-        auto picture = MakeBitmap(23, 40, from);
-        FillColours(*picture, [&](int, int y) { return colours[random() % (3 + 3 * static_cast<std::size_t>(y))]; });
+        // Large enough that every thread takes bands of it; a few pixels a
+        // row of colours from a choice that grows down the picture, so that
+        // each thread meets them in an order of its own.
+        auto picture = MakeBitmap(1000, 2000, from);
+        FillColours(*picture, [&](int, int y) {
+            return random() % 200 == 0 ? colours[random() % std::min<std::size_t>(150, 2 + static_cast<std::size_t>(y) / 8)] : colours[0];
+        });
         std::vector<TColor> order;
         for (int y = 0; y < picture->GetHeight(); ++y)
             for (int x = 0; x < picture->GetWidth(); ++x)

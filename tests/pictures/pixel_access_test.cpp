@@ -221,6 +221,11 @@ TEST(PixelAccess, PaletteLookupsFollowThePixelsThroughTakeOverAndAPictureWithout
         target->SetPixel(static_cast<int>(i % 9), static_cast<int>(i / 9), colour);
         ASSERT_EQ(target->GetScanline(static_cast<int>(i / 9))[i % 9], PlainNearest(first, 256, colour)) << i;
     }
+    // The colours the target's old palette held are no entries of the new one.
+    for (std::size_t i = 0; i < 25; ++i) {
+        target->SetPixel(0, 0, second[i]);
+        ASSERT_EQ(target->GetScanline(0)[0], PlainNearest(first, 256, second[i])) << i;
+    }
     // The source, empty, and a picture that has a palette before it has pixels.
     EXPECT_EQ(source->PaletteIndexOf(first[77]), PlainNearest(first, 256, first[77]));
     TBitmap later;
