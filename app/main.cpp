@@ -5,7 +5,7 @@
 #include "forms/Unit1.h"
 #include "forms/Unit2.h"
 #include "platform/controls/application.h"
-#include "platform/files/unfinished_saves.h"
+#include "platform/files/disk/unfinished_saves.h"
 
 #include <QFile>
 

@@ -2,11 +2,11 @@
 #include "platform/files/picture_files.h"
 
 #include "platform/base/work_progress.h"
-#include "platform/files/file_reading.h"
-#include "platform/files/file_writing.h"
+#include "platform/files/disk/file_reading.h"
+#include "platform/files/disk/file_writing.h"
 #include "platform/files/file_sink.h"
 #include "platform/files/picture_codecs.h"
-#include "platform/files/system_calls.h"
+#include "platform/files/disk/system_calls.h"
 
 #include <QFile>
 #include <QDir>

@@ -2,10 +2,10 @@
 // limit reached in the middle of writing, and a folder that is a file. Each
 // names the file and the reason, keeps an existing file byte for byte and
 // leaves nothing behind.
-#include "platform/files/file_writing.h"
-#include "platform/files/kept_copy.h"
+#include "platform/files/disk/file_writing.h"
+#include "platform/files/disk/kept_copy.h"
 #include "platform/files/picture_files.h"
-#include "platform/files/unfinished_saves.h"
+#include "platform/files/disk/unfinished_saves.h"
 #include "support/pictures.h"
 #include "support/tmpfs.h"
 #include "support/disk_files.h"

@@ -3,7 +3,7 @@
 // limit, a file cut short meanwhile never ends the program, and each
 // failure names the file and leaves the picture as it was.
 #include "platform/base/work_progress.h"
-#include "platform/files/file_reading.h"
+#include "platform/files/disk/file_reading.h"
 #include "platform/files/picture.h"
 #include "platform/files/picture_files.h"
 #include "support/failures.h"

@@ -4,7 +4,7 @@
 // new one is always whole and can be had back, the next start tells where
 // a kept copy is, and nothing else is left behind.
 #include "platform/files/picture_files.h"
-#include "platform/files/unfinished_saves.h"
+#include "platform/files/disk/unfinished_saves.h"
 #include "support/disk_files.h"
 #include "support/failures.h"
 #include "support/pictures.h"

@@ -3,7 +3,7 @@
 #include "support/main_window_fixture.h"
 
 #include "platform/files/picture_files.h"
-#include "platform/files/unfinished_saves.h"
+#include "platform/files/disk/unfinished_saves.h"
 #include "support/disk_files.h"
 #include "support/failures.h"
 #include "support/save_probe_runs.h"

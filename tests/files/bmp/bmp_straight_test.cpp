@@ -6,7 +6,7 @@
 #include "platform/base/strings_and_errors.h"
 #include "platform/files/bmp/bmp_codec.h"
 #include "platform/files/bmp/bmp_format.h"
-#include "platform/files/file_reading.h"
+#include "platform/files/disk/file_reading.h"
 #include "platform/files/picture_codecs.h"
 #include "platform/files/picture_files.h"
 #include "support/decoding.h"

@@ -6,7 +6,7 @@
 // same picture without being held whole, unless it changes meanwhile.
 #include "platform/files/qt/qt_codec.h"
 #include "platform/files/tiff/tiff_codec.h"
-#include "platform/files/file_reading.h"
+#include "platform/files/disk/file_reading.h"
 #include "platform/files/picture_codecs.h"
 #include "platform/files/picture_files.h"
 #include "support/comparisons.h"

@@ -1,5 +1,5 @@
 // Records of saves in place while they run, and what a killed one left.
-#include "platform/files/unfinished_saves.h"
+#include "platform/files/disk/unfinished_saves.h"
 
 #include "platform/base/strings_and_errors.h"
 

@@ -1,5 +1,5 @@
 // Plain system calls on files and folders.
-#include "platform/files/system_calls.h"
+#include "platform/files/disk/system_calls.h"
 
 #include "platform/base/work_progress.h"
 

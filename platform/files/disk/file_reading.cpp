@@ -1,5 +1,5 @@
 // Whole files read into memory with plain system calls.
-#include "platform/files/file_reading.h"
+#include "platform/files/disk/file_reading.h"
 
 #include "platform/base/huge_pages.h"
 #include "platform/base/work_progress.h"

@@ -4,7 +4,7 @@
 // the next start finds the copy and tells the user where it is.
 #pragma once
 
-#include "platform/files/system_calls.h"
+#include "platform/files/disk/system_calls.h"
 
 #include <QString>
 

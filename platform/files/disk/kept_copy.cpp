@@ -1,5 +1,5 @@
 // A copy of a file's old bytes, kept while the file is written over.
-#include "platform/files/kept_copy.h"
+#include "platform/files/disk/kept_copy.h"
 
 #include "platform/base/work_progress.h"
 

@@ -3,7 +3,7 @@
 // half-way the next start tells where they are (unfinished_saves.h).
 #pragma once
 
-#include "platform/files/unfinished_saves.h"
+#include "platform/files/disk/unfinished_saves.h"
 
 #include <QString>
 

@@ -5,7 +5,7 @@
 
 #include "platform/base/malloc_memory.h"
 #include "platform/files/file_source.h"
-#include "platform/files/system_calls.h"
+#include "platform/files/disk/system_calls.h"
 #include "platform/pictures/bitmap.h"
 
 #include <cstddef>

@@ -1,9 +1,9 @@
 // Picture files written over where they are, with plain system calls.
-#include "platform/files/file_writing.h"
+#include "platform/files/disk/file_writing.h"
 
 #include "platform/base/work_progress.h"
-#include "platform/files/kept_copy.h"
-#include "platform/files/system_calls.h"
+#include "platform/files/disk/kept_copy.h"
+#include "platform/files/disk/system_calls.h"
 
 #include <QFile>
 #include <QFileInfo>
