@@ -318,13 +318,19 @@ TEST(JpegWriter, PicturesEncodedInPartsGiveThePixelsOfOneWholeEncoding)
     const struct {
         int width, height;
         TPixelFormat format;
-    } cases[] = {{1501, 1003, pf24bit}, {1200, 1000, pf32bit}, {2003, 1001, pf8bit}, {20000, 40, pf24bit}};
+    } cases[] = {{1501, 1003, pf24bit}, {1200, 1000, pf32bit}, {2003, 1001, pf8bit}, {20000, 40, pf24bit}, {3000, 1400, pf24bit}};
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << " x " << c.height << ", " << BitsPerPixel(c.format) << " bits");
         const auto bitmap = Photo(c.width, c.height, c.format, 12);
         if (c.format == pf8bit) bitmap->SetPalette(GreyLevels);
         const QByteArray file = EncodeJpeg(*bitmap, Jpeg());
         EXPECT_TRUE(file.contains("\xFF\xD0")) << "not written in parts";
+        // Data bytes of 0xFF are stuffed, so each 0xFF 0xD0-0xD7 is a restart
+        // marker, and they must count 0 to 7 in turn for a decoder to keep step.
+        int restarts = 0;
+        for (qsizetype i = 0; i + 1 < file.size(); ++i)
+            if (static_cast<std::uint8_t>(file[i]) == 0xFF && (static_cast<std::uint8_t>(file[i + 1]) & 0xF8) == 0xD0)
+                EXPECT_EQ(static_cast<std::uint8_t>(file[i + 1]), 0xD0 + restarts++ % 8) << "restart marker " << restarts;
         const auto ours = DecodedBy(DecodeJpeg, file);
         EXPECT_TRUE(SameBitmap(*ours, *DecodedBy(DecodeWithQt, file)));
         EXPECT_TRUE(SameBitmap(*ours, *DecodedBy(DecodeWithQt, EncodeWithQt(*bitmap, Jpeg()))));
