@@ -328,9 +328,11 @@ TEST(JpegWriter, PicturesEncodedInPartsGiveThePixelsOfOneWholeEncoding)
         // Data bytes of 0xFF are stuffed, so each 0xFF 0xD0-0xD7 is a restart
         // marker, and they must count 0 to 7 in turn for a decoder to keep step.
         int restarts = 0;
-        for (qsizetype i = 0; i + 1 < file.size(); ++i)
-            if (static_cast<std::uint8_t>(file[i]) == 0xFF && (static_cast<std::uint8_t>(file[i + 1]) & 0xF8) == 0xD0)
+        for (qsizetype i = 0; i + 1 < file.size(); ++i) {
+            if (static_cast<std::uint8_t>(file[i]) == 0xFF && (static_cast<std::uint8_t>(file[i + 1]) & 0xF8) == 0xD0) {
                 EXPECT_EQ(static_cast<std::uint8_t>(file[i + 1]), 0xD0 + restarts++ % 8) << "restart marker " << restarts;
+            }
+        }
         const auto ours = DecodedBy(DecodeJpeg, file);
         EXPECT_TRUE(SameBitmap(*ours, *DecodedBy(DecodeWithQt, file)));
         EXPECT_TRUE(SameBitmap(*ours, *DecodedBy(DecodeWithQt, EncodeWithQt(*bitmap, Jpeg()))));
