@@ -260,40 +260,49 @@ private:
 
 TColourQuantizer::ColourCounts::ColourCounts() : cells_(CellCount) {}
 
-inline void TColourQuantizer::ColourCounts::Count(std::uint32_t colour, std::uint32_t times, std::uint64_t at)
+inline void TColourQuantizer::ColourCounts::Count(Cell *cells, std::uint32_t colour, std::uint32_t times, std::uint64_t at)
 {
     const std::uint32_t id = CellOf(colour);
-    Cell &cell = cells_[id];
+    Cell &cell = cells[id];
     if (cell.count == 0) used_.emplace_back(at, id);
     cell.count += times;
     cell.r += (colour & 0xFF) * times;
     cell.g += ((colour >> 8) & 0xFF) * times;
     cell.b += ((colour >> 16) & 0xFF) * times;
-    hasBlack_ |= colour == Black;
-    hasWhite_ |= colour == White;
 }
 
+// Black and white are looked for in locals, and the members set once a
+// call: a store to them at every colour would be a store to memory.
 void TColourQuantizer::ColourCounts::Add(const std::uint32_t *colours, std::size_t count, std::uint64_t at)
 {
     if (at >= MaxCounted) return;
     count = static_cast<std::size_t>(std::min<std::uint64_t>(count, MaxCounted - at));
+    Cell *cells = cells_.data();
+    bool black = false, white = false;
     // Runs of one colour are counted at once.
     for (std::size_t i = 0; i < count;) {
         const std::uint32_t colour = colours[i] & 0xFFFFFF;
         std::size_t j = i + 1;
         while (j < count && (colours[j] & 0xFFFFFF) == colour) ++j;
-        Count(colour, static_cast<std::uint32_t>(j - i), at + i);
+        Count(cells, colour, static_cast<std::uint32_t>(j - i), at + i);
+        black |= colour == Black;
+        white |= colour == White;
         i = j;
     }
+    hasBlack_ |= black;
+    hasWhite_ |= white;
 }
 
 void TColourQuantizer::ColourCounts::Notice(const std::uint32_t *colours, std::size_t count)
 {
+    bool black = false, white = false;
     for (std::size_t i = 0; i < count; ++i) {
         const std::uint32_t colour = colours[i] & 0xFFFFFF;
-        hasBlack_ |= colour == Black;
-        hasWhite_ |= colour == White;
+        black |= colour == Black;
+        white |= colour == White;
     }
+    hasBlack_ |= black;
+    hasWhite_ |= white;
 }
 
 TColourQuantizer::TColourQuantizer(int entries) : entries_(std::clamp(entries, 2, 256)) {}

@@ -1,5 +1,6 @@
 // TBitmap::SetPixelFormat: conversions between every pair of pixel formats.
 #include "platform/pictures/bitmap.h"
+#include "platform/base/parallel_pieces.h"
 #include "support/pictures.h"
 
 #include <QImage>
@@ -177,6 +178,31 @@ TEST(PixelFormatConversion, ManyColoursGetAnAdaptivePaletteThatKeepsBlackWhiteAn
         if (count == 257) {
             EXPECT_LT(MeanAbsoluteError(*bitmap, *original), 1.0);
         }
+    }
+}
+
+// More pixels than the palette's choice counts: every other row is left
+// out of the count, yet black and white found only there keep entries of
+// their own, whichever thread looks at those rows.
+TEST(PixelFormatConversion, BlackAndWhiteOnlyInRowsLeftOutOfTheCountKeepTheirExactColours)
+{
+    constexpr int width = 2048, height = 8200;
+    auto picture = Noise(width, height, pf24bit, 9);
+    // Random bytes bring black and white by chance; none may stay.
+    for (int y = 0; y < height; ++y)
+        for (std::uint8_t *p = picture->Row(y), *end = p + 3 * width; p < end; p += 3)
+            if ((p[0] == 0 && p[1] == 0 && p[2] == 0) || (p[0] == 0xFF && p[1] == 0xFF && p[2] == 0xFF)) p[0] ^= 1;
+    // Odd rows: the count takes rows 0, 2, 4, ...
+    picture->SetPixel(5, 1, clBlack);
+    picture->SetPixel(7, height - 1, clWhite);
+    for (unsigned threads : {1u, 2u}) {
+        auto converted = Copy(*picture);
+        {
+            const TPiecesHeld held(threads, 1 << 16);
+            converted->SetPixelFormat(pf8bit);
+        }
+        EXPECT_EQ(converted->GetPixel(5, 1), clBlack) << threads << " threads";
+        EXPECT_EQ(converted->GetPixel(7, height - 1), clWhite) << threads << " threads";
     }
 }
 
