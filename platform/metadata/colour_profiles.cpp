@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -102,23 +103,37 @@ private:
 class TMatrixShaperTransform : public TColourTransform {
 public:
     static std::unique_ptr<TColourTransform> Make(cmsHPROFILE from, cmsHPROFILE to);
+    TMatrixShaperTransform() = default;
+    TMatrixShaperTransform(const TMatrixShaperTransform &) = delete; // encode_ points into it
+    TMatrixShaperTransform &operator=(const TMatrixShaperTransform &) = delete;
     void Convert(std::uint32_t *pixels, std::size_t count) const override
     {
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::uint32_t p = pixels[i];
-            const std::int32_t r = linear_[0][p >> 16 & 0xFF], g = linear_[1][p >> 8 & 0xFF], b = linear_[2][p & 0xFF];
-            // 64 bits: a wide gamut's coefficients, times a full level, add up
-            // past 32.
-            const auto shown = [&](int row) {
-                const std::int64_t v = (std::int64_t(matrix_[3 * row]) * r + std::int64_t(matrix_[3 * row + 1]) * g +
-                                        std::int64_t(matrix_[3 * row + 2]) * b + Half) >> Bits;
-                return std::uint32_t(encoded_[row][std::size_t(std::clamp<std::int64_t>(v, 0, One))]);
-            };
-            pixels[i] = (p & 0xFF000000u) | shown(0) << 16 | shown(1) << 8 | shown(2);
-        }
+        if (sumsFit32_)
+            ConvertIn<std::int32_t>(pixels, count);
+        else
+            ConvertIn<std::int64_t>(pixels, count);
     }
 
 private:
+    // Sum: int32 where every row's sum stays within it (any real pair of
+    // profiles), which halves the multiplications' cost; else int64 (a
+    // wide gamut's coefficients times a full level add up past 32 bits).
+    // The same exact integers either way.
+    template <typename Sum>
+    void ConvertIn(std::uint32_t *pixels, std::size_t count) const
+    {
+        const std::uint8_t *encodeR = encode_[0], *encodeG = encode_[1], *encodeB = encode_[2];
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::uint32_t p = pixels[i];
+            const Sum r = linear_[0][p >> 16 & 0xFF], g = linear_[1][p >> 8 & 0xFF], b = linear_[2][p & 0xFF];
+            const auto shown = [&](int row, const std::uint8_t *encode) {
+                const Sum v = (Sum(matrix_[3 * row]) * r + Sum(matrix_[3 * row + 1]) * g + Sum(matrix_[3 * row + 2]) * b + Half) >> Bits;
+                return std::uint32_t(encode[std::size_t(std::clamp<Sum>(v, 0, One))]);
+            };
+            pixels[i] = (p & 0xFF000000u) | shown(0, encodeR) << 16 | shown(1, encodeG) << 8 | shown(2, encodeB);
+        }
+    }
+
     static constexpr int Bits = 14, One = 1 << Bits, Half = One / 2;
     // Larger coefficients (no real pair of profiles has any above a few)
     // are left to Little CMS: in 1.14 they would not fit 32 bits.
@@ -128,6 +143,11 @@ private:
     std::array<std::array<std::int32_t, 256>, 3> linear_;  // each channel's level, linear, 1.14
     std::array<std::int32_t, 9> matrix_;                   // linear RGB into the screen's, 1.14, by rows
     std::array<std::array<std::uint8_t, One + 1>, 3> encoded_; // the screen's linear level, encoded
+    // Each channel's table in encoded_, one for channels whose tables are
+    // equal (a screen's curves mostly are): 16 KiB rather than 48 that the
+    // view's pixels share the first-level cache with.
+    std::array<const std::uint8_t *, 3> encode_{};
+    bool sumsFit32_ = false;
 };
 
 // Whether a transform from (or into) the profile goes through its matrix
@@ -181,7 +201,21 @@ std::unique_ptr<TColourTransform> TMatrixShaperTransform::Make(cmsHPROFILE from,
             transform->encoded_[c][std::size_t(v)] = static_cast<std::uint8_t>(std::lround(level * 255));
         }
         cmsFreeToneCurve(encode);
+        transform->encode_[c] = transform->encoded_[c].data();
+        for (std::size_t earlier = 0; earlier < c; ++earlier)
+            if (transform->encoded_[earlier] == transform->encoded_[c]) {
+                transform->encode_[c] = transform->encoded_[earlier].data();
+                break;
+            }
     }
+    // The largest a row's sum reaches: each coefficient times a full level, and the rounding.
+    std::int64_t largest = 0;
+    for (std::size_t row = 0; row < 3; ++row) {
+        std::int64_t sum = Half;
+        for (std::size_t column = 0; column < 3; ++column) sum += std::int64_t(std::abs(transform->matrix_[3 * row + column])) * One;
+        largest = std::max(largest, sum);
+    }
+    transform->sumsFit32_ = largest <= std::numeric_limits<std::int32_t>::max();
     return transform;
 }
 
@@ -196,7 +230,9 @@ std::unique_ptr<TColourTransform> LittleCmsTransform(cmsHPROFILE from, cmsHPROFI
         return std::make_unique<TGreyTransform>(handle.get());
     }
     // Converted in place, the fourth byte is neither read nor written.
-    THandle handle(cmsCreateTransform(from, ShownPixels, screen, ShownPixels, Intent, 0));
+    // Without the cache of the last pixel, which every call would share,
+    // the view's rows are turned on several threads at once.
+    THandle handle(cmsCreateTransform(from, ShownPixels, screen, ShownPixels, Intent, cmsFLAGS_NOCACHE));
     if (!handle) return nullptr;
     return std::make_unique<TRgbTransform>(std::move(handle));
 }

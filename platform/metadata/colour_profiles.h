@@ -42,7 +42,7 @@ class TColourTransform {
 public:
     virtual ~TColourTransform() = default;
     // In place, over pixels of QImage's RGB32 form (0xffRRGGBB); the top
-    // byte stays as it is.
+    // byte stays as it is. Safe on several threads at once.
     virtual void Convert(std::uint32_t *pixels, std::size_t count) const = 0;
     // A palette's entries (TColor, 0x00BBGGRR), converted likewise.
     TPalette Converted(const TPalette &palette) const;

@@ -9,12 +9,11 @@ QImage RenderShownView(const TBitmap &bitmap, QSize shown, QRect exposed, TScree
     if (!transform) return RenderPictureView(bitmap, shown, exposed);
     // A palette's 256 entries hold every colour its picture shows.
     if (bitmap.PaletteSize() > 0) return RenderPictureView(bitmap, shown, exposed, transform->Converted(bitmap.GetPalette()));
-    QImage view = RenderPictureView(bitmap, shown, exposed);
-    if (view.isNull()) return view;
-    // RGB32 rows take 4 bytes a pixel and no padding: one run over them all.
-    transform->Convert(reinterpret_cast<std::uint32_t *>(view.bits()),
-                       static_cast<std::size_t>(view.width()) * static_cast<std::size_t>(view.height()));
-    return view;
+    // Each row turned as soon as it is rendered, on the core that rendered
+    // it, while its pixels are in that core's cache.
+    return RenderPictureView(bitmap, shown, exposed, [transform](QRgb *pixels, std::size_t count) {
+        transform->Convert(pixels, count);
+    });
 }
 
 void DrawShownView(QPainter &painter, const TBitmap &bitmap, QSize shown, QRect exposed, TScreenColours &screen)

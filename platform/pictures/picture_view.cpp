@@ -32,6 +32,9 @@ std::vector<Span> CoveredSpans(int from, int to, int shownSize, int sourceSize)
     return spans;
 }
 
+// What a rendered row's step costs a pixel, counted in samples.
+constexpr std::size_t RowStepSamples = 8;
+
 int SampleStep(int count) { return std::max(1, count / MaxSamplesPerSide); }
 
 // The sample positions of each span, spread evenly over it.
@@ -44,17 +47,22 @@ std::vector<int> SamplePositions(const Span &span)
 }
 
 // The shown rows, rendered in bands on every core: each band of about as
-// many source samples as a band of another operation has bytes.
+// many source samples as a band of another operation has bytes. A row's
+// step, if any, follows its rendering on the same thread.
 class TShownRows {
 public:
-    TShownRows(QImage &image, const std::vector<Span> &columns, const std::vector<Span> &rows)
-        : bits_(image.bits()), bytesPerLine_(static_cast<std::size_t>(image.bytesPerLine())), rows_(static_cast<int>(rows.size()))
+    TShownRows(QImage &image, const std::vector<Span> &columns, const std::vector<Span> &rows, const TRenderedRowStep *eachRow)
+        : bits_(image.bits()), bytesPerLine_(static_cast<std::size_t>(image.bytesPerLine())), rows_(static_cast<int>(rows.size())),
+          columns_(columns.size()), eachRow_(eachRow)
     {
         int most = 1;
         for (const Span &span : columns) most = std::max(most, span.count);
         for (const Span &span : rows) most = std::max(most, span.count);
         const std::size_t samples = static_cast<std::size_t>(std::min(most, MaxSamplesPerSide));
-        samplesPerRow_ = columns.size() * samples * samples * 4;
+        // A step costs a pixel about what a few samples do (a colour
+        // transform's table lookups and sums): counted, so that a view at
+        // full size, one sample a pixel, still splits when it takes one.
+        samplesPerRow_ = columns.size() * (samples * samples + (eachRow ? RowStepSamples : 0)) * 4;
     }
 
     // row(j, pixels of shown row j) for every shown row.
@@ -62,8 +70,11 @@ public:
     void ForEach(const Row &row) const
     {
         ForEachBand(rows_, samplesPerRow_, [&](const TBand &band, unsigned) {
-            for (int j = band.first; j < band.end; ++j)
-                row(static_cast<std::size_t>(j), reinterpret_cast<QRgb *>(bits_ + bytesPerLine_ * static_cast<std::size_t>(j)));
+            for (int j = band.first; j < band.end; ++j) {
+                QRgb *pixels = reinterpret_cast<QRgb *>(bits_ + bytesPerLine_ * static_cast<std::size_t>(j));
+                row(static_cast<std::size_t>(j), pixels);
+                if (eachRow_) (*eachRow_)(pixels, columns_);
+            }
         });
     }
 
@@ -71,6 +82,8 @@ private:
     uchar *bits_;
     std::size_t bytesPerLine_;
     int rows_;
+    std::size_t columns_;
+    const TRenderedRowStep *eachRow_;
     std::size_t samplesPerRow_;
 };
 
@@ -104,11 +117,11 @@ inline QRgb Over(unsigned rgb, unsigned a, unsigned board)
 // weighted by their alpha (so a clear pixel's stored colour counts for
 // nothing), over the board by their average alpha.
 void RenderWithAlpha(const TBitmap &bitmap, const std::vector<Span> &columns, const std::vector<Span> &rows,
-                     QPoint origin, QImage &image)
+                     QPoint origin, const TRenderedRowStep *eachRow, QImage &image)
 {
     std::vector<std::vector<int>> columnSamples;
     for (const Span &column : columns) columnSamples.push_back(SamplePositions(column));
-    const TShownRows shownRows(image, columns, rows);
+    const TShownRows shownRows(image, columns, rows, eachRow);
     shownRows.ForEach([&](std::size_t j, QRgb *out) {
         const int shownY = origin.y() + static_cast<int>(j);
         const std::vector<int> rowSamples = SamplePositions(rows[j]);
@@ -141,14 +154,14 @@ void RenderWithAlpha(const TBitmap &bitmap, const std::vector<Span> &columns, co
 
 template <TPixelFormat Format>
 void Render(const TBitmap &bitmap, const TPalette &palette, const std::vector<Span> &columns, const std::vector<Span> &rows,
-            QImage &image)
+            const TRenderedRowStep *eachRow, QImage &image)
 {
     const bool enlarged = std::all_of(columns.begin(), columns.end(), [](const Span &s) { return s.count == 1; })
                           && std::all_of(rows.begin(), rows.end(), [](const Span &s) { return s.count == 1; });
     std::vector<std::vector<int>> columnSamples;
     if (!enlarged)
         for (const Span &column : columns) columnSamples.push_back(SamplePositions(column));
-    const TShownRows shownRows(image, columns, rows);
+    const TShownRows shownRows(image, columns, rows, eachRow);
     shownRows.ForEach([&](std::size_t j, QRgb *out) {
         if (enlarged) {
             // Nearest neighbour: one source pixel for each shown pixel.
@@ -176,14 +189,7 @@ void Render(const TBitmap &bitmap, const TPalette &palette, const std::vector<Sp
     });
 }
 
-} // namespace
-
-QImage RenderPictureView(const TBitmap &bitmap, QSize shown, QRect exposed)
-{
-    return RenderPictureView(bitmap, shown, exposed, bitmap.GetPalette());
-}
-
-QImage RenderPictureView(const TBitmap &bitmap, QSize shown, QRect exposed, const TPalette &palette)
+QImage Rendered(const TBitmap &bitmap, QSize shown, QRect exposed, const TPalette &palette, const TRenderedRowStep *eachRow)
 {
     const QRect area = exposed & QRect(QPoint(0, 0), shown);
     if (area.isEmpty() || bitmap.Empty()) return {};
@@ -191,21 +197,42 @@ QImage RenderPictureView(const TBitmap &bitmap, QSize shown, QRect exposed, cons
     const std::vector<Span> columns = CoveredSpans(area.left(), area.right() + 1, shown.width(), bitmap.GetWidth());
     const std::vector<Span> rows = CoveredSpans(area.top(), area.bottom() + 1, shown.height(), bitmap.GetHeight());
     switch (bitmap.GetPixelFormat()) {
-    case pf1bit: Render<pf1bit>(bitmap, palette, columns, rows, image); break;
-    case pf4bit: Render<pf4bit>(bitmap, palette, columns, rows, image); break;
-    case pf8bit: Render<pf8bit>(bitmap, palette, columns, rows, image); break;
-    case pf15bit: Render<pf15bit>(bitmap, palette, columns, rows, image); break;
-    case pf16bit: Render<pf16bit>(bitmap, palette, columns, rows, image); break;
-    case pf24bit: Render<pf24bit>(bitmap, palette, columns, rows, image); break;
+    case pf1bit: Render<pf1bit>(bitmap, palette, columns, rows, eachRow, image); break;
+    case pf4bit: Render<pf4bit>(bitmap, palette, columns, rows, eachRow, image); break;
+    case pf8bit: Render<pf8bit>(bitmap, palette, columns, rows, eachRow, image); break;
+    case pf15bit: Render<pf15bit>(bitmap, palette, columns, rows, eachRow, image); break;
+    case pf16bit: Render<pf16bit>(bitmap, palette, columns, rows, eachRow, image); break;
+    case pf24bit: Render<pf24bit>(bitmap, palette, columns, rows, eachRow, image); break;
     case pf32bit:
         if (HasAlpha(bitmap))
-            RenderWithAlpha(bitmap, columns, rows, area.topLeft(), image);
+            RenderWithAlpha(bitmap, columns, rows, area.topLeft(), eachRow, image);
         else
-            Render<pf32bit>(bitmap, palette, columns, rows, image);
+            Render<pf32bit>(bitmap, palette, columns, rows, eachRow, image);
         break;
-    default: image.fill(Qt::black); break;
+    default:
+        image.fill(Qt::black);
+        // RGB32 rows have no padding: the step once over them all.
+        if (eachRow) (*eachRow)(reinterpret_cast<QRgb *>(image.bits()), static_cast<std::size_t>(image.width()) * static_cast<std::size_t>(image.height()));
+        break;
     }
     return image;
+}
+
+} // namespace
+
+QImage RenderPictureView(const TBitmap &bitmap, QSize shown, QRect exposed)
+{
+    return Rendered(bitmap, shown, exposed, bitmap.GetPalette(), nullptr);
+}
+
+QImage RenderPictureView(const TBitmap &bitmap, QSize shown, QRect exposed, const TPalette &palette)
+{
+    return Rendered(bitmap, shown, exposed, palette, nullptr);
+}
+
+QImage RenderPictureView(const TBitmap &bitmap, QSize shown, QRect exposed, const TRenderedRowStep &eachRow)
+{
+    return Rendered(bitmap, shown, exposed, bitmap.GetPalette(), eachRow ? &eachRow : nullptr);
 }
 
 void DrawPictureView(QPainter &painter, const TBitmap &bitmap, QSize shown, QRect exposed)

@@ -8,6 +8,9 @@
 #include <QRect>
 #include <QSize>
 
+#include <cstddef>
+#include <functional>
+
 class QPainter;
 
 // Renders the part `exposed` (in control coordinates) of the bitmap shown at
@@ -22,6 +25,14 @@ QImage RenderPictureView(const TBitmap &bitmap, QSize shown, QRect exposed);
 // entries at the same indices (its own palette turned into the screen's
 // colours); other pictures are rendered as above.
 QImage RenderPictureView(const TBitmap &bitmap, QSize shown, QRect exposed, const TPalette &shownPalette);
+
+// A change made to each rendered row's pixels (RGB32, count of them) in
+// place, on the thread that rendered the row while the row is still in its
+// cache: a step over each pixel alone, such as a colour transform, called
+// from several threads at once.
+using TRenderedRowStep = std::function<void(QRgb *pixels, std::size_t count)>;
+// The same as RenderPictureView, each row then changed by eachRow.
+QImage RenderPictureView(const TBitmap &bitmap, QSize shown, QRect exposed, const TRenderedRowStep &eachRow);
 
 constexpr int CheckerSide = 8;
 constexpr unsigned CheckerLight = 0xCC;

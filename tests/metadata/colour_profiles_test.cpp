@@ -4,6 +4,7 @@
 #include "platform/metadata/shown_colours.h"
 #include "support/pictures.h"
 #include "support/profiles.h"
+#include "support/thread_splits.h"
 
 #include <gtest/gtest.h>
 
@@ -146,6 +147,16 @@ TEST(ColourTransform, TheWrittenOutArithmeticGivesLittleCmssColours)
             EXPECT_LE(WorstDifference(*lcms, *written, colours), 1)
                 << "picture profile of " << picture.size() << " bytes, screen's of " << screen.size();
         }
+    // A curve of each channel's own, on either side (each channel's table
+    // is its own).
+    for (const QByteArray &other : profiles) {
+        EXPECT_LE(WorstDifference(*MadeBy(TWay::LittleCms, other, UnevenCurvesProfile()),
+                                  *MadeBy(TWay::MatrixAndCurves, other, UnevenCurvesProfile()), colours),
+                  1) << "into uneven curves from a profile of " << other.size() << " bytes";
+        EXPECT_LE(WorstDifference(*MadeBy(TWay::LittleCms, UnevenCurvesProfile(), other),
+                                  *MadeBy(TWay::MatrixAndCurves, UnevenCurvesProfile(), other), colours),
+                  1) << "from uneven curves into a profile of " << other.size() << " bytes";
+    }
     // From a profile whose red is sixty times too bright the coefficients
     // are large, and any red at all is beyond sRGB's: it clips, and the
     // other channels stay as they are (Little CMS's own 8-bit arithmetic
@@ -228,4 +239,39 @@ TEST(RenderShownView, ClearPixelsShowTheBoardGreyAsItIs)
     const QImage shown = RenderShownView(*picture, QSize(16, 16), QRect(0, 0, 16, 16), screen);
     EXPECT_TRUE(Near(shown.pixel(0, 0), Shown(CheckerLight, CheckerLight, CheckerLight)));
     EXPECT_TRUE(Near(shown.pixel(8, 0), Shown(CheckerDark, CheckerDark, CheckerDark)));
+}
+
+// Each row is turned on the thread that rendered it: the view must be the
+// whole rendered view turned at once, whatever the threads and bands, with
+// Little CMS's transform (several threads on one) and the written-out one.
+TEST(RenderShownView, TurnedRowByRowAsTheWholeViewOnAnyNumberOfThreads)
+{
+    TScreenColours screen;
+    std::uint32_t seed = 60;
+    for (const QByteArray &profile : {WideGamutProfile(), SrgbWithSwappingTable()})
+        for (const TPixelFormat format : {pf16bit, pf24bit, pf32bit})
+            for (const QSize size : {QSize(120, 90), QSize(1, 200), QSize(200, 1)}) {
+                auto picture = Noise(size.width(), size.height(), format, ++seed);
+                // Alpha used: the board shows through and is turned with the pixels.
+                picture->SetAlphaChannel(TAlphaChannel::Used);
+                picture->SetMetadata({.colourProfile = profile});
+                const TColourTransform *transform = screen.For(profile);
+                ASSERT_NE(transform, nullptr);
+                for (double scale : {0.25, 0.5, 1.0, 1.5}) {
+                    const QSize shown(std::max(1, int(size.width() * scale)), std::max(1, int(size.height() * scale)));
+                    const QRect exposed(1, 2, shown.width(), shown.height());
+                    QImage whole;
+                    {
+                        const THeldSplit held(Unsplit);
+                        whole = RenderPictureView(*picture, shown, exposed);
+                    }
+                    transform->Convert(reinterpret_cast<std::uint32_t *>(whole.bits()),
+                                       static_cast<std::size_t>(whole.width()) * static_cast<std::size_t>(whole.height()));
+                    for (const TSplit &split : SplitsToCompare()) {
+                        const THeldSplit held(split);
+                        ASSERT_EQ(RenderShownView(*picture, shown, exposed, screen), whole)
+                            << BitsPerPixel(format) << " bits at " << scale << ", " << Describe(split);
+                    }
+                }
+            }
 }

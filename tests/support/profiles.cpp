@@ -49,6 +49,15 @@ QByteArray SwappedRedGreenProfile() { return RgbProfile({SrgbGreen, SrgbRed, Srg
 
 QByteArray WideGamutProfile() { return RgbProfile({{0.708, 0.292, 1.0}, {0.170, 0.797, 1.0}, {0.131, 0.046, 1.0}}); }
 
+QByteArray UnevenCurvesProfile()
+{
+    using TCurve = std::unique_ptr<cmsToneCurve, TFreeCurve>;
+    const TCurve red(cmsBuildGamma(nullptr, 1.0)), green(cmsBuildGamma(nullptr, 1.8)), blue(cmsBuildGamma(nullptr, 2.2));
+    cmsToneCurve *curves[3] = {red.get(), green.get(), blue.get()};
+    const cmsCIExyYTRIPLE primaries = {SrgbRed, SrgbGreen, SrgbBlue};
+    return Saved(TProfile(cmsCreateRGBProfile(&D65, &primaries, curves)));
+}
+
 QByteArray OverbrightRedProfile()
 {
     TProfile profile(cmsCreate_sRGBProfile());

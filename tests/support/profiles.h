@@ -12,6 +12,10 @@ QByteArray SwappedRedGreenProfile();
 // ones than sRGB's of the same numbers.
 QByteArray WideGamutProfile();
 
+// sRGB's primaries with a tone curve of its own for each channel (gamma
+// 1.0, 1.8 and 2.2): no channel's levels mean what another's do.
+QByteArray UnevenCurvesProfile();
+
 // sRGB with its red colorant sixty times too bright: colours are turned
 // from it by a matrix of large coefficients.
 QByteArray OverbrightRedProfile();
