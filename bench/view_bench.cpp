@@ -50,7 +50,7 @@ void RegisterRender(TPixelFormat format, const Zoom &zoom)
     // The same view of a picture whose colours are in a wide gamut, turned
     // into the screen's (sRGB) as the picture control does.
     const std::string shownOp = std::string("RenderShownView.") + (format == pf8bit ? "pf8bit" : "pf24bit") + ".wide-gamut." + zoom.name;
-    Register(shownOp, "ours", Side, [=](benchmark::State &state) {
+    RegisterOurs(shownOp, Side, [=](benchmark::State &state) {
         const TBitmap &bitmap = ViewedPicture(format, WideGamutProfile());
         TScreenColours screen;
         const QSize shown = Shown(divisor);
