@@ -352,9 +352,13 @@ benchmark::internal::Benchmark *bench::Register(const std::string &operation, co
                                                 std::function<void(benchmark::State &)> run)
 {
     const std::string name = operation + "/" + implementation + "/" + std::to_string(size);
+    // The least time of the repetitions beside their median: what the
+    // table reads for rows that a shared machine's slow spells swing
+    // (bench/table.py, LEAST_TIME).
     return benchmark::RegisterBenchmark(name.c_str(), [run](benchmark::State &state) { run(state); })
         ->Unit(benchmark::kMillisecond)
-        ->UseRealTime();
+        ->UseRealTime()
+        ->ComputeStatistics("min", [](const std::vector<double> &times) { return *std::min_element(times.begin(), times.end()); });
 }
 
 void bench::RegisterOurs(const std::string &operation, int size, const std::function<void(benchmark::State &)> &run)

@@ -22,8 +22,10 @@ TARGETS = {
     "ToPf8bit.FewColours.pf32bit": [("qt", 3.0, LARGE)],
     "ToPf8bit.Photograph.pf32bit": [("qt", 1.0, LARGE), ("ours-1thread", 1.8, LARGE)],
     "ToPf8bit.Photograph.pf24bit": [("ours-1thread", 1.8, LARGE)],
-    "GetPixel.pf8bit": [("qt", 10.0, LARGE)],
-    "SetPixel.pf8bit": [("qt", 10.0, LARGE)],
+    # Least times (LEAST_TIME); the medians of Qt's call-bound loop swing
+    # twofold on this machine (docs/benchmarks.md, "Pixel access").
+    "GetPixel.pf8bit": [("qt", 7.0, LARGE)],
+    "SetPixel.pf8bit": [("qt", 7.0, LARGE)],
     # Its loop lies across two lines of code in every build (docs/benchmarks.md).
     "GetPixel.pf24bit": [("qt", 8.0, LARGE)],
     "SetPixel.pf24bit": [("qt", 10.0, LARGE)],
@@ -39,6 +41,10 @@ TARGETS = {
 for _format in ("pf8bit", "pf24bit", "pf32bit"):
     TARGETS[f"ReadPictureFile.{_format}"] = [("qt", 1.0, EVERY_SIZE), ("read", 0.8, EVERY_SIZE)]
     TARGETS[f"WritePictureFile.{_format}"] = [("qt", 1.0, EVERY_SIZE)]
+# Rows compared by the least time of their repetitions rather than the
+# median: loops of a call a pixel, whose every peer's time swings up to
+# twofold between repetitions on a shared machine, each on its own.
+LEAST_TIME = ("GetPixel.", "SetPixel.")
 # Targets against our own run on one thread need more than one core.
 ONE_THREAD = "ours-1thread"
 # Our PNG of the photograph may be at most this much larger than Qt's.
@@ -69,7 +75,7 @@ def machine():
 
 
 def load(path):
-    """(operation, implementation, size) -> record of the median, or of the error."""
+    """(operation, implementation, size) -> record of the median (LEAST_TIME rows: the least), or of the error."""
     with open(path) as f:
         data = json.load(f)
     runs = {}
@@ -81,9 +87,13 @@ def load(path):
         key = (parts[0], parts[1], int(parts[2]))
         if b.get("error_occurred"):
             runs[key] = {"error": b.get("error_message", "error")}
-        elif b.get("aggregate_name", "median") == "median":
-            b["ms"] = b["real_time"] * UNIT_MS[b.get("time_unit", "ns")]
-            runs[key] = b
+        else:
+            wanted = "min" if key[0].startswith(LEAST_TIME) else "median"
+            aggregate = b.get("aggregate_name", "median")
+            # A run without the least time (older JSON) falls back to the median.
+            if aggregate == wanted or (aggregate == "median" and key not in runs):
+                b["ms"] = b["real_time"] * UNIT_MS[b.get("time_unit", "ns")]
+                runs[key] = b
     return runs
 
 
@@ -117,7 +127,7 @@ def main():
 def make_table(bench_path, memory_path):
     runs = load(bench_path)
     lines = [f"Machine: {machine()}", "",
-             "Medians of 5 repetitions. Ours runs on every core, and held to one thread as the peer ours-1thread; "
+             "Medians of 5 repetitions (for GetPixel and SetPixel, the least of them). Ours runs on every core, and held to one thread as the peer ours-1thread; "
              "OpenCV on one thread (opencv-1thread) and on its default threads (opencv); "
              "the yardsticks rmw and memcpy on every core, in our bands of rows. Ratio = peer time / our time.", ""]
     header = "| operation | size | ours ms | peer | peer ms | ratio | target | |"
