@@ -1,5 +1,6 @@
 // Opening and saving cancelled by the user: nothing they would have changed
 // is changed, and the cancellation is not taken for a failure.
+#include "platform/base/parallel_pieces.h"
 #include "platform/base/work_progress.h"
 #include "platform/files/picture_codecs.h"
 #include "platform/files/picture_files.h"
@@ -176,6 +177,36 @@ TEST(CancelledWork, JpegAndPngOpeningsAndJpegSavingStopWhileTheirRowsGoBy)
                                                          {"interlaced PNG", MakePng(interlaced)}};
     for (const auto &[name, file] : files) EXPECT_TRUE(OpeningStopsHalfway(file, name)) << name << ": never stopped while its rows were decoded";
     EXPECT_TRUE(CancelledHalfway([&] { EncodePicture(*picture, TPictureFileFormat::Jpeg); })) << "JPEG: never stopped while its rows were encoded";
+}
+
+// A BMP read from the disk straight into its rows, in parts on every core
+// or on one, stops while its parts go by and keeps the picture in hand.
+TEST(CancelledWork, ABmpReadStraightFromTheDiskStopsWhileItsRowsAreRead)
+{
+    QTemporaryDir dir;
+    const auto picture = MakeBitmap(4096, 4096, pf8bit);
+    FillRandomBytes(*picture, 17);
+    const QString path = dir.filePath("large.bmp");
+    WritePictureFile(path, *picture);
+    const auto shown = MakeBitmap(3, 2, pf8bit);
+    FillRandomBytes(*shown, 3);
+    for (unsigned threads : {1u, 2u}) {
+        const TPiecesHeld held(threads);
+        // Past the headers' read, before the whole file is in.
+        EXPECT_TRUE(CancelledHalfway(
+            [&] {
+                TBitmap target;
+                target.Assign(shown.get());
+                try {
+                    ReadPictureFile(path, target);
+                } catch (const ECancelled &) {
+                    EXPECT_TRUE(SameBitmap(target, *shown));
+                    throw;
+                }
+            },
+            {0.01, 0.9}))
+            << threads << " threads: never stopped while its rows were read";
+    }
 }
 
 namespace {

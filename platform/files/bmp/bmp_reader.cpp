@@ -684,10 +684,14 @@ std::optional<TRowsMissing> ReadBmpStraight(TFileSource &file, TBitmap &into)
     }
     // The rest read into the rows, many a call: a bottom-up file's first
     // row is the bitmap's last. Past the first piece, each starts a row.
+    // The rows of a call are read on every core, so a call takes many
+    // (and their list stays small beside a picture of rows that short).
+    constexpr std::size_t rowsACall = 16384;
     std::vector<std::span<std::uint8_t>> pieces;
+    pieces.reserve(std::min<std::size_t>(rowsACall, static_cast<std::size_t>(layout.height)));
     for (std::size_t fileRow = done / stride, within = done % stride; done < total;) {
         pieces.clear();
-        for (std::size_t k = 0; k < 1024 && done < total; ++k, ++fileRow, within = 0) {
+        for (std::size_t k = 0; k < rowsACall && done < total; ++k, ++fileRow, within = 0) {
             const int y = static_cast<int>(fileRow);
             pieces.emplace_back(bitmap.Row(layout.topDown ? y : layout.height - 1 - y) + within, layout.topDown ? total - done : stride - within);
             done += pieces.back().size();

@@ -351,3 +351,65 @@ TEST(FileReading, AFileThatGrowsOrShrinksWhileReadIntoPiecesIsRefusedAsChanged)
         EXPECT_TRUE(refusal.contains(QStringLiteral("changed while it was being read"))) << refusal.toStdString();
     }
 }
+
+// A file large enough to be read in parts on every core: each part's bytes
+// land in their pieces whatever the thread count, pieces cut between parts
+// included, and what follows the pieces is read from where they ended.
+TEST(FileReading, ALargeFileReadIntoPiecesOnAnyThreadCountGivesEachByteItsPlace)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("f"));
+    const std::size_t size = std::size_t(3) << 20;
+    const std::vector<std::uint8_t> bytes = RandomBytes(size, 5);
+    PutFile(path, QByteArray(reinterpret_cast<const char *>(bytes.data()), static_cast<qsizetype>(bytes.size())));
+    // Rows of 1000 bytes stored last first, then one piece of 1 MiB, then
+    // the rest of the file but its last 777 bytes.
+    constexpr std::size_t rows = 1500, rowBytes = 1000, big = std::size_t(1) << 20;
+    for (unsigned threads : {1u, 2u, 3u}) {
+        SCOPED_TRACE(testing::Message() << threads << " threads");
+        const TPiecesHeld held(threads);
+        TFileReading file(path);
+        const std::size_t at = file.Start(10).size();
+        const std::size_t tail = size - at - rows * rowBytes - big - 777;
+        std::vector<std::uint8_t> into(rows * rowBytes + big + tail, 0);
+        std::vector<std::span<std::uint8_t>> pieces;
+        for (std::size_t i = 0; i < rows; ++i) pieces.emplace_back(into.data() + (rows - 1 - i) * rowBytes, rowBytes);
+        pieces.emplace_back(into.data() + rows * rowBytes, big);
+        pieces.emplace_back(into.data() + rows * rowBytes + big, tail);
+        file.ReadInto(pieces);
+        for (std::size_t i = 0; i < rows; ++i)
+            ASSERT_TRUE(std::equal(pieces[i].begin(), pieces[i].end(), bytes.begin() + static_cast<std::ptrdiff_t>(at + i * rowBytes))) << "row " << i;
+        EXPECT_TRUE(std::equal(into.begin() + rows * rowBytes, into.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at + rows * rowBytes)));
+        const std::span<const std::uint8_t> rest = file.Finish();
+        ASSERT_EQ(rest.size(), 777u);
+        EXPECT_TRUE(std::equal(rest.begin(), rest.end(), bytes.end() - 777));
+    }
+}
+
+TEST(FileReading, ALargeFileCutShortWhileReadInPartsIsRefusedAsChanged)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("f"));
+    for (unsigned threads : {1u, 2u}) {
+        const TPiecesHeld held(threads);
+        PutFile(path, QByteArray(4 << 20, 'a'));
+        TFileReading file(path);
+        file.Start(10);
+        // Cut in the first part: every later part finds the file ended.
+        QFile cut(path);
+        ASSERT_TRUE(cut.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(cut.resize(100000));
+        cut.close();
+        std::vector<std::uint8_t> into((4 << 20) - 8192);
+        const std::span<std::uint8_t> piece(into);
+        QString refusal;
+        try {
+            file.ReadInto({&piece, 1});
+        } catch (const Exception &error) {
+            refusal = error.Message();
+        }
+        EXPECT_TRUE(refusal.contains(QStringLiteral("changed while it was being read"))) << threads << ": " << refusal.toStdString();
+    }
+}
