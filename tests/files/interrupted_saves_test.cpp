@@ -98,6 +98,14 @@ public:
         return Finished(probe);
     }
 
+    // The file made anew under its own name alone (the other name keeps
+    // the old one): a save then replaces it by renaming a new file over it.
+    void SeparateTheNames() const
+    {
+        ::unlink(QFile::encodeName(target_).constData());
+        PutFile(target_, old_);
+    }
+
     // The file holds the old bytes again, under both names.
     void Reset() const
     {
@@ -276,8 +284,7 @@ TEST(InterruptedSaves, ASaveInPlaceCanBeCancelledUntilItsFirstOldByteIsReplaced)
 TEST(InterruptedSaves, ASaveByRenamingCanBeCancelledUntilItIsCommitted)
 {
     const TScene scene(40, 60);
-    ::unlink(QFile::encodeName(scene.Target()).constData());
-    PutFile(scene.Target(), scene.Old());
+    scene.SeparateTheNames();
     const TProbeRun whole = scene.Run({});
     ASSERT_EQ(whole.outcome, QStringLiteral("saved"));
     PutFile(scene.Target(), scene.Old());
@@ -308,8 +315,7 @@ TEST(InterruptedSaves, ASaveByRenamingCanBeCancelledUntilItIsCommitted)
 TEST(InterruptedSaves, ASaveByRenamingThatFailsOrIsCancelledWhileItsRowsAreWrittenKeepsTheOldFile)
 {
     const TScene scene(40, 1100);
-    ::unlink(QFile::encodeName(scene.Target()).constData());
-    PutFile(scene.Target(), scene.Old());
+    scene.SeparateTheNames();
     const TProbeRun whole = scene.Run({});
     ASSERT_EQ(whole.outcome, QStringLiteral("saved"));
     PutFile(scene.Target(), scene.Old());
@@ -350,8 +356,7 @@ TEST(InterruptedSaves, ASaveThatFallsBackToWritingInPlaceCanBeCancelledUntilItsF
     const TScene scene(40, 60);
     // A file of one name alone is saved by renaming a new one over it, until
     // its attribute is refused.
-    ::unlink(QFile::encodeName(scene.Target()).constData());
-    PutFile(scene.Target(), scene.Old());
+    scene.SeparateTheNames();
     if (::setxattr(QFile::encodeName(scene.Target()).constData(), "user.xdg.tags", "sea", 3, 0) != 0)
         GTEST_SKIP() << "this file system keeps no user attributes";
     const TProbeRun whole = scene.Run({QStringLiteral("--attributes-refused")});
