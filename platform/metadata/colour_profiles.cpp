@@ -65,16 +65,15 @@ private:
     THandle handle_;
 };
 
-// A grey picture's colours through three tables: what each grey level
-// shows as on the screen, a channel from each.
-class TGreyTransform : public TColourTransform {
+// Colours through a table for each channel: what each level of red,
+// green and blue shows as on the screen (`shown` holds them by level, red
+// first). A grey picture's pixels have equal channels, so this turns them
+// too; a pair of profiles with the same primaries turns each channel
+// alone.
+class TChannelTablesTransform : public TColourTransform {
 public:
-    explicit TGreyTransform(cmsHTRANSFORM greyToScreen)
+    explicit TChannelTablesTransform(const std::array<std::uint8_t, 3 * 256> &shown)
     {
-        std::array<std::uint8_t, 256> greys;
-        std::array<std::uint8_t, 3 * 256> shown;
-        for (int level = 0; level < 256; ++level) greys[static_cast<std::size_t>(level)] = static_cast<std::uint8_t>(level);
-        cmsDoTransform(greyToScreen, greys.data(), shown.data(), 256);
         for (std::size_t level = 0; level < 256; ++level) {
             red_[level] = std::uint32_t(shown[3 * level]) << 16;
             green_[level] = std::uint32_t(shown[3 * level + 1]) << 8;
@@ -92,6 +91,19 @@ public:
 private:
     std::array<std::uint32_t, 256> red_, green_, blue_;
 };
+
+// A grey level's colour on the screen, for every level.
+std::unique_ptr<TColourTransform> GreyTransform(cmsHTRANSFORM greyToScreen)
+{
+    std::array<std::uint8_t, 256> greys;
+    std::array<std::uint8_t, 3 * 256> shown;
+    for (int level = 0; level < 256; ++level) greys[static_cast<std::size_t>(level)] = static_cast<std::uint8_t>(level);
+    cmsDoTransform(greyToScreen, greys.data(), shown.data(), 256);
+    return std::make_unique<TChannelTablesTransform>(shown);
+}
+
+// A curve's value as a level within 0..1 (a damaged curve's NaN as 0).
+double Level(float value) { return std::isfinite(value) ? std::clamp(double(value), 0.0, 1.0) : 0.0; }
 
 // Between two profiles made of a matrix and curves (what nearly every RGB
 // picture and screen has), Little CMS's transform of 8-bit pixels does
@@ -138,8 +150,6 @@ private:
     // Larger coefficients (no real pair of profiles has any above a few)
     // are left to Little CMS: in 1.14 they would not fit 32 bits.
     static constexpr double MaxCoefficient = 1 << 16;
-    // A curve's value as a level within 0..1 (a damaged curve's NaN as 0).
-    static double Level(float value) { return std::isfinite(value) ? std::clamp(double(value), 0.0, 1.0) : 0.0; }
     std::array<std::array<std::int32_t, 256>, 3> linear_;  // each channel's level, linear, 1.14
     std::array<std::int32_t, 9> matrix_;                   // linear RGB into the screen's, 1.14, by rows
     std::array<std::array<std::uint8_t, One + 1>, 3> encoded_; // the screen's linear level, encoded
@@ -174,6 +184,36 @@ bool ReadMatrixAndCurves(cmsHPROFILE profile, cmsMAT3 &colorants, std::array<con
     return true;
 }
 
+// Between profiles of the same primaries the matrix only scales each
+// channel, and each channel's colour depends on its own level alone: a
+// table a channel, worked out in floating point. In 1.14 the darkest
+// levels of a steep curve (a gamma of 2.2 or more) would round to a
+// linear 0 and come back a few levels off; Little CMS joins the curves
+// in this case too.
+std::unique_ptr<TColourTransform> ChannelByChannel(const cmsMAT3 &combined, const std::array<const cmsToneCurve *, 3> &fromCurves,
+                                                   const std::array<const cmsToneCurve *, 3> &toCurves)
+{
+    // Off the diagonal, coefficients too small for 1.14 to hold.
+    constexpr double Negligible = 0.5 / (1 << 14);
+    for (int row = 0; row < 3; ++row)
+        for (int column = 0; column < 3; ++column)
+            if (row != column && !(std::abs(combined.v[row].n[column]) < Negligible)) return nullptr;
+    std::array<std::uint8_t, 3 * 256> shown;
+    for (std::size_t c = 0; c < 3; ++c) {
+        const double scale = combined.v[c].n[c];
+        if (!std::isfinite(scale)) return nullptr;
+        cmsToneCurve *encode = cmsReverseToneCurve(toCurves[c]);
+        if (!encode) return nullptr;
+        for (int level = 0; level < 256; ++level) {
+            const double linear = std::clamp(scale * Level(cmsEvalToneCurveFloat(fromCurves[c], float(level) / 255)), 0.0, 1.0);
+            const double encoded = Level(cmsEvalToneCurveFloat(encode, float(linear)));
+            shown[3 * std::size_t(level) + c] = static_cast<std::uint8_t>(std::lround(encoded * 255));
+        }
+        cmsFreeToneCurve(encode);
+    }
+    return std::make_unique<TChannelTablesTransform>(shown);
+}
+
 std::unique_ptr<TColourTransform> TMatrixShaperTransform::Make(cmsHPROFILE from, cmsHPROFILE to)
 {
     if (!MatrixAndCurvesOnly(from, true) || !MatrixAndCurvesOnly(to, false)) return nullptr;
@@ -182,6 +222,7 @@ std::unique_ptr<TColourTransform> TMatrixShaperTransform::Make(cmsHPROFILE from,
     if (!ReadMatrixAndCurves(from, toPcs, fromCurves) || !ReadMatrixAndCurves(to, toScreen, toCurves)) return nullptr;
     if (!_cmsMAT3inverse(&toScreen, &fromScreen)) return nullptr;
     _cmsMAT3per(&combined, &fromScreen, &toPcs);
+    if (std::unique_ptr<TColourTransform> tables = ChannelByChannel(combined, fromCurves, toCurves)) return tables;
     auto transform = std::make_unique<TMatrixShaperTransform>();
     for (std::size_t row = 0; row < 3; ++row)
         for (std::size_t column = 0; column < 3; ++column) {
@@ -227,7 +268,7 @@ std::unique_ptr<TColourTransform> LittleCmsTransform(cmsHPROFILE from, cmsHPROFI
     if (*space == TProfileSpace::Grey) {
         const THandle handle(cmsCreateTransform(from, TYPE_GRAY_8, screen, TYPE_RGB_8, Intent, 0));
         if (!handle) return nullptr;
-        return std::make_unique<TGreyTransform>(handle.get());
+        return GreyTransform(handle.get());
     }
     // Converted in place, the fourth byte is neither read nor written.
     // Without the cache of the last pixel, which every call would share,

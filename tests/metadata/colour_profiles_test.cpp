@@ -157,6 +157,14 @@ TEST(ColourTransform, TheWrittenOutArithmeticGivesLittleCmssColours)
                                   *MadeBy(TWay::MatrixAndCurves, UnevenCurvesProfile(), other), colours),
                   1) << "from uneven curves into a profile of " << other.size() << " bytes";
     }
+    // Steep power curves on both sides with the same primaries: the
+    // darkest levels come back as they were, or as Little CMS turns them.
+    for (const double from : {2.2, 2.6})
+        for (const double to : {1.0, 2.2, 2.6}) {
+            const QByteArray picture = PowerCurveProfile(from), screen = PowerCurveProfile(to);
+            EXPECT_LE(WorstDifference(*MadeBy(TWay::LittleCms, picture, screen), *MadeBy(TWay::MatrixAndCurves, picture, screen), colours), 1)
+                << "gamma " << from << " into gamma " << to;
+        }
     // From a profile whose red is sixty times too bright the coefficients
     // are large, and any red at all is beyond sRGB's: it clips, and the
     // other channels stay as they are (Little CMS's own 8-bit arithmetic

@@ -58,6 +58,14 @@ QByteArray UnevenCurvesProfile()
     return Saved(TProfile(cmsCreateRGBProfile(&D65, &primaries, curves)));
 }
 
+QByteArray PowerCurveProfile(double gamma)
+{
+    const std::unique_ptr<cmsToneCurve, TFreeCurve> curve(cmsBuildGamma(nullptr, gamma));
+    cmsToneCurve *curves[3] = {curve.get(), curve.get(), curve.get()};
+    const cmsCIExyYTRIPLE primaries = {SrgbRed, SrgbGreen, SrgbBlue};
+    return Saved(TProfile(cmsCreateRGBProfile(&D65, &primaries, curves)));
+}
+
 QByteArray OverbrightRedProfile()
 {
     TProfile profile(cmsCreate_sRGBProfile());

@@ -16,6 +16,11 @@ QByteArray WideGamutProfile();
 // 1.0, 1.8 and 2.2): no channel's levels mean what another's do.
 QByteArray UnevenCurvesProfile();
 
+// sRGB's primaries with a pure power curve of the given gamma on every
+// channel: no straight part near black, so the darkest levels are very
+// dark in linear light.
+QByteArray PowerCurveProfile(double gamma);
+
 // sRGB with its red colorant sixty times too bright: colours are turned
 // from it by a matrix of large coefficients.
 QByteArray OverbrightRedProfile();
