@@ -5,6 +5,7 @@
 // progressive file are read before its first row.
 #include "platform/files/jpeg/jpeg_codec.h"
 
+#include "platform/base/pages_made_ready.h"
 #include "platform/base/work_progress.h"
 #include "platform/files/jpeg/jpeg_metadata.h"
 #include "platform/files/jpeg/libjpeg_errors.h"
@@ -196,6 +197,9 @@ bool FinishDecompressing(TDecompressor &d)
 // rows it holds.
 TRowsMissing DecodeRows(TDecompressor &d, TBitmap &bitmap)
 {
+    // libjpeg decodes on this core alone; the pages its rows go to are
+    // mapped on another meanwhile, rather than at its first touch of each.
+    const TPagesMadeReady ready(bitmap.Row(0), bitmap.ImageBytes());
     if (!StartDecompressing(d)) Stopped(d);
     const int height = bitmap.GetHeight();
     if (static_cast<int>(d.info.output_width) != bitmap.GetWidth() || static_cast<int>(d.info.output_height) != height ||

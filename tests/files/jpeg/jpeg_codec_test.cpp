@@ -2,6 +2,8 @@
 // gives (the same libjpeg-turbo underneath), turned as its orientation tag
 // says; our writer gives the pixels Qt's writer gave; damaged and lying
 // files are refused with their reason.
+#include "platform/base/pages_made_ready.h"
+#include "platform/base/parallel_pieces.h"
 #include "platform/base/work_progress.h"
 #include "platform/files/jpeg/jpeg_codec.h"
 #include "platform/files/qt/qt_codec.h"
@@ -87,6 +89,30 @@ TEST(JpegReader, EveryOrientationTagTurnsThePictureAsQtTurnsIt)
             EXPECT_EQ(ours->GetWidth(), orientation >= 5 && orientation <= 8 ? 16 : 24);
             EXPECT_TRUE(SameBitmap(*ours, *UprightByQt(tagged)));
         }
+}
+
+// A picture large enough that its pages are mapped on another core while
+// libjpeg decodes (platform/base/pages_made_ready.h), written by another
+// program in one scan without restart markers: Qt's pixels on one thread
+// and on two; cut in its middle, the rows the data reached and zeros after.
+TEST(JpegReader, ALargePictureOpensWithQtsPixelsWhileItsPagesAreMadeReady)
+{
+    const int width = 1600, height = 1000;
+    ASSERT_GE(TBitmap::RowBytes(width, pf24bit) * height, TPagesMadeReady::MinBytes);
+    const QByteArray jpeg = WrittenByQt(QImageFromBitmap(*Photo(width, height, pf24bit, 11)), "jpeg", 95, TJpegScans::One);
+    ASSERT_EQ(jpeg.indexOf(QByteArray("\xFF\xDD", 2)), -1) << "written with restart markers";
+    const auto byQt = DecodedBy(DecodeWithQt, jpeg);
+    const QByteArray cut = jpeg.left(jpeg.size() / 2);
+    for (const unsigned threads : {1u, 2u}) {
+        SCOPED_TRACE(testing::Message() << threads << " threads");
+        const TPiecesHeld held(threads);
+        EXPECT_TRUE(SameBitmap(*DecodedBy(DecodeJpeg, jpeg), *byQt));
+        TBitmap part;
+        const TRowsMissing missing = DecodeJpeg(Bytes(cut), part);
+        EXPECT_GT(missing.missing, height / 4);
+        EXPECT_LT(missing.missing, 3 * height / 4);
+        EXPECT_TRUE(HoldsTheFirstRowsOf(part, *byQt, missing));
+    }
 }
 
 // Damaged files, sizes beyond the limit and files too small for the size
