@@ -25,6 +25,7 @@ int main(int argc, char **argv)
     bench::RegisterView();
     bench::RegisterPhotograph();
     bench::RegisterPhoneFormats();
+    bench::RegisterScalingReferences();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

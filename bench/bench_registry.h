@@ -16,8 +16,14 @@ benchmark::internal::Benchmark *Register(const std::string &operation, const std
                                          std::function<void(benchmark::State &)> run);
 
 // Ours twice: on every core ("ours") and held to one thread
-// ("ours-1thread"), the two points of the scaling note.
-void RegisterOurs(const std::string &operation, int size, const std::function<void(benchmark::State &)> &run);
+// ("ours-1thread"), the two points of the scaling note. minSeconds, when
+// given, is each repetition's least measured time whatever the command
+// line says: a row whose one run takes longer than the usual least time
+// would otherwise give each repetition one run, one moment of a machine
+// whose pace swings from second to second (docs/benchmarks.md, "Every
+// core: scaling").
+void RegisterOurs(const std::string &operation, int size, const std::function<void(benchmark::State &)> &run,
+                  double minSeconds = 0);
 
 void RegisterPixelOperations();
 void RegisterConversions();
@@ -26,5 +32,7 @@ void RegisterBmp();
 void RegisterView();
 void RegisterPhotograph();
 void RegisterPhoneFormats();
+// The machine's own gain from a second thread, beside the rows of computation.
+void RegisterScalingReferences();
 
 } // namespace bench

@@ -361,11 +361,14 @@ benchmark::internal::Benchmark *bench::Register(const std::string &operation, co
         ->ComputeStatistics("min", [](const std::vector<double> &times) { return *std::min_element(times.begin(), times.end()); });
 }
 
-void bench::RegisterOurs(const std::string &operation, int size, const std::function<void(benchmark::State &)> &run)
+void bench::RegisterOurs(const std::string &operation, int size, const std::function<void(benchmark::State &)> &run,
+                         double minSeconds)
 {
-    Register(operation, "ours", size, run);
-    Register(operation, "ours-1thread", size, [run](benchmark::State &state) {
+    benchmark::internal::Benchmark *every = Register(operation, "ours", size, run);
+    benchmark::internal::Benchmark *one = Register(operation, "ours-1thread", size, [run](benchmark::State &state) {
         const TPiecesHeld oneThread(1);
         run(state);
     });
+    if (minSeconds > 0)
+        for (benchmark::internal::Benchmark *b : {every, one}) b->MinTime(minSeconds);
 }
