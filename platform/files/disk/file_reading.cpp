@@ -121,12 +121,14 @@ bool SameTime(const timespec &a, const timespec &b) { return a.tv_sec == b.tv_se
 
 const QString Changed = QStringLiteral("the file changed while it was being read; open it again once it is written");
 
-// Reads exactly `bytes` into `into` from a regular file, in pieces reported
-// as progress: `done` of `size` before them. A file that ends first changed.
+// Reads exactly `bytes` into `into` from a regular file, from its byte
+// `done` of `size`, in pieces reported as progress. At an offset of its
+// own (pread), as the parts read on every core are: no call is spent
+// moving the file's offset between them. A file that ends first changed.
 void ReadExactly(int fd, std::uint8_t *into, std::size_t bytes, std::size_t done, std::size_t size)
 {
     for (std::size_t got = 0; got < bytes;) {
-        const ssize_t read = ::read(fd, into + got, std::min(ReadPiece, bytes - got));
+        const ssize_t read = ::pread(fd, into + got, std::min(ReadPiece, bytes - got), static_cast<off_t>(done + got));
         if (read < 0) {
             if (errno == EINTR) continue;
             Refuse(SystemReason(errno));
@@ -206,33 +208,37 @@ void TFileReading::ReadInto(std::span<const std::span<std::uint8_t>> pieces)
     // Each part with calls of many pieces (rows stored bottom row first go
     // each to its own place), of at most ReadPiece bytes. The calling
     // thread reports progress; a failure or a cancel stops every thread.
+    // One thread reads the pieces as given, in as few calls as the system
+    // takes: cutting them into parts costs a copy of the list and more
+    // calls, worth it only where parts run at once.
     const unsigned threads = bytes >= ParallelBytes ? WorkerThreads() : 1;
-    const std::size_t partBytes = std::clamp(bytes / (PartsPerThread * threads), LeastPartBytes, ReadPiece);
-    std::vector<TPart> parts = CutIntoParts(pieces, s.position, partBytes);
-    std::atomic<std::size_t> read{0};
     const int fd = s.fd.Get();
-    ForEachPiece(
-        parts.size(), threads,
-        [&](std::size_t index, unsigned worker) {
-            std::uint64_t at = parts[index].at;
-            for (TPieceCursor<std::uint8_t> cursor(parts[index].pieces); !cursor.Done();) {
-                const std::vector<iovec> &vectors = cursor.Next(ReadPiece);
-                const ssize_t got = ::preadv(fd, vectors.data(), static_cast<int>(vectors.size()), static_cast<off_t>(at));
-                if (got < 0) {
-                    if (errno == EINTR) continue;
-                    Refuse(SystemReason(errno));
-                }
-                if (got == 0) Refuse(Changed);
-                at += static_cast<std::uint64_t>(got);
-                cursor.Advance(static_cast<std::size_t>(got));
-                const std::size_t sofar = read.fetch_add(static_cast<std::size_t>(got)) + static_cast<std::size_t>(got);
-                if (worker == 0) ReportProgress(s.position + sofar, size);
+    std::atomic<std::size_t> read{0};
+    const auto readPart = [&](std::span<const std::span<std::uint8_t>> part, std::uint64_t at, unsigned worker) {
+        for (TPieceCursor<std::uint8_t> cursor(part); !cursor.Done();) {
+            const std::vector<iovec> &vectors = cursor.Next(ReadPiece);
+            const ssize_t got = ::preadv(fd, vectors.data(), static_cast<int>(vectors.size()), static_cast<off_t>(at));
+            if (got < 0) {
+                if (errno == EINTR) continue;
+                Refuse(SystemReason(errno));
             }
-        },
-        TPieceProgress::Unreported);
+            if (got == 0) Refuse(Changed);
+            at += static_cast<std::uint64_t>(got);
+            cursor.Advance(static_cast<std::size_t>(got));
+            const std::size_t sofar = read.fetch_add(static_cast<std::size_t>(got)) + static_cast<std::size_t>(got);
+            if (worker == 0) ReportProgress(s.position + sofar, size);
+        }
+    };
+    if (threads == 1) {
+        readPart(pieces, s.position, 0);
+    } else {
+        const std::size_t partBytes = std::clamp(bytes / (PartsPerThread * threads), LeastPartBytes, ReadPiece);
+        const std::vector<TPart> parts = CutIntoParts(pieces, s.position, partBytes);
+        ForEachPiece(
+            parts.size(), threads, [&](std::size_t index, unsigned worker) { readPart(parts[index].pieces, parts[index].at, worker); },
+            TPieceProgress::Unreported);
+    }
     s.position += bytes;
-    // The reads that follow go on from the file's offset, which preadv left.
-    if (::lseek(fd, static_cast<off_t>(s.position), SEEK_SET) < 0) Refuse(SystemReason(errno));
 }
 
 std::span<const std::uint8_t> TFileReading::Finish()

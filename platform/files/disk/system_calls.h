@@ -65,6 +65,8 @@ public:
     const std::vector<iovec> &Next(std::size_t bytes)
     {
         vectors_.clear();
+        // Grown once, not call by call.
+        vectors_.reserve(std::min(pieces_.size() - piece_, static_cast<std::size_t>(IOV_MAX)));
         std::size_t batch = 0;
         for (std::size_t i = piece_, at = within_; i < pieces_.size() && vectors_.size() < static_cast<std::size_t>(IOV_MAX) && batch < bytes; ++i, at = 0) {
             const std::size_t take = std::min(pieces_[i].size() - at, bytes - batch);

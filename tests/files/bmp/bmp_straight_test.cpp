@@ -325,6 +325,24 @@ TEST(FileReading, PiecesTakeTheBytesAfterTheStartAndFinishGivesTheRest)
     EXPECT_TRUE(std::equal(rest.begin(), rest.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at + 3000)));
 }
 
+// A reader that finds the file not one to read straight takes it whole
+// after its start: the start's bytes, then the rest from where the start
+// ended, over more than one call of the system.
+TEST(FileReading, TheWholeFileAfterItsStartHoldsEveryByteOnce)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("f"));
+    const std::size_t size = (std::size_t(17) << 20) + 123;
+    const std::vector<std::uint8_t> bytes = RandomBytes(size, 9);
+    PutFile(path, QByteArray(reinterpret_cast<const char *>(bytes.data()), static_cast<qsizetype>(bytes.size())));
+    TFileReading file(path);
+    ASSERT_LT(file.Start(10).size(), size);
+    const TFileBytes whole = file.Whole();
+    ASSERT_EQ(whole.Bytes().size(), size);
+    EXPECT_TRUE(std::equal(whole.Bytes().begin(), whole.Bytes().end(), bytes.begin()));
+}
+
 TEST(FileReading, AFileThatGrowsOrShrinksWhileReadIntoPiecesIsRefusedAsChanged)
 {
     QTemporaryDir dir;
