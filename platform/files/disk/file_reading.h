@@ -30,13 +30,13 @@ private:
 };
 
 // A file read from its start to its end. Regular files are read with
-// read(), and a file whose size or modification time changes meanwhile,
-// or that ends early, is refused. Pipes, devices and files of no stated
-// size (as in /proc) are read as a stream: waited on in short steps
-// (cancellable through the current work's progress), for at most
-// IdleSecondsAllowed without data, and for at most MaxFileBytes. Nothing
-// is ever mapped. Every method throws Exception with the reason alone,
-// without the file's name.
+// pread() and preadv(), each call at its own offset, and a file whose size
+// or modification time changes meanwhile, or that ends early, is refused.
+// Pipes, devices and files of no stated size (as in /proc) are read as a
+// stream: waited on in short steps (cancellable through the current
+// work's progress), for at most IdleSecondsAllowed without data, and for
+// at most MaxFileBytes. Nothing is ever mapped. Every method throws
+// Exception with the reason alone, without the file's name.
 //
 // A regular file can be read straight into a picture by its codec (as a
 // TFileSource), each byte copied once; else it is read whole into memory
