@@ -1,10 +1,9 @@
 // ICC profiles made from H.273 code points.
 #include "platform/metadata/cicp_profiles.h"
 
-#include <lcms2.h>
+#include "platform/metadata/lcms_owned.h"
 
 #include <array>
-#include <memory>
 #include <optional>
 
 namespace {
@@ -54,13 +53,6 @@ std::optional<TCurve> CurveFor(int transfer)
     }
 }
 
-struct CurveFree {
-    void operator()(cmsToneCurve *curve) const { cmsFreeToneCurve(curve); }
-};
-struct ProfileClose {
-    void operator()(void *profile) const { cmsCloseProfile(profile); }
-};
-
 } // namespace
 
 QByteArray ProfileForCodePoints(int primaries, int transfer)
@@ -73,14 +65,9 @@ QByteArray ProfileForCodePoints(int primaries, int transfer)
     const std::optional<TCurve> curve = CurveFor(transfer);
     if (!known || !curve) return {};
 
-    const std::unique_ptr<cmsToneCurve, CurveFree> tone(cmsBuildParametricToneCurve(nullptr, curve->type, curve->parameters.data()));
+    const TLcmsCurve tone(cmsBuildParametricToneCurve(nullptr, curve->type, curve->parameters.data()));
     if (!tone) return {};
     cmsToneCurve *curves[3] = {tone.get(), tone.get(), tone.get()};
     const cmsCIExyYTRIPLE colorants{known->red, known->green, known->blue};
-    const std::unique_ptr<void, ProfileClose> profile(cmsCreateRGBProfile(&known->white, &colorants, curves));
-    cmsUInt32Number size = 0;
-    if (!profile || !cmsSaveProfileToMem(profile.get(), nullptr, &size) || size == 0) return {};
-    QByteArray bytes(static_cast<qsizetype>(size), Qt::Uninitialized);
-    if (!cmsSaveProfileToMem(profile.get(), bytes.data(), &size)) return {};
-    return bytes;
+    return SavedProfile(TLcmsProfile(cmsCreateRGBProfile(&known->white, &colorants, curves)));
 }

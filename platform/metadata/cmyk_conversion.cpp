@@ -2,20 +2,17 @@
 #include "platform/metadata/cmyk_conversion.h"
 
 #include "platform/metadata/colour_profiles.h"
-
-#include <lcms2.h>
+#include "platform/metadata/lcms_owned.h"
 
 std::unique_ptr<TCmykConversion> TCmykConversion::From(const QByteArray &profile)
 {
     if (profile.isEmpty() || profile.size() > MaxProfileBytes) return nullptr;
-    cmsHPROFILE cmyk = cmsOpenProfileFromMem(profile.constData(), static_cast<cmsUInt32Number>(profile.size()));
+    const TLcmsProfile cmyk(cmsOpenProfileFromMem(profile.constData(), static_cast<cmsUInt32Number>(profile.size())));
     if (!cmyk) return nullptr;
-    cmsHPROFILE srgb = cmsCreate_sRGBProfile();
-    cmsHTRANSFORM transform = cmsGetColorSpace(cmyk) == cmsSigCmykData && srgb
-                                  ? cmsCreateTransform(cmyk, TYPE_CMYK_16, srgb, TYPE_BGR_8, INTENT_PERCEPTUAL, 0)
+    const TLcmsProfile srgb(cmsCreate_sRGBProfile());
+    cmsHTRANSFORM transform = cmsGetColorSpace(cmyk.get()) == cmsSigCmykData && srgb
+                                  ? cmsCreateTransform(cmyk.get(), TYPE_CMYK_16, srgb.get(), TYPE_BGR_8, INTENT_PERCEPTUAL, 0)
                                   : nullptr;
-    cmsCloseProfile(cmyk);
-    if (srgb) cmsCloseProfile(srgb);
     if (!transform) return nullptr;
     return std::unique_ptr<TCmykConversion>(new TCmykConversion(transform));
 }

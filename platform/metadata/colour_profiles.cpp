@@ -1,7 +1,8 @@
 // Colour profiles through Little CMS: checking a picture's profile, and the transforms into a screen's.
 #include "platform/metadata/colour_profiles.h"
 
-#include <lcms2.h>
+#include "platform/metadata/lcms_owned.h"
+
 #include <lcms2_plugin.h>
 
 #include <algorithm>
@@ -11,22 +12,12 @@
 
 namespace {
 
-struct TProfileClose {
-    void operator()(void *profile) const { cmsCloseProfile(profile); }
-};
-using TProfile = std::unique_ptr<void, TProfileClose>;
-
-struct TTransformDelete {
-    void operator()(void *transform) const { cmsDeleteTransform(transform); }
-};
-using THandle = std::unique_ptr<void, TTransformDelete>;
-
 // Little CMS reads a profile from its own copy of the bytes.
-TProfile Open(const QByteArray &bytes)
+TLcmsProfile Open(const QByteArray &bytes)
 {
-    if (bytes.isEmpty()) return TProfile(cmsCreate_sRGBProfile());
+    if (bytes.isEmpty()) return TLcmsProfile(cmsCreate_sRGBProfile());
     if (bytes.size() > MaxProfileBytes) return nullptr;
-    return TProfile(cmsOpenProfileFromMem(bytes.constData(), static_cast<cmsUInt32Number>(bytes.size())));
+    return TLcmsProfile(cmsOpenProfileFromMem(bytes.constData(), static_cast<cmsUInt32Number>(bytes.size())));
 }
 
 // A profile that describes a device or a colour space, of RGB or grey:
@@ -54,7 +45,7 @@ constexpr cmsUInt32Number ShownPixels = TYPE_BGRA_8;
 
 class TRgbTransform : public TColourTransform {
 public:
-    explicit TRgbTransform(THandle handle) : handle_(std::move(handle)) {}
+    explicit TRgbTransform(TLcmsTransform handle) : handle_(std::move(handle)) {}
     void Convert(std::uint32_t *pixels, std::size_t count) const override
     {
         // Little CMS converts in place when both forms have the same size.
@@ -62,7 +53,7 @@ public:
     }
 
 private:
-    THandle handle_;
+    TLcmsTransform handle_;
 };
 
 // Colours through a table for each channel: what each level of red,
@@ -105,6 +96,13 @@ std::unique_ptr<TColourTransform> GreyTransform(cmsHTRANSFORM greyToScreen)
 // A curve's value as a level within 0..1 (a damaged curve's NaN as 0).
 double Level(float value) { return std::isfinite(value) ? std::clamp(double(value), 0.0, 1.0) : 0.0; }
 
+// The fixed point of Little CMS's 8-bit matrix arithmetic: 1.14.
+constexpr int FixedBits = 14;
+
+// A screen's curve turned round: from its linear level to the level its
+// pixels hold. Null where Little CMS cannot reverse it.
+TLcmsCurve Reversed(const cmsToneCurve *curve) { return TLcmsCurve(cmsReverseToneCurve(curve)); }
+
 // Between two profiles made of a matrix and curves (what nearly every RGB
 // picture and screen has), Little CMS's transform of 8-bit pixels does
 // the arithmetic below, in the same 1.14 fixed point, but through its
@@ -146,7 +144,7 @@ private:
         }
     }
 
-    static constexpr int Bits = 14, One = 1 << Bits, Half = One / 2;
+    static constexpr int Bits = FixedBits, One = 1 << Bits, Half = One / 2;
     // Larger coefficients (no real pair of profiles has any above a few)
     // are left to Little CMS: in 1.14 they would not fit 32 bits.
     static constexpr double MaxCoefficient = 1 << 16;
@@ -194,7 +192,7 @@ std::unique_ptr<TColourTransform> ChannelByChannel(const cmsMAT3 &combined, cons
                                                    const std::array<const cmsToneCurve *, 3> &toCurves)
 {
     // Off the diagonal, coefficients too small for 1.14 to hold.
-    constexpr double Negligible = 0.5 / (1 << 14);
+    constexpr double Negligible = 0.5 / (1 << FixedBits);
     for (int row = 0; row < 3; ++row)
         for (int column = 0; column < 3; ++column)
             if (row != column && !(std::abs(combined.v[row].n[column]) < Negligible)) return nullptr;
@@ -202,14 +200,13 @@ std::unique_ptr<TColourTransform> ChannelByChannel(const cmsMAT3 &combined, cons
     for (std::size_t c = 0; c < 3; ++c) {
         const double scale = combined.v[c].n[c];
         if (!std::isfinite(scale)) return nullptr;
-        cmsToneCurve *encode = cmsReverseToneCurve(toCurves[c]);
+        const TLcmsCurve encode = Reversed(toCurves[c]);
         if (!encode) return nullptr;
         for (int level = 0; level < 256; ++level) {
             const double linear = std::clamp(scale * Level(cmsEvalToneCurveFloat(fromCurves[c], float(level) / 255)), 0.0, 1.0);
-            const double encoded = Level(cmsEvalToneCurveFloat(encode, float(linear)));
+            const double encoded = Level(cmsEvalToneCurveFloat(encode.get(), float(linear)));
             shown[3 * std::size_t(level) + c] = static_cast<std::uint8_t>(std::lround(encoded * 255));
         }
-        cmsFreeToneCurve(encode);
     }
     return std::make_unique<TChannelTablesTransform>(shown);
 }
@@ -235,13 +232,12 @@ std::unique_ptr<TColourTransform> TMatrixShaperTransform::Make(cmsHPROFILE from,
             const double v = Level(cmsEvalToneCurveFloat(fromCurves[c], float(level) / 255));
             transform->linear_[c][std::size_t(level)] = static_cast<std::int32_t>(std::lround(v * One));
         }
-        cmsToneCurve *encode = cmsReverseToneCurve(toCurves[c]);
+        const TLcmsCurve encode = Reversed(toCurves[c]);
         if (!encode) return nullptr;
         for (int v = 0; v <= One; ++v) {
-            const double level = Level(cmsEvalToneCurveFloat(encode, float(v) / One));
+            const double level = Level(cmsEvalToneCurveFloat(encode.get(), float(v) / One));
             transform->encoded_[c][std::size_t(v)] = static_cast<std::uint8_t>(std::lround(level * 255));
         }
-        cmsFreeToneCurve(encode);
         transform->encode_[c] = transform->encoded_[c].data();
         for (std::size_t earlier = 0; earlier < c; ++earlier)
             if (transform->encoded_[earlier] == transform->encoded_[c]) {
@@ -266,14 +262,14 @@ std::unique_ptr<TColourTransform> LittleCmsTransform(cmsHPROFILE from, cmsHPROFI
     const std::optional<TProfileSpace> space = SpaceOf(from);
     if (!space) return nullptr;
     if (*space == TProfileSpace::Grey) {
-        const THandle handle(cmsCreateTransform(from, TYPE_GRAY_8, screen, TYPE_RGB_8, Intent, 0));
+        const TLcmsTransform handle(cmsCreateTransform(from, TYPE_GRAY_8, screen, TYPE_RGB_8, Intent, 0));
         if (!handle) return nullptr;
         return GreyTransform(handle.get());
     }
     // Converted in place, the fourth byte is neither read nor written.
     // Without the cache of the last pixel, which every call would share,
     // the view's rows are turned on several threads at once.
-    THandle handle(cmsCreateTransform(from, ShownPixels, screen, ShownPixels, Intent, cmsFLAGS_NOCACHE));
+    TLcmsTransform handle(cmsCreateTransform(from, ShownPixels, screen, ShownPixels, Intent, cmsFLAGS_NOCACHE));
     if (!handle) return nullptr;
     return std::make_unique<TRgbTransform>(std::move(handle));
 }
@@ -282,7 +278,7 @@ std::unique_ptr<TColourTransform> LittleCmsTransform(cmsHPROFILE from, cmsHPROFI
 // where Little CMS refuses one of them.
 std::unique_ptr<TColourTransform> MakeTransform(const QByteArray &picture, cmsHPROFILE screen)
 {
-    const TProfile from = Open(picture);
+    const TLcmsProfile from = Open(picture);
     if (!from) return nullptr;
     if (std::unique_ptr<TColourTransform> faster = TMatrixShaperTransform::Make(from.get(), screen)) return faster;
     return LittleCmsTransform(from.get(), screen);
@@ -291,9 +287,9 @@ std::unique_ptr<TColourTransform> MakeTransform(const QByteArray &picture, cmsHP
 // Whether Little CMS can turn colours into this screen profile.
 bool UsableForScreen(const QByteArray &screen)
 {
-    const TProfile to = Open(screen), from = Open({});
+    const TLcmsProfile to = Open(screen), from = Open({});
     if (!to || !from || cmsGetColorSpace(to.get()) != cmsSigRgbData) return false;
-    return THandle(cmsCreateTransform(from.get(), TYPE_RGB_8, to.get(), TYPE_RGB_8, Intent, cmsFLAGS_NOOPTIMIZE | cmsFLAGS_NOCACHE)) != nullptr;
+    return TLcmsTransform(cmsCreateTransform(from.get(), TYPE_RGB_8, to.get(), TYPE_RGB_8, Intent, cmsFLAGS_NOOPTIMIZE | cmsFLAGS_NOCACHE)) != nullptr;
 }
 
 constexpr std::size_t KeptTransforms = 4;
@@ -302,7 +298,7 @@ constexpr std::size_t KeptTransforms = 4;
 
 std::unique_ptr<TColourTransform> colour_transform::MadeBy(TWay way, const QByteArray &picture, const QByteArray &screen)
 {
-    const TProfile from = Open(picture), to = Open(screen);
+    const TLcmsProfile from = Open(picture), to = Open(screen);
     if (!from || !to) return nullptr;
     if (way == TWay::LittleCms) return LittleCmsTransform(from.get(), to.get());
     return TMatrixShaperTransform::Make(from.get(), to.get());
@@ -311,7 +307,7 @@ std::unique_ptr<TColourTransform> colour_transform::MadeBy(TWay way, const QByte
 std::optional<TProfileSpace> PictureProfileSpace(const QByteArray &profile)
 {
     if (profile.isEmpty()) return std::nullopt;
-    const TProfile from = Open(profile);
+    const TLcmsProfile from = Open(profile);
     if (!from) return std::nullopt;
     const std::optional<TProfileSpace> space = SpaceOf(from.get());
     if (!space) return std::nullopt;
@@ -322,9 +318,9 @@ std::optional<TProfileSpace> PictureProfileSpace(const QByteArray &profile)
     if (profile.size() > FullyCheckedProfileBytes) return space;
     // Made without the optimisation a repaint's transform gets: this reads
     // and checks every table the profile's colours go through, and no more.
-    const TProfile to = Open({});
+    const TLcmsProfile to = Open({});
     const cmsUInt32Number pixels = *space == TProfileSpace::Rgb ? TYPE_RGB_8 : TYPE_GRAY_8;
-    const THandle check(cmsCreateTransform(from.get(), pixels, to.get(), TYPE_RGB_8, Intent, cmsFLAGS_NOOPTIMIZE | cmsFLAGS_NOCACHE));
+    const TLcmsTransform check(cmsCreateTransform(from.get(), pixels, to.get(), TYPE_RGB_8, Intent, cmsFLAGS_NOOPTIMIZE | cmsFLAGS_NOCACHE));
     if (!check) return std::nullopt;
     return space;
 }
@@ -364,7 +360,7 @@ const TColourTransform *TScreenColours::For(const QByteArray &pictureProfile)
         if (kept != kept_.end()) kept->profile = pictureProfile;
     }
     if (kept == kept_.end()) {
-        const TProfile screen = Open(screen_);
+        const TLcmsProfile screen = Open(screen_);
         kept_.insert(kept_.begin(), TKept{pictureProfile, MakeTransform(pictureProfile, screen.get())});
         if (kept_.size() > KeptTransforms) kept_.pop_back();
         return kept_.front().transform.get();

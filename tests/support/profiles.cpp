@@ -1,36 +1,17 @@
 // Colour profiles made for the tests by Little CMS.
 #include "support/profiles.h"
 
-#include <lcms2.h>
+#include "platform/metadata/lcms_owned.h"
 
 #include <cstdint>
-#include <memory>
 
 namespace {
 
-struct TClose {
-    void operator()(void *profile) const { cmsCloseProfile(profile); }
-};
-using TProfile = std::unique_ptr<void, TClose>;
-
-struct TFreeCurve {
-    void operator()(cmsToneCurve *curve) const { cmsFreeToneCurve(curve); }
-};
-
-QByteArray Saved(const TProfile &profile)
-{
-    cmsUInt32Number size = 0;
-    if (!profile || !cmsSaveProfileToMem(profile.get(), nullptr, &size)) return {};
-    QByteArray bytes(static_cast<qsizetype>(size), '\0');
-    if (!cmsSaveProfileToMem(profile.get(), bytes.data(), &size)) return {};
-    return bytes;
-}
-
 // sRGB's tone curve: IEC 61966-2-1's parameters.
-std::unique_ptr<cmsToneCurve, TFreeCurve> SrgbCurve()
+TLcmsCurve SrgbCurve()
 {
     const cmsFloat64Number parameters[] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
-    return std::unique_ptr<cmsToneCurve, TFreeCurve>(cmsBuildParametricToneCurve(nullptr, 4, parameters));
+    return TLcmsCurve(cmsBuildParametricToneCurve(nullptr, 4, parameters));
 }
 
 constexpr cmsCIExyY D65 = {0.3127, 0.3290, 1.0};
@@ -40,7 +21,7 @@ QByteArray RgbProfile(const cmsCIExyYTRIPLE &primaries)
 {
     const auto curve = SrgbCurve();
     cmsToneCurve *curves[3] = {curve.get(), curve.get(), curve.get()};
-    return Saved(TProfile(cmsCreateRGBProfile(&D65, &primaries, curves)));
+    return SavedProfile(TLcmsProfile(cmsCreateRGBProfile(&D65, &primaries, curves)));
 }
 
 } // namespace
@@ -51,34 +32,33 @@ QByteArray WideGamutProfile() { return RgbProfile({{0.708, 0.292, 1.0}, {0.170, 
 
 QByteArray UnevenCurvesProfile()
 {
-    using TCurve = std::unique_ptr<cmsToneCurve, TFreeCurve>;
-    const TCurve red(cmsBuildGamma(nullptr, 1.0)), green(cmsBuildGamma(nullptr, 1.8)), blue(cmsBuildGamma(nullptr, 2.2));
+    const TLcmsCurve red(cmsBuildGamma(nullptr, 1.0)), green(cmsBuildGamma(nullptr, 1.8)), blue(cmsBuildGamma(nullptr, 2.2));
     cmsToneCurve *curves[3] = {red.get(), green.get(), blue.get()};
     const cmsCIExyYTRIPLE primaries = {SrgbRed, SrgbGreen, SrgbBlue};
-    return Saved(TProfile(cmsCreateRGBProfile(&D65, &primaries, curves)));
+    return SavedProfile(TLcmsProfile(cmsCreateRGBProfile(&D65, &primaries, curves)));
 }
 
 QByteArray PowerCurveProfile(double gamma)
 {
-    const std::unique_ptr<cmsToneCurve, TFreeCurve> curve(cmsBuildGamma(nullptr, gamma));
+    const TLcmsCurve curve(cmsBuildGamma(nullptr, gamma));
     cmsToneCurve *curves[3] = {curve.get(), curve.get(), curve.get()};
     const cmsCIExyYTRIPLE primaries = {SrgbRed, SrgbGreen, SrgbBlue};
-    return Saved(TProfile(cmsCreateRGBProfile(&D65, &primaries, curves)));
+    return SavedProfile(TLcmsProfile(cmsCreateRGBProfile(&D65, &primaries, curves)));
 }
 
 QByteArray OverbrightRedProfile()
 {
-    TProfile profile(cmsCreate_sRGBProfile());
+    TLcmsProfile profile(cmsCreate_sRGBProfile());
     cmsCIEXYZ red = *static_cast<const cmsCIEXYZ *>(cmsReadTag(profile.get(), cmsSigRedColorantTag));
     red.X *= 60, red.Y *= 60, red.Z *= 60;
     cmsWriteTag(profile.get(), cmsSigRedColorantTag, &red);
-    return Saved(profile);
+    return SavedProfile(profile);
 }
 
 QByteArray LinearGreyProfile()
 {
-    const std::unique_ptr<cmsToneCurve, TFreeCurve> linear(cmsBuildGamma(nullptr, 1.0));
-    return Saved(TProfile(cmsCreateGrayProfile(cmsD50_xyY(), linear.get())));
+    const TLcmsCurve linear(cmsBuildGamma(nullptr, 1.0));
+    return SavedProfile(TLcmsProfile(cmsCreateGrayProfile(cmsD50_xyY(), linear.get())));
 }
 
 namespace {
@@ -90,7 +70,7 @@ enum class TTableInput { AsIs, RedAndGreenSwapped };
 // and green swapped.
 cmsPipeline *SrgbTable(int points, bool link, TTableInput input)
 {
-    const TProfile srgb(cmsCreate_sRGBProfile()), lab(cmsCreateLab2Profile(nullptr));
+    const TLcmsProfile srgb(cmsCreate_sRGBProfile()), lab(cmsCreateLab2Profile(nullptr));
     cmsHTRANSFORM through = cmsCreateTransform(srgb.get(), TYPE_RGB_16, link ? srgb.get() : lab.get(),
                                                link ? TYPE_RGB_16 : TYPE_Lab_16, INTENT_RELATIVE_COLORIMETRIC, 0);
     cmsStage *grid = cmsStageAllocCLut16bit(nullptr, static_cast<cmsUInt32Number>(points), 3, 3, nullptr);
@@ -117,7 +97,7 @@ cmsPipeline *SrgbTable(int points, bool link, TTableInput input)
 // through sRGB's colours into Lab (or, for a link, back into RGB).
 QByteArray Tabled(int points, cmsProfileClassSignature profileClass)
 {
-    TProfile profile(cmsCreateProfilePlaceholder(nullptr));
+    TLcmsProfile profile(cmsCreateProfilePlaceholder(nullptr));
     // Version 2's table form holds a grid alone.
     cmsSetProfileVersion(profile.get(), 2.1);
     cmsSetDeviceClass(profile.get(), profileClass);
@@ -128,7 +108,7 @@ QByteArray Tabled(int points, cmsProfileClassSignature profileClass)
     cmsWriteTag(profile.get(), cmsSigAToB0Tag, table);
     if (!link) cmsWriteTag(profile.get(), cmsSigMediaWhitePointTag, cmsD50_XYZ());
     cmsPipelineFree(table);
-    return Saved(profile);
+    return SavedProfile(profile);
 }
 
 } // namespace
@@ -139,23 +119,23 @@ QByteArray LargeDeviceLinkProfile() { return Tabled(33, cmsSigLinkClass); }
 
 QByteArray SrgbWithSwappingTable()
 {
-    TProfile profile(cmsCreate_sRGBProfile());
+    TLcmsProfile profile(cmsCreate_sRGBProfile());
     // The table's colours are Lab, in version 2's table form.
     cmsSetProfileVersion(profile.get(), 2.1);
     cmsSetPCS(profile.get(), cmsSigLabData);
     cmsPipeline *table = SrgbTable(9, false, TTableInput::RedAndGreenSwapped);
     cmsWriteTag(profile.get(), cmsSigAToB0Tag, table);
     cmsPipelineFree(table);
-    return Saved(profile);
+    return SavedProfile(profile);
 }
 
-QByteArray LabProfile() { return Saved(TProfile(cmsCreateLab4Profile(nullptr))); }
+QByteArray LabProfile() { return SavedProfile(TLcmsProfile(cmsCreateLab4Profile(nullptr))); }
 
 QByteArray DeviceLinkProfile()
 {
     const auto curve = SrgbCurve();
     cmsToneCurve *curves[3] = {curve.get(), curve.get(), curve.get()};
-    return Saved(TProfile(cmsCreateLinearizationDeviceLink(cmsSigRgbData, curves)));
+    return SavedProfile(TLcmsProfile(cmsCreateLinearizationDeviceLink(cmsSigRgbData, curves)));
 }
 
 QByteArray DamagedCurveProfile()
@@ -185,7 +165,7 @@ QByteArray GarbageProfile()
 
 TColorant RedColorant(const QByteArray &profile)
 {
-    const TProfile opened(cmsOpenProfileFromMem(profile.constData(), static_cast<cmsUInt32Number>(profile.size())));
+    const TLcmsProfile opened(cmsOpenProfileFromMem(profile.constData(), static_cast<cmsUInt32Number>(profile.size())));
     const auto *red = opened ? static_cast<const cmsCIEXYZ *>(cmsReadTag(opened.get(), cmsSigRedColorantTag)) : nullptr;
     return red ? TColorant{red->X, red->Y, red->Z} : TColorant{};
 }
