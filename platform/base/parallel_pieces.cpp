@@ -190,21 +190,70 @@ void ForEachPiece(std::size_t pieces, unsigned workers, const std::function<void
     run.Finish();
 }
 
+namespace {
+
+// The even bands: how many, each of perBand rows or more unless the rows
+// are fewer.
+std::size_t EvenBands(int rows, std::size_t bytesPerRow, int minRows)
+{
+    const std::size_t perBand = std::max({std::size_t(1), static_cast<std::size_t>(std::max(minRows, 1)),
+                                          heldBandBytes.load(std::memory_order_relaxed) / std::max<std::size_t>(1, bytesPerRow)});
+    return std::max<std::size_t>(1, static_cast<std::size_t>(rows) / perBand);
+}
+
+// The last even bands are cut smaller, the second last in halves and the
+// last in quarters, so that the threads taking a pass's last pieces end
+// it close together (within a quarter band, not a whole one). Band 0 is
+// never cut: a picture of one band stays one piece. Parts keep minRows.
+constexpr std::size_t TailParts[] = {2, 4};
+constexpr std::size_t TailBands = std::size(TailParts);
+
+struct TTailedBands {
+    long long rows, even;
+    // Into how many parts each even band is cut.
+    std::size_t Parts(std::size_t band, int minRows) const
+    {
+        if (band == 0 || band + TailBands < static_cast<std::size_t>(even)) return 1;
+        const auto bandRows = static_cast<std::size_t>(Start(band + 1) - Start(band));
+        const std::size_t wanted = TailParts[band + TailBands - static_cast<std::size_t>(even)];
+        return std::clamp<std::size_t>(bandRows / static_cast<std::size_t>(std::max(minRows, 1)), 1, wanted);
+    }
+    long long Start(std::size_t band) const { return static_cast<long long>(band) * rows / even; }
+};
+
+TTailedBands TailedBands(int rows, std::size_t bytesPerRow, int minRows)
+{
+    return {rows, static_cast<long long>(EvenBands(rows, bytesPerRow, minRows))};
+}
+
+} // namespace
+
 int BandCount(int rows, std::size_t bytesPerRow, int minRows)
 {
     if (rows <= 0) return 0;
-    const std::size_t perBand = std::max({std::size_t(1), static_cast<std::size_t>(std::max(minRows, 1)),
-                                          heldBandBytes.load(std::memory_order_relaxed) / std::max<std::size_t>(1, bytesPerRow)});
-    // Rounded down: every band holds perBand rows or more, unless the rows are fewer.
-    return static_cast<int>(std::max<std::size_t>(1, static_cast<std::size_t>(rows) / perBand));
+    const TTailedBands bands = TailedBands(rows, bytesPerRow, minRows);
+    const auto even = static_cast<std::size_t>(bands.even);
+    std::size_t count = even;
+    for (std::size_t i = even > TailBands ? even - TailBands : 0; i < even; ++i) count += bands.Parts(i, minRows) - 1;
+    return static_cast<int>(count);
 }
 
 TBand Band(int index, int rows, std::size_t bytesPerRow, int minRows)
 {
-    // Spread evenly: bands differ by a row at most.
-    const auto count = static_cast<long long>(BandCount(rows, bytesPerRow, minRows));
-    const auto at = [&](long long i) { return static_cast<int>(i * rows / count); };
-    return {index, at(index), at(index + 1)};
+    const TTailedBands bands = TailedBands(rows, bytesPerRow, minRows);
+    // Bands before the tail are the even bands, one piece each.
+    const std::size_t tail = static_cast<std::size_t>(std::max<long long>(1, bands.even - static_cast<long long>(TailBands)));
+    std::size_t band = static_cast<std::size_t>(index), part = 0;
+    if (band >= tail) {
+        part = band - tail;
+        band = tail;
+        while (part >= bands.Parts(band, minRows) && band + 1 < static_cast<std::size_t>(bands.even)) part -= bands.Parts(band++, minRows);
+    }
+    // Spread evenly: bands differ by a row at most, as do the parts of one.
+    const long long first = bands.Start(band), end = bands.Start(band + 1);
+    const auto parts = static_cast<long long>(bands.Parts(band, minRows));
+    const auto at = [&](std::size_t p) { return static_cast<int>(first + static_cast<long long>(p) * (end - first) / parts); };
+    return {index, at(part), at(part + 1)};
 }
 
 void ForEachBand(int rows, std::size_t bytesPerRow, const std::function<void(const TBand &band, unsigned worker)> &work, int minRows)

@@ -61,9 +61,10 @@ struct TBand {
 };
 
 // Rows [0, rows) of bytesPerRow each cut into bands of about BandBytes (or
-// as a TPiecesHeld says), and of at least minRows rows where there are
-// as many: how many, and the index-th. The bands depend on the rows and
-// their size only, never on the threads.
+// as a TPiecesHeld says), the last two of them in halves and quarters, and
+// of at least minRows rows where there are as many: how many, and the
+// index-th. The bands depend on the rows and their size only, never on
+// the threads.
 int BandCount(int rows, std::size_t bytesPerRow, int minRows = 1);
 TBand Band(int index, int rows, std::size_t bytesPerRow, int minRows = 1);
 

@@ -1,6 +1,8 @@
 // TColourQuantizer: an adaptive palette for a picture of many colours, and the mapping of colours onto it.
 #include "platform/pictures/colour_quantizer.h"
 
+#include "platform/base/parallel_pieces.h"
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -19,6 +21,10 @@ constexpr std::uint32_t Black = 0x000000;
 constexpr std::uint32_t White = 0xFFFFFF;
 // A few passes settle the palette; later ones move it by fractions of a level.
 constexpr int RefinementPasses = 2;
+// Items a thread assigns to their centres at a time: a photograph has a
+// few thousand, each search about 0.1 us, so a piece is some 25 us and the
+// calling thread keeps taking them while a helper wakes.
+constexpr std::size_t AssignedTogether = 256;
 
 // The cell of a colour: its top CellBits bits of red, then green, then blue.
 constexpr std::uint32_t CellOf(std::uint32_t c)
@@ -399,13 +405,25 @@ public:
             struct Sum {
                 double w = 0, r = 0, g = 0, b = 0;
             };
+            // Each item's centre depends on the item alone, so the threads
+            // share them out in pieces; the sums stay in the items' order
+            // (floating-point sums in any other order could move an entry).
+            const std::size_t pieces = (items.size() + AssignedTogether - 1) / AssignedTogether;
+            ForEachPiece(
+                pieces, pieces > 1 ? WorkerThreads() : 1,
+                [&](std::size_t piece, unsigned) {
+                    const std::size_t end = std::min(items.size(), (piece + 1) * AssignedTogether);
+                    for (std::size_t i = piece * AssignedTogether; i < end; ++i) {
+                        int &a = assigned[i];
+                        if (a < 0 || Distance(items[i].mean, centres[static_cast<std::size_t>(a)]) > safe[static_cast<std::size_t>(a)])
+                            a = search.Nearest(items[i].mean, a);
+                    }
+                },
+                TPieceProgress::Unreported);
             std::vector<Sum> sums(centres.size());
             for (std::size_t i = 0; i < items.size(); ++i) {
                 const Item &item = items[i];
-                int &a = assigned[i];
-                if (a < 0 || Distance(item.mean, centres[static_cast<std::size_t>(a)]) > safe[static_cast<std::size_t>(a)])
-                    a = search.Nearest(item.mean, a);
-                Sum &sum = sums[static_cast<std::size_t>(a)];
+                Sum &sum = sums[static_cast<std::size_t>(assigned[i])];
                 sum.w += item.weight;
                 sum.r += item.weight * item.mean.r;
                 sum.g += item.weight * item.mean.g;

@@ -85,14 +85,16 @@ TEST(ParallelPieces, AFailureOrACancelStopsEveryThreadAndComesOutOnce)
 TEST(ParallelPieces, BandsCoverEveryRowOnceInOrderAndDependOnTheRowsAlone)
 {
     for (const auto &[rows, bytesPerRow, minRows] : {std::tuple{1000, std::size_t(4096), 1}, std::tuple{7, std::size_t(1) << 22, 1},
-                                                     std::tuple{100, std::size_t(1) << 22, 8}, std::tuple{5, std::size_t(1), 8}}) {
+                                                     std::tuple{100, std::size_t(1) << 22, 8}, std::tuple{5, std::size_t(1), 8},
+                                                     std::tuple{60, BandBytes / 20, 8}, std::tuple{4, BandBytes / 2, 1}}) {
         const int count = BandCount(rows, bytesPerRow, minRows);
         int next = 0;
         for (int i = 0; i < count; ++i) {
             const TBand band = Band(i, rows, bytesPerRow, minRows);
             EXPECT_EQ(band.index, i);
             EXPECT_EQ(band.first, next) << rows << " rows, band " << i;
-            EXPECT_GE(band.end - band.first, std::min(rows, std::max<int>(minRows, static_cast<int>(BandBytes / bytesPerRow))));
+            // The last bands are cut smaller, never below minRows.
+            EXPECT_GE(band.end - band.first, std::min(rows, std::max<int>(minRows, static_cast<int>(BandBytes / bytesPerRow) / 4)));
             next = band.end;
         }
         EXPECT_EQ(next, rows);
@@ -100,8 +102,21 @@ TEST(ParallelPieces, BandsCoverEveryRowOnceInOrderAndDependOnTheRowsAlone)
         EXPECT_EQ(BandCount(rows, bytesPerRow, minRows), count) << "bands change with the threads";
     }
     EXPECT_EQ(BandCount(0, 100), 0);
-    // 4 MiB of rows of 4 KiB: bands of a mebibyte.
-    EXPECT_EQ(BandCount(1024, 4096), 4);
+    // 4 MiB of rows of 4 KiB: bands of a mebibyte, the third in halves and
+    // the last in quarters, so that threads end a pass close together.
+    EXPECT_EQ(BandCount(1024, 4096), 8);
+    const std::vector<std::pair<int, int>> expected{{0, 256}, {256, 512}, {512, 640}, {640, 768},
+                                                    {768, 832}, {832, 896}, {896, 960}, {960, 1024}};
+    for (int i = 0; i < 8; ++i) {
+        const TBand band = Band(i, 1024, 4096);
+        EXPECT_EQ(std::pair(band.first, band.end), expected[static_cast<std::size_t>(i)]) << "band " << i;
+    }
+    // The first band is never cut, so a small picture is one piece; a
+    // part keeps minRows rows (20 rows a band: two parts of 8, not four).
+    EXPECT_EQ(BandCount(255, 4096), 1);
+    EXPECT_EQ(BandCount(600, 4096), 1 + 4);
+    EXPECT_EQ(BandCount(60, BandBytes / 20, 8), 1 + 2 + 2);
+    EXPECT_EQ(BandCount(60, BandBytes / 20, 16), 3);
 }
 
 TEST(ParallelPieces, AHoldSetsTheThreadsAndBandsOfEveryRunUntilItEnds)

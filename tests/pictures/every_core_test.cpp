@@ -135,6 +135,43 @@ TEST(EveryCore, ColoursCountedByManyThreadsTakeTheOneThreadPalette)
         for (int rowsEach : {1, 5}) EXPECT_EQ(one, palette(threads, rowsEach)) << threads << " threads, bands of " << rowsEach << " rows";
 }
 
+// The palette's choice shares its items out among the threads in pieces of
+// a fixed size: palettes from a few cells to every cell, with pieces that
+// end at the last cell or a cell past it, are the same on any number of
+// threads, and so is every colour's entry.
+TEST(EveryCore, ThePalettesChoiceIsTheSameOnAnyNumberOfThreadsForAnyNumberOfCells)
+{
+    // Two colours a cell (5 bits a channel), so that its mean lies between levels.
+    const auto colours = [](std::uint32_t cells) {
+        std::vector<std::uint32_t> row;
+        for (std::uint32_t i = 0; i < cells; ++i) {
+            const std::uint32_t cell = (i * 7919) % 32768;
+            const std::uint32_t colour = ((cell & 31) << 3) | (((cell >> 5) & 31) << 11) | (((cell >> 10) & 31) << 19);
+            row.insert(row.end(), {colour, colour | 0x050307 * (i % 2 + 1)});
+        }
+        return row;
+    };
+    const auto choice = [&](std::uint32_t cells, unsigned threads) {
+        const std::vector<std::uint32_t> row = colours(cells);
+        std::vector<TColourQuantizer::ColourCounts> counts(1);
+        counts[0].Add(row.data(), row.size(), 0);
+        const TPiecesHeld held(threads);
+        TColourQuantizer quantizer(256);
+        quantizer.Build(counts);
+        std::vector<std::uint8_t> indices(row.size());
+        quantizer.Map(row.data(), indices.data(), row.size());
+        return std::pair{quantizer.Palette(), indices};
+    };
+    for (std::uint32_t cells : {1u, 2u, 255u, 256u, 257u, 513u, 4000u, 32768u}) {
+        const auto one = choice(cells, 1);
+        for (unsigned threads : {2u, 3u, 5u}) {
+            const auto many = choice(cells, threads);
+            EXPECT_EQ(one.first, many.first) << cells << " cells, " << threads << " threads";
+            EXPECT_EQ(one.second, many.second) << cells << " cells, " << threads << " threads";
+        }
+    }
+}
+
 // More pixels than the palette's choice counts: a sample of the rows is
 // counted, each at its place in the sample whichever thread counts it, so
 // that the sample's last rows (red here) are counted too.
