@@ -26,11 +26,11 @@ void EveryRow(TBitmap &bitmap, Invert invert)
     const unsigned spareBits = bytes == pixelBytes ? static_cast<unsigned>(pixelBytes * 8 - pixelBits) : 0;
     const std::size_t whole = spareBits ? bytes - 1 : bytes;
     const auto pixelBitsOfLast = static_cast<std::uint8_t>(0xFF << spareBits);
-    // Bands of rows on every core; rows without padding lie end to end, and
-    // a band of them is one pass.
+    // Bands of rows on every core; rows without padding lie end to end (in
+    // either order), and a band of them is one pass.
     const bool endToEnd = !spareBits && bytes == bitmap.BytesPerRow();
     ForEachBand(height, bitmap.BytesPerRow(), [&](const TBand &band, unsigned) {
-        if (endToEnd) return invert(bitmap.Row(band.first), bytes * static_cast<std::size_t>(band.end - band.first));
+        if (endToEnd) return invert(bitmap.RowsBlock(band.first, band.end), bytes * static_cast<std::size_t>(band.end - band.first));
         for (int y = band.first; y < band.end; ++y) {
             std::uint8_t *row = bitmap.Row(y);
             if (whole) invert(row, whole);

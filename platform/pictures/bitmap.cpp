@@ -20,11 +20,22 @@ std::size_t TBitmap::RowBytes(int width, TPixelFormat format)
     return (bits + 31) / 32 * 4;
 }
 
-void TBitmap::Allocate(int width, int height, TPixelFormat format) { AllocatePixels(width, height, format, TFill::Zeroes); }
-
-void TBitmap::AllocateForOverwrite(int width, int height, TPixelFormat format)
+void TBitmap::Allocate(int width, int height, TPixelFormat format, TRowOrder order)
 {
-    AllocatePixels(width, height, format, TFill::None);
+    AllocatePixels(width, height, format, TFill::Zeroes, order);
+}
+
+void TBitmap::AllocateForOverwrite(int width, int height, TPixelFormat format, TRowOrder order)
+{
+    AllocatePixels(width, height, format, TFill::None, order);
+}
+
+void TBitmap::LayRows(TRowOrder order)
+{
+    const auto stride = static_cast<std::ptrdiff_t>(stride_);
+    const bool bottomUp = order == TRowOrder::BottomUp && height_ > 0;
+    top_ = pixels_.get() + (bottomUp ? stride * (height_ - 1) : 0);
+    step_ = bottomUp ? -stride : stride;
 }
 
 bool TBitmap::SizeFits(int width, int height, TPixelFormat format)
@@ -42,7 +53,7 @@ QString TBitmap::TooLargeReason(int width, int height, TPixelFormat format)
         .arg(width).arg(height).arg(std::ceil(bytes / double(1 << 20)), 0, 'f', 0).arg(MaxPixelBytes >> 20);
 }
 
-void TBitmap::AllocatePixels(int width, int height, TPixelFormat format, TFill fill)
+void TBitmap::AllocatePixels(int width, int height, TPixelFormat format, TFill fill, TRowOrder order)
 {
     if (format == pfDevice) format = pf32bit;
     if (format == pfCustom) throw Exception(QStringLiteral("a bitmap cannot take a custom pixel format"));
@@ -73,6 +84,7 @@ void TBitmap::AllocatePixels(int width, int height, TPixelFormat format, TFill f
     format_ = format;
     alpha_ = TAlphaChannel::Used;
     stride_ = stride;
+    LayRows(order);
     ForgetPaletteLookups();
     Changed();
 }
@@ -97,6 +109,8 @@ void TBitmap::Assign(const TBitmap *source)
     format_ = source->format_;
     alpha_ = source->alpha_;
     stride_ = source->stride_;
+    // The block is copied as it lies, so its rows keep their order.
+    LayRows(source->GetRowOrder());
     palette_ = source->palette_;
     metadata_ = source->metadata_;
     ForgetPaletteLookups();
@@ -112,6 +126,8 @@ void TBitmap::TakeOver(TBitmap &source)
     format_ = source.format_;
     alpha_ = source.alpha_;
     stride_ = std::exchange(source.stride_, 0);
+    top_ = std::exchange(source.top_, nullptr);
+    step_ = std::exchange(source.step_, 0);
     palette_ = source.palette_;
     metadata_ = std::exchange(source.metadata_, {});
     // Made for the palette and format taken; the source, empty, needs none.

@@ -1,9 +1,15 @@
 // TBitmap: a device-independent picture held in memory, and its pixel access.
 //
 // Memory layout (every reader and writer of rows relies on this):
-//  - Row 0 is the top row. Row y starts at GetScanline(y); each row takes
-//    BytesPerRow() bytes: the pixel bytes rounded up to a multiple of 4.
-//    Padding bytes are 0 when a row is made and never hold a pixel.
+//  - Row 0 is the top row. Row y starts at GetScanline(y) (or Row(y)), the
+//    only way to a row's address; each row takes BytesPerRow() bytes: the
+//    pixel bytes rounded up to a multiple of 4. Padding bytes are 0 when a
+//    row is made and never hold a pixel.
+//  - The rows lie end to end in one block, in the bitmap's TRowOrder: top
+//    row at the lowest address (TopDown, every bitmap but one a BMP reader
+//    makes), or bottom row there (BottomUp, so a BMP file's rows arrive in
+//    one read). Code that treats several rows as one piece of memory asks
+//    RowStep or RowsBlock, never assumes an order.
 //  - pf1bit:  1 bit a pixel, the most significant bit of each byte first;
 //             the bit is an index into a palette of 2 entries.
 //  - pf4bit:  4 bits a pixel, the high nibble first; palette of 16 entries.
@@ -53,6 +59,10 @@ class TCanvas;
 // (Unused: every pixel counts as opaque).
 enum class TAlphaChannel { Used, Unused };
 
+// How a bitmap's rows lie in memory: row 0 at the block's lowest address
+// and each next row above it (TopDown), or row 0 at the highest (BottomUp).
+enum class TRowOrder { TopDown, BottomUp };
+
 // Rows a decoder could not find because the file ends early (a row cut in
 // two counts as missing), of the picture's rows.
 struct TRowsMissing {
@@ -89,14 +99,16 @@ public:
     // Gives the bitmap a new size and format; every pixel becomes 0
     // (palette index 0, or black). Throws when the size is negative or the
     // pixels (or one row) would take MaxPixelBytes or more.
-    void Allocate(int width, int height, TPixelFormat format);
+    void Allocate(int width, int height, TPixelFormat format, TRowOrder order = TRowOrder::TopDown);
     // Allocate without clearing the pixel bytes, for a decoder or conversion
     // that writes every byte of every row, padding included: it spares the
     // pass that clears memory the allocator recycles. Until written, the
     // bytes are whatever the memory held.
-    void AllocateForOverwrite(int width, int height, TPixelFormat format);
+    void AllocateForOverwrite(int width, int height, TPixelFormat format, TRowOrder order = TRowOrder::TopDown);
+    // A new size is a new picture: its rows are TopDown.
     void SetSize(int width, int height) { Allocate(width, height, format_); }
-    // Converts every pixel to the new format in place (pixel_format_conversion.cpp).
+    // Converts every pixel to the new format (pixel_format_conversion.cpp);
+    // the rows become TopDown.
     void SetPixelFormat(TPixelFormat format);
 
     std::size_t BytesPerRow() const { return stride_; }
@@ -104,8 +116,16 @@ public:
     std::uint8_t *GetScanline(int y);
     const std::uint8_t *GetScanline(int y) const;
     // Rows without the range check, for loops that already bound y.
-    std::uint8_t *Row(int y) { return pixels_.get() + stride_ * static_cast<std::size_t>(y); }
-    const std::uint8_t *Row(int y) const { return pixels_.get() + stride_ * static_cast<std::size_t>(y); }
+    std::uint8_t *Row(int y) { return top_ + step_ * static_cast<std::ptrdiff_t>(y); }
+    const std::uint8_t *Row(int y) const { return top_ + step_ * static_cast<std::ptrdiff_t>(y); }
+    TRowOrder GetRowOrder() const { return step_ < 0 ? TRowOrder::BottomUp : TRowOrder::TopDown; }
+    // Row(y + 1) - Row(y): BytesPerRow(), negated for BottomUp rows.
+    std::ptrdiff_t RowStep() const { return step_; }
+    // Rows first to end - 1 as one piece of memory: its lowest address (the
+    // piece is BytesPerRow() * (end - first) bytes, its rows in the
+    // bitmap's order).
+    std::uint8_t *RowsBlock(int first, int end) { return step_ < 0 ? Row(end - 1) : Row(first); }
+    const std::uint8_t *RowsBlock(int first, int end) const { return step_ < 0 ? Row(end - 1) : Row(first); }
 
     const TPalette &GetPalette() const { return palette_; }
     void SetPalette(const TPalette &palette);
@@ -161,7 +181,9 @@ private:
     };
 
     enum class TFill { Zeroes, None };
-    void AllocatePixels(int width, int height, TPixelFormat format, TFill fill);
+    void AllocatePixels(int width, int height, TPixelFormat format, TFill fill, TRowOrder order);
+    // Points top_ and step_ at pixels_'s rows in that order.
+    void LayRows(TRowOrder order);
 
     // Pure: a loop around a call keeps what it read before it.
     [[gnu::pure]] std::uint8_t NearestPaletteIndex(TColor colour) const;
@@ -183,7 +205,11 @@ private:
     TPixelFormat format_ = pf24bit;
     TAlphaChannel alpha_ = TAlphaChannel::Used;
     std::size_t stride_ = 0;
+    // The block, lowest address first; row 0 at top_, row y at
+    // top_ + step_ * y. Pixel access reads top_ and step_ only.
     TMallocPtr<std::uint8_t[]> pixels_;
+    std::uint8_t *top_ = nullptr;
+    std::ptrdiff_t step_ = 0;
     TPalette palette_{};
     TPictureMetadata metadata_;
     mutable std::unique_ptr<PaletteLookups> paletteLookups_;
@@ -206,13 +232,13 @@ inline TColor TBitmap::GetPixel(int x, int y) const
     // members once (docs/benchmarks.md, "Pixel access").
     const TPixelFormat format = format_;
     const unsigned width = static_cast<unsigned>(width_), height = static_cast<unsigned>(height_);
-    const std::uint8_t *pixels = pixels_.get();
-    const std::size_t offset = stride_ * static_cast<std::size_t>(y);
+    const std::uint8_t *top = top_;
+    const std::ptrdiff_t offset = step_ * static_cast<std::ptrdiff_t>(y);
     // Both bounds in one test: a row outside the picture has no columns,
     // and the loop along a row keeps one comparison per pixel.
     const unsigned columns = static_cast<unsigned>(y) < height ? width : 0;
     if (static_cast<unsigned>(x) >= columns) return clBlack;
-    const std::uint8_t *row = pixels + offset;
+    const std::uint8_t *row = top + offset;
     if (format == pf8bit) return palette_[row[x]];
     if (format == pf24bit || format == pf32bit) return pixel::FromBgr(row + (format == pf24bit ? 3 : 4) * x);
     if (format == pf1bit) return static_cast<TColor>(pixel::Read<pf1bit>(row, x, palette_));
@@ -229,13 +255,13 @@ inline void TBitmap::SetPixel(int x, int y, TColor colour)
     // no call writes memory.
     const TPixelFormat format = format_;
     const unsigned width = static_cast<unsigned>(width_), height = static_cast<unsigned>(height_);
-    std::uint8_t *pixels = pixels_.get();
-    const std::size_t offset = stride_ * static_cast<std::size_t>(y);
+    std::uint8_t *top = top_;
+    const std::ptrdiff_t offset = step_ * static_cast<std::ptrdiff_t>(y);
     PaletteLookups *lookups = paletteLookups_.get();
     const std::uint32_t multiplier = recentMultiplier_;
     const unsigned columns = static_cast<unsigned>(y) < height ? width : 0;
     if (static_cast<unsigned>(x) >= columns) return;
-    std::uint8_t *row = pixels + offset;
+    std::uint8_t *row = top + offset;
     if (format == pf8bit) return pixel::SetIndex<pf8bit>(row, x, RecentPaletteIndex(lookups, multiplier, colour));
     if (format == pf24bit || format == pf32bit) {
         pixel::WriteBgr(row + (format == pf24bit ? 3 : 4) * x, colour);

@@ -531,15 +531,15 @@ bool ReadsStraight(const TLayout &l, std::uint64_t fileBytes)
 // Allocated by the bitmap itself, which refuses a size it cannot hold and
 // tells a lack of memory with the picture's size: opening a BMP holds
 // nothing besides the file and the picture to count.
-void Prepare(const TLayout &l, std::span<const std::uint8_t> bytes, TFill fill, TBitmap &picture)
+void Prepare(const TLayout &l, std::span<const std::uint8_t> bytes, TFill fill, TBitmap &picture, TRowOrder order = TRowOrder::TopDown)
 {
     // The palette first, while the picture has no pixels: its colour
     // lookups are then made once, with the pixels.
     if (HasPalette(l.format)) picture.SetPalette(ReadPalette(bytes.data() + l.paletteAt, l));
     if (fill == TFill::None)
-        picture.AllocateForOverwrite(l.width, l.height, l.format);
+        picture.AllocateForOverwrite(l.width, l.height, l.format, order);
     else
-        picture.Allocate(l.width, l.height, l.format);
+        picture.Allocate(l.width, l.height, l.format, order);
     // 32-bit pixels without an alpha mask are opaque whatever their 4th byte becomes.
     if (l.format == pf32bit && l.kind != TRowKind::Fixed64 && l.masks[Alpha] == 0) picture.SetAlphaChannel(TAlphaChannel::Unused);
 }
@@ -661,43 +661,20 @@ std::optional<TRowsMissing> ReadBmpStraight(TFileSource &file, TBitmap &into)
     const bool profileInRest = profile && profile->at >= restAt;
     if (profile && !profileInStart && !profileInRest && profile->at < file.Size()) return std::nullopt;
     // Every byte is read into the rows: the padding too, cleared below.
+    // The bitmap keeps its rows in the file's order, so the file's pixel
+    // block is the bitmap's, read in one piece: a bottom-up file's rows
+    // would otherwise each be a piece of their own, and cost the system a
+    // step each.
     TDecodedPicture decoded(into, TPictureFileFormat::Bmp);
     TBitmap &bitmap = decoded.Picture();
-    Prepare(layout, start, TFill::None, bitmap);
+    Prepare(layout, start, TFill::None, bitmap, layout.topDown ? TRowOrder::TopDown : TRowOrder::BottomUp);
     const std::size_t stride = bitmap.BytesPerRow();
-    const std::size_t total = bitmap.ImageBytes();
-    // Byte `offset` of the pixel data, in the file's row order.
-    const auto place = [&](std::size_t offset) {
-        const int fileRow = static_cast<int>(offset / stride);
-        return bitmap.Row(layout.topDown ? fileRow : layout.height - 1 - fileRow) + offset % stride;
-    };
-    // The rows' first bytes may have come with the headers; a row's bytes
-    // end at the row's end, and top-down rows lie end to end.
-    const auto pieceAt = [&](std::size_t offset) {
-        return std::span<std::uint8_t>(place(offset), layout.topDown ? total - offset : std::min(stride - offset % stride, total - offset));
-    };
-    std::size_t done = 0;
-    for (const std::size_t held = std::min(start.size() - pixelsAt, total); done < held;) {
-        const std::span<std::uint8_t> piece = pieceAt(done).first(std::min(pieceAt(done).size(), held - done));
-        std::memcpy(piece.data(), start.data() + pixelsAt + done, piece.size());
-        done += piece.size();
-    }
-    // The rest read into the rows, many a call: a bottom-up file's first
-    // row is the bitmap's last. Past the first piece, each starts a row.
-    // The rows of a call are read on every core, so a call takes many
-    // (and their list stays small beside a picture of rows that short).
-    constexpr std::size_t rowsACall = 16384;
-    std::vector<std::span<std::uint8_t>> pieces;
-    pieces.reserve(std::min<std::size_t>(rowsACall, static_cast<std::size_t>(layout.height)));
-    for (std::size_t fileRow = done / stride, within = done % stride; done < total;) {
-        pieces.clear();
-        for (std::size_t k = 0; k < rowsACall && done < total; ++k, ++fileRow, within = 0) {
-            const int y = static_cast<int>(fileRow);
-            pieces.emplace_back(bitmap.Row(layout.topDown ? y : layout.height - 1 - y) + within, layout.topDown ? total - done : stride - within);
-            done += pieces.back().size();
-        }
-        file.ReadInto(pieces);
-    }
+    const std::span<std::uint8_t> block(bitmap.RowsBlock(0, layout.height), bitmap.ImageBytes());
+    // The block's first bytes may have come with the headers.
+    const std::size_t held = std::min(start.size() - pixelsAt, block.size());
+    if (held > 0) std::memcpy(block.data(), start.data() + pixelsAt, held);
+    const std::span<std::uint8_t> unread = block.subspan(held);
+    if (!unread.empty()) file.ReadInto({&unread, 1});
     const std::span<const std::uint8_t> rest = file.Finish();
     std::span<const std::uint8_t> profileBytes;
     if (profileInStart) profileBytes = start.subspan(profile->at, profile->size);

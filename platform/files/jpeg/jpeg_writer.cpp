@@ -125,8 +125,10 @@ std::vector<std::uint8_t> Converted(const TBitmap &bitmap, J_COLOR_SPACE input, 
 
 // What the encoder is given: rows of pixels in one of the forms it reads.
 struct TSource {
+    // Row 0, and the step from a row to the next (negative where the
+    // bitmap keeps its rows bottom up).
     const std::uint8_t *rows = nullptr;
-    std::size_t pitch = 0;
+    std::ptrdiff_t pitch = 0;
     int width = 0, height = 0;
     J_COLOR_SPACE input = JCS_EXT_BGR;
     int components = 3;
@@ -152,7 +154,7 @@ QByteArray EncodeRows(const TSource &source, int first, int count)
         throw failed();
     std::vector<std::uint8_t *> rows(static_cast<std::size_t>(count));
     // libjpeg only reads the rows it is handed.
-    for (int i = 0; i < count; ++i) rows[static_cast<std::size_t>(i)] = const_cast<std::uint8_t *>(source.rows + source.pitch * std::size_t(first + i));
+    for (int i = 0; i < count; ++i) rows[static_cast<std::size_t>(i)] = const_cast<std::uint8_t *>(source.rows + source.pitch * std::ptrdiff_t(first + i));
     if (!WriteRows(c, rows.data(), count) || !FinishCompressing(c)) throw failed();
     if (c.buffer != c.own) return QByteArray(reinterpret_cast<const char *>(c.buffer), static_cast<qsizetype>(c.size));
     file.truncate(static_cast<qsizetype>(c.size));
@@ -243,7 +245,7 @@ QByteArray EncodeJpeg(const TBitmap &bitmap, const TPictureFileFormatInfo &info)
 
     // pf24bit, pf32bit and grey pf8bit are read in place; the rest converted.
     source.rows = bitmap.Row(0);
-    source.pitch = bitmap.BytesPerRow();
+    source.pitch = bitmap.RowStep();
     std::vector<std::uint8_t> converted;
     if (format == pf32bit) {
         source.input = JCS_EXT_BGRX;
@@ -254,7 +256,7 @@ QByteArray EncodeJpeg(const TBitmap &bitmap, const TPictureFileFormatInfo &info)
         source.input = source.grey ? JCS_GRAYSCALE : JCS_EXT_BGR;
         converted = Converted(bitmap, source.input, convertedPitch);
         source.rows = converted.data();
-        source.pitch = static_cast<std::size_t>(convertedPitch);
+        source.pitch = convertedPitch;
     }
     source.components = source.input == JCS_GRAYSCALE ? 1 : source.input == JCS_EXT_BGRX ? 4 : 3;
 
@@ -264,7 +266,7 @@ QByteArray EncodeJpeg(const TBitmap &bitmap, const TPictureFileFormatInfo &info)
     const int blockSide = source.grey ? 8 : 16;
     const int blockColumns = (width + blockSide - 1) / blockSide;
     const int blockRows = (height + blockSide - 1) / blockSide;
-    const int bandBlockRows = static_cast<int>((std::size_t(1) << 20) / std::max<std::size_t>(1, source.pitch) / std::size_t(blockSide));
+    const int bandBlockRows = static_cast<int>((std::size_t(1) << 20) / std::max<std::size_t>(1, static_cast<std::size_t>(std::abs(source.pitch))) / std::size_t(blockSide));
     const int partBlockRows = std::clamp(bandBlockRows, 1, std::max(1, 65535 / blockColumns));
     const int parts = (blockRows + partBlockRows - 1) / partBlockRows;
     ReportProgress(0, static_cast<std::uint64_t>(parts));

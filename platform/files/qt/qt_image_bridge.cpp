@@ -217,32 +217,41 @@ void BitmapFromQImage(const QImage &image, TBitmap &bitmap)
     }
 }
 
+QImage QImageOverRows(const TBitmap &bitmap, QImage::Format format)
+{
+    const int width = bitmap.GetWidth(), height = bitmap.GetHeight();
+    const auto stride = static_cast<qsizetype>(bitmap.BytesPerRow());
+    if (bitmap.GetRowOrder() == TRowOrder::TopDown) return QImage(bitmap.Row(0), width, height, stride, format);
+    // A QImage's rows go down in memory: rows kept bottom up are copied.
+    QImage image(width, height, format);
+    if (image.isNull()) throw Exception(NotEnoughMemoryTo(TMemoryUse::ConvertingThePicture));
+    const auto bytes = static_cast<std::size_t>(std::min(stride, image.bytesPerLine()));
+    for (int y = 0; y < height; ++y) std::memcpy(image.scanLine(y), bitmap.Row(y), bytes);
+    return image;
+}
+
 QImage QImageFromBitmap(const TBitmap &bitmap)
 {
     if (bitmap.Empty()) return {};
-    const uchar *rows = bitmap.Row(0);
-    const int width = bitmap.GetWidth(), height = bitmap.GetHeight();
-    const qsizetype stride = static_cast<qsizetype>(bitmap.BytesPerRow());
     switch (bitmap.GetPixelFormat()) {
     case pf1bit: {
-        QImage image(rows, width, height, stride, QImage::Format_Mono);
+        QImage image = QImageOverRows(bitmap, QImage::Format_Mono);
         SetColourTable(image, bitmap, 2);
         return image;
     }
     case pf8bit: {
-        QImage image(rows, width, height, stride, QImage::Format_Indexed8);
+        QImage image = QImageOverRows(bitmap, QImage::Format_Indexed8);
         SetColourTable(image, bitmap, 256);
         return image;
     }
     case pf4bit: return Indexed8CopyOf(bitmap);
-    case pf15bit: return QImage(rows, width, height, stride, QImage::Format_RGB555);
-    case pf16bit: return QImage(rows, width, height, stride, QImage::Format_RGB16);
-    case pf24bit: return QImage(rows, width, height, stride, QImage::Format_BGR888);
-    case pf32bit: return QImage(rows, width, height, stride, QImage::Format_ARGB32);
+    case pf15bit: return QImageOverRows(bitmap, QImage::Format_RGB555);
+    case pf16bit: return QImageOverRows(bitmap, QImage::Format_RGB16);
+    case pf24bit: return QImageOverRows(bitmap, QImage::Format_BGR888);
+    case pf32bit: return QImageOverRows(bitmap, QImage::Format_ARGB32);
     default: return {};
     }
 }
-
 
 bool MemoryRunsShort(QSize size, QImage::Format format)
 {

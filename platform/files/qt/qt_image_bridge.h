@@ -26,6 +26,9 @@ void BitmapFromQImage(const QImage &image, TBitmap &bitmap);
 // entries. Qt widens 5- and 6-bit channels by bit replication, which can
 // differ by 1 from the rounding bitmap.h states.
 QImage QImageFromBitmap(const TBitmap &bitmap);
+// An image of the bitmap's rows as they are, in a Qt format of the same
+// bytes: shared as above where the rows lie top down, else a copy.
+QImage QImageOverRows(const TBitmap &bitmap, QImage::Format format);
 
 // An Indexed8 copy of a pf1bit, pf4bit or pf8bit bitmap with its used
 // palette entries, for writers that keep no other indexed form.

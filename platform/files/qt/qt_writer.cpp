@@ -27,7 +27,7 @@ QImage ImageToWrite(const TBitmap &bitmap, TPictureFileFormat format)
     case pf16bit: return WidenedCopyOf(bitmap);
     case pf32bit: {
         if (!AnyTranslucent(bitmap))
-            return QImage(bitmap.Row(0), bitmap.GetWidth(), bitmap.GetHeight(), static_cast<qsizetype>(bitmap.BytesPerRow()), QImage::Format_RGB32);
+            return QImageOverRows(bitmap, QImage::Format_RGB32);
         const QImage image = QImageFromBitmap(bitmap);
         if (!tiff) return image;
         // Qt writes 8-bit alpha to TIFF premultiplied, losing colours; 16 bits

@@ -42,7 +42,8 @@ struct TProgress {
 // any other form as R, G, B and a spare byte (TColor) a pixel.
 bool Import(WebPPicture &picture, const TBitmap &bitmap, std::vector<std::uint32_t> &converted)
 {
-    const int stride = static_cast<int>(bitmap.BytesPerRow());
+    // libwebp steps from row 0 by the stride, a negative one included.
+    const int stride = static_cast<int>(bitmap.RowStep());
     switch (bitmap.GetPixelFormat()) {
     case pf24bit: return WebPPictureImportBGR(&picture, bitmap.Row(0), stride);
     case pf32bit:
