@@ -14,7 +14,11 @@ std::vector<QSize> AwkwardSizes() { return {{1, 1}, {1, 41}, {41, 1}, {2, 3}, {1
 
 bool SameRowBytes(const TBitmap &a, const TBitmap &b)
 {
-    return a.GetWidth() == b.GetWidth() && a.GetHeight() == b.GetHeight() && a.GetPixelFormat() == b.GetPixelFormat() &&
-           a.GetAlphaChannel() == b.GetAlphaChannel() && a.GetPalette() == b.GetPalette() && a.ImageBytes() == b.ImageBytes() &&
-           (a.ImageBytes() == 0 || std::memcmp(a.Row(0), b.Row(0), a.ImageBytes()) == 0);
+    if (a.GetWidth() != b.GetWidth() || a.GetHeight() != b.GetHeight() || a.GetPixelFormat() != b.GetPixelFormat() ||
+        a.GetAlphaChannel() != b.GetAlphaChannel() || a.GetPalette() != b.GetPalette() || a.BytesPerRow() != b.BytesPerRow())
+        return false;
+    // Row by row: either may keep its rows bottom up.
+    for (int y = 0; y < a.GetHeight(); ++y)
+        if (std::memcmp(a.Row(y), b.Row(y), a.BytesPerRow()) != 0) return false;
+    return true;
 }
