@@ -208,10 +208,7 @@ void WriteBmpStraight(const TBitmap &bitmap, TFileSink &file)
     WriteHeaders(bitmap, l, headers.data());
     const int height = bitmap.GetHeight();
     std::vector<std::span<const std::uint8_t>> pieces{headers};
-    if (l.RowsAsTheyAre() && bitmap.GetRowOrder() == TRowOrder::BottomUp) {
-        // Rows kept bottom up lie as the file holds them: one piece.
-        pieces.emplace_back(bitmap.RowsBlock(0, height), l.imageBytes);
-    } else if (l.RowsAsTheyAre() && l.stride >= ShortestRowPiece) {
+    if (l.RowsAsTheyAre() && l.stride >= ShortestRowPiece) {
         for (int fileRow = 0; fileRow < height; ++fileRow) {
             pieces.emplace_back(bitmap.Row(height - 1 - fileRow), l.stride);
             if (pieces.size() == RowPiecesACall) {
