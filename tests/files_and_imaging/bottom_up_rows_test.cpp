@@ -48,9 +48,9 @@ std::unique_ptr<TBitmap> Copy(const TBitmap &picture)
 
 // Pillow's bottom-up BMP of the mode, opened as a user opens it; its rows
 // as the whole file decodes them.
-std::unique_ptr<TBitmap> Opened(const QTemporaryDir &folder, const QString &mode)
+std::unique_ptr<TBitmap> Opened(const QTemporaryDir &folder, int width, const QString &mode)
 {
-    const QByteArray file = PillowWritten(37, 23, QStringLiteral("bmp"), {}, mode);
+    const QByteArray file = PillowWritten(width, 23, QStringLiteral("bmp"), {}, mode);
     EXPECT_FALSE(file.isEmpty());
     const QString path = folder.filePath(mode + QStringLiteral(".bmp"));
     QFile out(path);
@@ -88,9 +88,11 @@ TEST(BottomUpRows, ABottomUpBmpOpensBottomUpAndGivesWhatTheTopDownPictureGives)
     const QTemporaryDir folder;
     const std::function<void(TBitmap &)> operations[] = {
         Complement, EdgeDetection, MirrorLeftRight, [](TBitmap &b) { b.SetPixelFormat(pf8bit); }, CapturePixels};
+    // 8-bit rows 36 pixels wide lie end to end; 37 leaves padding.
+    for (int width : {36, 37})
     for (const QString &mode : {QStringLiteral("RGB"), QStringLiteral("L"), QStringLiteral("1"), QStringLiteral("RGBA")}) {
-        SCOPED_TRACE(mode.toStdString());
-        const auto opened = Opened(folder, mode);
+        SCOPED_TRACE(mode.toStdString() + ", " + std::to_string(width) + " wide");
+        const auto opened = Opened(folder, width, mode);
         ASSERT_EQ(opened->GetRowOrder(), TRowOrder::BottomUp);
         ASSERT_LT(opened->RowStep(), 0);
         const auto topDown = TopDownCopy(*opened);
