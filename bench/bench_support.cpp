@@ -35,7 +35,7 @@ void FillRandom(TBitmap &bitmap, std::uint64_t seed)
 {
     Random random{seed};
     const std::size_t bytes = bitmap.ImageBytes();
-    std::uint8_t *p = bitmap.Row(0);
+    std::uint8_t *p = bitmap.RowsBlock(0, bitmap.GetHeight());
     std::size_t i = 0;
     for (; i + 8 <= bytes; i += 8) {
         const std::uint64_t v = random.Next();

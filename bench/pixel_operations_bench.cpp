@@ -37,7 +37,8 @@ void OnEveryCore(TBitmap &bitmap, const std::function<void(std::size_t offset, s
 
 bool SameImageBytes(const TBitmap &a, const TBitmap &b)
 {
-    return a.ImageBytes() == b.ImageBytes() && std::memcmp(a.Row(0), b.Row(0), a.ImageBytes()) == 0;
+    return a.ImageBytes() == b.ImageBytes() && a.GetRowOrder() == b.GetRowOrder() &&
+           std::memcmp(a.RowsBlock(0, a.GetHeight()), b.RowsBlock(0, b.GetHeight()), a.ImageBytes()) == 0;
 }
 
 void RegisterComplement(int size)
